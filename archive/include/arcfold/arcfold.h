@@ -1,0 +1,220 @@
+// TAFBaseArchiver and TArcfold: the ZIP archive component.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "arcfold/dir_array.h"
+#include "arcfold/events.h"
+#include "arcfold/exception.h"
+#include "arcfold/records.h"
+#include "arcfold/search.h"
+#include "arcfold/stream.h"
+#include "arcfold/types.h"
+#include "platform/codepage.h"
+#include "platform/prompts.h"
+
+namespace arcfold {
+
+class TAFDirManager;
+
+using TWideStrings = std::vector<afp::WideString>;
+
+class TAFBaseArchiver {
+ public:
+  TAFBaseArchiver();
+  virtual ~TAFBaseArchiver();
+  TAFBaseArchiver(const TAFBaseArchiver&) = delete;
+  TAFBaseArchiver& operator=(const TAFBaseArchiver&) = delete;
+
+  // ---- component identity ----
+  const std::string& Name() const { return name_; }
+  void SetName(const std::string& name) { name_ = name; }
+
+  // ---- published properties ----
+  const afp::WideString& FileName() const { return file_name_; }
+  void SetFileName(const afp::WideString& v) { file_name_ = v; }
+  const afp::WideString& BaseDir() const { return base_dir_; }
+  void SetBaseDir(const afp::WideString& v) { base_dir_ = v; }
+  const afp::WideString& TempDir() const { return temp_dir_; }
+  void SetTempDir(const afp::WideString& v) { temp_dir_ = v; }
+  const std::string& Password() const { return password_; }
+  virtual void SetPassword(const std::string& v) { password_ = v; }
+  TAFOptions& Options() { return options_; }
+  void SetOptions(const TAFOptions& v) { options_.Assign(v); }
+  TWideStrings& FileMasks() { return file_masks_; }
+  TWideStrings& ExclusionMasks() { return exclusion_masks_; }
+  TWideStrings& NoCompressionMasks() { return no_compression_masks_; }
+  void SetFileMasks(const TWideStrings& v) { file_masks_ = v; }
+  void SetExclusionMasks(const TWideStrings& v) { exclusion_masks_ = v; }
+  void SetNoCompressionMasks(const TWideStrings& v) { no_compression_masks_ = v; }
+  bool InMemory() const { return in_memory_; }
+  void SetInMemory(bool v);
+  TAFSpanningMode SpanningMode() const { return spanning_mode_; }
+  void SetSpanningMode(TAFSpanningMode v);
+  TAFSpanningOptions& SpanningOptions() { return spanning_options_; }
+  const afp::WideString& SFXStub() const { return sfx_stub_; }
+  void SetSFXStub(const afp::WideString& v) { sfx_stub_ = v; }
+  bool ExtractCorruptedFiles() const { return extract_corrupted_files_; }
+  void SetExtractCorruptedFiles(bool v) { extract_corrupted_files_ = v; }
+  TAFCompressionLevel CompressionLevel() const { return compression_level_; }
+  void SetCompressionLevel(TAFCompressionLevel v);
+  uint8_t CompressionMode() const { return compression_mode_; }
+  void SetCompressionMode(int v);
+  afp::WideString CurrentVersion() const;
+  void SetCurrentVersion(const afp::WideString&) {}
+  TZip64Mode Zip64Mode() const { return zip64_mode_; }
+  void SetZip64Mode(TZip64Mode v) { zip64_mode_ = v; }
+  bool UnicodeFilenames() const { return unicode_filenames_; }
+  void SetUnicodeFilenames(bool v) { unicode_filenames_ = v; }
+  TAFCryptoAlgorithm EncryptionMethod() const { return encryption_method_; }
+  void SetEncryptionMethod(TAFCryptoAlgorithm v) { encryption_method_ = v; }
+  bool OpenDamagedArchives = true;
+
+  // ---- events ----
+  TAFFileProgressEvent OnFileProgress;
+  TAFProgressEvent OnOverallProgress;
+  TAFCopyTempFileProgressEvent OnCopyTempFileProgress;
+  TAFConfirmOverwriteEvent OnConfirmOverwrite;
+  TAFConfirmProcessFileEvent OnConfirmProcessFile;
+  TNotifyEvent AfterOpen;
+  TAFOnPasswordEvent OnPassword;
+  TAFProcessFileFailureEvent OnProcessFileFailure;
+  TAFOnRequestBlankVolumeEvent OnRequestBlankVolume;
+  TAFOnRequestFirstVolumeEvent OnRequestFirstVolume;
+  TAFOnRequestLastVolumeEvent OnRequestLastVolume;
+  TAFOnRequestMiddleVolumeEvent OnRequestMiddleVolume;
+  TAFOnDiskFullEvent OnDiskFull;
+  TAFOnStoreFileEvent OnStoreFile;
+  TAFOnExtractFileEvent OnExtractFile;
+
+  // ---- platform services of this instance ----
+  // Where the built-in questions go; null: the process's default prompts.
+  afp::Prompts* PromptUI = nullptr;
+  // The ANSI/OEM code pages of item names.
+  afp::CodePagePair CodePages = afp::DefaultCodePages();
+
+  // ---- lifecycle ----
+  void OpenArchive();
+  void OpenArchive(uint16_t mode);
+  void CloseArchive() noexcept;
+  bool Active() const { return active_; }
+  uint16_t OpenMode() const { return open_mode_; }
+  void BeginUpdate();
+  void EndUpdate();
+  bool InUpdate() const { return in_update_; }
+
+  // ---- items ----
+  int ItemCount() const;
+  const TDirItem& Item(int i) const;
+  TAFDirManager* DirManager() { return dir_.get(); }
+  const std::string& ArchiveComment() const;
+  void ExtractFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
+                    const afp::WideString& exclusion_mask = afp::WideString());
+  void TestFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
+                 const afp::WideString& exclusion_mask = afp::WideString());
+  bool FindFirst(const afp::WideString& file_mask, TAFArchiveItem& item, uint32_t search_attr,
+                 const afp::WideString& exclusion_mask = afp::WideString());
+  bool FindNext(TAFArchiveItem& item);
+  void MarkItems(const afp::WideString& file_mask, uint32_t search_attr, const afp::WideString& exclusion_mask);
+  bool ItemMatches(int index, const TInternalSearchRec& state);
+
+  // ---- item run state (read by the pipelines) ----
+  bool CancelFlag() const { return cancel_; }
+  void SetCancelFlag(bool v) { cancel_ = v; }
+  bool SkipFlag() const { return skip_; }
+  void SetSkipFlag(bool v) { skip_ = v; }
+  bool ProgressActive() const { return progress_active_; }
+  int ProcessedCount() const { return processed_count_; }
+  int TotalCount() const { return total_count_; }
+  // The last item run ended on an Abort answer.
+  bool LastRunAborted() const { return last_run_aborted_; }
+  const afp::WideString& WorkingFolder() const { return working_folder_; }
+  TStream* ArchiveStream() { return stream_; }
+  TAFVolumeNumberInfo& VolumeInfo() { return volume_info_; }
+  const TAFSignatureSet& Signatures() const { return signatures_; }
+  bool StandardSignatures() const { return standard_signatures_; }
+  uint16_t CompressionMethod() const { return compression_method_; }
+
+  // ---- event dispatchers: the handler if assigned, else the default ----
+  virtual void UpdateCompressionMethod();
+  virtual void DoOverallProgress(double progress, TAFProcessOperation op, TAFProgressPhase phase, bool& cancel);
+  virtual void DoFileProgress(const afp::WideString& file_name, double progress, TAFProcessOperation op,
+                              TAFProgressPhase phase, bool& cancel);
+  virtual void DoCopyTempFileProgress(double progress, TAFProgressPhase phase, bool& cancel);
+  virtual void DoConfirmOverwrite(const afp::WideString& source, afp::WideString& dest, bool& confirm);
+  virtual void DoConfirmProcessFile(const afp::WideString& file_name, TAFProcessOperation op, bool& confirm);
+  virtual void DoPassword(const afp::WideString& file_name, std::string& new_password, bool& skip);
+  virtual void DoProcessFileFailure(const afp::WideString& file_name, TAFProcessOperation op, int native_error,
+                                    int error_code, const afp::WideString& message, TAFAction& action);
+  virtual void DoRequestBlankVolume(int volume_number, afp::WideString& volume_file_name, bool& cancel);
+  virtual void DoRequestFirstVolume(afp::WideString& volume_file_name, bool& cancel);
+  virtual void DoRequestLastVolume(afp::WideString& volume_file_name, bool& cancel);
+  virtual void DoRequestMiddleVolume(int volume_number, afp::WideString& volume_file_name, bool& cancel);
+  virtual void DoDiskFull(int volume_number, const afp::WideString& volume_file_name, bool& cancel);
+  virtual void DoInternalNotify() {}
+  virtual void DoStoreFile(afp::WideString& file_name, int32_t& attr, std::string& comment,
+                           const afp::WideString& original);
+  virtual void DoExtractFile(afp::WideString& file_name, uint32_t& attr, const std::string& comment);
+  virtual void DoAfterOpen();
+
+  // ---- item processing (shared by extract and test) ----
+  void ProcessMarkedItems(TAFProcessOperation op, int index);
+  void ExtractItem(int index, const afp::WideString& name, const afp::WideString& dest_folder);
+  void TestItem(int index);
+  void DecodeItem(int index, TStream& out);
+
+ protected:
+  void SetStandardSignatures(bool on);
+  afp::Prompts& PromptsInUse() { return PromptUI ? *PromptUI : afp::DefaultPrompts(); }
+  void CheckActiveNoUpdate();
+  void InternalOpen();
+  bool SearchStep(TAFArchiveItem& item);
+  void FillSearchItem(int index, TAFArchiveItem& item);
+  afp::WideString DestinationFolder() const;
+
+  std::string name_;
+  afp::WideString file_name_, base_dir_, temp_dir_, sfx_stub_;
+  std::string password_;
+  TAFOptions options_;
+  TWideStrings file_masks_, exclusion_masks_, no_compression_masks_;
+  bool in_memory_ = false;
+  TAFSpanningMode spanning_mode_ = smNone;
+  TAFSpanningOptions spanning_options_;
+  bool extract_corrupted_files_ = false;
+  TAFCompressionLevel compression_level_ = clFastest;
+  uint8_t compression_mode_ = 1;
+  TZip64Mode zip64_mode_ = zmAuto;
+  bool unicode_filenames_ = false;
+  TAFCryptoAlgorithm encryption_method_ = caPkzipClassic;
+  TAFVolumeNumberInfo volume_info_;
+  uint16_t compression_method_ = 0xFFFF;
+
+  bool active_ = false;
+  bool in_update_ = false;
+  uint16_t open_mode_ = 0;
+  bool stream_is_callers_ = false;
+  TStream* stream_ = nullptr;
+  std::unique_ptr<TAFDirManager> dir_;
+  afp::WideString current_volume_file_name_;
+  bool standard_signatures_ = false;
+  TAFSignatureSet signatures_ = TAFSignatureSet::Alternative();
+
+  bool cancel_ = false;
+  bool skip_ = false;
+  bool progress_active_ = false;
+  int processed_count_ = 0;
+  int total_count_ = 0;
+  bool last_run_aborted_ = false;
+  afp::WideString working_folder_;
+};
+
+class TArcfold : public TAFBaseArchiver {
+ public:
+  TArcfold();
+  void UpdateCompressionMethod() override;
+};
+
+}  // namespace arcfold

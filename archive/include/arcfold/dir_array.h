@@ -1,0 +1,127 @@
+// The in-memory directory: one TDirItem per archive item in a growable
+// array, with a case-insensitive hashed index of the item names.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "arcfold/records.h"
+#include "arcfold/types.h"
+#include "platform/wide.h"
+
+namespace arcfold {
+
+class TStream;
+
+struct TDirItem {
+  TCentralHeader HeaderImage;
+  afp::WideString ItemName;
+  std::string Comment;
+  TExtraFieldList ExtraFields;
+  TAFCryptoAlgorithm CryptoAlgorithm = caPkzipClassic;
+  bool HasZip64 = false;
+  int64_t UncompressedSize64 = 0;
+  int64_t CompressedSize64 = 0;
+  int64_t LocalHeaderOffset64 = 0;
+  uint32_t DiskNumberStart64 = 0;
+  bool IsPending = false;
+  std::string Password;
+  TStream* SourceStream = nullptr;
+  bool OwnsSourceStream = false;
+  int32_t SourcePosition = 0;
+  bool Marked = false;
+  afp::WideString SourcePath;
+  uint16_t ActualMethod = 0;
+  uint8_t ItemCompressionMode = 0;
+  TAFProcessOperation Operation = poExtract;
+
+  // Sizes and offset with the 64-bit value used where the 32-bit field is all-ones.
+  int64_t CompressedSize() const;
+  int64_t UncompressedSize() const;
+  int64_t LocalHeaderOffset() const;
+  uint32_t DiskNumberStart() const;
+  bool IsDirectory() const;
+};
+
+// Hash table of wide strings to integers: chains per bucket, a fixed bucket count.
+class TAFStringHash {
+ public:
+  explicit TAFStringHash(size_t buckets);
+  ~TAFStringHash();
+  TAFStringHash(const TAFStringHash&) = delete;
+  TAFStringHash& operator=(const TAFStringHash&) = delete;
+
+  static uint32_t HashOf(std::u16string_view key);
+  void Add(const afp::WideString& key, int32_t value);
+  int32_t ValueOf(std::u16string_view key) const;  // -1 when absent
+  void Remove(std::u16string_view key);
+  void Clear();
+  size_t BucketCount() const { return buckets_.size(); }
+
+ private:
+  struct THashItem {
+    THashItem* Next;
+    afp::WideString Key;
+    int32_t Value;
+  };
+  THashItem* const* Find(std::u16string_view key) const;
+  std::vector<THashItem*> buckets_;
+};
+
+// A list of wide strings with a lazily built hash index for lookups.
+class TAFHashedStringList {
+ public:
+  bool CaseSensitive = false;
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  const afp::WideString& operator[](int i) const { return items_[i]; }
+  int Add(const afp::WideString& s);
+  void Put(int index, const afp::WideString& s);
+  void Delete(int index);
+  void Clear();
+  int IndexOf(std::u16string_view s);
+  // For tests: the current table's bucket count (0 when there is none).
+  size_t BucketCount() const { return hash_ ? hash_->BucketCount() : 0; }
+
+ private:
+  afp::WideString KeyOf(std::u16string_view s) const;
+  std::vector<afp::WideString> items_;
+  std::unique_ptr<TAFStringHash> hash_;
+  bool hash_valid_ = false;
+};
+
+class TAFDirArray {
+ public:
+  TAFDirArray() = default;
+  ~TAFDirArray();
+  TAFDirArray(const TAFDirArray&) = delete;
+  TAFDirArray& operator=(const TAFDirArray&) = delete;
+
+  int Count() const { return count_; }
+  int Capacity() const { return capacity_; }
+  void SetCount(int n);
+  void Clear();
+  void GetItem(int i, TDirItem& out) const;
+  TDirItem& ItemRef(int i);
+  const TDirItem& ItemRef(int i) const;
+  void PutItem(int i, const TDirItem& item);
+  void Delete(int i);
+  void ClearMarks();
+  bool FindName(std::u16string_view name, int& index);
+  void RenameItem(int i, const afp::WideString& name);
+  void Assign(const TAFDirArray& other);
+  TAFHashedStringList& NameIndex() { return name_index_; }
+
+ private:
+  static void FreeItemBuffers(TDirItem& item);
+  std::vector<TDirItem> slots_;
+  TAFHashedStringList name_index_;
+  int grow_step_ = 500;
+  static constexpr int kGrowStepLimit = 10000;
+  int capacity_ = 0;
+  int count_ = 0;
+};
+
+}  // namespace arcfold

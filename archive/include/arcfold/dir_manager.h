@@ -1,0 +1,65 @@
+// The directory of one open archive: finding the end record, reading the
+// central directory (or rebuilding it from local headers), measuring a
+// self-extractor stub, and writing the directory back.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "arcfold/dir_array.h"
+#include "arcfold/records.h"
+#include "arcfold/types.h"
+
+namespace arcfold {
+
+class TAFBaseArchiver;
+class TStream;
+
+class TAFDirManager {
+ public:
+  TAFDirManager(TStream* stream, TAFBaseArchiver* archiver, bool new_archive);
+
+  TStream* ArchiveStream;
+  bool ExternalStream = false;
+  bool NewArchive;
+  TAFBaseArchiver* Archiver;
+  TAFDirArray Items;
+  TAFDirArray SavedItems;
+  std::string Comment;
+  TEndRecord EndRecord;
+  TZip64Locator Zip64Locator;
+  TZip64EndRecord Zip64EndRecord;
+  bool IsZip64 = false;
+  int64_t StubLength = 0;
+  int64_t DirectoryOffset = 0;
+  // The end record search met a candidate carrying the standard signature
+  // (decides whether OEM names are converted).
+  bool StandardEndFound = false;
+  // The directory came from the recovery scan.
+  bool Recovered = false;
+
+  void ResetDirectory();
+  void CopyStub();
+  bool FindEndRecord(uint32_t signature, int64_t& position);
+  bool CheckEndRecord();
+  void ReadDirectory();
+  void WriteDirectory(TStream* stream = nullptr);
+
+  // Volume numbers of the end records (0xFFFF resolved through ZIP64).
+  uint32_t FirstDisk() const;
+  uint32_t LastDisk() const;
+
+ private:
+  bool ValidateCandidate(int64_t pos, int64_t stream_size);
+  void ReadCentralHeaders(int64_t count);
+  void ReadItemExtra(int index, uint16_t length, const std::string& raw_name);
+  void InterpretExtra(TDirItem& item, int index, const TExtraField& field, const std::string& raw_name,
+                      bool& unicode_name_set);
+  void DetectStub(int64_t end_records_pos);
+  void ShiftOffsets();
+  void RecoveryScan(bool end_candidate_met);
+  int64_t SearchSignature(uint32_t signature, int64_t from, size_t block, int64_t min_tail);
+  afp::WideString DecodeName(const std::string& raw, uint16_t flags) const;
+};
+
+}  // namespace arcfold

@@ -1,0 +1,22 @@
+// Raw-deflate decompression behind one small interface, so that a faster
+// backend can replace zlib without touching the pipelines.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace arcfold {
+
+class Inflater {
+ public:
+  enum class Status { Ok, StreamEnd, NeedInput, Error };
+  virtual ~Inflater() = default;
+  // Consumes input and produces output; in/out are advanced by what was used.
+  virtual Status Inflate(const uint8_t*& in, size_t& in_len, uint8_t*& out, size_t& out_len) = 0;
+};
+
+// The reference implementation on zlib. Returns null when zlib cannot start.
+std::unique_ptr<Inflater> MakeZlibInflater();
+
+}  // namespace arcfold

@@ -1,0 +1,83 @@
+// Enumerations and option objects of the archive component.
+#pragma once
+
+#include <cstdint>
+
+namespace arcfold {
+
+enum TAFProcessOperation : uint8_t {
+  poAdd, poMove, poDelete, poUpdate, poExtract, poTest, poRename, poChangeAttr, poChangeComment, poMakeSFX, poMerge
+};
+enum TAFProgressPhase : uint8_t { ppStart, ppProcess, ppEnd };
+enum TAFAction : uint8_t { fxaRetry, fxaIgnore, fxaAbort };
+enum TAFOverwriteMode : uint8_t { omPrompt, omAlways, omNever, omIfNewer, omIfOlder };
+enum TAFStorePathMode : uint8_t { spNoPath, spRelativePath, spFullPath, spFullPathWithDrive };
+enum TAFFileShareMode : uint8_t {
+  smShareCompat, smShareExclusive, smShareDenyWrite, smShareDenyRead, smShareDenyNone
+};
+enum TAFSpanningMode : uint8_t { smNone, smSpanning, smSplitting };
+enum TZip64Mode : uint8_t { zmDisabled, zmAuto, zmAlways };
+enum TAFCryptoAlgorithm : uint8_t { caPkzipClassic, caAES_128, caAES_192, caAES_256 };
+enum TAFCompressionLevel : uint8_t { clNone, clFastest, clNormal, clMax };
+enum TAFVolumeSize : uint8_t {
+  vsAutoDetect, vsCustom, vs1_44MB, vs100MB, vs200MB, vs250MB, vs600MB, vs650MB, vs700MB, vs4700MB
+};
+
+class TAFOptions {
+ public:
+  bool Recurse = true;
+  TAFStorePathMode StorePath = spRelativePath;
+  TAFFileShareMode ShareMode = smShareDenyNone;
+  TAFOverwriteMode OverwriteMode = omAlways;
+  bool CreateDirs = true;
+  bool ReplaceReadOnly = true;
+  bool SetAttributes = true;
+  int32_t SearchAttr = 10431;
+  bool FlushBuffers = true;
+  bool OEMFileNames = true;
+  // Names that would land outside the destination folder (".." segments, an
+  // absolute path, a drive or a share) are refused unless this is set.
+  bool AllowAbsolutePaths = false;
+
+  // Copies every field; ShareMode too, since a copy is expected to behave alike.
+  void Assign(const TAFOptions& other) { *this = other; }
+};
+
+class TAFSpanningOptions {
+ public:
+  bool AdvancedNaming = false;
+  int64_t FirstVolumeSize = 0;
+  TAFVolumeSize VolumeSize = vsAutoDetect;
+  bool SaveDirToFirstVolume = false;
+
+  int64_t CustomVolumeSize() const { return custom_volume_size_; }
+  // Values below 65536 store 65536.
+  void SetCustomVolumeSize(int64_t v) { custom_volume_size_ = v < 65536 ? 65536 : v; }
+  // Size limit of the VolumeSize setting (-1: the medium decides).
+  int64_t VolumeSizeLimit() const;
+  // Limit of a given volume: FirstVolumeSize for the first one when set.
+  int64_t LimitOf(int volume_number) const;
+  void Assign(const TAFSpanningOptions& other) { *this = other; }
+
+ private:
+  int64_t custom_volume_size_ = 0;
+};
+
+enum TAFVolumeKind : uint8_t { vkFirst, vkLast, vkCustom, vkUnknown };
+
+class TAFVolumeNumberInfo {
+ public:
+  TAFVolumeKind Kind = vkUnknown;
+  int32_t VolumeNumber = -1;
+  int32_t LastVolumeNumber = -1;
+
+  void Reset() { *this = TAFVolumeNumberInfo(); }
+  void MarkFirst() { Kind = vkFirst; VolumeNumber = 0; }
+  void MarkLast() { Kind = vkLast; VolumeNumber = LastVolumeNumber; }
+  void SetNumber(int32_t n) { Kind = vkCustom; VolumeNumber = n; }
+  bool IsFirst() const { return VolumeNumber == 0; }
+  bool IsLast() const { return LastVolumeNumber >= 0 ? VolumeNumber == LastVolumeNumber : Kind == vkLast; }
+  bool SameVolume(const TAFVolumeNumberInfo& other) const;
+};
+
+}  // namespace arcfold

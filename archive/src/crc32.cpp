@@ -1,0 +1,20 @@
+#include "arcfold/crc32.h"
+
+#include <zlib.h>
+
+namespace arcfold {
+
+uint32_t Crc32Update(uint32_t crc, const void* data, size_t size) {
+  const auto* p = static_cast<const Bytef*>(data);
+  while (size > 0) {
+    uInt n = size > 0x40000000 ? 0x40000000 : static_cast<uInt>(size);
+    crc = static_cast<uint32_t>(::crc32(crc, p, n));
+    p += n;
+    size -= n;
+  }
+  return crc;
+}
+
+const uint32_t* Crc32Table() { return reinterpret_cast<const uint32_t*>(::get_crc_table()); }
+
+}  // namespace arcfold

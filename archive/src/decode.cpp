@@ -1,0 +1,146 @@
+#include "arcfold/decode.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "arcfold/arcfold.h"
+#include "arcfold/crc32.h"
+#include "arcfold/dir_manager.h"
+#include "arcfold/inflater.h"
+#include "arcfold/stream.h"
+
+namespace arcfold {
+
+namespace {
+
+constexpr int64_t kChunk = 1 << 20;
+constexpr int64_t kStoredPiece = 0xFFFF;
+
+afp::WideString HandlerName(const afp::WideString& stored) {
+  afp::WideString n = stored;
+  std::replace(n.begin(), n.end(), u'/', u'\\');
+  return n;
+}
+
+class Progress {
+ public:
+  Progress(TAFBaseArchiver& a, TDirItem& item, int64_t total)
+      : a_(a), item_(item), name_(HandlerName(item.ItemName)), total_(total) {}
+  // Returns false when the user cancelled.
+  bool Report(int64_t processed) {
+    if (!a_.ProgressActive()) return !a_.CancelFlag();
+    double item_fraction = static_cast<double>(processed) / static_cast<double>(total_);
+    bool cancel = a_.CancelFlag();
+    a_.DoFileProgress(name_, item_fraction * 100.0, item_.Operation, ppProcess, cancel);
+    if (a_.TotalCount() > 0)
+      a_.DoOverallProgress((item_fraction + a_.ProcessedCount()) / a_.TotalCount() * 100.0, item_.Operation,
+                           ppProcess, cancel);
+    a_.SetCancelFlag(cancel);
+    return !cancel;
+  }
+
+ private:
+  TAFBaseArchiver& a_;
+  TDirItem& item_;
+  afp::WideString name_;
+  int64_t total_;
+};
+
+}  // namespace
+
+bool WriteWithDiskFullRetry(TAFBaseArchiver& archiver, TStream& stream, const void* buffer, int64_t count) {
+  int64_t pos = stream.Position();
+  for (;;) {
+    if (stream.Write(buffer, count) == count) return true;
+    bool cancel = false;
+    archiver.DoDiskFull(-1, archiver.FileName(), cancel);
+    if (cancel) {
+      archiver.SetCancelFlag(true);
+      return false;
+    }
+    stream.SetPosition(pos);
+  }
+}
+
+bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, TDirItem& item) {
+  TLocalHeader local;
+  archive.ReadBuffer(local.data(), 30);
+  archive.Seek(local.NameLength() + local.ExtraLength(), SeekOrigin::Current);
+
+  int64_t compressed = item.CompressedSize();
+  const int64_t uncompressed = item.UncompressedSize();
+  int64_t data_start = archive.Position();
+  if (archiver.SpanningMode() == smNone && archiver.DirManager()) {
+    int64_t dir_start = archiver.DirManager()->DirectoryOffset;
+    if (dir_start > data_start && data_start + compressed > dir_start) compressed = dir_start - data_start;
+  }
+  if (compressed < 0) return false;
+  const int64_t progress_total = uncompressed == 0 ? 2 : uncompressed;
+  archiver.SetSkipFlag(false);
+
+  const uint16_t method = item.ActualMethod;
+  if (method == kMethodDeflate64) throw EAFException::Create(55, &archiver);
+  if (method != kMethodStored && method != kMethodDeflate) return false;
+  // Decryption comes with its own pipeline stage; without it an encrypted
+  // item must fail rather than be written out as ciphertext.
+  if (item.HeaderImage.Flags() & kFlagEncrypted) return false;
+
+  Progress progress(archiver, item, progress_total);
+  uint32_t crc = 0;
+  int64_t read = 0, written = 0;
+  std::vector<uint8_t> in(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(compressed, 1), kChunk)));
+  std::unique_ptr<Inflater> inflater;
+  std::vector<uint8_t> out;
+  if (method == kMethodDeflate) {
+    inflater = MakeZlibInflater();
+    if (!inflater) return false;
+    out.resize(kChunk);
+  }
+  bool stream_end = false;
+  while (read < compressed && !stream_end) {
+    int64_t chunk = std::min<int64_t>(kChunk, compressed - read);
+    if (archive.Read(in.data(), chunk) != chunk) return false;
+    if (method == kMethodStored) {
+      for (int64_t off = 0; off < chunk; off += kStoredPiece) {
+        int64_t piece = std::min<int64_t>(kStoredPiece, chunk - off);
+        // A declared size smaller than the data is a lie the output must not follow.
+        if (written + piece > uncompressed) return false;
+        crc = Crc32Update(crc, in.data() + off, static_cast<size_t>(piece));
+        if (!progress.Report(read + off + piece)) return false;
+        if (!WriteWithDiskFullRetry(archiver, dest, in.data() + off, piece)) return false;
+        written += piece;
+      }
+    } else {
+      const uint8_t* ip = in.data();
+      size_t il = static_cast<size_t>(chunk);
+      for (;;) {
+        if (!progress.Report(written)) return false;
+        uint8_t* op = out.data();
+        size_t ol = out.size();
+        Inflater::Status st = inflater->Inflate(ip, il, op, ol);
+        if (st == Inflater::Status::Error) return false;
+        size_t made = out.size() - ol;
+        if (made) {
+          if (written + static_cast<int64_t>(made) > uncompressed) return false;
+          if (!WriteWithDiskFullRetry(archiver, dest, out.data(), static_cast<int64_t>(made))) return false;
+          crc = Crc32Update(crc, out.data(), made);
+          written += static_cast<int64_t>(made);
+        }
+        if (st == Inflater::Status::StreamEnd) {
+          stream_end = true;
+          break;
+        }
+        if (ol == 0) continue;  // output buffer full: more may come from this input
+        if (il == 0 || st == Inflater::Status::NeedInput) break;
+      }
+    }
+    read += chunk;
+    if (archiver.CancelFlag()) return false;
+  }
+  if (written != uncompressed) return false;
+  if (archiver.SkipFlag()) return true;
+  if (item.HeaderImage.VersionNeeded() >= kAltVersion) return true;
+  return crc == item.HeaderImage.Crc32();
+}
+
+}  // namespace arcfold

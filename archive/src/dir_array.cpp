@@ -1,0 +1,226 @@
+#include "arcfold/dir_array.h"
+
+#include <algorithm>
+
+#include "arcfold/exception.h"
+#include "arcfold/stream.h"
+#include "platform/codepage.h"
+
+namespace arcfold {
+
+// ---- TDirItem ----
+
+int64_t TDirItem::CompressedSize() const {
+  return HeaderImage.CompressedSize() == 0xFFFFFFFF ? CompressedSize64 : HeaderImage.CompressedSize();
+}
+int64_t TDirItem::UncompressedSize() const {
+  return HeaderImage.UncompressedSize() == 0xFFFFFFFF ? UncompressedSize64 : HeaderImage.UncompressedSize();
+}
+int64_t TDirItem::LocalHeaderOffset() const {
+  return HeaderImage.LocalHeaderOffset() == 0xFFFFFFFF ? LocalHeaderOffset64 : HeaderImage.LocalHeaderOffset();
+}
+uint32_t TDirItem::DiskNumberStart() const {
+  return HeaderImage.DiskNumberStart() == 0xFFFF ? DiskNumberStart64 : HeaderImage.DiskNumberStart();
+}
+bool TDirItem::IsDirectory() const {
+  return (HeaderImage.ExternalAttributes() & 0x10) != 0 || (!ItemName.empty() && ItemName.back() == u'/');
+}
+
+// ---- TAFStringHash ----
+
+TAFStringHash::TAFStringHash(size_t buckets) : buckets_(std::max<size_t>(buckets, 1), nullptr) {}
+
+TAFStringHash::~TAFStringHash() { Clear(); }
+
+uint32_t TAFStringHash::HashOf(std::u16string_view key) {
+  uint32_t h = 0;
+  for (char16_t c : key) h = ((h << 2) | (h >> 30)) ^ c;
+  return h;
+}
+
+void TAFStringHash::Add(const afp::WideString& key, int32_t value) {
+  auto& head = buckets_[HashOf(key) % buckets_.size()];
+  head = new THashItem{head, key, value};
+}
+
+TAFStringHash::THashItem* const* TAFStringHash::Find(std::u16string_view key) const {
+  THashItem* const* link = &buckets_[HashOf(key) % buckets_.size()];
+  while (*link) {
+    if ((*link)->Key == key) return link;
+    link = &(*link)->Next;
+  }
+  return link;
+}
+
+int32_t TAFStringHash::ValueOf(std::u16string_view key) const {
+  THashItem* const* link = Find(key);
+  return *link ? (*link)->Value : -1;
+}
+
+void TAFStringHash::Remove(std::u16string_view key) {
+  auto link = const_cast<THashItem**>(Find(key));
+  if (THashItem* node = *link) {
+    *link = node->Next;
+    delete node;
+  }
+}
+
+void TAFStringHash::Clear() {
+  for (auto& head : buckets_) {
+    while (head) {
+      THashItem* next = head->Next;
+      delete head;
+      head = next;
+    }
+  }
+}
+
+// ---- TAFHashedStringList ----
+
+afp::WideString TAFHashedStringList::KeyOf(std::u16string_view s) const {
+  return CaseSensitive ? afp::WideString(s) : afp::LowerCase(s);
+}
+
+int TAFHashedStringList::Add(const afp::WideString& s) {
+  items_.push_back(s);
+  int pos = Count() - 1;
+  if (hash_ && hash_valid_) hash_->Add(KeyOf(s), pos);
+  if (hash_ && static_cast<size_t>(Count()) > 5 * hash_->BucketCount()) {
+    hash_.reset();
+    hash_valid_ = false;
+  }
+  return pos;
+}
+
+void TAFHashedStringList::Put(int index, const afp::WideString& s) {
+  if (hash_) hash_->Remove(KeyOf(items_[index]));
+  items_[index] = s;
+  if (hash_) hash_->Add(KeyOf(s), index);
+}
+
+void TAFHashedStringList::Delete(int index) {
+  items_.erase(items_.begin() + index);
+  hash_valid_ = false;
+}
+
+void TAFHashedStringList::Clear() {
+  items_.clear();
+  if (hash_) hash_->Clear();
+}
+
+int TAFHashedStringList::IndexOf(std::u16string_view s) {
+  if (!hash_) {
+    hash_ = std::make_unique<TAFStringHash>(std::max<size_t>(items_.size(), 1000));
+    hash_valid_ = false;
+  }
+  if (!hash_valid_) {
+    hash_->Clear();
+    for (int i = 0; i < Count(); ++i) hash_->Add(KeyOf(items_[i]), i);
+    hash_valid_ = true;
+  }
+  return hash_->ValueOf(KeyOf(s));
+}
+
+// ---- TAFDirArray ----
+
+TAFDirArray::~TAFDirArray() { SetCount(0); }
+
+void TAFDirArray::FreeItemBuffers(TDirItem& item) { item.ExtraFields.clear(); }
+
+void TAFDirArray::SetCount(int n) {
+  if (n > capacity_) {
+    grow_step_ = std::min(2 * grow_step_, kGrowStepLimit);
+    capacity_ = capacity_ + grow_step_ > n ? capacity_ + grow_step_ : n;
+    slots_.resize(static_cast<size_t>(capacity_));
+  } else if (n == 0) {
+    for (auto& item : slots_) {
+      FreeItemBuffers(item);
+      if (item.OwnsSourceStream) delete item.SourceStream;
+    }
+    slots_.clear();
+    slots_.shrink_to_fit();
+    capacity_ = 0;
+  }
+  count_ = n;
+}
+
+void TAFDirArray::Clear() {
+  for (int i = 0; i < capacity_; ++i) FreeItemBuffers(slots_[i]);
+  count_ = 0;
+  name_index_.Clear();
+}
+
+void TAFDirArray::GetItem(int i, TDirItem& out) const {
+  if (i < 0 || i >= count_) throw EAFException::Create(2);
+  out = slots_[i];
+}
+
+TDirItem& TAFDirArray::ItemRef(int i) {
+  if (i < 0 || i >= count_) throw EAFException::Create(3);
+  return slots_[i];
+}
+
+const TDirItem& TAFDirArray::ItemRef(int i) const {
+  if (i < 0 || i >= count_) throw EAFException::Create(3);
+  return slots_[i];
+}
+
+void TAFDirArray::PutItem(int i, const TDirItem& item) {
+  if (i < 0 || i >= count_) throw EAFException::Create(1);
+  if (i >= name_index_.Count() && name_index_.Count() != i) throw EAFException::Create(58);
+  TDirItem copy = item;
+  for (auto& f : copy.ExtraFields)
+    if (f.Data) f.Data = std::make_shared<std::vector<uint8_t>>(*f.Data);
+  FreeItemBuffers(slots_[i]);
+  afp::WideString key = afp::LowerCase(item.ItemName);
+  if (i < name_index_.Count()) name_index_.Put(i, key);
+  else name_index_.Add(key);
+  slots_[i] = std::move(copy);
+}
+
+void TAFDirArray::Delete(int i) {
+  if (i < 0 || i >= count_) throw EAFException::Create(4);
+  TDirItem& item = slots_[i];
+  FreeItemBuffers(item);
+  if (item.OwnsSourceStream) {
+    delete item.SourceStream;
+    item.SourceStream = nullptr;
+    item.OwnsSourceStream = false;
+  }
+  int at = name_index_.IndexOf(afp::LowerCase(item.ItemName));
+  if (at >= 0) name_index_.Delete(at);
+  std::move(slots_.begin() + i + 1, slots_.begin() + count_, slots_.begin() + i);
+  slots_[count_ - 1] = TDirItem();
+  SetCount(count_ - 1);
+}
+
+void TAFDirArray::ClearMarks() {
+  for (int i = 0; i < count_; ++i) slots_[i].Marked = false;
+}
+
+bool TAFDirArray::FindName(std::u16string_view name, int& index) {
+  index = name_index_.IndexOf(afp::LowerCase(name));
+  return index >= 0;
+}
+
+void TAFDirArray::RenameItem(int i, const afp::WideString& name) {
+  TDirItem& item = ItemRef(i);
+  int at = name_index_.IndexOf(afp::LowerCase(item.ItemName));
+  afp::WideString key = afp::LowerCase(name);
+  if (at < 0) name_index_.Add(key);
+  else if (at == i) name_index_.Put(i, key);
+  else throw EAFException::Create(59);
+  item.ItemName = name;
+}
+
+void TAFDirArray::Assign(const TAFDirArray& other) {
+  Clear();
+  SetCount(other.Count());
+  TDirItem item;
+  for (int i = 0; i < other.Count(); ++i) {
+    other.GetItem(i, item);
+    PutItem(i, item);
+  }
+}
+
+}  // namespace arcfold

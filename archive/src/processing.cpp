@@ -1,0 +1,237 @@
+// The run over marked items, and extracting, testing and decoding one item.
+#include <algorithm>
+#include <mutex>
+
+#include "arcfold/arcfold.h"
+#include "arcfold/decode.h"
+#include "arcfold/dir_manager.h"
+#include "arcfold/item_time.h"
+#include "platform/files.h"
+#include "platform/lock.h"
+
+namespace arcfold {
+
+namespace {
+
+afp::WideString Backslashed(afp::WideString s) {
+  std::replace(s.begin(), s.end(), u'/', u'\\');
+  return s;
+}
+
+afp::WideString FolderPart(const afp::WideString& s) {
+  size_t cut = s.find_last_of(u"\\:");
+  return cut == afp::WideString::npos ? afp::WideString() : s.substr(0, cut + 1);
+}
+
+afp::WideString FilePart(const afp::WideString& s) {
+  size_t cut = s.find_last_of(u"\\:");
+  return cut == afp::WideString::npos ? s : s.substr(cut + 1);
+}
+
+// A stored name that would put its file outside the destination folder: a
+// drive, a share or a root in front, or a ".." segment anywhere.
+bool LeavesDestination(const afp::WideString& name) {
+  if (name.find(u':') != afp::WideString::npos) return true;
+  if (!name.empty() && name[0] == u'\\') return true;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find(u'\\', start);
+    if (end == afp::WideString::npos) end = name.size();
+    if (name.compare(start, end - start, u"..") == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+constexpr uint32_t kUnixHost = 3;
+
+}  // namespace
+
+void TAFBaseArchiver::ExtractFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                                   const afp::WideString& exclusion_mask) {
+  CheckActiveNoUpdate();
+  if (!options_.Recurse && file_mask.find_first_of(u"*?") == afp::WideString::npos && exclusion_mask.empty() &&
+      search_attr == 10431) {
+    TAFArchiveItem item;
+    if (!FindFirst(file_mask, item, search_attr, exclusion_mask)) return;
+    dir_->Items.ItemRef(item.SearchState.Position).Marked = true;
+    ProcessMarkedItems(poExtract, item.SearchState.Position);
+    return;
+  }
+  MarkItems(file_mask, search_attr, exclusion_mask);
+  ProcessMarkedItems(poExtract, -1);
+}
+
+void TAFBaseArchiver::TestFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                                const afp::WideString& exclusion_mask) {
+  CheckActiveNoUpdate();
+  MarkItems(file_mask, search_attr, exclusion_mask);
+  ProcessMarkedItems(poTest, -1);
+}
+
+void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
+  std::lock_guard<std::recursive_mutex> lock(afp::ProcessLock());
+  processed_count_ = 0;
+  total_count_ = 0;
+  cancel_ = false;
+  progress_active_ = true;
+  TAFDirArray& items = dir_->Items;
+  if (index == -1) {
+    for (int i = 0; i < items.Count(); ++i) total_count_ += items.ItemRef(i).Marked ? 1 : 0;
+  } else {
+    total_count_ = 1;
+  }
+  const bool reports = op == poExtract || op == poTest;
+  if (reports) DoOverallProgress(0.0, op, ppStart, cancel_);
+  TAFAction action = fxaIgnore;
+  if (!cancel_) {
+    int i = index == -1 ? 0 : index;
+    while (i >= 0 && i < items.Count()) {
+      if (!items.ItemRef(i).Marked) {
+        if (index != -1) break;
+        ++i;
+        continue;
+      }
+      items.ItemRef(i).Operation = op;
+      bool retry;
+      do {
+        retry = false;
+        action = fxaIgnore;
+        afp::WideString name = Backslashed(items.ItemRef(i).ItemName);
+        try {
+          bool confirm = true;
+          DoConfirmProcessFile(name, op, confirm);
+          if (confirm) {
+            if (working_folder_.empty()) working_folder_ = afp::GetCurrentDir();
+            afp::WideString dest = DestinationFolder();
+            if (reports) DoFileProgress(name, 0.0, op, ppStart, cancel_);
+            if (!cancel_) {
+              if (op == poExtract) ExtractItem(i, name, dest);
+              else if (op == poTest) TestItem(i);
+              if (reports) {
+                bool was = cancel_;
+                DoFileProgress(name, 100.0, op, ppEnd, cancel_);
+                cancel_ = cancel_ || was;
+              }
+              if (!cancel_) ++processed_count_;
+            }
+          }
+        } catch (const EAFException& e) {
+          DoProcessFileFailure(name, op, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), action);
+          retry = action == fxaRetry;
+        }
+      } while (retry);
+      if (action == fxaAbort || cancel_) break;
+      if (index != -1) break;
+      ++i;
+    }
+  }
+  if (reports) {
+    bool was = cancel_;
+    DoOverallProgress(100.0, op, ppEnd, cancel_);
+    cancel_ = cancel_ || was;
+  }
+  if (cancel_ || action == fxaAbort) in_update_ = false;
+  last_run_aborted_ = action == fxaAbort;
+}
+
+void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const afp::WideString& dest_folder) {
+  const TDirItem& item = dir_->Items.ItemRef(index);
+  afp::WideString file_name = name;
+  uint32_t attr = item.HeaderImage.ExternalAttributes();
+  DoExtractFile(file_name, attr, item.Comment);
+  const bool renamed_by_handler = file_name != name;
+  afp::WideString dest = dest_folder;
+  if (!renamed_by_handler && !options_.AllowAbsolutePaths && LeavesDestination(file_name))
+    throw EAFException::CreateFmt(19, this, {file_name});
+  if (file_name.find(u':') != afp::WideString::npos || file_name.find(u"\\\\") != afp::WideString::npos)
+    dest.clear();
+  if (!options_.CreateDirs) {
+    file_name = FilePart(file_name);
+  } else {
+    afp::WideString folder = dest + FolderPart(file_name);
+    if (!folder.empty() && !afp::DirectoryExists(folder) && !afp::ForceDirectories(folder))
+      throw EAFException::CreateFmt(20, this, {folder});
+  }
+  const TDirItem& it = dir_->Items.ItemRef(index);
+  if ((it.HeaderImage.ExternalAttributes() & 0x10) || (!it.ItemName.empty() && it.ItemName.back() == u'/')) return;
+  afp::WideString target = dest + file_name;
+  if (afp::FileExists(target)) {
+    uint32_t existing = afp::GetFileAttributes(target);
+    if (existing == afp::kInvalidAttributes) existing = 4;
+    if (!options_.ReplaceReadOnly && (existing & afp::kAttrReadOnly)) return;
+    switch (options_.OverwriteMode) {
+      case omPrompt: {
+        bool confirm = false;
+        DoConfirmOverwrite(file_name, target, confirm);
+        if (!confirm) return;
+        break;
+      }
+      case omAlways: break;
+      case omNever: return;
+      case omIfNewer:
+      case omIfOlder: {
+        int32_t e = afp::GetFileDosDateTime(target);
+        int32_t i = static_cast<int32_t>((static_cast<uint32_t>(it.HeaderImage.Date()) << 16) | it.HeaderImage.Time());
+        if (options_.OverwriteMode == omIfNewer ? e >= i : i >= e) return;
+        break;
+      }
+    }
+  }
+  // Whatever sits at the target (a file, or a link planted there) is removed,
+  // never written through.
+  afp::SetFileAttributes(target, 0);
+  afp::DeleteFile(target);
+  std::unique_ptr<TFileStream> out;
+  try {
+    out = std::make_unique<TFileStream>(target, fmCreate);
+  } catch (const EStreamError&) {
+    throw EAFException::CreateFmt(19, this, {target});
+  }
+  bool failed = false;
+  std::exception_ptr error;
+  try {
+    DecodeItem(index, *out);
+  } catch (...) {
+    failed = true;
+    error = std::current_exception();
+  }
+  const TDirItem& done = dir_->Items.ItemRef(index);
+  if (auto exact = ExactModificationTime(done)) afp::SetFileUnixTimeFd(out->Handle(), *exact);
+  else afp::SetFileDosDateTimeFd(out->Handle(), done.HeaderImage.Date(), done.HeaderImage.Time());
+  if (options_.FlushBuffers && afp::IsRemovablePath(target)) out->Flush();
+  out.reset();
+  if (skip_ || cancel_ || failed) {
+    afp::DeleteFile(target);
+  } else if (options_.SetAttributes) {
+    afp::SetFileAttributes(target, attr);
+    // Unix-made archives keep permission bits in the upper half; links and
+    // special files were written as plain files, so only 0777 applies.
+    if ((done.HeaderImage.VersionMadeBy() >> 8) == kUnixHost && (attr >> 16) != 0)
+      afp::SetUnixMode(target, (attr >> 16) & 0777);
+  }
+  if (error) std::rethrow_exception(error);
+}
+
+void TAFBaseArchiver::TestItem(int index) {
+  if (dir_->Items.ItemRef(index).HeaderImage.ExternalAttributes() & 0x10) return;
+  TNullStream null;
+  DecodeItem(index, null);
+}
+
+void TAFBaseArchiver::DecodeItem(int index, TStream& out) {
+  if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(16, this);
+  TDirItem& item = dir_->Items.ItemRef(index);
+  volume_info_.LastVolumeNumber = static_cast<int32_t>(dir_->LastDisk());
+  volume_info_.SetNumber(static_cast<int32_t>(item.DiskNumberStart()));
+  stream_->SetPosition(item.LocalHeaderOffset());
+  bool ok;
+  try {
+    ok = DecodeItemData(*this, *stream_, out, item);
+  } catch (const EReadError&) {
+    ok = false;  // the archive ends inside the item: damaged data, not a broken run
+  }
+  if (!ok && !cancel_ && !extract_corrupted_files_ && !skip_) throw EAFException::Create(8, this);
+}
+
+}  // namespace arcfold

@@ -1,0 +1,65 @@
+// File and folder services on wide names. Paths are Windows-shaped (either
+// separator); on POSIX "\" is turned into "/" and the name becomes UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/wide.h"
+
+namespace afp {
+
+// Windows file attribute bits.
+enum : uint32_t {
+  kAttrReadOnly = 0x01,
+  kAttrHidden = 0x02,
+  kAttrSystem = 0x04,
+  kAttrVolume = 0x08,
+  kAttrDirectory = 0x10,
+  kAttrArchive = 0x20,
+  kAttrNormal = 0x80,
+};
+constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
+
+std::string NativePath(std::u16string_view path);
+WideString FromNativePath(const std::string& path);
+
+bool FileExists(std::u16string_view path);       // a file, not a folder
+bool DirectoryExists(std::u16string_view path);
+bool CreateDir(std::u16string_view path);        // one level
+bool ForceDirectories(std::u16string_view path); // with all missing parents
+bool RemoveDir(std::u16string_view path);
+bool DeleteFile(std::u16string_view path);
+bool RenameFile(std::u16string_view from, std::u16string_view to);
+
+// Read-only maps to the absence of every write bit; directory to a folder.
+// Hidden, system and archive cannot be kept by this file system and are
+// accepted and dropped on set; files report archive.
+uint32_t GetFileAttributes(std::u16string_view path);
+bool SetFileAttributes(std::u16string_view path, uint32_t attrs);
+// Applies Unix permission bits (masked to 0777).
+bool SetUnixMode(std::u16string_view path, uint32_t mode);
+
+// DOS date-time (date high, time low) of the file's last write, read as local
+// time; -1 when it cannot be read.
+int32_t GetFileDosDateTime(std::u16string_view path);
+bool SetFileDosDateTime(std::u16string_view path, uint16_t dos_date, uint16_t dos_time);
+bool SetFileDosDateTimeFd(int fd, uint16_t dos_date, uint16_t dos_time);
+bool SetFileUnixTimeFd(int fd, int64_t unix_time);
+
+int64_t DosDateTimeToUnix(uint16_t dos_date, uint16_t dos_time);  // local time
+uint32_t UnixToDosDateTime(int64_t unix_time);                    // local time
+
+// "A:"/"B:" never exist here; a path on a block device whose
+// /sys/block/*/removable says 1 is removable.
+bool IsRemovablePath(std::u16string_view path);
+int64_t FreeDiskSpace(std::u16string_view path);  // -1 when unknown
+
+WideString GetCurrentDir();
+bool SetCurrentDir(std::u16string_view path);
+// A new, empty, uniquely named file in dir (created so the name is reserved).
+WideString TempFileName(std::u16string_view dir, std::u16string_view prefix);
+WideString TempDirectory();
+
+}  // namespace afp

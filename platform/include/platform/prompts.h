@@ -1,0 +1,34 @@
+// The built-in questions of the archive component. A GUI answers them with
+// modal dialogs, a terminal tool with terminal prompts, tests with a script.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace afp {
+
+enum class PromptButtons { YesNoNoToAllYesToAll, AbortRetryIgnore, AbortIgnore, OkCancel };
+enum class PromptAnswer { Closed, Yes, No, NoToAll, YesToAll, Abort, Retry, Ignore, Ok, Cancel };
+
+class Prompts {
+ public:
+  virtual ~Prompts() = default;
+  // A question with the question icon; text is UTF-8.
+  virtual PromptAnswer Ask(std::string_view text, PromptButtons buttons) = 0;
+  // The password box: false when cancelled or closed. caption/prompt are UTF-8.
+  virtual bool AskPassword(std::string_view caption, std::string_view prompt, std::string& password) = 0;
+};
+
+// Answers every question with its safe answer without asking anybody:
+// no overwrite, no password (skip), Abort on failures, Cancel on volumes.
+class SafeAnswerPrompts : public Prompts {
+ public:
+  PromptAnswer Ask(std::string_view, PromptButtons buttons) override;
+  bool AskPassword(std::string_view, std::string_view, std::string&) override { return false; }
+};
+
+// The process's prompts, used by components that were given none.
+Prompts& DefaultPrompts();
+void SetDefaultPrompts(Prompts* prompts);  // nullptr restores the safe answers
+
+}  // namespace afp

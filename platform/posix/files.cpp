@@ -1,0 +1,231 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <string>
+
+namespace afp {
+
+std::string NativePath(std::u16string_view path) {
+  std::string p = ToUtf8(path);
+  for (auto& c : p)
+    if (c == '\\') c = '/';
+  return p;
+}
+
+WideString FromNativePath(const std::string& path) { return FromUtf8(path); }
+
+namespace {
+
+bool StatPath(std::u16string_view path, struct stat& st) {
+  std::string p = NativePath(path);
+  if (p.empty()) return false;
+  return ::stat(p.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+bool FileExists(std::u16string_view path) {
+  struct stat st;
+  return StatPath(path, st) && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(std::u16string_view path) {
+  struct stat st;
+  return StatPath(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool CreateDir(std::u16string_view path) {
+  std::string p = NativePath(path);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return !p.empty() && ::mkdir(p.c_str(), 0777) == 0;
+}
+
+bool ForceDirectories(std::u16string_view path) {
+  std::string p = NativePath(path);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  if (p.empty()) return false;
+  struct stat st;
+  if (::stat(p.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  for (size_t i = 1; i <= p.size(); ++i) {
+    if (i == p.size() || p[i] == '/') {
+      std::string part = p.substr(0, i);
+      if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    }
+  }
+  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool RemoveDir(std::u16string_view path) { return ::rmdir(NativePath(path).c_str()) == 0; }
+
+bool DeleteFile(std::u16string_view path) {
+  std::string p = NativePath(path);
+  struct stat st;
+  if (::lstat(p.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return ::unlink(p.c_str()) == 0;
+}
+
+bool RenameFile(std::u16string_view from, std::u16string_view to) {
+  return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+uint32_t GetFileAttributes(std::u16string_view path) {
+  struct stat st;
+  if (!StatPath(path, st)) return kInvalidAttributes;
+  uint32_t a = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+  if ((st.st_mode & 0222) == 0) a |= kAttrReadOnly;
+  return a;
+}
+
+bool SetFileAttributes(std::u16string_view path, uint32_t attrs) {
+  std::string p = NativePath(path);
+  struct stat st;
+  if (::stat(p.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  if (attrs & kAttrReadOnly) {
+    mode &= ~mode_t(0222);
+  } else if ((mode & 0200) == 0) {
+    // Making a file writable again gives the write bits its read bits allow,
+    // limited by the umask, as a new file would get.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode |= ((mode & 0444) >> 1) & ~mask;
+    mode |= 0200;
+  }
+  return ::chmod(p.c_str(), mode) == 0;
+}
+
+bool SetUnixMode(std::u16string_view path, uint32_t mode) {
+  return ::chmod(NativePath(path).c_str(), mode & 0777) == 0;
+}
+
+int64_t DosDateTimeToUnix(uint16_t dos_date, uint16_t dos_time) {
+  struct tm tm {};
+  tm.tm_year = ((dos_date >> 9) & 0x7F) + 80;
+  tm.tm_mon = ((dos_date >> 5) & 0x0F) - 1;
+  tm.tm_mday = dos_date & 0x1F;
+  tm.tm_hour = (dos_time >> 11) & 0x1F;
+  tm.tm_min = (dos_time >> 5) & 0x3F;
+  tm.tm_sec = (dos_time & 0x1F) * 2;
+  tm.tm_isdst = -1;
+  if (tm.tm_mon < 0) tm.tm_mon = 0;
+  if (tm.tm_mday == 0) tm.tm_mday = 1;
+  return static_cast<int64_t>(::mktime(&tm));
+}
+
+uint32_t UnixToDosDateTime(int64_t unix_time) {
+  time_t t = static_cast<time_t>(unix_time);
+  struct tm tm {};
+  if (!::localtime_r(&t, &tm)) return 0;
+  if (tm.tm_year < 80) return (0u << 25) | (1u << 21) | (1u << 16);  // 1980-01-01 00:00
+  if (tm.tm_year > 207) tm.tm_year = 207;
+  uint32_t date = ((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday;
+  uint32_t tim = (tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2);
+  return (date << 16) | tim;
+}
+
+int32_t GetFileDosDateTime(std::u16string_view path) {
+  struct stat st;
+  if (!StatPath(path, st)) return -1;
+  return static_cast<int32_t>(UnixToDosDateTime(st.st_mtime));
+}
+
+namespace {
+void FillTimes(struct timespec ts[2], uint16_t dos_date, uint16_t dos_time) {
+  ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(DosDateTimeToUnix(dos_date, dos_time));
+  ts[0].tv_nsec = ts[1].tv_nsec = 0;
+}
+}  // namespace
+
+bool SetFileDosDateTime(std::u16string_view path, uint16_t dos_date, uint16_t dos_time) {
+  struct timespec ts[2];
+  FillTimes(ts, dos_date, dos_time);
+  return ::utimensat(AT_FDCWD, NativePath(path).c_str(), ts, 0) == 0;
+}
+
+bool SetFileDosDateTimeFd(int fd, uint16_t dos_date, uint16_t dos_time) {
+  struct timespec ts[2];
+  FillTimes(ts, dos_date, dos_time);
+  return ::futimens(fd, ts) == 0;
+}
+
+bool SetFileUnixTimeFd(int fd, int64_t unix_time) {
+  struct timespec ts[2];
+  ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(unix_time);
+  ts[0].tv_nsec = ts[1].tv_nsec = 0;
+  return ::futimens(fd, ts) == 0;
+}
+
+bool IsRemovablePath(std::u16string_view path) {
+  if (path.size() >= 2 && path[1] == u':' && (path[0] == u'A' || path[0] == u'a' || path[0] == u'B' || path[0] == u'b'))
+    return true;
+  std::string p = NativePath(path);
+  struct stat st;
+  // Walk up to the nearest existing folder: the target itself may not exist yet.
+  while (!p.empty() && ::stat(p.c_str(), &st) != 0) {
+    auto slash = p.find_last_of('/');
+    if (slash == std::string::npos) p = ".";
+    else p = slash == 0 ? "/" : p.substr(0, slash);
+    if (p == "." && ::stat(p.c_str(), &st) != 0) return false;
+  }
+  if (p.empty()) return false;
+  char link[PATH_MAX];
+  std::string sys = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+  ssize_t n = ::readlink(sys.c_str(), link, sizeof link - 1);
+  if (n <= 0) return false;
+  link[n] = 0;
+  // A partition's link ends in .../sdb/sdb1; the disk's removable flag is one level up.
+  std::string dev = sys;
+  for (int up = 0; up < 2; ++up) {
+    std::ifstream f(dev + "/removable");
+    int v = 0;
+    if (f >> v) return v == 1;
+    dev += "/..";
+  }
+  return false;
+}
+
+int64_t FreeDiskSpace(std::u16string_view path) {
+  struct statvfs vfs;
+  std::string p = NativePath(path);
+  if (p.empty()) p = ".";
+  if (::statvfs(p.c_str(), &vfs) != 0) return -1;
+  return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+}
+
+WideString GetCurrentDir() {
+  char buf[PATH_MAX];
+  if (!::getcwd(buf, sizeof buf)) return WideString();
+  return FromUtf8(buf);
+}
+
+bool SetCurrentDir(std::u16string_view path) {
+  std::string p = NativePath(path);
+  return !p.empty() && ::chdir(p.c_str()) == 0;
+}
+
+WideString TempDirectory() {
+  const char* t = ::getenv("TMPDIR");
+  return FromUtf8(t && *t ? t : "/tmp");
+}
+
+WideString TempFileName(std::u16string_view dir, std::u16string_view prefix) {
+  std::string d = NativePath(dir.empty() ? std::u16string_view(TempDirectory()) : dir);
+  if (d.empty() || d.back() != '/') d += '/';
+  std::string templ = d + ToUtf8(prefix) + "XXXXXX";
+  int fd = ::mkstemp(templ.data());
+  if (fd < 0) return WideString();
+  ::close(fd);
+  return FromUtf8(templ);
+}
+
+}  // namespace afp

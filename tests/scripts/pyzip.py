@@ -1,0 +1,58 @@
+#!/usr/bin/env python3
+"""Makes test archives with Python's zipfile.
+  pyzip.py zip64 OUT SRC        every member forced to ZIP64
+  pyzip.py many OUT N           N tiny members
+  pyzip.py utf8 OUT             UTF-8 names
+  pyzip.py stream OUT SRC       members written through a stream (data descriptors)
+  pyzip.py test ARCHIVE         testzip(); exit 1 on a bad member
+"""
+import os
+import sys
+import zipfile
+
+mode, out = sys.argv[1], sys.argv[2]
+if mode == "test":
+    with zipfile.ZipFile(out) as z:
+        bad = z.testzip()
+    sys.exit(1 if bad else 0)
+if mode == "many":
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as z:
+        for i in range(int(sys.argv[3])):
+            z.writestr(f"d{i // 1000}/f{i}.txt", str(i))
+elif mode == "utf8":
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
+        for name in ["árvíztűrő tükörfúrógép.txt", "Ελληνικά/αβγ.txt", "日本語.txt", "emoji-😀.txt"]:
+            z.writestr(name, name * 10)
+else:
+    src = sys.argv[3]
+
+    class Unseekable:
+        """Hides tell/seek so zipfile writes data descriptors (flag bit 3)."""
+
+        def __init__(self, f):
+            self.f = f
+
+        def write(self, b):
+            return self.f.write(b)
+
+        def flush(self):
+            self.f.flush()
+
+        def close(self):
+            self.f.close()
+
+    target = Unseekable(open(out, "wb")) if mode == "stream" else out
+    with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED) as z:
+        for base, _, files in os.walk(src):
+            for f in sorted(files):
+                full = os.path.join(base, f)
+                rel = os.path.relpath(full, src)
+                if mode == "zip64":
+                    with open(full, "rb") as fh, z.open(rel, "w", force_zip64=True) as dst:
+                        dst.write(fh.read())
+                else:
+                    info = zipfile.ZipInfo.from_file(full, rel)
+                    info.compress_type = zipfile.ZIP_DEFLATED
+                    with open(full, "rb") as fh, z.open(info, "w") as dst:
+                        while chunk := fh.read(4096):
+                            dst.write(chunk)

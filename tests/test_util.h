@@ -1,0 +1,56 @@
+// Helpers shared by the tests: temporary folders, files, archives built by
+// hand, and running peer tools.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "arcfold/arcfold.h"
+
+namespace testutil {
+
+// A fresh folder under the system temp dir, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+// Runs a shell command; returns its exit status and (optionally) its stdout.
+int Sh(const std::string& command, std::string* out = nullptr);
+// The 7-Zip command on this machine ("7zz" or "7z"), or empty.
+std::string SevenZip();
+std::string Quote(const std::string& s);
+
+// Builds a ZIP archive byte by byte, for cases no tool would write.
+struct RawEntry {
+  std::string name;
+  std::string data;         // the item's content; deflated when method is 8
+  uint16_t method = 0;
+  bool raw = false;         // data is written as is, whatever the method
+  uint16_t flags = 0;
+  uint32_t external = 0x20;
+  uint16_t time = 0x6000, date = 0x5A21;
+  std::string central_extra;
+  std::string local_extra;
+  int64_t crc = -1;           // -1: computed
+  int64_t usize = -1;         // -1: data size
+  uint16_t version_made = 20;
+};
+std::string BuildZip(const std::vector<RawEntry>& entries, const std::string& comment = "",
+                     const std::string& prefix = "", bool offsets_include_prefix = true);
+std::string Deflate(const std::string& data);
+
+afp::WideString W(const std::string& utf8);
+std::string U(const afp::WideString& w);
+
+}  // namespace testutil

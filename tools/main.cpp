@@ -1,0 +1,280 @@
+// arcfold: list, extract and test ZIP archives from the command line.
+#include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "arcfold/arcfold.h"
+#include "arcfold/dir_manager.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "terminal_prompts.h"
+
+using arcfold::TArcfold;
+using afp::FromUtf8;
+using afp::ToUtf8;
+
+namespace {
+
+struct Failure {
+  std::string name;
+  std::string message;
+};
+
+// The component as the tool uses it: failures are remembered for the summary
+// before the usual question (or its safe answer) decides what happens.
+class ToolArchiver : public TArcfold {
+ public:
+  std::vector<Failure> failures;
+  void DoProcessFileFailure(const afp::WideString& file_name, arcfold::TAFProcessOperation op, int native_error,
+                            int error_code, const afp::WideString& message, arcfold::TAFAction& action) override {
+    failures.push_back({ToUtf8(file_name), ToUtf8(message)});
+    if (keep_going) {
+      action = arcfold::fxaIgnore;
+      return;
+    }
+    TArcfold::DoProcessFileFailure(file_name, op, native_error, error_code, message, action);
+    if (action == arcfold::fxaRetry) failures.pop_back();
+  }
+  bool keep_going = false;
+};
+
+struct CommonOptions {
+  std::string archive;
+  int codepage = 0;
+};
+
+void ApplyCommon(ToolArchiver& a, const CommonOptions& o) {
+  a.SetName("");
+  if (o.codepage > 0) {
+    afp::CodePage::Get(o.codepage);  // fails early for an unknown page
+    a.CodePages = {o.codepage, o.codepage};
+    a.Options().OEMFileNames = false;
+  }
+  a.SetFileName(FromUtf8(o.archive));
+}
+
+// Opens an existing archive read-only; a missing file is an error, not a new archive.
+void OpenExisting(ToolArchiver& a) {
+  if (!afp::FileExists(a.FileName()))
+    throw std::runtime_error(fmt::format("{}: no such archive", ToUtf8(a.FileName())));
+  a.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
+}
+
+std::string DosDateTimeText(uint16_t date, uint16_t time) {
+  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", ((date >> 9) & 0x7F) + 1980, (date >> 5) & 0x0F,
+                     date & 0x1F, (time >> 11) & 0x1F, (time >> 5) & 0x3F, (time & 0x1F) * 2);
+}
+
+std::string AttrText(uint32_t a) {
+  std::string s = ".....";
+  if (a & 0x10) s[0] = 'D';
+  if (a & 0x01) s[1] = 'R';
+  if (a & 0x02) s[2] = 'H';
+  if (a & 0x04) s[3] = 'S';
+  if (a & 0x20) s[4] = 'A';
+  return s;
+}
+
+// Indices of the items that match any mask and no exclusion.
+std::vector<int> Select(ToolArchiver& a, const std::vector<std::string>& masks, const std::vector<std::string>& excl) {
+  std::vector<std::string> use = masks.empty() ? std::vector<std::string>{"*.*"} : masks;
+  std::set<int> chosen;
+  for (const auto& m : use) {
+    arcfold::TAFArchiveItem item;
+    for (bool ok = a.FindFirst(FromUtf8(m), item, 10431); ok; ok = a.FindNext(item))
+      chosen.insert(item.SearchState.Position);
+  }
+  std::vector<int> out;
+  for (int i : chosen) {
+    afp::WideString name = a.Item(i).ItemName;
+    if (!name.empty() && name.back() == u'/') name.pop_back();
+    bool excluded = false;
+    for (const auto& x : excl) {
+      afp::WideString xm = FromUtf8(x);
+      if (arcfold::MaskMatch(name, xm) || arcfold::MaskMatch(name.substr(name.find_last_of(u'/') + 1), xm))
+        excluded = true;
+    }
+    if (!excluded) out.push_back(i);
+  }
+  return out;
+}
+
+int List(const CommonOptions& common, const std::vector<std::string>& masks, bool json) {
+  ToolArchiver a;
+  ApplyCommon(a, common);
+  OpenExisting(a);
+  std::vector<int> items = Select(a, masks, {});
+  nlohmann::json arr = nlohmann::json::array();
+  int64_t total = 0, packed = 0;
+  std::string out;
+  for (int i : items) {
+    const arcfold::TDirItem& it = a.Item(i);
+    int64_t size = it.UncompressedSize(), csize = it.CompressedSize();
+    double ratio = size > 0 ? (1.0 - static_cast<double>(csize) / static_cast<double>(size)) * 100.0 : 0.0;
+    if (ratio < 0) ratio = 0;
+    bool enc = it.HeaderImage.Flags() & arcfold::kFlagEncrypted;
+    std::string when = DosDateTimeText(it.HeaderImage.Date(), it.HeaderImage.Time());
+    std::string name = ToUtf8(it.ItemName);
+    for (auto& c : name)
+      if (c == '\\') c = '/';
+    if (json) {
+      arr.push_back({{"name", name},
+                     {"size", size},
+                     {"packed_size", csize},
+                     {"ratio", ratio},
+                     {"modified", when},
+                     {"attributes", it.HeaderImage.ExternalAttributes()},
+                     {"crc32", fmt::format("{:08x}", it.HeaderImage.Crc32())},
+                     {"method", it.ActualMethod},
+                     {"encrypted", enc},
+                     {"directory", it.IsDirectory()}});
+    } else {
+      out += fmt::format("{:>12} {:>12} {:>5.1f}% {} {} {} {}\n", size, csize, ratio, when,
+                         AttrText(it.HeaderImage.ExternalAttributes()), enc ? '*' : ' ', name);
+    }
+    total += size;
+    packed += csize;
+  }
+  if (json) {
+    std::fputs(arr.dump(2).c_str(), stdout);
+    std::fputc('\n', stdout);
+  } else {
+    std::fputs(out.c_str(), stdout);
+    std::printf("%12lld %12lld        %zu item(s)\n", static_cast<long long>(total), static_cast<long long>(packed),
+                items.size());
+  }
+  return 0;
+}
+
+// A one-line progress display on a terminal: overall percentage, current
+// item and throughput.
+class ProgressBar {
+ public:
+  explicit ProgressBar(ToolArchiver& a, int64_t total_bytes) : total_(total_bytes) {
+    start_ = last_ = std::chrono::steady_clock::now();
+    a.OnFileProgress = [this](arcfold::TAFBaseArchiver*, const afp::WideString& name, double, arcfold::TAFProcessOperation,
+                              arcfold::TAFProgressPhase, bool&) { current_ = ToUtf8(name); };
+    a.OnOverallProgress = [this, &a](arcfold::TAFBaseArchiver*, double pct, arcfold::TAFProcessOperation,
+                                     arcfold::TAFProgressPhase phase, bool&) {
+      (void)a;
+      auto now = std::chrono::steady_clock::now();
+      if (phase == arcfold::ppProcess && now - last_ < std::chrono::milliseconds(100)) return;
+      last_ = now;
+      double secs = std::chrono::duration<double>(now - start_).count();
+      double mbps = secs > 0 ? (total_ * pct / 100.0) / secs / 1e6 : 0;
+      std::string name = current_.size() > 40 ? "..." + current_.substr(current_.size() - 37) : current_;
+      std::fprintf(stderr, "\r%5.1f%% %-40s %8.1f MB/s", pct, name.c_str(), mbps);
+      if (phase == arcfold::ppEnd) std::fputc('\n', stderr);
+      std::fflush(stderr);
+    };
+  }
+
+ private:
+  int64_t total_;
+  std::string current_;
+  std::chrono::steady_clock::time_point start_, last_;
+};
+
+int RunItems(const CommonOptions& common, const std::vector<std::string>& masks, const std::vector<std::string>& excl,
+             const std::string& dir, const std::string& password, bool have_password, const std::string& overwrite,
+             bool keep_going, bool extract) {
+  const bool interactive = arcfold_cli::Interactive();
+  arcfold_cli::TerminalPrompts terminal(stdin, stderr);
+  afp::SafeAnswerPrompts safe;
+  ToolArchiver a;
+  a.PromptUI = interactive ? static_cast<afp::Prompts*>(&terminal) : &safe;
+  a.keep_going = keep_going;
+  ApplyCommon(a, common);
+  if (have_password) a.SetPassword(password);
+  std::string mode = overwrite.empty() ? (interactive ? "prompt" : "never") : overwrite;
+  static const std::pair<const char*, arcfold::TAFOverwriteMode> kModes[] = {
+      {"always", arcfold::omAlways}, {"never", arcfold::omNever}, {"prompt", arcfold::omPrompt},
+      {"newer", arcfold::omIfNewer}, {"older", arcfold::omIfOlder}};
+  for (const auto& [text, value] : kModes)
+    if (mode == text) a.Options().OverwriteMode = value;
+  if (!dir.empty()) {
+    afp::WideString d = FromUtf8(dir);
+    if (!afp::DirectoryExists(d) && !afp::ForceDirectories(d))
+      throw std::runtime_error(fmt::format("{}: cannot create the destination folder", dir));
+    a.SetBaseDir(d);
+  }
+  OpenExisting(a);
+  std::vector<int> items = Select(a, masks, excl);
+  int64_t bytes = 0;
+  auto& arr = a.DirManager()->Items;
+  arr.ClearMarks();
+  for (int i : items) {
+    arr.ItemRef(i).Marked = true;
+    bytes += arr.ItemRef(i).UncompressedSize();
+  }
+  std::unique_ptr<ProgressBar> bar;
+  if (interactive) bar = std::make_unique<ProgressBar>(a, bytes);
+  if (!items.empty()) a.ProcessMarkedItems(extract ? arcfold::poExtract : arcfold::poTest, -1);
+  a.CloseArchive();
+  if (!a.failures.empty()) {
+    std::fprintf(stderr, "%zu item(s) failed:\n", a.failures.size());
+    for (const auto& f : a.failures) std::fprintf(stderr, "  %s: %s\n", f.name.c_str(), f.message.c_str());
+    if (a.LastRunAborted()) std::fprintf(stderr, "run aborted; remaining items were not processed\n");
+    return 1;
+  }
+  if (!extract) std::printf("No errors detected in %zu item(s) of %s\n", items.size(), common.archive.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"arcfold - list, extract and test ZIP archives"};
+  app.require_subcommand(1);
+  CommonOptions common;
+  auto add_common = [&](CLI::App* sub) {
+    sub->add_option("ARCHIVE", common.archive, "ZIP archive")->required();
+    sub->add_option("--codepage", common.codepage,
+                    "code page of names stored without the UTF-8 flag (437, 850, 852, 1250, 1252, ...)");
+  };
+
+  std::vector<std::string> masks, excl;
+  bool json = false;
+  auto* list = app.add_subcommand("list", "list the items of an archive");
+  add_common(list);
+  list->add_option("MASK", masks, "masks of items to list (default *.*)");
+  list->add_flag("--json", json, "print a JSON array");
+
+  std::string dir, password, overwrite;
+  bool keep_going = false, always = false;
+  auto* extract = app.add_subcommand("extract", "extract items");
+  add_common(extract);
+  extract->add_option("MASK", masks, "masks of items to extract (default *.*)");
+  extract->add_option("-d,--dir", dir, "destination folder (default: current folder)");
+  auto* pw1 = extract->add_option("-p,--password", password, "password of encrypted items");
+  extract->add_option("--overwrite", overwrite, "always|never|prompt|newer|older (default: prompt on a terminal, else never)")
+      ->check(CLI::IsMember({"always", "never", "prompt", "newer", "older"}));
+  extract->add_flag("-o", always, "overwrite existing files (same as --overwrite always)");
+  extract->add_option("-x,--exclude", excl, "masks of items to leave out");
+  extract->add_flag("-k,--keep-going", keep_going, "go on with the next item after a failure");
+
+  auto* test = app.add_subcommand("test", "test the items of an archive");
+  add_common(test);
+  auto* pw2 = test->add_option("-p,--password", password, "password of encrypted items");
+  test->add_option("MASK", masks, "masks of items to test (default *.*)");
+  test->add_flag("-k,--keep-going", keep_going, "go on with the next item after a failure");
+
+  CLI11_PARSE(app, argc, argv);
+  try {
+    if (list->parsed()) return List(common, masks, json);
+    if (always) overwrite = "always";
+    if (extract->parsed())
+      return RunItems(common, masks, excl, dir, password, pw1->count() > 0, overwrite, keep_going, true);
+    if (test->parsed()) return RunItems(common, masks, {}, "", password, pw2->count() > 0, "", keep_going, false);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "arcfold: %s\n", e.what());
+    return 2;
+  }
+  return 0;
+}

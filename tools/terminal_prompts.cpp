@@ -1,0 +1,85 @@
+#include "terminal_prompts.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <string>
+
+namespace arcfold_cli {
+
+bool Interactive() { return ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO); }
+
+bool TerminalPrompts::ReadLine(std::string& line, bool echo) {
+  int fd = ::fileno(in_);
+  termios saved{};
+  bool restore = false;
+  if (!echo && ::isatty(fd) && ::tcgetattr(fd, &saved) == 0) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    restore = ::tcsetattr(fd, TCSAFLUSH, &quiet) == 0;
+  }
+  line.clear();
+  int c;
+  bool got = false;
+  while ((c = std::fgetc(in_)) != EOF) {
+    got = true;
+    if (c == '\n') break;
+    if (c != '\r') line += static_cast<char>(c);
+  }
+  if (restore) {
+    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    std::fputc('\n', out_);
+  }
+  return got;
+}
+
+afp::PromptAnswer TerminalPrompts::Ask(std::string_view text, afp::PromptButtons buttons) {
+  using A = afp::PromptAnswer;
+  const char* choices = "";
+  switch (buttons) {
+    case afp::PromptButtons::YesNoNoToAllYesToAll: choices = "[y]es, [n]o, [N]o to all, [A]ll (yes to all)"; break;
+    case afp::PromptButtons::AbortRetryIgnore: choices = "[a]bort, [r]etry, [i]gnore"; break;
+    case afp::PromptButtons::AbortIgnore: choices = "[a]bort, [i]gnore"; break;
+    case afp::PromptButtons::OkCancel: choices = "[o]k, [c]ancel"; break;
+  }
+  for (;;) {
+    std::fprintf(out_, "%.*s\n%s? ", static_cast<int>(text.size()), text.data(), choices);
+    std::fflush(out_);
+    std::string line;
+    if (!ReadLine(line, true)) return A::Closed;
+    if (line.empty()) continue;
+    char k = line[0];
+    switch (buttons) {
+      case afp::PromptButtons::YesNoNoToAllYesToAll:
+        if (k == 'y' || k == 'Y') return A::Yes;
+        if (k == 'n') return A::No;
+        if (k == 'N') return A::NoToAll;
+        if (k == 'A' || k == 'a') return A::YesToAll;
+        break;
+      case afp::PromptButtons::AbortRetryIgnore:
+        if (std::tolower(k) == 'r') return A::Retry;
+        [[fallthrough]];
+      case afp::PromptButtons::AbortIgnore:
+        if (std::tolower(k) == 'a') return A::Abort;
+        if (std::tolower(k) == 'i') return A::Ignore;
+        break;
+      case afp::PromptButtons::OkCancel:
+        if (std::tolower(k) == 'o') return A::Ok;
+        if (std::tolower(k) == 'c') return A::Cancel;
+        break;
+    }
+  }
+}
+
+bool TerminalPrompts::AskPassword(std::string_view caption, std::string_view prompt, std::string& password) {
+  std::fprintf(out_, "%.*s\n%.*s", static_cast<int>(caption.size()), caption.data(), static_cast<int>(prompt.size()),
+               prompt.data());
+  std::fflush(out_);
+  std::string line;
+  if (!ReadLine(line, false)) return false;
+  password = line;
+  return true;
+}
+
+}  // namespace arcfold_cli
