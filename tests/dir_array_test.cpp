@@ -113,7 +113,7 @@ TEST(DirArray, CaseInsensitiveLookupBeyondAscii) {
 TEST(DirArray, DeleteMovesItemsAndKeepsIndex) {
   TAFDirArray a;
   Fill(a, 50);
-  a.ItemRef(10).ExtraFields.push_back({0x1234, 1, std::make_shared<std::vector<uint8_t>>(1, 7)});
+  a.ItemRef(10).ExtraFields.push_back({0x1234, 1, std::vector<uint8_t>(1, 7)});
   a.Delete(3);
   EXPECT_EQ(a.Count(), 49);
   EXPECT_EQ(a.ItemRef(3).ItemName, W("dir/File4.TXT"));
@@ -149,14 +149,14 @@ TEST(DirArray, PutGetAndAssignDuplicateBuffers) {
   Fill(a, 2);
   TDirItem item;
   a.GetItem(0, item);
-  item.ExtraFields.push_back({0x9999, 2, std::make_shared<std::vector<uint8_t>>(2, 1)});
+  item.ExtraFields.push_back({0x9999, 2, std::vector<uint8_t>(2, 1)});
   a.PutItem(0, item);
-  (*item.ExtraFields[0].Data)[0] = 42;  // the stored copy has its own buffer
-  EXPECT_EQ((*a.ItemRef(0).ExtraFields[0].Data)[0], 1);
+  item.ExtraFields[0].Data[0] = 42;  // the stored copy has its own buffer
+  EXPECT_EQ(a.ItemRef(0).ExtraFields[0].Data[0], 1);
   b.Assign(a);
   EXPECT_EQ(b.Count(), 2);
-  (*a.ItemRef(0).ExtraFields[0].Data)[0] = 5;
-  EXPECT_EQ((*b.ItemRef(0).ExtraFields[0].Data)[0], 1);
+  a.ItemRef(0).ExtraFields[0].Data[0] = 5;
+  EXPECT_EQ(b.ItemRef(0).ExtraFields[0].Data[0], 1);
   int at;
   EXPECT_TRUE(b.FindName(u"DIR/FILE1.TXT", at));
   EXPECT_EQ(at, 1);

@@ -109,7 +109,7 @@ TEST(Records, ExtraAreaFramingKeepsUnknownFieldsAndCutsOverruns) {
   TExtraFieldList list = ParseExtraArea(area.data(), area.size());
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].Id, 0x1234);
-  EXPECT_EQ(*list[0].Data, Bytes({0xAA, 0xBB}));
+  EXPECT_EQ(list[0].Data, Bytes({0xAA, 0xBB}));
   EXPECT_EQ(list[1].Size, 3);  // announced 10, only 3 left
   EXPECT_EQ(BuildExtraArea({list[0]}), Bytes({0x34, 0x12, 2, 0, 0xAA, 0xBB}));
 

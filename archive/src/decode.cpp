@@ -14,6 +14,18 @@ namespace arcfold {
 namespace {
 
 constexpr int64_t kChunk = 1 << 20;
+
+// An uninitialised byte buffer.
+class TBuffer {
+ public:
+  explicit TBuffer(size_t size) : data_(size ? new uint8_t[size] : nullptr), size_(size) {}
+  uint8_t* data() { return data_.get(); }
+  size_t size() const { return size_; }
+
+ private:
+  std::unique_ptr<uint8_t[]> data_;
+  size_t size_;
+};
 constexpr int64_t kStoredPiece = 0xFFFF;
 
 afp::WideString HandlerName(const afp::WideString& stored) {
@@ -88,13 +100,15 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
   Progress progress(archiver, item, progress_total);
   uint32_t crc = 0;
   int64_t read = 0, written = 0;
-  std::vector<uint8_t> in(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(compressed, 1), kChunk)));
+  // Buffers sized to the item, at most one chunk each; a small item does not
+  // pay for clearing megabytes.
+  TBuffer in(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(compressed, 1), kChunk)));
   std::unique_ptr<Inflater> inflater;
-  std::vector<uint8_t> out;
+  TBuffer out(0);
   if (method == kMethodDeflate) {
-    inflater = MakeZlibInflater();
+    inflater = MakeInflater();
     if (!inflater) return false;
-    out.resize(kChunk);
+    out = TBuffer(static_cast<size_t>(std::min<int64_t>(uncompressed + 1, kChunk)));
   }
   bool stream_end = false;
   while (read < compressed && !stream_end) {

@@ -78,11 +78,17 @@ void TAFStringHash::Clear() {
 // ---- TAFHashedStringList ----
 
 afp::WideString TAFHashedStringList::KeyOf(std::u16string_view s) const {
-  return CaseSensitive ? afp::WideString(s) : afp::LowerCase(s);
+  if (CaseSensitive) return afp::WideString(s);
+  // Most keys arrive lower-cased already (the item array stores them so);
+  // a quick check spares a second conversion.
+  for (char16_t c : s)
+    if ((c >= u'A' && c <= u'Z') || c >= 0x80) return afp::LowerCase(s);
+  return afp::WideString(s);
 }
 
 int TAFHashedStringList::Add(const afp::WideString& s) {
   items_.push_back(s);
+  empty_count_ += s.empty();
   int pos = Count() - 1;
   if (hash_ && hash_valid_) hash_->Add(KeyOf(s), pos);
   if (hash_ && static_cast<size_t>(Count()) > 5 * hash_->BucketCount()) {
@@ -94,21 +100,25 @@ int TAFHashedStringList::Add(const afp::WideString& s) {
 
 void TAFHashedStringList::Put(int index, const afp::WideString& s) {
   if (hash_) hash_->Remove(KeyOf(items_[index]));
+  empty_count_ += int(s.empty()) - int(items_[index].empty());
   items_[index] = s;
   if (hash_) hash_->Add(KeyOf(s), index);
 }
 
 void TAFHashedStringList::Delete(int index) {
+  empty_count_ -= items_[index].empty();
   items_.erase(items_.begin() + index);
   hash_valid_ = false;
 }
 
 void TAFHashedStringList::Clear() {
   items_.clear();
+  empty_count_ = 0;
   if (hash_) hash_->Clear();
 }
 
 int TAFHashedStringList::IndexOf(std::u16string_view s) {
+  if (s.empty() && empty_count_ == 0) return -1;
   if (!hash_) {
     hash_ = std::make_unique<TAFStringHash>(std::max<size_t>(items_.size(), 1000));
     hash_valid_ = false;
@@ -169,8 +179,6 @@ void TAFDirArray::PutItem(int i, const TDirItem& item) {
   if (i < 0 || i >= count_) throw EAFException::Create(1);
   if (i >= name_index_.Count() && name_index_.Count() != i) throw EAFException::Create(58);
   TDirItem copy = item;
-  for (auto& f : copy.ExtraFields)
-    if (f.Data) f.Data = std::make_shared<std::vector<uint8_t>>(*f.Data);
   FreeItemBuffers(slots_[i]);
   afp::WideString key = afp::LowerCase(item.ItemName);
   if (i < name_index_.Count()) name_index_.Put(i, key);

@@ -233,8 +233,8 @@ void TAFDirManager::ReadItemExtra(int index, uint16_t length, const std::string&
 
 void TAFDirManager::InterpretExtra(TDirItem& item, int index, const TExtraField& f, const std::string& raw_name,
                                    bool& unicode_name_set) {
-  const uint8_t* d = f.Data ? f.Data->data() : nullptr;
-  size_t n = f.Data ? f.Data->size() : 0;
+  const uint8_t* d = f.Data.data();
+  size_t n = f.Data.size();
   switch (f.Id) {
     case kExtraZip64: {
       TZip64Values v = ReadZip64Central(d, n, item.HeaderImage);
@@ -461,7 +461,7 @@ void TAFDirManager::WriteDirectory(TStream* stream) {
       PutU16(fh, f.Id);
       PutU16(fh + 2, f.Size);
       buf.insert(buf.end(), fh, fh + 4);
-      if (f.Data) buf.insert(buf.end(), f.Data->begin(), f.Data->begin() + std::min<size_t>(f.Size, f.Data->size()));
+      buf.insert(buf.end(), f.Data.begin(), f.Data.begin() + std::min<size_t>(f.Size, f.Data.size()));
     }
     buf.insert(buf.end(), item.Comment.begin(), item.Comment.end());
     if (buf.size() >= (1u << 20)) flush();

@@ -13,9 +13,8 @@ constexpr int64_t kFiletimeToUnix = 11644473600LL;
 
 std::optional<int64_t> ExactModificationTime(const TDirItem& item) {
   for (const auto& f : item.ExtraFields) {
-    if (!f.Data) continue;
-    const uint8_t* d = f.Data->data();
-    size_t n = f.Data->size();
+    const uint8_t* d = f.Data.data();
+    size_t n = f.Data.size();
     if (f.Id == kExtraExtendedTimestamp && n >= 5 && (d[0] & 1))
       return static_cast<int64_t>(static_cast<int32_t>(GetU32(d + 1)));
     if (f.Id == kExtraNtfs && n >= 4) {

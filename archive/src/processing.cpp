@@ -71,6 +71,7 @@ void TAFBaseArchiver::TestFiles(const afp::WideString& file_mask, uint32_t searc
 
 void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
   std::lock_guard<std::recursive_mutex> lock(afp::ProcessLock());
+  last_folder_made_.clear();
   processed_count_ = 0;
   total_count_ = 0;
   cancel_ = false;
@@ -150,13 +151,20 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
     file_name = FilePart(file_name);
   } else {
     afp::WideString folder = dest + FolderPart(file_name);
-    if (!folder.empty() && !afp::DirectoryExists(folder) && !afp::ForceDirectories(folder))
-      throw EAFException::CreateFmt(20, this, {folder});
+    // Items of one folder usually follow each other: checking the folder
+    // once per run of items saves a system call per file.
+    if (!folder.empty() && folder != last_folder_made_) {
+      if (!afp::DirectoryExists(folder) && !afp::ForceDirectories(folder))
+        throw EAFException::CreateFmt(20, this, {folder});
+      last_folder_made_ = folder;
+    }
   }
   const TDirItem& it = dir_->Items.ItemRef(index);
   if ((it.HeaderImage.ExternalAttributes() & 0x10) || (!it.ItemName.empty() && it.ItemName.back() == u'/')) return;
   afp::WideString target = dest + file_name;
-  if (afp::FileExists(target)) {
+  const afp::PathType existing_type = afp::GetPathType(target);
+  if (existing_type == afp::PathType::File ||
+      (existing_type == afp::PathType::Link && afp::FileExists(target))) {
     uint32_t existing = afp::GetFileAttributes(target);
     if (existing == afp::kInvalidAttributes) existing = 4;
     if (!options_.ReplaceReadOnly && (existing & afp::kAttrReadOnly)) return;
@@ -180,8 +188,7 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   }
   // Whatever sits at the target (a file, or a link planted there) is removed,
   // never written through.
-  afp::SetFileAttributes(target, 0);
-  afp::DeleteFile(target);
+  if (existing_type == afp::PathType::File || existing_type == afp::PathType::Link) afp::DeleteFile(target);
   std::unique_ptr<TFileStream> out;
   try {
     out = std::make_unique<TFileStream>(target, fmCreate);
@@ -199,17 +206,17 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   const TDirItem& done = dir_->Items.ItemRef(index);
   if (auto exact = ExactModificationTime(done)) afp::SetFileUnixTimeFd(out->Handle(), *exact);
   else afp::SetFileDosDateTimeFd(out->Handle(), done.HeaderImage.Date(), done.HeaderImage.Time());
-  if (options_.FlushBuffers && afp::IsRemovablePath(target)) out->Flush();
-  out.reset();
-  if (skip_ || cancel_ || failed) {
-    afp::DeleteFile(target);
-  } else if (options_.SetAttributes) {
-    afp::SetFileAttributes(target, attr);
+  if (options_.FlushBuffers && afp::IsRemovableFd(out->Handle())) out->Flush();
+  const bool keep = !(skip_ || cancel_ || failed);
+  if (keep && options_.SetAttributes) {
     // Unix-made archives keep permission bits in the upper half; links and
-    // special files were written as plain files, so only 0777 applies.
-    if ((done.HeaderImage.VersionMadeBy() >> 8) == kUnixHost && (attr >> 16) != 0)
-      afp::SetUnixMode(target, (attr >> 16) & 0777);
+    // special files were written as plain files, so only 0777 applies. The
+    // attributes go on through the open handle: one call, no path lookup.
+    uint32_t unix_mode = (done.HeaderImage.VersionMadeBy() >> 8) == kUnixHost ? (attr >> 16) & 0777 : 0;
+    afp::SetFdAttributes(out->Handle(), attr, unix_mode);
   }
+  out.reset();
+  if (!keep) afp::DeleteFile(target);
   if (error) std::rethrow_exception(error);
 }
 

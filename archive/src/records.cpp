@@ -24,11 +24,7 @@ void TZip64Locator::Set(uint32_t disk, uint64_t end_record_offset, uint32_t tota
   SetU32(16, total_disks);
 }
 
-bool TExtraField::operator==(const TExtraField& o) const {
-  if (Id != o.Id || Size != o.Size) return false;
-  if (!Data || !o.Data) return !Data && !o.Data;
-  return *Data == *o.Data;
-}
+bool TExtraField::operator==(const TExtraField& o) const { return Id == o.Id && Size == o.Size && Data == o.Data; }
 
 TExtraFieldList ParseExtraArea(const uint8_t* data, size_t length) {
   TExtraFieldList list;
@@ -39,7 +35,7 @@ TExtraFieldList ParseExtraArea(const uint8_t* data, size_t length) {
     f.Size = GetU16(data + k + 2);
     k += 4;
     if (f.Size > length - k) f.Size = static_cast<uint16_t>(length - k);
-    f.Data = std::make_shared<std::vector<uint8_t>>(data + k, data + k + f.Size);
+    f.Data.assign(data + k, data + k + f.Size);
     k += f.Size;
     list.push_back(std::move(f));
   }
@@ -53,7 +49,7 @@ std::vector<uint8_t> BuildExtraArea(const TExtraFieldList& fields) {
     PutU16(h, f.Id);
     PutU16(h + 2, f.Size);
     out.insert(out.end(), h, h + 4);
-    if (f.Data) out.insert(out.end(), f.Data->begin(), f.Data->begin() + std::min<size_t>(f.Size, f.Data->size()));
+    out.insert(out.end(), f.Data.begin(), f.Data.begin() + std::min<size_t>(f.Size, f.Data.size()));
   }
   return out;
 }

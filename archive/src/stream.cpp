@@ -58,7 +58,7 @@ TFileStream::TFileStream(const afp::WideString& file_name, uint16_t mode) : name
   else if ((mode & 3) == fmOpenWrite) flags = O_WRONLY;
   else flags = O_RDONLY;
   fd_ = path.empty() ? -1 : ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-  if (fd_ >= 0) {
+  if (fd_ >= 0 && mode != fmCreate) {
     struct stat st;
     if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
       ::close(fd_);

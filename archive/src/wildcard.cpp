@@ -15,9 +15,13 @@ afp::WideString TInternalSearchRec::MaskString() const {
 // characters, and only a final lone star matches an empty rest of the name.
 // The table makes the time |name| x |mask| whatever the mask looks like.
 bool WildcardMatch(std::u16string_view name, std::u16string_view mask, bool ignore_case) {
-  if (mask == u"*.*") return true;
+  if (mask == u"*.*" || mask == u"*") return true;
   const size_t n = name.size(), m = mask.size();
-  std::vector<char> next(n + 1), cur(n + 1);  // column j+1 and column j, indexed by i
+  // Two columns of the table, reused between calls: matching runs once per
+  // item while selecting, and allocation would dominate.
+  thread_local std::vector<char> next, cur;
+  next.assign(n + 1, 0);
+  cur.assign(n + 1, 0);
   // Column m (mask exhausted): only an exhausted name matches.
   for (size_t i = 0; i <= n; ++i) next[i] = (i == n);
   for (size_t j = m; j-- > 0;) {

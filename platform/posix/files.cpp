@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <string>
 
 namespace afp {
@@ -33,6 +35,16 @@ bool StatPath(std::u16string_view path, struct stat& st) {
 }
 
 }  // namespace
+
+PathType GetPathType(std::u16string_view path) {
+  struct stat st;
+  std::string p = NativePath(path);
+  if (p.empty() || ::lstat(p.c_str(), &st) != 0) return PathType::None;
+  if (S_ISREG(st.st_mode)) return PathType::File;
+  if (S_ISDIR(st.st_mode)) return PathType::Directory;
+  if (S_ISLNK(st.st_mode)) return PathType::Link;
+  return PathType::Other;
+}
 
 bool FileExists(std::u16string_view path) {
   struct stat st;
@@ -165,6 +177,56 @@ bool SetFileUnixTimeFd(int fd, int64_t unix_time) {
   return ::futimens(fd, ts) == 0;
 }
 
+namespace {
+
+bool DeviceIsRemovable(dev_t dev) {
+  static std::mutex mu;
+  static std::map<dev_t, bool> known;
+  std::lock_guard<std::mutex> lock(mu);
+  auto it = known.find(dev);
+  if (it != known.end()) return it->second;
+  bool removable = false;
+  char link[PATH_MAX];
+  std::string sys = "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+  ssize_t n = ::readlink(sys.c_str(), link, sizeof link - 1);
+  if (n > 0) {
+    // A partition's removable flag is its disk's, one level up.
+    std::string d = sys;
+    for (int up = 0; up < 2; ++up) {
+      std::ifstream f(d + "/removable");
+      int v = 0;
+      if (f >> v) {
+        removable = v == 1;
+        break;
+      }
+      d += "/..";
+    }
+  }
+  known[dev] = removable;
+  return removable;
+}
+
+}  // namespace
+
+bool IsRemovableFd(int fd) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && DeviceIsRemovable(st.st_dev);
+}
+
+bool SetFdAttributes(int fd, uint32_t attrs, uint32_t unix_mode) {
+  mode_t mode;
+  if (unix_mode != 0) {
+    mode = unix_mode & 0777;
+  } else {
+    if (!(attrs & kAttrReadOnly)) return true;  // a new file already has its default mode
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    mode = st.st_mode & 07777;
+  }
+  if (attrs & kAttrReadOnly) mode &= ~mode_t(0222);
+  return ::fchmod(fd, mode) == 0;
+}
+
 bool IsRemovablePath(std::u16string_view path) {
   if (path.size() >= 2 && path[1] == u':' && (path[0] == u'A' || path[0] == u'a' || path[0] == u'B' || path[0] == u'b'))
     return true;
@@ -178,20 +240,7 @@ bool IsRemovablePath(std::u16string_view path) {
     if (p == "." && ::stat(p.c_str(), &st) != 0) return false;
   }
   if (p.empty()) return false;
-  char link[PATH_MAX];
-  std::string sys = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
-  ssize_t n = ::readlink(sys.c_str(), link, sizeof link - 1);
-  if (n <= 0) return false;
-  link[n] = 0;
-  // A partition's link ends in .../sdb/sdb1; the disk's removable flag is one level up.
-  std::string dev = sys;
-  for (int up = 0; up < 2; ++up) {
-    std::ifstream f(dev + "/removable");
-    int v = 0;
-    if (f >> v) return v == 1;
-    dev += "/..";
-  }
-  return false;
+  return DeviceIsRemovable(st.st_dev);
 }
 
 int64_t FreeDiskSpace(std::u16string_view path) {

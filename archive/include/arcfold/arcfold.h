@@ -209,6 +209,7 @@ class TAFBaseArchiver {
   int total_count_ = 0;
   bool last_run_aborted_ = false;
   afp::WideString working_folder_;
+  afp::WideString last_folder_made_;
 };
 
 class TArcfold : public TAFBaseArchiver {

@@ -88,6 +88,10 @@ class TAFHashedStringList {
  private:
   afp::WideString KeyOf(std::u16string_view s) const;
   std::vector<afp::WideString> items_;
+  // How many entries are empty strings: the directory reader looks up the
+  // empty name of every fresh item, and this answers that without building
+  // the table (which then is built only if a real lookup comes).
+  int empty_count_ = 0;
   std::unique_ptr<TAFStringHash> hash_;
   bool hash_valid_ = false;
 };

@@ -19,4 +19,10 @@ class Inflater {
 // The reference implementation on zlib. Returns null when zlib cannot start.
 std::unique_ptr<Inflater> MakeZlibInflater();
 
+// The backend the pipelines use: ISA-L's igzip when the build has it, else
+// zlib. The environment variable ARCFOLD_INFLATE=zlib forces zlib (the tests
+// run both).
+std::unique_ptr<Inflater> MakeInflater();
+const char* InflaterBackendName();
+
 }  // namespace arcfold

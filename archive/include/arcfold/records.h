@@ -213,7 +213,7 @@ struct TZip64Locator : TRecordImage<20> {
 struct TExtraField {
   uint16_t Id = 0;
   uint16_t Size = 0;
-  std::shared_ptr<std::vector<uint8_t>> Data;  // none, or Size bytes
+  std::vector<uint8_t> Data;  // Size bytes (empty when none)
   bool operator==(const TExtraField& o) const;
 };
 using TExtraFieldList = std::vector<TExtraField>;

@@ -25,6 +25,10 @@ constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
 std::string NativePath(std::u16string_view path);
 WideString FromNativePath(const std::string& path);
 
+enum class PathType { None, File, Directory, Link, Other };
+// What is at path, without following a final symbolic link.
+PathType GetPathType(std::u16string_view path);
+
 bool FileExists(std::u16string_view path);       // a file, not a folder
 bool DirectoryExists(std::u16string_view path);
 bool CreateDir(std::u16string_view path);        // one level
@@ -54,6 +58,11 @@ uint32_t UnixToDosDateTime(int64_t unix_time);                    // local time
 // "A:"/"B:" never exist here; a path on a block device whose
 // /sys/block/*/removable says 1 is removable.
 bool IsRemovablePath(std::u16string_view path);
+// The same test for an open file (answers are cached per device).
+bool IsRemovableFd(int fd);
+// Applies Windows attributes (read-only) and, when unix_mode is not 0, the
+// Unix permission bits masked to 0777, to an open file in one call.
+bool SetFdAttributes(int fd, uint32_t attrs, uint32_t unix_mode);
 int64_t FreeDiskSpace(std::u16string_view path);  // -1 when unknown
 
 WideString GetCurrentDir();

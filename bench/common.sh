@@ -1,0 +1,29 @@
+# Shared helpers of the benchmark scripts (sourced).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+tool="$root/build/release/tools/arcfold"
+[[ -x $tool ]] || { echo "build first: cmake --preset release && cmake --build --preset release" >&2; exit 1; }
+seven=$(command -v 7zz || command -v 7z || true)
+scratch=${BENCH_DIR:-/dev/shm/arcfold-bench}
+mkdir -p "$scratch"
+
+# best_of N cmd...: prints the best wall time in seconds of N runs.
+best_of() {
+  local n=$1; shift
+  local best=""
+  for ((i = 0; i < n; i++)); do
+    local t0 t1
+    t0=$(date +%s.%N)
+    "$@" >/dev/null 2>&1
+    t1=$(date +%s.%N)
+    local t
+    t=$(echo "$t1 - $t0" | bc -l)
+    if [[ -z $best ]] || (($(echo "$t < $best" | bc -l))); then best=$t; fi
+  done
+  printf '%.4f' "$best"
+}
+
+# peak_kb cmd...: peak resident memory in KiB.
+peak_kb() { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -1; }
+
+ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Extracts a ~200 MB mixed tree and a 20,000 small-file tree (both zip -1)
+# with arcfold and the peers into a tmpfs; prints time ratios and peak memory.
+source "$(dirname "$0")/common.sh"
+
+make_sets() {
+  local mixed="$scratch/mixed-src" small="$scratch/small-src"
+  if [[ ! -f $scratch/mixed.zip ]]; then
+    rm -rf "$mixed"
+    mkdir -p "$mixed"
+    for i in $(seq 1 20); do
+      mkdir -p "$mixed/d$i"
+      seq $((i * 100000)) $((i * 100000 + 600000)) > "$mixed/d$i/text.txt"   # ~4.5 MB of text
+      head -c 5000000 /dev/urandom > "$mixed/d$i/random.bin"                 # 5 MB random
+    done
+    (cd "$mixed" && zip -qr1 "$scratch/mixed.zip" .)
+    rm -rf "$mixed"
+  fi
+  if [[ ! -f $scratch/small.zip ]]; then
+    rm -rf "$small"
+    mkdir -p "$small"
+    python3 - "$small" <<'PY'
+import os, random, sys
+root = sys.argv[1]
+rnd = random.Random(1)
+for i in range(20000):
+    d = os.path.join(root, f"dir{i // 500}")
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, f"file{i}.txt"), "w") as f:
+        f.write(" ".join(str(rnd.randint(0, 10**6)) for _ in range(rnd.randint(10, 400))))
+PY
+    (cd "$small" && zip -qr1 "$scratch/small.zip" .)
+    rm -rf "$small"
+  fi
+}
+
+make_sets
+out="$scratch/out"
+for set in mixed small; do
+  zip="$scratch/$set.zip"
+  echo "== $set.zip ($(du -m "$zip" | cut -f1) MB, $(unzip -l "$zip" | tail -1 | awk '{print $2}') items)"
+  run_ours() { rm -rf "$out"; "$tool" extract "$zip" -d "$out" -o; }
+  run_unzip() { rm -rf "$out"; unzip -qo "$zip" -d "$out"; }
+  run_7z() { rm -rf "$out"; "$seven" x -y -bd -bso0 "-o$out" "$zip"; }
+  run_bsdtar() { rm -rf "$out"; mkdir -p "$out"; bsdtar -xf "$zip" -C "$out"; }
+  ours=$(best_of 3 run_ours)
+  printf '  %-10s %8ss  peak %s KiB\n' arcfold "$ours" "$(rm -rf "$out"; peak_kb "$tool" extract "$zip" -d "$out" -o)"
+  for peer in unzip 7z bsdtar; do
+    [[ $peer == 7z && -z $seven ]] && continue
+    t=$(best_of 3 "run_$peer")
+    printf '  %-10s %8ss  ratio %s\n' "$peer" "$t" "$(ratio "$t" "$ours")"
+  done
+done
+rm -rf "$out"
