@@ -1,0 +1,86 @@
+// The terminal prompts of the tool, fed from scripted input; and the tool
+// itself on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "terminal_prompts.h"
+#include "test_util.h"
+
+using afp::PromptAnswer;
+using afp::PromptButtons;
+
+namespace {
+
+struct Scripted {
+  explicit Scripted(const std::string& input) : in_text(input) {
+    in = fmemopen(in_text.data(), in_text.size(), "r");
+    out = open_memstream(&out_buf, &out_len);
+  }
+  ~Scripted() {
+    std::fclose(in);
+    std::fclose(out);
+    std::free(out_buf);
+  }
+  std::string Output() {
+    std::fflush(out);
+    return std::string(out_buf, out_len);
+  }
+  std::string in_text;
+  FILE* in;
+  FILE* out;
+  char* out_buf = nullptr;
+  size_t out_len = 0;
+};
+
+}  // namespace
+
+TEST(TerminalPrompts, OverwriteAnswers) {
+  Scripted s("\nx\nN\nA\ny\nn\n");
+  arcfold_cli::TerminalPrompts p(s.in, s.out);
+  EXPECT_EQ(p.Ask("Overwrite file \"a\" with \"b\"", PromptButtons::YesNoNoToAllYesToAll), PromptAnswer::NoToAll);
+  EXPECT_EQ(p.Ask("q", PromptButtons::YesNoNoToAllYesToAll), PromptAnswer::YesToAll);
+  EXPECT_EQ(p.Ask("q", PromptButtons::YesNoNoToAllYesToAll), PromptAnswer::Yes);
+  EXPECT_EQ(p.Ask("q", PromptButtons::YesNoNoToAllYesToAll), PromptAnswer::No);
+  EXPECT_EQ(p.Ask("q", PromptButtons::YesNoNoToAllYesToAll), PromptAnswer::Closed);  // end of input
+  EXPECT_NE(s.Output().find("Overwrite file \"a\" with \"b\""), std::string::npos);
+}
+
+TEST(TerminalPrompts, FailureAndVolumeAnswers) {
+  Scripted s("r\ni\nr\na\nO\nc\n");
+  arcfold_cli::TerminalPrompts p(s.in, s.out);
+  EXPECT_EQ(p.Ask("e", PromptButtons::AbortRetryIgnore), PromptAnswer::Retry);
+  EXPECT_EQ(p.Ask("e", PromptButtons::AbortRetryIgnore), PromptAnswer::Ignore);
+  EXPECT_EQ(p.Ask("e", PromptButtons::AbortIgnore), PromptAnswer::Abort);  // "r" is not offered: asked again
+  EXPECT_EQ(p.Ask("v", PromptButtons::OkCancel), PromptAnswer::Ok);
+  EXPECT_EQ(p.Ask("v", PromptButtons::OkCancel), PromptAnswer::Cancel);
+}
+
+TEST(TerminalPrompts, PasswordOkEmptyAndCancel) {
+  Scripted s("secret\n\n");
+  arcfold_cli::TerminalPrompts p(s.in, s.out);
+  std::string pw;
+  ASSERT_TRUE(p.AskPassword("Password for \"x\"", "Enter password: ", pw));
+  EXPECT_EQ(pw, "secret");
+  ASSERT_TRUE(p.AskPassword("c", "Enter password: ", pw));
+  EXPECT_EQ(pw, "");
+  EXPECT_FALSE(p.AskPassword("c", "Enter password: ", pw));  // end of input cancels
+  EXPECT_EQ(s.Output().find("secret"), std::string::npos);
+}
+
+TEST(TerminalPrompts, ToolAsksOnAPseudoTerminal) {
+  if (testutil::Sh("command -v script >/dev/null") != 0) GTEST_SKIP() << "script(1) not installed";
+  testutil::TempDir dir;
+  std::string zip = dir / "t.zip";
+  testutil::WriteFile(zip, testutil::BuildZip({{.name = "a.txt", .data = "new"}, {.name = "b.txt", .data = "new"}}));
+  testutil::WriteFile(dir / "a.txt", "old");
+  testutil::WriteFile(dir / "b.txt", "old");
+  // "n" for a.txt, then "A" (yes to all) for b.txt, typed on the terminal.
+  std::string cmd = "cd " + testutil::Quote(dir.path()) + " && (sleep 0.5; printf 'n\\n'; sleep 0.5; printf 'A\\n') | script -qec " +
+                    testutil::Quote(testutil::Quote(ARCFOLD_CLI) + " extract t.zip") + " /dev/null";
+  std::string out;
+  EXPECT_EQ(testutil::Sh(cmd, &out), 0) << out;
+  EXPECT_NE(out.find("Overwrite file"), std::string::npos) << out;
+  EXPECT_EQ(testutil::ReadFile(dir / "a.txt"), "old");
+  EXPECT_EQ(testutil::ReadFile(dir / "b.txt"), "new");
+}
