@@ -21,6 +21,14 @@ using afp::ToUtf8;
 
 namespace {
 
+// Item names as the tool shows them: with "/" separators.
+std::string ShownName(const afp::WideString& name) {
+  std::string s = ToUtf8(name);
+  for (auto& c : s)
+    if (c == '\\') c = '/';
+  return s;
+}
+
 struct Failure {
   std::string name;
   std::string message;
@@ -33,13 +41,19 @@ class ToolArchiver : public TArcfold {
   std::vector<Failure> failures;
   void DoProcessFileFailure(const afp::WideString& file_name, arcfold::TAFProcessOperation op, int native_error,
                             int error_code, const afp::WideString& message, arcfold::TAFAction& action) override {
-    failures.push_back({ToUtf8(file_name), ToUtf8(message)});
+    failures.push_back({ShownName(file_name), ToUtf8(message)});
     if (keep_going) {
       action = arcfold::fxaIgnore;
       return;
     }
     TArcfold::DoProcessFileFailure(file_name, op, native_error, error_code, message, action);
     if (action == arcfold::fxaRetry) failures.pop_back();
+  }
+  // A password question answered with "skip" leaves the item out: for the
+  // tool that item did not succeed.
+  void DoPassword(const afp::WideString& file_name, std::string& new_password, bool& skip) override {
+    TArcfold::DoPassword(file_name, new_password, skip);
+    if (skip) failures.push_back({ShownName(file_name), "skipped: wrong or missing password"});
   }
   bool keep_going = false;
 };

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "arcfold/aes_transform.h"
 #include "arcfold/arcfold.h"
+#include "arcfold/classic_cipher.h"
 #include "arcfold/crc32.h"
 #include "arcfold/dir_manager.h"
 #include "arcfold/inflater.h"
@@ -93,9 +95,44 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
   const uint16_t method = item.ActualMethod;
   if (method == kMethodDeflate64) throw EAFException::Create(55, &archiver);
   if (method != kMethodStored && method != kMethodDeflate) return false;
-  // Decryption comes with its own pipeline stage; without it an encrypted
-  // item must fail rather than be written out as ciphertext.
-  if (item.HeaderImage.Flags() & kFlagEncrypted) return false;
+
+  // Encryption: the password loop leaves the keys ready at the first data byte.
+  const bool legacy = item.HeaderImage.VersionNeeded() >= kAltVersion;
+  const bool encrypted = (item.HeaderImage.Flags() & kFlagEncrypted) != 0;
+  const bool aes = encrypted && !legacy && item.CryptoAlgorithm != caPkzipClassic;
+  TZipClassicKeys classic;
+  std::unique_ptr<TAESCryptoTransform> transform;
+  if (encrypted) {
+    if (aes) {
+      transform = std::make_unique<TAESCryptoTransform>(128 + 64 * (item.CryptoAlgorithm - 1), 2, method);
+      transform->SetTransformMode(TAFCryptoTransform::kDecrypt);
+      if (archiver.AesKeyDeriver()) transform->SetDeriver(archiver.AesKeyDeriver());
+      transform->SetPassword(archiver.Password());
+      compressed -= static_cast<int64_t>(transform->GetHeaderSize() + 10);
+    } else {
+      compressed -= 12;
+    }
+    if (compressed < 0) return false;
+    const int64_t header_pos = archive.Position();
+    const afp::WideString name = HandlerName(item.ItemName);
+    for (;;) {
+      archive.SetPosition(header_pos);
+      bool right;
+      if (aes) {
+        transform->ReadHeader(archive);
+        right = transform->CheckPassword(archiver.Password());
+      } else {
+        right = CheckClassicHeader(archive, archiver.Password(), classic, local.Crc32(), local.Time(), local.Flags());
+      }
+      if (right) break;
+      std::string pw = archiver.Password();
+      bool skip = false;
+      archiver.DoPassword(name, pw, skip);
+      archiver.SetPassword(pw);
+      archiver.SetSkipFlag(skip);
+      if (skip) return false;
+    }
+  }
 
   Progress progress(archiver, item, progress_total);
   uint32_t crc = 0;
@@ -114,6 +151,8 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
   while (read < compressed && !stream_end) {
     int64_t chunk = std::min<int64_t>(kChunk, compressed - read);
     if (archive.Read(in.data(), chunk) != chunk) return false;
+    if (aes) transform->DecryptBlock(in.data(), 0, in.data(), 0, static_cast<size_t>(chunk));
+    else if (encrypted) classic.DecryptBuffer(in.data(), static_cast<size_t>(chunk));
     if (method == kMethodStored) {
       for (int64_t off = 0; off < chunk; off += kStoredPiece) {
         int64_t piece = std::min<int64_t>(kStoredPiece, chunk - off);
@@ -151,9 +190,23 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
     read += chunk;
     if (archiver.CancelFlag()) return false;
   }
+  if (aes) {
+    // The code covers every byte of ciphertext, also any after the end of
+    // the deflate stream.
+    while (read < compressed) {
+      int64_t chunk = std::min<int64_t>(kChunk, compressed - read);
+      if (archive.Read(in.data(), chunk) != chunk) return false;
+      transform->DecryptBlock(in.data(), 0, in.data(), 0, static_cast<size_t>(chunk));
+      read += chunk;
+    }
+  }
   if (written != uncompressed) return false;
   if (archiver.SkipFlag()) return true;
-  if (item.HeaderImage.VersionNeeded() >= kAltVersion) return true;
+  if (legacy) return true;
+  if (aes) {
+    transform->ReadAuthenticationCode(archive);
+    return !transform->CheckAuthenticationCode(item, crc);
+  }
   return crc == item.HeaderImage.Crc32();
 }
 

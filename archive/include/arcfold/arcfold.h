@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "arcfold/aes_transform.h"
 #include "arcfold/dir_array.h"
 #include "arcfold/events.h"
 #include "arcfold/exception.h"
@@ -138,6 +139,10 @@ class TAFBaseArchiver {
   bool StandardSignatures() const { return standard_signatures_; }
   uint16_t CompressionMethod() const { return compression_method_; }
 
+  // Where AES key material comes from (null: derived on the spot).
+  const TAesKeyDeriver& AesKeyDeriver() const { return aes_key_deriver_; }
+  void SetAesKeyDeriver(TAesKeyDeriver d) { aes_key_deriver_ = std::move(d); }
+
   // ---- event dispatchers: the handler if assigned, else the default ----
   virtual void UpdateCompressionMethod();
   virtual void DoOverallProgress(double progress, TAFProcessOperation op, TAFProgressPhase phase, bool& cancel);
@@ -210,6 +215,7 @@ class TAFBaseArchiver {
   bool last_run_aborted_ = false;
   afp::WideString working_folder_;
   afp::WideString last_folder_made_;
+  TAesKeyDeriver aes_key_deriver_;
 };
 
 class TArcfold : public TAFBaseArchiver {
