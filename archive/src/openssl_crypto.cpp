@@ -64,7 +64,43 @@ void HmacSha1::Mac(const uint8_t* data, size_t len, uint8_t out[20]) const {
   SHA1_Final(out, &c);
 }
 
-void HmacSha1::Mac20(const uint8_t in[20], uint8_t out[20]) const { Mac(in, 20, out); }
+namespace {
+
+// One SHA-1 compression of a 20-byte message that follows a 64-byte pad
+// whose state is in `from`: the padded block is prepared once and only the
+// message bytes change, so each hash of the PBKDF2 loop is one compression.
+struct PaddedBlock {
+  uint8_t b[64];
+  PaddedBlock() {
+    std::memset(b, 0, sizeof b);
+    b[20] = 0x80;
+    // Message length: 64 bytes of pad + 20 bytes = 672 bits.
+    b[62] = 0x02;
+    b[63] = 0xA0;
+  }
+};
+
+inline void Compress20(const SHA_CTX& from, PaddedBlock& block, const uint8_t msg[20], uint8_t out[20]) {
+  SHA_CTX c = from;
+  std::memcpy(block.b, msg, 20);
+  SHA1_Transform(&c, block.b);
+  const SHA_LONG h[5] = {c.h0, c.h1, c.h2, c.h3, c.h4};
+  for (int i = 0; i < 5; ++i) {
+    out[4 * i] = static_cast<uint8_t>(h[i] >> 24);
+    out[4 * i + 1] = static_cast<uint8_t>(h[i] >> 16);
+    out[4 * i + 2] = static_cast<uint8_t>(h[i] >> 8);
+    out[4 * i + 3] = static_cast<uint8_t>(h[i]);
+  }
+}
+
+}  // namespace
+
+void HmacSha1::Mac20(const uint8_t in[20], uint8_t out[20]) const {
+  PaddedBlock block;
+  uint8_t inner[20];
+  Compress20(s_->inner, block, in, inner);
+  Compress20(s_->outer, block, inner, out);
+}
 
 std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len,
                                     int iterations, size_t out_len) {
@@ -72,16 +108,18 @@ std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* 
   std::vector<uint8_t> out(out_len);
   std::vector<uint8_t> first(salt_len + 4);
   if (salt_len) std::memcpy(first.data(), salt, salt_len);
-  for (uint32_t block = 1, done = 0; done < out_len; ++block) {
-    first[salt_len] = static_cast<uint8_t>(block >> 24);
-    first[salt_len + 1] = static_cast<uint8_t>(block >> 16);
-    first[salt_len + 2] = static_cast<uint8_t>(block >> 8);
-    first[salt_len + 3] = static_cast<uint8_t>(block);
-    uint8_t u[20], t[20];
+  PaddedBlock block;
+  for (uint32_t index = 1, done = 0; done < out_len; ++index) {
+    first[salt_len] = static_cast<uint8_t>(index >> 24);
+    first[salt_len + 1] = static_cast<uint8_t>(index >> 16);
+    first[salt_len + 2] = static_cast<uint8_t>(index >> 8);
+    first[salt_len + 3] = static_cast<uint8_t>(index);
+    uint8_t u[20], t[20], inner[20];
     prf.Mac(first.data(), first.size(), u);
     std::memcpy(t, u, 20);
     for (int i = 1; i < iterations; ++i) {
-      prf.Mac20(u, u);
+      Compress20(prf.s_->inner, block, u, inner);
+      Compress20(prf.s_->outer, block, inner, u);
       for (int k = 0; k < 20; ++k) t[k] ^= u[k];
     }
     size_t n = std::min<size_t>(20, out_len - done);
@@ -89,7 +127,9 @@ std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* 
     done += static_cast<uint32_t>(n);
     Wipe(u, sizeof u);
     Wipe(t, sizeof t);
+    Wipe(inner, sizeof inner);
   }
+  Wipe(block.b, sizeof block.b);
   return out;
 }
 

@@ -1,7 +1,9 @@
 // The run over marked items, and extracting, testing and decoding one item.
 #include <algorithm>
 #include <mutex>
+#include <thread>
 
+#include "arcfold/aes_prefetch.h"
 #include "arcfold/arcfold.h"
 #include "arcfold/decode.h"
 #include "arcfold/dir_manager.h"
@@ -83,6 +85,17 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
     total_count_ = 1;
   }
   const bool reports = op == poExtract || op == poTest;
+  std::unique_ptr<TAesKeyPrefetcher> prefetch;
+  TAesKeyDeriver saved_deriver = aes_key_deriver_;
+  if (reports) {
+    prefetch = StartAesPrefetch(index);
+    if (prefetch) aes_key_deriver_ = prefetch->Deriver();
+  }
+  struct RestoreDeriver {
+    TAesKeyDeriver& slot;
+    TAesKeyDeriver saved;
+    ~RestoreDeriver() { slot = std::move(saved); }
+  } restore{aes_key_deriver_, saved_deriver};
   if (reports) DoOverallProgress(0.0, op, ppStart, cancel_);
   TAFAction action = fxaIgnore;
   if (!cancel_) {
@@ -134,6 +147,25 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
   }
   if (cancel_ || action == fxaAbort) in_update_ = false;
   last_run_aborted_ = action == fxaAbort;
+}
+
+std::unique_ptr<TAesKeyPrefetcher> TAFBaseArchiver::StartAesPrefetch(int index) {
+  // Only worth a thread when several AES items come, the archive is a file
+  // that a second handle can read, and there is a second core.
+  if (index != -1 || in_memory_ || stream_is_callers_ || spanning_mode_ != smNone ||
+      std::thread::hardware_concurrency() < 2 || !dynamic_cast<TFileStream*>(stream_))
+    return nullptr;
+  std::vector<TAesKeyPrefetcher::Job> jobs;
+  const TAFDirArray& items = dir_->Items;
+  for (int i = 0; i < items.Count(); ++i) {
+    const TDirItem& it = items.ItemRef(i);
+    if (!it.Marked || !(it.HeaderImage.Flags() & kFlagEncrypted) || it.CryptoAlgorithm == caPkzipClassic ||
+        it.HeaderImage.VersionNeeded() >= kAltVersion || (it.HeaderImage.ExternalAttributes() & 0x10))
+      continue;
+    jobs.push_back({it.LocalHeaderOffset(), static_cast<uint16_t>(8 + 8 * it.CryptoAlgorithm)});
+  }
+  if (jobs.size() < 2) return nullptr;
+  return std::make_unique<TAesKeyPrefetcher>(current_volume_file_name_, password_, std::move(jobs));
 }
 
 void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const afp::WideString& dest_folder) {

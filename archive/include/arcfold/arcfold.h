@@ -173,6 +173,7 @@ class TAFBaseArchiver {
 
  protected:
   void SetStandardSignatures(bool on);
+  std::unique_ptr<class TAesKeyPrefetcher> StartAesPrefetch(int index);
   afp::Prompts& PromptsInUse() { return PromptUI ? *PromptUI : afp::DefaultPrompts(); }
   void CheckActiveNoUpdate();
   void InternalOpen();

@@ -31,6 +31,7 @@ class HmacSha1 {
   void Mac20(const uint8_t in[20], uint8_t out[20]) const;
 
  private:
+  friend std::vector<uint8_t> Pbkdf2HmacSha1(const std::string&, const uint8_t*, size_t, int, size_t);
   struct State;
   std::unique_ptr<State> s_;
 };
