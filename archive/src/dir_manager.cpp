@@ -38,7 +38,7 @@ void TAFDirManager::CopyStub() {
   int64_t size = stub.Size();
   if (Archiver->SpanningMode() != smNone) {
     int64_t limit = Archiver->SpanningOptions().LimitOf(0);
-    if (limit >= 0 && limit < size) throw EAFException::Create(47, Archiver);
+    if (limit >= 0 && limit < size) throw EAFException::Create(47);
   }
   ArchiveStream->SetSize(0);
   ArchiveStream->SetPosition(0);
@@ -153,7 +153,7 @@ void TAFDirManager::ReadDirectory() {
         w -= 56;
       }
     }
-    if (!ok) throw EAFException::Create(40, Archiver);
+    if (!ok) throw EAFException::Create(40);
   }
   if (!IsZip64 && EndRecord.TotalEntries() == 0xFFFF) {
     RecoveryScan(true);
@@ -185,7 +185,7 @@ void TAFDirManager::ReadDirectory() {
   if (!Archiver->OpenDamagedArchives) {
     int64_t sum = 0;
     for (int i = 0; i < Items.Count(); ++i) sum += Items.ItemRef(i).CompressedSize();
-    if (sum > ArchiveStream->Size()) throw EAFException::Create(57, Archiver);
+    if (sum > ArchiveStream->Size()) throw EAFException::Create(57);
   }
   if (LastDisk() == 0) {
     DetectStub(w);
@@ -351,12 +351,12 @@ void TAFDirManager::RecoveryScan(bool end_candidate_met) {
   Items.Clear();
   Items.SetCount(0);
   Recovered = true;
-  if (Archiver->SpanningMode() != smNone) throw EAFException::Create(44, Archiver);
+  if (Archiver->SpanningMode() != smNone) throw EAFException::Create(44);
   int64_t size = ArchiveStream->Size();
   uint32_t local_sig = Archiver->Signatures().local;
   int64_t p = SearchSignature(local_sig, 0, kRecoveryBlock, 30);
   if (p < 0 && !Archiver->StandardSignatures()) p = SearchSignature(kSigLocal, 0, kRecoveryBlock, 30);
-  if (p < 0) throw EAFException::Create(35, Archiver);
+  if (p < 0) throw EAFException::Create(35);
   StandardEndFound = end_candidate_met;
   std::string raw;
   while (p >= 0) {

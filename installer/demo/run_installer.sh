@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Runs the built installer against the demo download site, with scripted
+# clicks on a virtual display when there is no display. Leaves before/after
+# screenshots and prints the installed tree, the shortcut and the product's
+# start.
+#   run_installer.sh BUILD_DIR WORK_DIR [--check]
+set -euo pipefail
+if [[ ${1:-} == --drive ]]; then
+  # Inside the X session (see below): the rest of the arguments are the paths.
+  shift
+  setup=$1 work=$2 base=$3 desktop=$4
+  DRIVE_ONLY=1
+fi
+build=${1:?build dir}
+work=${2:?work dir}
+check=${3:-}
+here=$(cd "$(dirname "$0")" && pwd)
+if [[ -z ${DRIVE_ONLY:-} ]]; then
+setup="$build/installer/QuorelSetup"
+site_bin="$build/installer/quorel_demo_site"
+url=$(grep -o 'QUOREL_DOWNLOAD_BASE_URL:STRING=.*' "$build/CMakeCache.txt" | cut -d= -f2)
+port=$(echo "$url" | sed -E 's|^http://[^:/]+:([0-9]+)/.*|\1|')
+
+mkdir -p "$work"
+"$here/make_site.sh" "$work/site" >/dev/null
+base="$work/base"
+desktop="$work/desktop"
+mkdir -p "$base" "$desktop"
+
+"$site_bin" "$port" "$work/site/quorel" /quorel/ > "$work/site.log" 2>&1 &
+site_pid=$!
+cleanup() { kill "$site_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+for _ in $(seq 1 50); do curl -sf -o /dev/null "${url}dll.zip" && break; sleep 0.1; done
+fi
+
+drive() {
+  # Runs inside the X session: start, screenshot, type the folder, Install.
+  export XDG_DESKTOP_DIR="$desktop"
+  "$setup" &
+  local pid=$!
+  local wid=""
+  for _ in $(seq 1 100); do
+    wid=$(xdotool search --name "Quorel telep" 2>/dev/null | head -1 || true)
+    [[ -n $wid ]] && break
+    sleep 0.1
+  done
+  [[ -n $wid ]] || { echo "installer window did not appear" >&2; kill $pid; return 1; }
+  sleep 0.5
+  import -window root "$work/before.png"
+  xdotool mousemove --window "$wid" 100 45 click 1
+  xdotool key --window "$wid" ctrl+a
+  xdotool type --window "$wid" --delay 5 "$base"
+  sleep 0.3
+  import -window root "$work/typed.png"
+  xdotool mousemove --window "$wid" 445 60 click 1
+  # The sequence ends by quitting; take the last look while it works.
+  for _ in $(seq 1 40); do
+    sleep 0.25
+    kill -0 $pid 2>/dev/null || break
+    import -window root "$work/after.png" 2>/dev/null || true
+  done
+  wait $pid
+}
+
+if [[ -n ${DRIVE_ONLY:-} ]]; then
+  drive
+  exit
+fi
+if [[ -n ${DISPLAY:-} && -z ${QUOREL_FORCE_XVFB:-} ]]; then
+  drive
+else
+  xvfb-run -a -s "-screen 0 1024x600x24" "$0" --drive "$setup" "$work" "$base" "$desktop"
+fi
+
+echo "== installed tree ($base/quorel)"
+(cd "$base/quorel" && find . | sort)
+echo "== desktop shortcut"
+cat "$desktop"/*.desktop 2>/dev/null || echo "(none)"
+sleep 0.5
+echo "== product start"
+cat "$base/quorel/quorel-started.txt" 2>/dev/null || echo "(not started)"
+echo "== screenshots: $work/before.png $work/typed.png $work/after.png"
+
+if [[ $check == --check ]]; then
+  test -f "$base/quorel/quorel.exe"
+  test -f "$base/quorel/sutil.exe"
+  test -f "$base/quorel/libpq.dll"
+  test -f "$base/quorel/platforms/qwindows.dll"
+  test ! -e "$base/quorel/dll.zip"
+  test -f "$desktop/Quorel.desktop"
+  test -f "$base/quorel/quorel-started.txt"
+  test -s "$work/before.png"
+  echo "installer check passed"
+fi

@@ -1,0 +1,191 @@
+#include "unit1.h"
+
+#include <dirent.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+
+#include "platform/files.h"
+
+namespace quorel {
+
+namespace {
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Leading and trailing blanks and control characters go.
+std::string Trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  return s.substr(b, e - b);
+}
+
+}  // namespace
+
+TForm1::TForm1(afp::InstallerWindow& window, afp::Downloader& downloader, afp::Shell& shell,
+               std::string download_base_url)
+    : window_(window), downloader_(downloader), shell_(shell), configured_base_url_(std::move(download_base_url)) {
+  Arcfold.SetName("Arcfold");
+  Arcfold.PromptUI = &window_.ComponentPrompts();
+  // Hungarian systems: Windows-1250 names, CP852 for the OEM form.
+  Arcfold.CodePages = {1250, 852};
+}
+
+void TForm1::FormCreate() {
+  DefaultBaseFolder = kProgramFolder;
+  DownloadBaseUrl = configured_base_url_;
+  window_.SetEditText(DefaultBaseFolder);
+}
+
+void TForm1::SpeedButton1Click() {
+  std::string folder = window_.EditText();
+  if (window_.SelectDirectory(folder)) {
+    window_.SetEditText(folder);
+  } else {
+    window_.OpenFileDialog(DefaultBaseFolder);
+  }
+}
+
+void TForm1::Button1Click() {
+  std::string folder = Trim(window_.EditText());
+  if (folder.empty() || folder.back() != kSeparator) folder += kSeparator;
+  folder += "quorel";
+  if (!IsDirectory(folder)) ::mkdir(folder.c_str(), 0777);  // one level; the result is not needed
+  if (::chdir(folder.c_str()) != 0) {
+    window_.MessageBox("Ez a könyvtár nem jó - válasz másikat.");
+    return;
+  }
+  WInstall(folder);
+}
+
+void TForm1::WInstall(const std::string& install_folder) {
+  const std::string prefix = install_folder + kSeparator;
+  const std::string product = prefix + "quorel.exe";
+  window_.SetStatus("Letöltés 10%");
+  window_.ShowStatus();
+  window_.ProcessMessages();
+  const bool existed_before = Exists(product);
+  // A running product on Windows keeps its file: it cannot be deleted then.
+  // POSIX lets a running program's file go, so the question is rarer here.
+  ::unlink(product.c_str());
+  if (Exists(product)) {
+    window_.MessageBox("Zárd be a QUOREL programot és próbáld újra !");
+    return;
+  }
+  SysUpgrade(prefix + "quorel" + ".exe", DownloadBaseUrl + "quorel" + ".jpg");
+  window_.SetStatus("Letöltés 30%");
+  window_.ProcessMessages();
+  SysUpgrade(prefix + "sutil" + ".exe", DownloadBaseUrl + "sutil" + ".zip");
+  window_.SetStatus("Letöltés 80%");
+  window_.ProcessMessages();
+  if (!SysUpgrade(prefix + "dll" + ".zip", DownloadBaseUrl + "dll" + ".zip")) {
+    window_.MessageBox("Nem sikerült, próbáld újra de egy másik könyvtárba !");
+    window_.Quit();
+    return;
+  }
+  VerifyLibraryArchive(prefix + "dll.zip", prefix);
+  DeleteFiles(prefix, "*.dll");
+  Arcfold.SetFileName(afp::FromUtf8(prefix + "dll.zip"));
+  Arcfold.SetBaseDir(afp::FromUtf8(prefix));
+  Arcfold.OpenArchive();
+  Arcfold.ExtractFiles(u"*.*", 10431, u"");
+  Arcfold.CloseArchive();
+  int pauses = 0;
+  while (!Exists(prefix + "libpq.dll") && pauses < 10) {
+    window_.Beep();
+    window_.Sleep(1000);
+    ++pauses;
+  }
+  if (!Exists(prefix + "libpq.dll")) {
+    window_.MessageBox("Nem sikerült, próbáld újra de egy másik könyvtárba !#2");
+    window_.Quit();
+    return;
+  }
+  window_.Sleep(1000);
+  if (!existed_before) CrIcon(prefix);
+  window_.SetStatus("Elkészült...");
+  ::unlink((prefix + "dll.zip").c_str());
+  window_.ProcessMessages();
+  shell_.Execute(product);
+  window_.Quit();
+}
+
+void TForm1::VerifyLibraryArchive(const std::string& zip, const std::string& folder_prefix) {
+  arcfold::TArcfold check;
+  check.SetName(Arcfold.Name());
+  check.CodePages = Arcfold.CodePages;
+  check.SetFileName(afp::FromUtf8(zip));
+  check.SetBaseDir(afp::FromUtf8(folder_prefix));
+  std::unique_ptr<arcfold::EAFException> first_failure;
+  check.OnProcessFileFailure = [&](arcfold::TAFBaseArchiver*, const afp::WideString&, arcfold::TAFProcessOperation,
+                                   int native, int, const afp::WideString&, arcfold::TAFAction& action) {
+    if (!first_failure)
+      first_failure = std::make_unique<arcfold::EAFException>(arcfold::EAFException::Create(native, &Arcfold));
+    action = arcfold::fxaAbort;
+  };
+  check.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
+  check.TestFiles(u"*.*", 10431, u"");
+  check.CloseArchive();
+  if (first_failure) throw *first_failure;
+}
+
+bool TForm1::SysUpgrade(const std::string& target, const std::string& url) {
+  for (int attempt = 0; attempt < 11; ++attempt) {
+    ::unlink(target.c_str());
+    if (!Exists(target)) break;
+    window_.Sleep(1000);
+  }
+  bool result = false;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    window_.Sleep(1000);
+    downloader_.Download(url, target);  // fetches past any cache; its own result is not needed
+    result = Exists(target);
+    if (result) break;
+    window_.Beep();
+  }
+  return result;
+}
+
+void TForm1::DeleteFiles(const std::string& folder, const std::string& mask) {
+  std::string dir = folder;
+  if (dir.empty() || dir.back() != kSeparator) dir += kSeparator;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (dirent* e = ::readdir(d)) {
+    // Windows masks ignore letter case.
+    if (::fnmatch(mask.c_str(), e->d_name, FNM_CASEFOLD) == 0) ::unlink((dir + e->d_name).c_str());
+  }
+  ::closedir(d);
+}
+
+void TForm1::CrIcon(const std::string& folder_prefix) {
+  std::string target = folder_prefix + "quorel.exe";
+  std::string link = GetDesktopFolder() + kSeparator + "Quorel.lnk";
+  CreateLink(target, link, "", "");
+}
+
+std::string TForm1::GetDesktopFolder() { return shell_.DesktopFolder(); }
+
+void TForm1::CreateLink(const std::string& target, const std::string& link, const std::string& description,
+                        const std::string& arguments) {
+  shell_.CreateLink(target, link, description, arguments);
+}
+
+void TForm1::ShowException(const std::exception& e) {
+  std::string msg = e.what();
+  if (!msg.empty() && static_cast<unsigned char>(msg.back()) > '.') msg += '.';
+  window_.ErrorBox(msg);
+}
+
+}  // namespace quorel

@@ -1,0 +1,68 @@
+// QuorelSetup's window logic: choosing the base folder, and the install
+// sequence that downloads the product, replaces its libraries from dll.zip,
+// waits for libpq.dll, makes the desktop shortcut and starts the product.
+#pragma once
+
+#include <string>
+
+#include "arcfold/arcfold.h"
+#include "platform/download.h"
+#include "platform/gui.h"
+#include "platform/shell.h"
+
+namespace quorel {
+
+class TForm1 {
+ public:
+  // download_base_url: an "http://" URL ending in "/"; the server names are
+  // appended to it directly.
+  TForm1(afp::InstallerWindow& window, afp::Downloader& downloader, afp::Shell& shell,
+         std::string download_base_url);
+
+  // The window's event handlers.
+  void FormCreate();
+  void SpeedButton1Click();
+  void Button1Click();
+
+  // The install sequence and its helpers.
+  void WInstall(const std::string& install_folder);
+  bool SysUpgrade(const std::string& target, const std::string& url);
+  void DeleteFiles(const std::string& folder, const std::string& mask);
+  void CrIcon(const std::string& folder_prefix);
+  std::string GetDesktopFolder();
+  void CreateLink(const std::string& target, const std::string& link, const std::string& description,
+                  const std::string& arguments);
+
+  // The application's default exception handler: the message, with "." added
+  // when its last character sorts after ".", in an error box.
+  void ShowException(const std::exception& e);
+  // Runs a handler the way the event loop does: an escaping exception goes
+  // to the default handler and the window stays open.
+  template <typename F>
+  void Dispatch(F&& handler) {
+    try {
+      handler();
+    } catch (const std::exception& e) {
+      ShowException(e);
+    }
+  }
+
+  arcfold::TArcfold Arcfold;
+  std::string DefaultBaseFolder;
+  std::string DownloadBaseUrl;
+  // Path separator of this platform and its program folder.
+  static constexpr char kSeparator = '/';
+  static constexpr const char* kProgramFolder = "/opt";
+
+ private:
+  // Opens dll.zip and decodes every item without writing: only an archive
+  // that is whole may replace the libraries. Raises what the component raises.
+  void VerifyLibraryArchive(const std::string& zip, const std::string& folder_prefix);
+
+  afp::InstallerWindow& window_;
+  afp::Downloader& downloader_;
+  afp::Shell& shell_;
+  std::string configured_base_url_;
+};
+
+}  // namespace quorel
