@@ -7,6 +7,7 @@
 #include "test_util.h"
 
 using namespace arcfold;
+using testutil::NativeOf;
 using testutil::W;
 
 TEST(ComponentDefaults, TArcfoldConstruction) {
@@ -133,14 +134,6 @@ class LifecycleTest : public ::testing::Test {
   TArcfold a;
 };
 
-int NativeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EAFException& e) {
-    return e.NativeError();
-  }
-  return -1;
-}
 
 TEST_F(LifecycleTest, BlankNamesAndMissingFiles) {
   a.SetFileName(W(dir.path() + "/"));

@@ -5,17 +5,10 @@
 #include "test_util.h"
 
 using namespace arcfold;
+using testutil::NativeOf;
 using testutil::W;
 
 namespace {
-int NativeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EAFException& e) {
-    return e.NativeError();
-  }
-  return -1;
-}
 
 void Fill(TAFDirArray& a, int n) {
   a.SetCount(n);

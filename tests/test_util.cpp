@@ -145,6 +145,15 @@ std::string BuildZip(const std::vector<RawEntry>& entries, const std::string& co
   return prefix + body + central + end + comment;
 }
 
+int NativeOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const arcfold::EAFException& e) {
+    return e.NativeError();
+  }
+  return -1;
+}
+
 afp::WideString W(const std::string& utf8) { return afp::FromUtf8(utf8); }
 std::string U(const afp::WideString& w) { return afp::ToUtf8(w); }
 

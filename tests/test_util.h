@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ std::string BuildZip(const std::vector<RawEntry>& entries, const std::string& co
 std::string Deflate(const std::string& data);
 
 afp::WideString W(const std::string& utf8);
+
+// The native error code f raises as EAFException, or -1 when it raises none.
+int NativeOf(const std::function<void()>& f);
 std::string U(const afp::WideString& w);
 
 }  // namespace testutil

@@ -10,6 +10,7 @@
 #include "arcfold/dir_manager.h"
 #include "arcfold/inflater.h"
 #include "arcfold/stream.h"
+#include "path_parts.h"
 
 namespace arcfold {
 
@@ -30,16 +31,10 @@ class TBuffer {
 };
 constexpr int64_t kStoredPiece = 0xFFFF;
 
-afp::WideString HandlerName(const afp::WideString& stored) {
-  afp::WideString n = stored;
-  std::replace(n.begin(), n.end(), u'/', u'\\');
-  return n;
-}
-
 class Progress {
  public:
   Progress(TAFBaseArchiver& a, TDirItem& item, int64_t total)
-      : a_(a), item_(item), name_(HandlerName(item.ItemName)), total_(total) {}
+      : a_(a), item_(item), name_(paths::Backslashed(item.ItemName)), total_(total) {}
   // Returns false when the user cancelled.
   bool Report(int64_t processed) {
     if (!a_.ProgressActive()) return !a_.CancelFlag();
@@ -114,7 +109,7 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
     }
     if (compressed < 0) return false;
     const int64_t header_pos = archive.Position();
-    const afp::WideString name = HandlerName(item.ItemName);
+    const afp::WideString name = paths::Backslashed(item.ItemName);
     for (;;) {
       archive.SetPosition(header_pos);
       bool right;

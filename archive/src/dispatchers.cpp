@@ -4,18 +4,16 @@
 #include <fmt/format.h>
 
 #include "arcfold/arcfold.h"
+#include "path_parts.h"
 #include "platform/files.h"
 
 namespace arcfold {
 
+using paths::Backslashed;
+
 namespace {
 
 std::string U8(const afp::WideString& s) { return afp::ToUtf8(s); }
-
-afp::WideString Backslashed(afp::WideString s) {
-  std::replace(s.begin(), s.end(), u'/', u'\\');
-  return s;
-}
 
 }  // namespace
 

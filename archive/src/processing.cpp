@@ -8,27 +8,17 @@
 #include "arcfold/decode.h"
 #include "arcfold/dir_manager.h"
 #include "arcfold/item_time.h"
+#include "path_parts.h"
 #include "platform/files.h"
 #include "platform/lock.h"
 
 namespace arcfold {
 
+using paths::Backslashed;
+using paths::FilePart;
+using paths::FolderPart;
+
 namespace {
-
-afp::WideString Backslashed(afp::WideString s) {
-  std::replace(s.begin(), s.end(), u'/', u'\\');
-  return s;
-}
-
-afp::WideString FolderPart(const afp::WideString& s) {
-  size_t cut = s.find_last_of(u"\\:");
-  return cut == afp::WideString::npos ? afp::WideString() : s.substr(0, cut + 1);
-}
-
-afp::WideString FilePart(const afp::WideString& s) {
-  size_t cut = s.find_last_of(u"\\:");
-  return cut == afp::WideString::npos ? s : s.substr(cut + 1);
-}
 
 // A stored name that would put its file outside the destination folder: a
 // drive, a share or a root in front, or a ".." segment anywhere.

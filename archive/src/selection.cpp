@@ -3,26 +3,15 @@
 
 #include "arcfold/arcfold.h"
 #include "arcfold/dir_manager.h"
+#include "path_parts.h"
 
 namespace arcfold {
 
+using paths::FilePart;
+using paths::FolderPart;
+using paths::Replace;
+
 namespace {
-
-afp::WideString Replace(afp::WideString s, char16_t from, char16_t to) {
-  std::replace(s.begin(), s.end(), from, to);
-  return s;
-}
-
-// Text up to and including the last "\" or ":".
-afp::WideString FolderPart(const afp::WideString& s) {
-  size_t cut = s.find_last_of(u"\\:");
-  return cut == afp::WideString::npos ? afp::WideString() : s.substr(0, cut + 1);
-}
-
-afp::WideString FilePart(const afp::WideString& s) {
-  size_t cut = s.find_last_of(u"\\:");
-  return cut == afp::WideString::npos ? s : s.substr(cut + 1);
-}
 
 // Length of the drive part: "X:" or "\\server\share".
 size_t DrivePartLength(const afp::WideString& mask) {
