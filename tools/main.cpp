@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -246,7 +247,7 @@ int RunItems(const CommonOptions& common, const std::vector<std::string>& masks,
     bytes += arr.ItemRef(i).UncompressedSize();
   }
   std::unique_ptr<ProgressBar> bar;
-  if (interactive) bar = std::make_unique<ProgressBar>(a, bytes);
+  if (::isatty(STDERR_FILENO)) bar = std::make_unique<ProgressBar>(a, bytes);
   if (!items.empty()) a.ProcessMarkedItems(extract ? arcfold::poExtract : arcfold::poTest, -1);
   a.CloseArchive();
   if (!a.failures.empty()) {

@@ -20,7 +20,7 @@ class TerminalPrompts : public afp::Prompts {
   std::FILE* out_;
 };
 
-// Standard input and standard error are both a terminal.
+// Questions can be asked: standard input and standard error are both a terminal.
 bool Interactive();
 
 }  // namespace arcfold_cli
