@@ -245,3 +245,13 @@ TEST_F(ExtractTest, TestingWritesNothing) {
   EXPECT_EQ(failures[0].first, "b.txt");
   EXPECT_FALSE(Exists(out));
 }
+
+TEST_F(ExtractTest, FolderThatCannotBeCreatedIsError20) {
+  OpenZip({{.name = "blocked/a.txt", .data = "a"}, {.name = "free/b.txt", .data = "b"}});
+  ::mkdir(out.c_str(), 0777);
+  testutil::WriteFile(out + "/blocked", "a file where the folder should be");
+  a.ExtractFiles(u"*.*");
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0], (std::pair<std::string, int>{"blocked\\a.txt", 20}));
+  EXPECT_EQ(ReadFile(out + "/free/b.txt"), "b");
+}
