@@ -145,7 +145,7 @@ void TAFDirArray::SetCount(int n) {
   } else if (n == 0) {
     for (auto& item : slots_) {
       FreeItemBuffers(item);
-      if (item.OwnsSourceStream) delete item.SourceStream;
+      if (item.Source && item.Source->OwnsSourceStream) delete item.Source->SourceStream;
     }
     slots_.clear();
     slots_.shrink_to_fit();
@@ -190,10 +190,10 @@ void TAFDirArray::Delete(int i) {
   if (i < 0 || i >= count_) throw EAFException::Create(4);
   TDirItem& item = slots_[i];
   FreeItemBuffers(item);
-  if (item.OwnsSourceStream) {
-    delete item.SourceStream;
-    item.SourceStream = nullptr;
-    item.OwnsSourceStream = false;
+  if (item.Source && item.Source->OwnsSourceStream) {
+    delete item.Source->SourceStream;
+    item.Source->SourceStream = nullptr;
+    item.Source->OwnsSourceStream = false;
   }
   int at = name_index_.IndexOf(afp::LowerCase(item.ItemName));
   if (at >= 0) name_index_.Delete(at);

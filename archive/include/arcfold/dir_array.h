@@ -15,6 +15,18 @@ namespace arcfold {
 
 class TStream;
 
+// Where the data of an item being added comes from. Only items that are being
+// added carry one, so it lives apart from the item: a directory of many
+// thousands of items read from an archive does not pay for these fields.
+struct TItemSource {
+  bool IsPending = false;
+  std::string Password;
+  TStream* SourceStream = nullptr;
+  bool OwnsSourceStream = false;
+  int32_t SourcePosition = 0;
+  afp::WideString SourcePath;
+};
+
 struct TDirItem {
   TCentralHeader HeaderImage;
   afp::WideString ItemName;
@@ -26,13 +38,10 @@ struct TDirItem {
   int64_t CompressedSize64 = 0;
   int64_t LocalHeaderOffset64 = 0;
   uint32_t DiskNumberStart64 = 0;
-  bool IsPending = false;
-  std::string Password;
-  TStream* SourceStream = nullptr;
-  bool OwnsSourceStream = false;
-  int32_t SourcePosition = 0;
+  // The add-side fields (pending flag, password, source stream, position,
+  // source path); none for items read from an archive.
+  std::shared_ptr<TItemSource> Source;
   bool Marked = false;
-  afp::WideString SourcePath;
   uint16_t ActualMethod = 0;
   uint8_t ItemCompressionMode = 0;
   TAFProcessOperation Operation = poExtract;
