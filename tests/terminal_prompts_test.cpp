@@ -84,3 +84,22 @@ TEST(TerminalPrompts, ToolAsksOnAPseudoTerminal) {
   EXPECT_EQ(testutil::ReadFile(dir / "a.txt"), "old");
   EXPECT_EQ(testutil::ReadFile(dir / "b.txt"), "new");
 }
+
+TEST(TerminalPrompts, PasswordAskedOnThePseudoTerminalUntilRight) {
+  if (testutil::Sh("command -v script >/dev/null && command -v zip >/dev/null") != 0) GTEST_SKIP();
+  testutil::TempDir dir;
+  testutil::WriteFile(dir / "secret.txt", "the secret");
+  ASSERT_EQ(testutil::Sh("cd " + testutil::Quote(dir.path()) + " && zip -q -P right e.zip secret.txt && rm secret.txt"),
+            0);
+  // A wrong password first: the question comes again; then the right one.
+  std::string cmd = "cd " + testutil::Quote(dir.path()) +
+                    " && (sleep 1; printf 'wrong\\n'; sleep 1; printf 'right\\n') | script -qec " +
+                    testutil::Quote(testutil::Quote(ARCFOLD_CLI) + " extract e.zip") + " /dev/null";
+  std::string out;
+  EXPECT_EQ(testutil::Sh(cmd, &out), 0) << out;
+  size_t first = out.find("Password for \"secret.txt\"");
+  ASSERT_NE(first, std::string::npos) << out;
+  EXPECT_NE(out.find("Password for \"secret.txt\"", first + 1), std::string::npos) << out;
+  EXPECT_EQ(out.find("right"), std::string::npos);  // typed without echo
+  EXPECT_EQ(testutil::ReadFile(dir / "secret.txt"), "the secret");
+}

@@ -17,7 +17,7 @@ bool TerminalPrompts::ReadLine(std::string& line, bool echo) {
   if (!echo && ::isatty(fd) && ::tcgetattr(fd, &saved) == 0) {
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    restore = ::tcsetattr(fd, TCSAFLUSH, &quiet) == 0;
+    restore = ::tcsetattr(fd, TCSANOW, &quiet) == 0;
   }
   line.clear();
   int c;
@@ -28,7 +28,7 @@ bool TerminalPrompts::ReadLine(std::string& line, bool echo) {
     if (c != '\r') line += static_cast<char>(c);
   }
   if (restore) {
-    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    ::tcsetattr(fd, TCSANOW, &saved);
     std::fputc('\n', out_);
   }
   return got;
