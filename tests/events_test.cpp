@@ -197,3 +197,19 @@ TEST_F(EventsTest, VolumePromptsOnlyWhenSpanning) {
   EXPECT_FALSE(cancel);
   EXPECT_EQ(ui.asked.back().first, "Please insert a blank disk #1");
 }
+
+TEST_F(EventsTest, HandlersSeeOneBasedVolumeNumbers) {
+  int seen = -5;
+  a.OnRequestMiddleVolume = [&](TAFBaseArchiver*, int n, afp::WideString&, bool&) { seen = n; };
+  afp::WideString name = u"x";
+  bool cancel = false;
+  a.DoRequestMiddleVolume(0, name, cancel);
+  EXPECT_EQ(seen, 1);
+  a.OnRequestMiddleVolume = nullptr;
+  a.CloseArchive();
+  a.SetSpanningMode(smSpanning);
+  ui.answers = {afp::PromptAnswer::Cancel};
+  a.DoRequestMiddleVolume(2, name, cancel);
+  EXPECT_TRUE(cancel);
+  EXPECT_EQ(ui.asked.back().first, "Please insert disk #3");
+}

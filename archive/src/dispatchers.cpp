@@ -108,7 +108,7 @@ bool AskOk(afp::Prompts& p, const std::string& text) {
 void TAFBaseArchiver::DoRequestBlankVolume(int volume_number, afp::WideString& volume_file_name, bool& cancel) {
   cancel = false;
   if (OnRequestBlankVolume) {
-    OnRequestBlankVolume(this, volume_number, volume_file_name, cancel);
+    OnRequestBlankVolume(this, volume_number + 1, volume_file_name, cancel);
     return;
   }
   if (spanning_mode_ != smSpanning) return;
@@ -145,17 +145,17 @@ void TAFBaseArchiver::DoRequestLastVolume(afp::WideString& volume_file_name, boo
 void TAFBaseArchiver::DoRequestMiddleVolume(int volume_number, afp::WideString& volume_file_name, bool& cancel) {
   cancel = false;
   if (OnRequestMiddleVolume) {
-    OnRequestMiddleVolume(this, volume_number, volume_file_name, cancel);
+    OnRequestMiddleVolume(this, volume_number + 1, volume_file_name, cancel);
     return;
   }
-  if (spanning_mode_ == smSpanning) cancel = !AskOk(PromptsInUse(), fmt::format("Please insert disk #{}", volume_number));
+  if (spanning_mode_ == smSpanning) cancel = !AskOk(PromptsInUse(), fmt::format("Please insert disk #{}", volume_number + 1));
   else cancel = !afp::FileExists(volume_file_name);
 }
 
 void TAFBaseArchiver::DoDiskFull(int volume_number, const afp::WideString& volume_file_name, bool& cancel) {
   cancel = false;
   if (OnDiskFull) {
-    OnDiskFull(this, volume_number, volume_file_name, cancel);
+    OnDiskFull(this, volume_number + 1, volume_file_name, cancel);
     return;
   }
   if (spanning_mode_ != smSpanning) throw EAFException::Create(65);

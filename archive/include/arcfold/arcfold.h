@@ -144,6 +144,8 @@ class TAFBaseArchiver {
   void SetAesKeyDeriver(TAesKeyDeriver d) { aes_key_deriver_ = std::move(d); }
 
   // ---- event dispatchers: the handler if assigned, else the default ----
+  // Volume numbers given to the dispatchers are internal (0-based) indexes;
+  // handlers and questions see them 1-based.
   virtual void UpdateCompressionMethod();
   virtual void DoOverallProgress(double progress, TAFProcessOperation op, TAFProgressPhase phase, bool& cancel);
   virtual void DoFileProgress(const afp::WideString& file_name, double progress, TAFProcessOperation op,
