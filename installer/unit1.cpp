@@ -1,27 +1,15 @@
 #include "unit1.h"
 
-#include <dirent.h>
-#include <fnmatch.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cctype>
-
 #include "platform/files.h"
 
 namespace quorel {
 
 namespace {
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
+afp::WideString W(const std::string& s) { return afp::FromUtf8(s); }
 
-bool IsDirectory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool Exists(const std::string& path) { return afp::GetPathType(W(path)) != afp::PathType::None; }
+void Delete(const std::string& path) { afp::DeleteFile(W(path)); }
 
 // Leading and trailing blanks and control characters go.
 std::string Trim(const std::string& s) {
@@ -61,8 +49,8 @@ void TForm1::Button1Click() {
   std::string folder = Trim(window_.EditText());
   if (folder.empty() || folder.back() != kSeparator) folder += kSeparator;
   folder += "quorel";
-  if (!IsDirectory(folder)) ::mkdir(folder.c_str(), 0777);  // one level; the result is not needed
-  if (::chdir(folder.c_str()) != 0) {
+  if (!afp::DirectoryExists(W(folder))) afp::CreateDir(W(folder));  // one level; the result is not needed
+  if (!afp::SetCurrentDir(W(folder))) {
     window_.MessageBox("Ez a könyvtár nem jó - válasz másikat.");
     return;
   }
@@ -78,7 +66,7 @@ void TForm1::WInstall(const std::string& install_folder) {
   const bool existed_before = Exists(product);
   // A running product on Windows keeps its file: it cannot be deleted then.
   // POSIX lets a running program's file go, so the question is rarer here.
-  ::unlink(product.c_str());
+  Delete(product);
   if (Exists(product)) {
     window_.MessageBox("Zárd be a QUOREL programot és próbáld újra !");
     return;
@@ -96,8 +84,8 @@ void TForm1::WInstall(const std::string& install_folder) {
   }
   VerifyLibraryArchive(prefix + "dll.zip", prefix);
   DeleteFiles(prefix, "*.dll");
-  Arcfold.SetFileName(afp::FromUtf8(prefix + "dll.zip"));
-  Arcfold.SetBaseDir(afp::FromUtf8(prefix));
+  Arcfold.SetFileName(W(prefix + "dll.zip"));
+  Arcfold.SetBaseDir(W(prefix));
   Arcfold.OpenArchive();
   Arcfold.ExtractFiles(u"*.*", 10431, u"");
   Arcfold.CloseArchive();
@@ -115,7 +103,7 @@ void TForm1::WInstall(const std::string& install_folder) {
   window_.Sleep(1000);
   if (!existed_before) CrIcon(prefix);
   window_.SetStatus("Elkészült...");
-  ::unlink((prefix + "dll.zip").c_str());
+  Delete(prefix + "dll.zip");
   window_.ProcessMessages();
   shell_.Execute(product);
   window_.Quit();
@@ -125,8 +113,8 @@ void TForm1::VerifyLibraryArchive(const std::string& zip, const std::string& fol
   arcfold::TArcfold check;
   check.SetName(Arcfold.Name());
   check.CodePages = Arcfold.CodePages;
-  check.SetFileName(afp::FromUtf8(zip));
-  check.SetBaseDir(afp::FromUtf8(folder_prefix));
+  check.SetFileName(W(zip));
+  check.SetBaseDir(W(folder_prefix));
   std::unique_ptr<arcfold::EAFException> first_failure;
   check.OnProcessFileFailure = [&](arcfold::TAFBaseArchiver*, const afp::WideString&, arcfold::TAFProcessOperation,
                                    int native, int, const afp::WideString&, arcfold::TAFAction& action) {
@@ -142,7 +130,7 @@ void TForm1::VerifyLibraryArchive(const std::string& zip, const std::string& fol
 
 bool TForm1::SysUpgrade(const std::string& target, const std::string& url) {
   for (int attempt = 0; attempt < 11; ++attempt) {
-    ::unlink(target.c_str());
+    Delete(target);
     if (!Exists(target)) break;
     window_.Sleep(1000);
   }
@@ -160,13 +148,9 @@ bool TForm1::SysUpgrade(const std::string& target, const std::string& url) {
 void TForm1::DeleteFiles(const std::string& folder, const std::string& mask) {
   std::string dir = folder;
   if (dir.empty() || dir.back() != kSeparator) dir += kSeparator;
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return;
-  while (dirent* e = ::readdir(d)) {
-    // Windows masks ignore letter case.
-    if (::fnmatch(mask.c_str(), e->d_name, FNM_CASEFOLD) == 0) ::unlink((dir + e->d_name).c_str());
-  }
-  ::closedir(d);
+  // Masks ignore letter case, as on Windows; what cannot be deleted stays.
+  for (const auto& name : afp::ListDirectory(W(dir)))
+    if (arcfold::WildcardMatch(name, W(mask), true)) afp::DeleteFile(W(dir) + name);
 }
 
 void TForm1::CrIcon(const std::string& folder_prefix) {

@@ -282,24 +282,7 @@ class EncryptedInteropTest : public ::testing::Test {
   }
   void ExpectExtracts(const std::string& zip, const std::string& password) {
     std::string out = dir / ("out-" + std::to_string(++runs));
-    TArcfold a;
-    a.SetFileName(W(zip));
-    a.OpenArchive(fmOpenRead);
-    a.SetBaseDir(W(out));
-    a.SetPassword(password);
-    int failures = 0;
-    a.OnProcessFileFailure = [&](TAFBaseArchiver*, const afp::WideString& n, TAFProcessOperation, int, int,
-                                 const afp::WideString& m, TAFAction& act) {
-      ADD_FAILURE() << testutil::U(n) << ": " << testutil::U(m);
-      ++failures;
-      act = fxaIgnore;
-    };
-    a.OnPassword = [&](TAFBaseArchiver*, const afp::WideString& n, std::string&, bool& skip) {
-      ADD_FAILURE() << "password asked for " << testutil::U(n);
-      skip = true;
-    };
-    a.ExtractFiles(u"*.*");
-    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(testutil::ExtractAll(zip, out, password), std::vector<std::string>{}) << zip;
     EXPECT_EQ(Sh("diff -r " + Quote(src) + " " + Quote(out)), 0) << zip;
   }
   testutil::TempDir dir;

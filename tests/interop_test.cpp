@@ -52,20 +52,7 @@ class InteropTest : public ::testing::Test {
   void ExpectSameExtraction(const std::string& zip, const std::string& password = "") {
     std::string ours = dir / "ours", theirs = dir / "theirs";
     Sh("rm -rf " + Quote(ours) + " " + Quote(theirs));
-    TArcfold a;
-    a.SetFileName(W(zip));
-    a.OpenArchive(fmOpenRead);
-    a.SetBaseDir(W(ours));
-    a.SetPassword(password);
-    int failures = 0;
-    a.OnProcessFileFailure = [&](TAFBaseArchiver*, const afp::WideString& n, TAFProcessOperation, int, int,
-                                 const afp::WideString& m, TAFAction& act) {
-      ADD_FAILURE() << testutil::U(n) << ": " << testutil::U(m);
-      ++failures;
-      act = fxaIgnore;
-    };
-    a.ExtractFiles(u"*.*");
-    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(testutil::ExtractAll(zip, ours, password), std::vector<std::string>{}) << zip;
     std::string pw = password.empty() ? "" : " -P " + Quote(password);
     ASSERT_EQ(Sh("unzip -qo" + pw + " " + Quote(zip) + " -d " + Quote(theirs) + " 2>&1"), 0);
     std::string m1, m2;

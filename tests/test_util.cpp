@@ -145,6 +145,27 @@ std::string BuildZip(const std::vector<RawEntry>& entries, const std::string& co
   return prefix + body + central + end + comment;
 }
 
+std::vector<std::string> ExtractAll(const std::string& zip, const std::string& out, const std::string& password) {
+  using namespace arcfold;
+  std::vector<std::string> problems;
+  TArcfold a;
+  a.SetFileName(W(zip));
+  a.OpenArchive(fmOpenRead);
+  a.SetBaseDir(W(out));
+  a.SetPassword(password);
+  a.OnProcessFileFailure = [&](TAFBaseArchiver*, const afp::WideString& n, TAFProcessOperation, int, int,
+                               const afp::WideString& m, TAFAction& act) {
+    problems.push_back(U(n) + ": " + U(m));
+    act = fxaIgnore;
+  };
+  a.OnPassword = [&](TAFBaseArchiver*, const afp::WideString& n, std::string&, bool& skip) {
+    problems.push_back(U(n) + ": password asked");
+    skip = true;
+  };
+  a.ExtractFiles(u"*.*");
+  return problems;
+}
+
 int NativeOf(const std::function<void()>& f) {
   try {
     f();

@@ -53,6 +53,11 @@ std::string Deflate(const std::string& data);
 
 afp::WideString W(const std::string& utf8);
 
+// Extracts every item of zip into out with password, answering failures
+// with Ignore; returns "name: message" for each failure and each password
+// question (which a right password never brings).
+std::vector<std::string> ExtractAll(const std::string& zip, const std::string& out, const std::string& password);
+
 // The native error code f raises as EAFException, or -1 when it raises none.
 int NativeOf(const std::function<void()>& f);
 std::string U(const afp::WideString& w);

@@ -72,8 +72,9 @@ void TAESCryptoTransform::DeriveKeys() {
 
 void TAESCryptoTransform::SetPassword(const std::string& password) {
   password_ = password;
-  if (mode_ == kDecrypt && !salt_.empty()) return;  // keys follow once the salt's password is checked
-  if (mode_ == kDecrypt) return;                    // the salt comes with ReadHeader
+  // Decrypting: the keys follow when the password is checked against the
+  // salt that ReadHeader brings, so one derivation serves each attempt.
+  if (mode_ == kDecrypt) return;
   TPBKDF2 gen(password_, key_len_ / 2u, kIterations);
   salt_ = gen.Salt();
   DeriveKeys();

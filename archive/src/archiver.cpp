@@ -16,12 +16,6 @@ afp::WideString NamePart(const afp::WideString& path) {
   return cut == afp::WideString::npos ? path : path.substr(cut + 1);
 }
 
-afp::WideString LowerExt(const afp::WideString& path) {
-  afp::WideString name = NamePart(path);
-  size_t dot = name.rfind(u'.');
-  return dot == afp::WideString::npos ? afp::WideString() : afp::LowerCase(name.substr(dot));
-}
-
 }  // namespace
 
 TAFBaseArchiver::TAFBaseArchiver() {
@@ -146,9 +140,8 @@ void TAFBaseArchiver::InternalOpen() {
   }
   spanning_mode_ = smNone;
   volume_info_.Reset();
-  // ".exe" names are self-extracting archives; the stub detection of the
-  // directory reader measures their stub either way.
-  (void)LowerExt(file_name_);
+  // ".exe" names (self-extracting archives) need no path of their own: the
+  // directory reader measures any stub.
   stream_ = new TFileStream(file_name_, open_mode_);
   current_volume_file_name_ = file_name_;
   try {

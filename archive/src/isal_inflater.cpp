@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "arcfold/inflater.h"
+#include "codec_buffers.h"
 
 namespace arcfold {
 
@@ -19,19 +20,8 @@ class IsalInflater : public Inflater {
 
   Status Inflate(const uint8_t*& in, size_t& in_len, uint8_t*& out, size_t& out_len) override {
     if (state_.block_state == ISAL_BLOCK_FINISH) return Status::StreamEnd;
-    state_.next_in = const_cast<uint8_t*>(in);
-    state_.avail_in = static_cast<uint32_t>(in_len > 0x40000000u ? 0x40000000u : in_len);
-    uint32_t in_given = state_.avail_in;
-    state_.next_out = out;
-    state_.avail_out = static_cast<uint32_t>(out_len > 0x40000000u ? 0x40000000u : out_len);
-    uint32_t out_given = state_.avail_out;
-    int r = isal_inflate(&state_);
-    size_t used_in = in_given - state_.avail_in;
-    size_t made = out_given - state_.avail_out;
-    in += used_in;
-    in_len -= used_in;
-    out += made;
-    out_len -= made;
+    size_t made = 0;
+    int r = RunOnBuffers(state_, in, in_len, out, out_len, made, [&] { return isal_inflate(&state_); });
     if (r < 0) return Status::Error;
     if (state_.block_state == ISAL_BLOCK_FINISH) return Status::StreamEnd;
     if (r == ISAL_END_INPUT && made == 0) return Status::NeedInput;

@@ -69,7 +69,7 @@ bool TAFBaseArchiver::SearchStep(TAFArchiveItem& item) {
         if (!n.empty() && n.back() == u'/') n.pop_back();
         if (afp::LowerCase(FolderPart(Replace(n, u'/', u'\\'))) != mask_folder) continue;
       }
-      if (ItemMatches(i, st) && AttributesMatch(it.HeaderImage.ExternalAttributes(), st.SearchAttr)) {
+      if (ItemMatchesMask(i, mask, st) && AttributesMatch(it.HeaderImage.ExternalAttributes(), st.SearchAttr)) {
         found = i;
         break;
       }
@@ -108,11 +108,15 @@ void TAFBaseArchiver::FillSearchItem(int index, TAFArchiveItem& item) {
 }
 
 bool TAFBaseArchiver::ItemMatches(int index, const TInternalSearchRec& st) {
+  return ItemMatchesMask(index, st.MaskString(), st);
+}
+
+// The scan builds the mask once per step, not once per item it looks at.
+bool TAFBaseArchiver::ItemMatchesMask(int index, const afp::WideString& mask, const TInternalSearchRec& st) {
   const TDirItem& it = dir_->Items.ItemRef(index);
   if (!st.ListMode) {
     afp::WideString name = it.ItemName;
     if (!name.empty() && (name.back() == u'/' || name.back() == u'\\')) name.pop_back();
-    afp::WideString mask = st.MaskString();
     bool match = MaskMatch(name, mask) || MaskMatch(FilePart(Replace(name, u'/', u'\\')), mask);
     if (match && MaskMatch(name, st.ExclusionMask)) match = false;
     return match;

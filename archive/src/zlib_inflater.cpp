@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "arcfold/inflater.h"
+#include "codec_buffers.h"
 
 namespace arcfold {
 
@@ -20,19 +21,8 @@ class ZlibInflater : public Inflater {
   ~ZlibInflater() override { inflateEnd(&z_); }
 
   Status Inflate(const uint8_t*& in, size_t& in_len, uint8_t*& out, size_t& out_len) override {
-    z_.next_in = const_cast<Bytef*>(in);
-    z_.avail_in = static_cast<uInt>(in_len > 0x40000000u ? 0x40000000u : in_len);
-    uInt in_given = z_.avail_in;
-    z_.next_out = out;
-    z_.avail_out = static_cast<uInt>(out_len > 0x40000000u ? 0x40000000u : out_len);
-    uInt out_given = z_.avail_out;
-    int r = inflate(&z_, Z_NO_FLUSH);
-    size_t used_in = in_given - z_.avail_in;
-    size_t made = out_given - z_.avail_out;
-    in += used_in;
-    in_len -= used_in;
-    out += made;
-    out_len -= made;
+    size_t made = 0;
+    int r = RunOnBuffers(z_, in, in_len, out, out_len, made, [&] { return inflate(&z_, Z_NO_FLUSH); });
     if (r == Z_STREAM_END) return Status::StreamEnd;
     if (r == Z_BUF_ERROR) return Status::NeedInput;
     if (r < 0) return Status::Error;

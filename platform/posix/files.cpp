@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -88,6 +89,18 @@ bool DeleteFile(std::u16string_view path) {
 
 bool RenameFile(std::u16string_view from, std::u16string_view to) {
   return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+std::vector<WideString> ListDirectory(std::u16string_view path) {
+  std::vector<WideString> names;
+  DIR* d = ::opendir(NativePath(path).c_str());
+  if (!d) return names;
+  while (dirent* e = ::readdir(d)) {
+    std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(FromUtf8(n));
+  }
+  ::closedir(d);
+  return names;
 }
 
 uint32_t GetFileAttributes(std::u16string_view path) {

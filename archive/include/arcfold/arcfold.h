@@ -180,6 +180,7 @@ class TAFBaseArchiver {
   void CheckActiveNoUpdate();
   void InternalOpen();
   bool SearchStep(TAFArchiveItem& item);
+  bool ItemMatchesMask(int index, const afp::WideString& mask, const TInternalSearchRec& state);
   void FillSearchItem(int index, TAFArchiveItem& item);
   afp::WideString DestinationFolder() const;
 

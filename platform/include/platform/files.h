@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/wide.h"
 
@@ -36,6 +37,8 @@ bool ForceDirectories(std::u16string_view path); // with all missing parents
 bool RemoveDir(std::u16string_view path);
 bool DeleteFile(std::u16string_view path);
 bool RenameFile(std::u16string_view from, std::u16string_view to);
+// The names of the entries of a folder (no "." or ".."); empty when it cannot be read.
+std::vector<WideString> ListDirectory(std::u16string_view path);
 
 // Read-only maps to the absence of every write bit; directory to a folder.
 // Hidden, system and archive cannot be kept by this file system and are
