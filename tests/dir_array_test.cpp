@@ -130,11 +130,20 @@ TEST(DirArray, RenameConflictsAndEmptyNames) {
   EXPECT_EQ(at, 1);
   EXPECT_FALSE(a.FindName(u"dir/file1.txt", at));
 
-  // An empty first name makes the next fresh item's rename find "" at 0.
+  // An empty name, even twice, does not stand in the way of later items.
   TAFDirArray b;
-  b.SetCount(2);
+  b.SetCount(4);
   b.RenameItem(0, u"");
-  EXPECT_EQ(NativeOf([&] { b.RenameItem(1, u"second"); }), 59);
+  b.RenameItem(1, u"");
+  b.RenameItem(2, u"second");
+  b.RenameItem(1, u"third");
+  EXPECT_TRUE(b.FindName(u"second", at));
+  EXPECT_EQ(at, 2);
+  EXPECT_TRUE(b.FindName(u"THIRD", at));
+  EXPECT_EQ(at, 1);
+  // An index that no longer matches its item is broken.
+  b.NameIndex().Put(2, u"stray");
+  EXPECT_EQ(NativeOf([&] { b.RenameItem(2, u"fourth"); }), 59);
 }
 
 TEST(DirArray, PutGetAndAssignDuplicateBuffers) {

@@ -41,9 +41,13 @@ class Progress {
     double item_fraction = static_cast<double>(processed) / static_cast<double>(total_);
     bool cancel = a_.CancelFlag();
     a_.DoFileProgress(name_, item_fraction * 100.0, item_.Operation, ppProcess, cancel);
+    // Either event may cancel; the overall one (or its default, when no
+    // handler is assigned) must not take back a cancel given by the first.
+    const bool file_cancel = cancel;
     if (a_.TotalCount() > 0)
       a_.DoOverallProgress((item_fraction + a_.ProcessedCount()) / a_.TotalCount() * 100.0, item_.Operation,
                            ppProcess, cancel);
+    cancel = cancel || file_cancel;
     a_.SetCancelFlag(cancel);
     return !cancel;
   }
@@ -80,7 +84,11 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
   const int64_t uncompressed = item.UncompressedSize();
   int64_t data_start = archive.Position();
   if (archiver.SpanningMode() == smNone && archiver.DirManager()) {
-    int64_t dir_start = archiver.DirManager()->DirectoryOffset;
+    TAFDirManager& dir = *archiver.DirManager();
+    if (!dir.Recovered && !archiver.Options().AllowOverlappingItems && compressed >= 0 &&
+        !dir.DataFits(item.LocalHeaderOffset(), data_start + compressed))
+      return false;
+    int64_t dir_start = dir.DirectoryOffset;
     if (dir_start > data_start && data_start + compressed > dir_start) compressed = dir_start - data_start;
   }
   if (compressed < 0) return false;

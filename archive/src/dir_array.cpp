@@ -23,7 +23,7 @@ uint32_t TDirItem::DiskNumberStart() const {
   return HeaderImage.DiskNumberStart() == 0xFFFF ? DiskNumberStart64 : HeaderImage.DiskNumberStart();
 }
 bool TDirItem::IsDirectory() const {
-  return (HeaderImage.ExternalAttributes() & 0x10) != 0 || (!ItemName.empty() && ItemName.back() == u'/');
+  return (HeaderImage.ExternalAttributes() & 0x10) != 0 || (!ItemName.empty() && (ItemName.back() == u'/' || ItemName.back() == u'\\'));
 }
 
 // ---- TAFStringHash ----
@@ -65,6 +65,19 @@ void TAFStringHash::Remove(std::u16string_view key) {
   }
 }
 
+void TAFStringHash::Remove(std::u16string_view key, int32_t value) {
+  THashItem** link = &buckets_[HashOf(key) % buckets_.size()];
+  while (*link) {
+    if ((*link)->Key == key && (*link)->Value == value) {
+      THashItem* node = *link;
+      *link = node->Next;
+      delete node;
+      return;
+    }
+    link = &(*link)->Next;
+  }
+}
+
 void TAFStringHash::Clear() {
   for (auto& head : buckets_) {
     while (head) {
@@ -99,7 +112,7 @@ int TAFHashedStringList::Add(const afp::WideString& s) {
 }
 
 void TAFHashedStringList::Put(int index, const afp::WideString& s) {
-  if (hash_) hash_->Remove(KeyOf(items_[index]));
+  if (hash_) hash_->Remove(KeyOf(items_[index]), index);
   empty_count_ += int(s.empty()) - int(items_[index].empty());
   items_[index] = s;
   if (hash_) hash_->Add(KeyOf(s), index);
@@ -213,11 +226,17 @@ bool TAFDirArray::FindName(std::u16string_view name, int& index) {
 
 void TAFDirArray::RenameItem(int i, const afp::WideString& name) {
   TDirItem& item = ItemRef(i);
-  int at = name_index_.IndexOf(afp::LowerCase(item.ItemName));
   afp::WideString key = afp::LowerCase(name);
-  if (at < 0) name_index_.Add(key);
-  else if (at == i) name_index_.Put(i, key);
-  else throw EAFException::Create(59);
+  // The index entry of item i is found by position: a lookup by the old name
+  // would meet another item of the same name (an empty name, say) and take
+  // the index for broken.
+  if (i == name_index_.Count()) {
+    name_index_.Add(key);
+  } else if (i < name_index_.Count() && name_index_[i] == afp::LowerCase(item.ItemName)) {
+    name_index_.Put(i, key);
+  } else {
+    throw EAFException::Create(59);
+  }
   item.ItemName = name;
 }
 

@@ -27,6 +27,8 @@ TAFDirManager::TAFDirManager(TStream* stream, TAFBaseArchiver* archiver, bool ne
 }
 
 void TAFDirManager::ResetDirectory() {
+  offsets_ready_ = false;
+  ExtraEntriesFound = false;
   Items.Clear();
   Items.SetCount(0);
   EndRecord = TEndRecord();
@@ -93,6 +95,22 @@ bool TAFDirManager::FindEndRecord(uint32_t signature, int64_t& position) {
   EndRecord = found;
   position = winner;
   return true;
+}
+
+bool TAFDirManager::DataFits(int64_t local_offset, int64_t data_end) {
+  if (!offsets_ready_) {
+    // Folder entries are left out: their offsets are not shifted past a stub,
+    // and they are never decoded.
+    sorted_offsets_.clear();
+    for (int i = 0; i < Items.Count(); ++i)
+      if (!(Items.ItemRef(i).HeaderImage.ExternalAttributes() & 0x10))
+        sorted_offsets_.push_back(Items.ItemRef(i).LocalHeaderOffset());
+    std::sort(sorted_offsets_.begin(), sorted_offsets_.end());
+    offsets_ready_ = true;
+  }
+  auto same = std::equal_range(sorted_offsets_.begin(), sorted_offsets_.end(), local_offset);
+  if (same.second - same.first > 1) return false;  // two items share one local header
+  return same.second == sorted_offsets_.end() || data_end <= *same.second;
 }
 
 bool TAFDirManager::CheckEndRecord() {
@@ -177,6 +195,21 @@ void TAFDirManager::ReadDirectory() {
     ArchiveStream->SetPosition(start);
     Items.SetCount(static_cast<int>(count));
     ReadCentralHeaders(count);
+    // An end record may count fewer entries than its directory holds (a
+    // damaged or doctored count): every central header the directory's size
+    // covers is read, so that no item hides from a listing or a test.
+    const uint32_t central = Archiver->Signatures().central;
+    for (;;) {
+      int64_t at = ArchiveStream->Position();
+      uint8_t sig[4];
+      if (w - at < 46 || ArchiveStream->Read(sig, 4) != 4) break;
+      ArchiveStream->SetPosition(at);
+      if (GetU32(sig) != central && GetU32(sig) != kSigCentral) break;
+      Items.SetCount(Items.Count() + 1);
+      Items.ItemRef(Items.Count() - 1) = TDirItem();
+      ReadCentralHeader(Items.Count() - 1);
+      ExtraEntriesFound = true;
+    }
   } catch (const std::exception&) {
     if (!Archiver->OpenDamagedArchives) throw;
     RecoveryScan(true);
@@ -194,25 +227,33 @@ void TAFDirManager::ReadDirectory() {
 }
 
 void TAFDirManager::ReadCentralHeaders(int64_t count) {
-  std::string raw;
   for (int i = 0; i < count; ++i) {
     if (i == 0) DirectoryOffset = ArchiveStream->Position();
-    TDirItem& item = Items.ItemRef(i);
-    ArchiveStream->ReadBuffer(item.HeaderImage.data(), 46);
-    const TCentralHeader& h = item.HeaderImage;
-    if ((h.Flags() & kFlagEncrypted) && h.VersionNeeded() < kAltVersion) item.CryptoAlgorithm = caPkzipClassic;
-    item.ActualMethod = h.Method();
-    raw.resize(h.NameLength());
-    if (h.NameLength()) ArchiveStream->ReadBuffer(raw.data(), h.NameLength());
-    Items.RenameItem(i, h.NameLength() ? DecodeName(raw, h.Flags()) : afp::WideString());
-    if (h.ExtraLength()) ReadItemExtra(i, h.ExtraLength(), raw);
-    TDirItem& again = Items.ItemRef(i);
-    if (again.HeaderImage.CommentLength()) {
-      again.Comment.resize(again.HeaderImage.CommentLength());
-      ArchiveStream->ReadBuffer(again.Comment.data(), again.HeaderImage.CommentLength());
-    } else {
-      again.Comment.clear();
-    }
+    ReadCentralHeader(i);
+  }
+}
+
+void TAFDirManager::ReadCentralHeader(int i) {
+  std::string raw;
+  TDirItem& item = Items.ItemRef(i);
+  ArchiveStream->ReadBuffer(item.HeaderImage.data(), 46);
+  const TCentralHeader& h = item.HeaderImage;
+  // Bytes that are not a central header (a zeroed or overwritten directory)
+  // must not become items; the caller falls back to recovery.
+  if (h.Signature() != kSigCentral && h.Signature() != Archiver->Signatures().central)
+    throw EReadError("Not a central directory header");
+  if ((h.Flags() & kFlagEncrypted) && h.VersionNeeded() < kAltVersion) item.CryptoAlgorithm = caPkzipClassic;
+  item.ActualMethod = h.Method();
+  raw.resize(h.NameLength());
+  if (h.NameLength()) ArchiveStream->ReadBuffer(raw.data(), h.NameLength());
+  Items.RenameItem(i, h.NameLength() ? DecodeName(raw, h.Flags()) : afp::WideString());
+  if (h.ExtraLength()) ReadItemExtra(i, h.ExtraLength(), raw);
+  TDirItem& again = Items.ItemRef(i);
+  if (again.HeaderImage.CommentLength()) {
+    again.Comment.resize(again.HeaderImage.CommentLength());
+    ArchiveStream->ReadBuffer(again.Comment.data(), again.HeaderImage.CommentLength());
+  } else {
+    again.Comment.clear();
   }
 }
 
@@ -347,76 +388,106 @@ void TAFDirManager::ShiftOffsets() {
   }
 }
 
+std::vector<std::vector<int64_t>> TAFDirManager::ScanSignatures(const std::vector<uint32_t>& signatures,
+                                                                const std::vector<int64_t>& min_tails) {
+  std::vector<std::vector<int64_t>> hits(signatures.size());
+  const int64_t size = ArchiveStream->Size();
+  std::vector<uint8_t> buf(kRecoveryBlock);
+  int64_t pos = 0;
+  while (pos < size) {
+    ArchiveStream->SetPosition(pos);
+    int64_t got = ArchiveStream->Read(buf.data(), static_cast<int64_t>(buf.size()));
+    if (got < 4) break;
+    for (int64_t i = 0; i + 4 <= got; ++i) {
+      if (buf[i] != 'P' && buf[i] != 'A') continue;  // both signature sets start so
+      uint32_t v = GetU32(buf.data() + i);
+      for (size_t s = 0; s < signatures.size(); ++s)
+        if (v == signatures[s] && size - (pos + i) >= min_tails[s]) hits[s].push_back(pos + i);
+    }
+    if (pos + got >= size) break;
+    pos += got - 3;
+  }
+  return hits;
+}
+
+// Rebuilding the directory from local headers:
+//  1. One pass over the file collects every local header signature and every
+//     data descriptor signature, so the work stays linear however many
+//     headers a hostile file holds.
+//  2. Each local header becomes an item, named by its own name bytes; a name
+//     met before is a second copy (or a signature inside data) and is left
+//     out, while an empty name is kept.
+//  3. An item is a folder only when its name ends in a separator; an empty
+//     file stays a file.
+//  4. An item whose data would run past the end of the file is kept: it was
+//     cut short, and decoding it reports the damage.
+//  5. With flag bit 3 the first data descriptor after the header gives the
+//     sizes and CRC.
 void TAFDirManager::RecoveryScan(bool end_candidate_met) {
   Items.Clear();
   Items.SetCount(0);
   Recovered = true;
   if (Archiver->SpanningMode() != smNone) throw EAFException::Create(44);
-  int64_t size = ArchiveStream->Size();
   uint32_t local_sig = Archiver->Signatures().local;
-  int64_t p = SearchSignature(local_sig, 0, kRecoveryBlock, 30);
-  if (p < 0 && !Archiver->StandardSignatures()) p = SearchSignature(kSigLocal, 0, kRecoveryBlock, 30);
-  if (p < 0) throw EAFException::Create(35);
+  auto hits = ScanSignatures({local_sig, kSigLocal, kSigDataDescriptor}, {30, 30, 16});
+  std::vector<int64_t>& headers = hits[0].empty() && !Archiver->StandardSignatures() ? hits[1] : hits[0];
+  const std::vector<int64_t>& descriptors = hits[2];
+  if (headers.empty()) throw EAFException::Create(35);
   StandardEndFound = end_candidate_met;
+  const int64_t size = ArchiveStream->Size();
   std::string raw;
-  while (p >= 0) {
+  for (int64_t p : headers) {
     TLocalHeader l;
     ArchiveStream->SetPosition(p);
     ArchiveStream->ReadBuffer(l.data(), 30);
-    if (l.CompressedSize() < size && l.ExtraLength() <= 260) {
-      int i = Items.Count();
-      Items.SetCount(i + 1);
-      TDirItem& item = Items.ItemRef(i);
-      item = TDirItem();
-      TCentralHeader& h = item.HeaderImage;
-      h.SetSignature(kSigCentral);
-      h.SetVersionMadeBy(l.VersionNeeded());
-      h.SetVersionNeeded(l.VersionNeeded());
-      h.SetFlags(l.Flags());
-      h.SetMethod(l.Method());
-      h.SetTime(l.Time());
-      h.SetDate(l.Date());
-      h.SetCrc32(l.Crc32());
-      h.SetCompressedSize(l.CompressedSize());
-      h.SetUncompressedSize(l.UncompressedSize());
-      h.SetNameLength(l.NameLength());
-      h.SetExtraLength(l.ExtraLength());
-      h.SetExternalAttributes((l.UncompressedSize() != 0 || (l.Flags() & kFlagDataDescriptor)) ? 32 : 16);
-      h.SetLocalHeaderOffset(static_cast<uint32_t>(p));
-      item.ActualMethod = l.Method();
-      if ((l.Flags() & kFlagEncrypted) && l.VersionNeeded() < kAltVersion) item.CryptoAlgorithm = caPkzipClassic;
-      raw.clear();
-      afp::WideString name;
-      if (l.NameLength() && size - (p + 30) >= l.NameLength()) {
-        raw.resize(l.NameLength());
-        ArchiveStream->ReadBuffer(raw.data(), l.NameLength());
-        name = DecodeName(raw, l.Flags());
-      }
-      try {
-        Items.RenameItem(i, name);
-      } catch (const EAFException&) {
-        // Two local headers with one name (an item stored twice, or a
-        // signature inside data): keep the first, drop this one.
-        Items.SetCount(i);
-        p = SearchSignature(local_sig, p + 4, kRecoveryBlock, 30);
-        continue;
-      }
-      if (l.ExtraLength() && size - ArchiveStream->Position() >= l.ExtraLength()) ReadItemExtra(i, l.ExtraLength(), raw);
-      if (l.Flags() & kFlagDataDescriptor) {
-        int64_t d = SearchSignature(kSigDataDescriptor, p, kRecoveryBlock, 16);
-        if (d >= 0) {
-          TDataDescriptor dd;
-          ArchiveStream->SetPosition(d);
-          ArchiveStream->ReadBuffer(dd.data(), 16);
-          TCentralHeader& hh = Items.ItemRef(i).HeaderImage;
-          hh.SetCrc32(dd.Crc32());
-          hh.SetCompressedSize(dd.CompressedSize());
-          hh.SetUncompressedSize(dd.UncompressedSize());
-          if (dd.UncompressedSize() != 0) hh.SetExternalAttributes(32);
-        }
+    if (l.ExtraLength() > 260) continue;
+    afp::WideString name;
+    raw.clear();
+    if (l.NameLength() && size - (p + 30) >= l.NameLength()) {
+      raw.resize(l.NameLength());
+      ArchiveStream->ReadBuffer(raw.data(), l.NameLength());
+      name = DecodeName(raw, l.Flags());
+    }
+    int existing;
+    if (!name.empty() && Items.FindName(name, existing)) continue;
+    int i = Items.Count();
+    Items.SetCount(i + 1);
+    TDirItem& item = Items.ItemRef(i);
+    item = TDirItem();
+    TCentralHeader& h = item.HeaderImage;
+    h.SetSignature(kSigCentral);
+    h.SetVersionMadeBy(l.VersionNeeded());
+    h.SetVersionNeeded(l.VersionNeeded());
+    h.SetFlags(l.Flags());
+    h.SetMethod(l.Method());
+    h.SetTime(l.Time());
+    h.SetDate(l.Date());
+    h.SetCrc32(l.Crc32());
+    h.SetCompressedSize(l.CompressedSize());
+    h.SetUncompressedSize(l.UncompressedSize());
+    h.SetNameLength(l.NameLength());
+    h.SetExtraLength(l.ExtraLength());
+    const bool folder = !name.empty() && (name.back() == u'/' || name.back() == u'\\');
+    h.SetExternalAttributes(folder ? 16 : 32);
+    h.SetLocalHeaderOffset(p >= 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<uint32_t>(p));
+    item.LocalHeaderOffset64 = p;
+    item.ActualMethod = l.Method();
+    if ((l.Flags() & kFlagEncrypted) && l.VersionNeeded() < kAltVersion) item.CryptoAlgorithm = caPkzipClassic;
+    Items.RenameItem(i, name);
+    ArchiveStream->SetPosition(p + 30 + l.NameLength());
+    if (l.ExtraLength() && size - ArchiveStream->Position() >= l.ExtraLength()) ReadItemExtra(i, l.ExtraLength(), raw);
+    if (l.Flags() & kFlagDataDescriptor) {
+      auto d = std::lower_bound(descriptors.begin(), descriptors.end(), p);
+      if (d != descriptors.end()) {
+        TDataDescriptor dd;
+        ArchiveStream->SetPosition(*d);
+        ArchiveStream->ReadBuffer(dd.data(), 16);
+        TCentralHeader& hh = Items.ItemRef(i).HeaderImage;
+        hh.SetCrc32(dd.Crc32());
+        hh.SetCompressedSize(dd.CompressedSize());
+        hh.SetUncompressedSize(dd.UncompressedSize());
       }
     }
-    p = SearchSignature(local_sig, p + 4, kRecoveryBlock, 30);
   }
   DirectoryOffset = size;
 }

@@ -28,4 +28,31 @@ inline afp::WideString FilePart(const afp::WideString& s) {
   return cut == afp::WideString::npos ? s : s.substr(cut + 1);
 }
 
+// The name with empty and "." segments left out ("a\\.\b" -> "a\b"); a
+// trailing "\" stays, so a folder entry still reads as one.
+inline afp::WideString CollapseSegments(const afp::WideString& s) {
+  afp::WideString out;
+  out.reserve(s.size());
+  size_t start = 0;
+  while (start < s.size()) {
+    size_t end = s.find(u'\\', start);
+    if (end == afp::WideString::npos) end = s.size();
+    size_t len = end - start;
+    if (len != 0 && !(len == 1 && s[start] == u'.')) {
+      if (!out.empty()) out += u'\\';
+      out.append(s, start, len);
+    }
+    start = end + 1;
+  }
+  if (!out.empty() && !s.empty() && s.back() == u'\\') out += u'\\';
+  return out;
+}
+
+// A character no file of ours may carry in its name: NUL cuts the name
+// short in the system's calls, and the other control characters are not
+// allowed on Windows and turn a listing into terminal commands.
+inline bool HasControlCharacter(const afp::WideString& s) {
+  return std::any_of(s.begin(), s.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; });
+}
+
 }  // namespace arcfold::paths

@@ -37,6 +37,27 @@ bool LeavesDestination(const afp::WideString& name) {
 
 constexpr uint32_t kUnixHost = 3;
 
+// Whether a folder of `relative` (a "\"-separated path below dest) already
+// exists as a symbolic link: writing through it would put the file wherever
+// the link points. Missing folders end the walk, since they are made here.
+bool LinkBelow(const afp::WideString& dest, const afp::WideString& relative) {
+  afp::WideString path = dest;
+  size_t start = 0;
+  while (start < relative.size()) {
+    size_t end = relative.find(u'\\', start);
+    if (end == afp::WideString::npos) end = relative.size();
+    path.append(relative, start, end - start);
+    switch (afp::GetPathType(path)) {
+      case afp::PathType::Link: return true;
+      case afp::PathType::Directory: break;
+      default: return false;
+    }
+    path += u'\\';
+    start = end + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 void TAFBaseArchiver::ExtractFiles(const afp::WideString& file_mask, uint32_t search_attr,
@@ -62,6 +83,7 @@ void TAFBaseArchiver::TestFiles(const afp::WideString& file_mask, uint32_t searc
 }
 
 void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
+  if (!active_ || !dir_) throw EAFException::Create(13, this);
   std::lock_guard<std::recursive_mutex> lock(afp::ProcessLock());
   last_folder_made_.clear();
   processed_count_ = 0;
@@ -137,6 +159,8 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
   }
   if (cancel_ || action == fxaAbort) in_update_ = false;
   last_run_aborted_ = action == fxaAbort;
+  // Progress belongs to this run; a later direct DecodeItem reports none.
+  progress_active_ = false;
 }
 
 std::unique_ptr<TAesKeyPrefetcher> TAFBaseArchiver::StartAesPrefetch(int index) {
@@ -164,25 +188,39 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   uint32_t attr = item.HeaderImage.ExternalAttributes();
   DoExtractFile(file_name, attr, item.Comment);
   const bool renamed_by_handler = file_name != name;
-  afp::WideString dest = dest_folder;
+  if (paths::HasControlCharacter(file_name)) throw EAFException::CreateFmt(19, this, {file_name});
   if (!renamed_by_handler && !options_.AllowAbsolutePaths && LeavesDestination(file_name))
     throw EAFException::CreateFmt(19, this, {file_name});
-  if (file_name.find(u':') != afp::WideString::npos || file_name.find(u"\\\\") != afp::WideString::npos)
+  // A drive, a share or a root in front (only a handler or AllowAbsolutePaths
+  // gets this far with one) replaces the destination; anything else lands
+  // below it, with empty and "." segments collapsed so that they can never
+  // turn the composed path into another one.
+  const bool absolute = file_name.find(u':') != afp::WideString::npos || (!file_name.empty() && file_name[0] == u'\\');
+  afp::WideString dest = dest_folder;
+  if (absolute) {
     dest.clear();
+  } else {
+    file_name = paths::CollapseSegments(file_name);
+  }
+  const bool is_folder = (item.HeaderImage.ExternalAttributes() & 0x10) || item.IsDirectory() ||
+                         (!file_name.empty() && file_name.back() == u'\\');
+  if (file_name.empty() && !is_folder) throw EAFException::CreateFmt(19, this, {name});
   if (!options_.CreateDirs) {
     file_name = FilePart(file_name);
   } else {
     afp::WideString folder = dest + FolderPart(file_name);
     // Items of one folder usually follow each other: checking the folder
-    // once per run of items saves a system call per file.
+    // once per run of items saves system calls per file.
     if (!folder.empty() && folder != last_folder_made_) {
+      if (!absolute && !options_.AllowLinksInDestination && LinkBelow(dest, FolderPart(file_name)))
+        throw EAFException::CreateFmt(19, this, {dest + file_name});
       if (!afp::DirectoryExists(folder) && !afp::ForceDirectories(folder))
         throw EAFException::CreateFmt(20, this, {folder});
       last_folder_made_ = folder;
     }
   }
+  if (is_folder || file_name.empty()) return;
   const TDirItem& it = dir_->Items.ItemRef(index);
-  if ((it.HeaderImage.ExternalAttributes() & 0x10) || (!it.ItemName.empty() && it.ItemName.back() == u'/')) return;
   afp::WideString target = dest + file_name;
   const afp::PathType existing_type = afp::GetPathType(target);
   if (existing_type == afp::PathType::File ||
@@ -208,15 +246,22 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
       }
     }
   }
-  // Whatever sits at the target (a file, or a link planted there) is removed,
-  // never written through.
-  if (existing_type == afp::PathType::File || existing_type == afp::PathType::Link) afp::DeleteFile(target);
+  // The item is decoded into a new file beside the target and renamed over
+  // it only once size, CRC and MAC have checked: a failure, a cancel or a
+  // kill never costs the file that was there, nor leaves a short file under
+  // the final name. The rename replaces whatever sits at the target (a file,
+  // or a link planted there) and never writes through it.
   std::unique_ptr<TFileStream> out;
-  try {
-    out = std::make_unique<TFileStream>(target, fmCreate);
-  } catch (const EStreamError&) {
-    throw EAFException::CreateFmt(19, this, {target});
+  afp::WideString temp;
+  for (int attempt = 0; !out && attempt < 16; ++attempt) {
+    temp = afp::UniqueTempName(FolderPart(target));
+    try {
+      out = std::make_unique<TFileStream>(temp, fmCreateNew);
+    } catch (const EStreamError&) {
+      if (afp::GetPathType(temp) == afp::PathType::None) break;  // not a name clash: the folder refuses
+    }
   }
+  if (!out) throw EAFException::CreateFmt(19, this, {target});
   bool failed = false;
   std::exception_ptr error;
   try {
@@ -225,21 +270,30 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
     failed = true;
     error = std::current_exception();
   }
-  const TDirItem& done = dir_->Items.ItemRef(index);
-  if (auto exact = ExactModificationTime(done)) afp::SetFileUnixTimeFd(out->Handle(), *exact);
-  else afp::SetFileDosDateTimeFd(out->Handle(), done.HeaderImage.Date(), done.HeaderImage.Time());
-  if (options_.FlushBuffers && afp::IsRemovableFd(out->Handle())) out->Flush();
   const bool keep = !(skip_ || cancel_ || failed);
-  if (keep && options_.SetAttributes) {
-    // Unix-made archives keep permission bits in the upper half; links and
-    // special files were written as plain files, so only 0777 applies. The
-    // attributes go on through the open handle: one call, no path lookup.
-    uint32_t unix_mode = (done.HeaderImage.VersionMadeBy() >> 8) == kUnixHost ? (attr >> 16) & 0777 : 0;
-    afp::SetFdAttributes(out->Handle(), attr, unix_mode);
+  if (keep) {
+    const TDirItem& done = dir_->Items.ItemRef(index);
+    if (auto exact = ExactModificationTime(done)) afp::SetFileUnixTimeFd(out->Handle(), *exact);
+    else afp::SetFileDosDateTimeFd(out->Handle(), done.HeaderImage.Date(), done.HeaderImage.Time());
+    if (options_.FlushBuffers && afp::IsRemovableFd(out->Handle())) out->Flush();
+    if (options_.SetAttributes) {
+      // Unix-made archives keep permission bits in the upper half; links and
+      // special files were written as plain files, so only 0777 applies. The
+      // attributes go on through the open handle: one call, no path lookup.
+      uint32_t unix_mode = (done.HeaderImage.VersionMadeBy() >> 8) == kUnixHost ? (attr >> 16) & 0777 : 0;
+      afp::SetFdAttributes(out->Handle(), attr, unix_mode);
+    }
   }
   out.reset();
-  if (!keep) afp::DeleteFile(target);
-  if (error) std::rethrow_exception(error);
+  if (!keep) {
+    afp::DeleteFile(temp);
+    if (error) std::rethrow_exception(error);
+    return;
+  }
+  if (!afp::ReplaceFile(temp, target)) {
+    afp::DeleteFile(temp);
+    throw EAFException::CreateFmt(19, this, {target});
+  }
 }
 
 void TAFBaseArchiver::TestItem(int index) {
@@ -254,6 +308,9 @@ void TAFBaseArchiver::DecodeItem(int index, TStream& out) {
   volume_info_.LastVolumeNumber = static_cast<int32_t>(dir_->LastDisk());
   volume_info_.SetNumber(static_cast<int32_t>(item.DiskNumberStart()));
   stream_->SetPosition(item.LocalHeaderOffset());
+  // A skip answered for an earlier item must not excuse this one, whichever
+  // way the decoder leaves.
+  skip_ = false;
   bool ok;
   try {
     ok = DecodeItemData(*this, *stream_, out, item);

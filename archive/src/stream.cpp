@@ -54,11 +54,12 @@ TFileStream::TFileStream(const afp::WideString& file_name, uint16_t mode) : name
   std::string path = afp::NativePath(file_name);
   int flags;
   if (mode == fmCreate) flags = O_RDWR | O_CREAT | O_TRUNC;
+  else if (mode == fmCreateNew) flags = O_RDWR | O_CREAT | O_EXCL;
   else if ((mode & 3) == fmOpenReadWrite) flags = O_RDWR;
   else if ((mode & 3) == fmOpenWrite) flags = O_WRONLY;
   else flags = O_RDONLY;
   fd_ = path.empty() ? -1 : ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-  if (fd_ >= 0 && mode != fmCreate) {
+  if (fd_ >= 0 && mode != fmCreate && mode != fmCreateNew) {
     struct stat st;
     if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
       ::close(fd_);
@@ -67,7 +68,7 @@ TFileStream::TFileStream(const afp::WideString& file_name, uint16_t mode) : name
     }
   }
   if (fd_ < 0) {
-    std::string what = mode == fmCreate ? "Cannot create file \"" : "Cannot open file \"";
+    std::string what = mode == fmCreate || mode == fmCreateNew ? "Cannot create file \"" : "Cannot open file \"";
     throw EFOpenError(what + path + "\". " + std::strerror(errno));
   }
 }

@@ -7,6 +7,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -279,6 +280,14 @@ WideString TempDirectory() {
   const char* t = ::getenv("TMPDIR");
   return FromUtf8(t && *t ? t : "/tmp");
 }
+
+WideString UniqueTempName(std::u16string_view folder) {
+  static std::atomic<uint64_t> counter{0};
+  std::string name = ".arcfold-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+  return WideString(folder) + FromUtf8(name);
+}
+
+bool ReplaceFile(std::u16string_view from, std::u16string_view to) { return RenameFile(from, to); }
 
 WideString TempFileName(std::u16string_view dir, std::u16string_view prefix) {
   std::string d = NativePath(dir.empty() ? std::u16string_view(TempDirectory()) : dir);

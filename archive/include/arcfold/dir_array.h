@@ -66,6 +66,8 @@ class TAFStringHash {
   void Add(const afp::WideString& key, int32_t value);
   int32_t ValueOf(std::u16string_view key) const;  // -1 when absent
   void Remove(std::u16string_view key);
+  // Removes the entry of key that maps to value (keys may repeat).
+  void Remove(std::u16string_view key, int32_t value);
   void Clear();
   size_t BucketCount() const { return buckets_.size(); }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "arcfold/dir_array.h"
 #include "arcfold/records.h"
@@ -37,6 +38,8 @@ class TAFDirManager {
   bool StandardEndFound = false;
   // The directory came from the recovery scan.
   bool Recovered = false;
+  // The directory held more central headers than its end record counts.
+  bool ExtraEntriesFound = false;
 
   void ResetDirectory();
   void CopyStub();
@@ -45,6 +48,12 @@ class TAFDirManager {
   void ReadDirectory();
   void WriteDirectory(TStream* stream = nullptr);
 
+  // Whether an item's data, from its local header at local_offset to
+  // data_end, stays clear of every other item's local header, and no other
+  // item shares that header. Overlapping items are how a small archive
+  // inflates to terabytes; sound archives never have them.
+  bool DataFits(int64_t local_offset, int64_t data_end);
+
   // Volume numbers of the end records (0xFFFF resolved through ZIP64).
   uint32_t FirstDisk() const;
   uint32_t LastDisk() const;
@@ -52,6 +61,11 @@ class TAFDirManager {
  private:
   bool ValidateCandidate(int64_t pos, int64_t stream_size);
   void ReadCentralHeaders(int64_t count);
+  void ReadCentralHeader(int index);
+  // Positions of each signature (with at least its min_tail bytes to the
+  // end of the stream) in one forward pass over the stream.
+  std::vector<std::vector<int64_t>> ScanSignatures(const std::vector<uint32_t>& signatures,
+                                                   const std::vector<int64_t>& min_tails);
   void ReadItemExtra(int index, uint16_t length, const std::string& raw_name);
   void InterpretExtra(TDirItem& item, int index, const TExtraField& field, const std::string& raw_name,
                       bool& unicode_name_set);
@@ -60,6 +74,9 @@ class TAFDirManager {
   void RecoveryScan(bool end_candidate_met);
   int64_t SearchSignature(uint32_t signature, int64_t from, size_t block, int64_t min_tail);
   afp::WideString DecodeName(const std::string& raw, uint16_t flags) const;
+
+  std::vector<int64_t> sorted_offsets_;
+  bool offsets_ready_ = false;
 };
 
 }  // namespace arcfold

@@ -36,6 +36,7 @@ class TStream {
 // File mode codes as the component passes them around.
 enum : uint16_t {
   fmCreate = 0xFFFF,
+  fmCreateNew = 0xFFFE,  // create, failing when the name exists
   fmOpenRead = 0x0000,
   fmOpenWrite = 0x0001,
   fmOpenReadWrite = 0x0002,

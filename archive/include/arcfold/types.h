@@ -38,6 +38,13 @@ class TAFOptions {
   // Names that would land outside the destination folder (".." segments, an
   // absolute path, a drive or a share) are refused unless this is set.
   bool AllowAbsolutePaths = false;
+  // A folder below the destination that is a symbolic link is not written
+  // through (the item fails) unless this is set.
+  bool AllowLinksInDestination = false;
+  // Items whose data overlaps another item's local header or data (the shape
+  // of a "zip bomb" that packs one kernel many times) fail as damaged unless
+  // this is set, for recovering what such an archive holds.
+  bool AllowOverlappingItems = false;
 
   // Copies every field; ShareMode too, since a copy is expected to behave alike.
   void Assign(const TAFOptions& other) { *this = other; }

@@ -70,6 +70,12 @@ int64_t FreeDiskSpace(std::u16string_view path);  // -1 when unknown
 
 WideString GetCurrentDir();
 bool SetCurrentDir(std::u16string_view path);
+// A name in folder (ending in a separator, or empty for the current folder)
+// that this process has not handed out before and that is meant for a file
+// created exclusively: ".arcfold-<process>-<n>.tmp".
+WideString UniqueTempName(std::u16string_view folder);
+// Renames from over to, replacing a file (or link) that is there, in one step.
+bool ReplaceFile(std::u16string_view from, std::u16string_view to);
 // A new, empty, uniquely named file in dir (created so the name is reserved).
 WideString TempFileName(std::u16string_view dir, std::u16string_view prefix);
 WideString TempDirectory();
