@@ -90,12 +90,12 @@ void TForm1::WInstall(const std::string& install_folder) {
   Arcfold.ExtractFiles(u"*.*", 10431, u"");
   Arcfold.CloseArchive();
   int pauses = 0;
-  while (!Exists(prefix + "libpq.dll") && pauses < 10) {
+  while (!LibraryPresent(prefix, "libpq.dll") && pauses < 10) {
     window_.Beep();
     window_.Sleep(1000);
     ++pauses;
   }
-  if (!Exists(prefix + "libpq.dll")) {
+  if (!LibraryPresent(prefix, "libpq.dll")) {
     window_.MessageBox("Nem sikerült, próbáld újra de egy másik könyvtárba !#2");
     window_.Quit();
     return;
@@ -117,9 +117,10 @@ void TForm1::VerifyLibraryArchive(const std::string& zip, const std::string& fol
   check.SetBaseDir(W(folder_prefix));
   std::unique_ptr<arcfold::EAFException> first_failure;
   check.OnProcessFileFailure = [&](arcfold::TAFBaseArchiver*, const afp::WideString&, arcfold::TAFProcessOperation,
-                                   int native, int, const afp::WideString&, arcfold::TAFAction& action) {
-    if (!first_failure)
-      first_failure = std::make_unique<arcfold::EAFException>(arcfold::EAFException::Create(native, &Arcfold));
+                                   int native, int code, const afp::WideString& message, arcfold::TAFAction& action) {
+    // The failure keeps its own text: rebuilt from the code alone, a message
+    // that names a file would show its placeholder instead.
+    if (!first_failure) first_failure = std::make_unique<arcfold::EAFException>(arcfold::EAFException::Reraised(native, code, afp::ToUtf8(message)));
     action = arcfold::fxaAbort;
   };
   check.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
@@ -151,6 +152,15 @@ void TForm1::DeleteFiles(const std::string& folder, const std::string& mask) {
   // Masks ignore letter case, as on Windows; what cannot be deleted stays.
   for (const auto& name : afp::ListDirectory(W(dir)))
     if (arcfold::WildcardMatch(name, W(mask), true)) afp::DeleteFile(W(dir) + name);
+}
+
+bool TForm1::LibraryPresent(const std::string& folder_prefix, const std::string& name) {
+  // Names ignore letter case, as on Windows: an archive may hold "LIBPQ.DLL".
+  if (Exists(folder_prefix + name)) return true;
+  const afp::WideString wanted = afp::LowerCase(W(name));
+  for (const auto& entry : afp::ListDirectory(W(folder_prefix)))
+    if (afp::LowerCase(entry) == wanted) return true;
+  return false;
 }
 
 void TForm1::CrIcon(const std::string& folder_prefix) {

@@ -28,6 +28,8 @@ class TForm1 {
   void WInstall(const std::string& install_folder);
   bool SysUpgrade(const std::string& target, const std::string& url);
   void DeleteFiles(const std::string& folder, const std::string& mask);
+  // Whether folder_prefix holds a file called name, in any letter case.
+  bool LibraryPresent(const std::string& folder_prefix, const std::string& name);
   void CrIcon(const std::string& folder_prefix);
   std::string GetDesktopFolder();
   void CreateLink(const std::string& target, const std::string& link, const std::string& description,

@@ -69,10 +69,92 @@ TEST_F(CliTest, BadInputIsAOneLineError) {
   std::string out;
   testutil::WriteFile(dir / "junk.zip", std::string(5000, 'j'));
   EXPECT_EQ(Tool("list " + Quote(dir / "junk.zip"), &out), 2);
-  EXPECT_EQ(out, "arcfold: Invalid archive file. - Native error: 00035\n");
+  EXPECT_EQ(out, "arcfold: " + dir / "junk.zip" + ": not a ZIP archive (no end of central directory record)\n");
+  out.clear();
+  // The destination is not made for an archive that does not open.
+  EXPECT_EQ(Tool("extract " + Quote(dir / "junk.zip") + " -d " + Quote(dir / "never"), &out), 2);
+  EXPECT_FALSE(testutil::Exists(dir / "never"));
   out.clear();
   EXPECT_EQ(Tool("list " + Quote(dir / "missing.zip"), &out), 2);
   EXPECT_NE(out.find("no such archive"), std::string::npos);
   out.clear();
   EXPECT_NE(Tool("list --codepage 99999 " + Quote(zip), &out), 0);
+}
+
+TEST_F(CliTest, UsageErrorsExitTwoAndNameTheProblem) {
+  std::string out;
+  EXPECT_EQ(Tool("frobnicate " + Quote(zip), &out), 2);
+  EXPECT_NE(out.find("unknown command \"frobnicate\""), std::string::npos) << out;
+  out.clear();
+  EXPECT_EQ(Tool("", &out), 2);
+  EXPECT_NE(out.find("a command is required"), std::string::npos) << out;
+  out.clear();
+  EXPECT_EQ(Tool("extract " + Quote(zip) + " --no-such-option", &out), 2);
+  EXPECT_NE(out.find("--no-such-option"), std::string::npos) << out;
+  out.clear();
+  EXPECT_EQ(Tool("--version", &out), 0);
+  EXPECT_EQ(out.rfind("arcfold ", 0), 0u) << out;
+}
+
+TEST_F(CliTest, WithoutATerminalFailedItemsAreSkippedAndListed) {
+  testutil::WriteFile(zip, testutil::BuildZip({{.name = "bad1.txt", .data = "x", .crc = 1},
+                                               {.name = "good.txt", .data = "y"},
+                                               {.name = "bad2.txt", .data = "z", .crc = 2}}));
+  std::string out;
+  EXPECT_EQ(Tool("extract " + Quote(zip) + " -d " + Quote(dir / "o"), &out), 1);
+  EXPECT_EQ(testutil::ReadFile(dir / "o/good.txt"), "y");
+  EXPECT_NE(out.find("2 item(s) failed"), std::string::npos) << out;
+  EXPECT_NE(out.find("bad1.txt"), std::string::npos);
+  EXPECT_NE(out.find("bad2.txt"), std::string::npos);
+  // --stop-on-error: the first failure ends the run.
+  out.clear();
+  EXPECT_EQ(Tool("extract --stop-on-error " + Quote(zip) + " -d " + Quote(dir / "s"), &out), 1);
+  EXPECT_FALSE(testutil::Exists(dir / "s/good.txt"));
+  EXPECT_NE(out.find("run aborted"), std::string::npos) << out;
+}
+
+TEST_F(CliTest, SelectionsThatFindNothingOrSkipExistingFilesSaySo) {
+  std::string out;
+  EXPECT_EQ(Tool("list " + Quote(zip) + " 'nothing*'", &out), 1);
+  EXPECT_NE(out.find("no items match nothing*"), std::string::npos) << out;
+  out.clear();
+  EXPECT_EQ(Tool("test " + Quote(zip) + " 'nothing*'", &out), 1);
+  std::string d = dir / "out";
+  ASSERT_EQ(Tool("extract " + Quote(zip) + " -d " + Quote(d)), 0);
+  out.clear();
+  ASSERT_EQ(Tool("extract " + Quote(zip) + " -d " + Quote(d), &out), 0);
+  EXPECT_NE(out.find("3 item(s) skipped: the file exists"), std::string::npos) << out;
+}
+
+TEST_F(CliTest, ListingShowsHeaderTotalsAndEscapedControlCharacters) {
+  // A name that would clear the screen, and ZIP64 sizes that are negative as
+  // signed numbers.
+  std::string zip64(4, '\0');
+  zip64 = std::string("\x01\x00\x10\x00", 4) + std::string("\x05\x00\x00\x00\x00\x00\x00\x00", 8) +
+          std::string("\x00\x00\x00\x00\x00\x00\x00\x80", 8);
+  std::string raw = testutil::BuildZip({{.name = "evil\x1b[2J.txt", .data = "x"},
+                                        {.name = "big.bin", .data = "abcde", .central_extra = zip64}});
+  // The second item's central sizes point at the ZIP64 field.
+  size_t c2 = raw.rfind(std::string("PK\x01\x02", 4));
+  for (int k = 20; k < 28; ++k) raw[c2 + k] = '\xFF';
+  testutil::WriteFile(zip, raw);
+  std::string out;
+  EXPECT_EQ(Tool("list " + Quote(zip), &out), 0);
+  EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+  EXPECT_NE(out.find("evil\\x1b[2J.txt"), std::string::npos) << out;
+  EXPECT_NE(out.find("Size       Packed  Ratio"), std::string::npos);
+  EXPECT_NE(out.find("100.0% "), std::string::npos) << out;
+  EXPECT_NE(out.find("2 item(s)"), std::string::npos);
+}
+
+TEST_F(CliTest, DamagedArchivesNeverTestClean) {
+  // Cut inside the second item: no end record, and an item that runs past the end.
+  std::string whole = testutil::BuildZip({{.name = "one.txt", .data = std::string(300, 'a')},
+                                          {.name = "two.txt", .data = std::string(300, 'b')}});
+  testutil::WriteFile(zip, whole.substr(0, whole.find("two.txt") + 100));
+  std::string out;
+  EXPECT_EQ(Tool("test " + Quote(zip), &out), 1);
+  EXPECT_NE(out.find("damaged"), std::string::npos) << out;
+  EXPECT_NE(out.find("two.txt"), std::string::npos) << out;
+  EXPECT_EQ(out.find("No errors"), std::string::npos) << out;
 }

@@ -2,6 +2,7 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -23,12 +24,32 @@ using afp::ToUtf8;
 
 namespace {
 
-// Item names as the tool shows them: with "/" separators.
+// Text from an archive as the tool prints it: control characters (C0, DEL
+// and C1) are shown escaped, so that a name cannot move the cursor, clear the
+// screen or retitle the terminal.
+std::string Printable(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x20 || c == 0x7F) {
+      out += fmt::format("\\x{:02x}", c);
+    } else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
+      out += fmt::format("\\u{:04x}", static_cast<unsigned char>(utf8[++i]));
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+// Item names as the tool shows them: with "/" separators, escaped.
 std::string ShownName(const afp::WideString& name) {
   std::string s = ToUtf8(name);
   for (auto& c : s)
     if (c == '\\') c = '/';
-  return s;
+  return Printable(s);
 }
 
 struct Failure {
@@ -43,7 +64,7 @@ class ToolArchiver : public TArcfold {
   std::vector<Failure> failures;
   void DoProcessFileFailure(const afp::WideString& file_name, arcfold::TAFProcessOperation op, int native_error,
                             int error_code, const afp::WideString& message, arcfold::TAFAction& action) override {
-    failures.push_back({ShownName(file_name), ToUtf8(message)});
+    failures.push_back({ShownName(file_name), Printable(ToUtf8(message))});
     if (keep_going) {
       action = arcfold::fxaIgnore;
       return;
@@ -75,12 +96,43 @@ void ApplyCommon(ToolArchiver& a, const CommonOptions& o) {
   a.SetFileName(FromUtf8(o.archive));
 }
 
-// Opens an existing archive read-only; a missing file is an error, not a new archive.
+// Opens an existing archive read-only; a missing file is an error, not a new
+// archive. Every message names the archive.
 void OpenExisting(ToolArchiver& a) {
-  if (!afp::FileExists(a.FileName()))
-    throw std::runtime_error(fmt::format("{}: no such archive", ToUtf8(a.FileName())));
-  a.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
+  const std::string shown = Printable(ToUtf8(a.FileName()));
+  if (afp::DirectoryExists(a.FileName())) throw std::runtime_error(fmt::format("{}: is a folder, not an archive", shown));
+  if (!afp::FileExists(a.FileName())) throw std::runtime_error(fmt::format("{}: no such archive", shown));
+  try {
+    a.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
+  } catch (const arcfold::EAFException& e) {
+    if (e.NativeError() == 35 || e.NativeError() == 48)
+      throw std::runtime_error(fmt::format("{}: not a ZIP archive (no end of central directory record)", shown));
+    throw std::runtime_error(fmt::format("{}: {}", shown, e.what()));
+  } catch (const std::exception& e) {
+    throw std::runtime_error(fmt::format("{}: {}", shown, e.what()));
+  }
 }
+
+// Damage found while opening, said once on standard error; true when there was some.
+bool ReportOpenDamage(ToolArchiver& a, const std::string& archive) {
+  const arcfold::TAFDirManager* dir = a.DirManager();
+  if (dir->Recovered) {
+    std::fprintf(stderr, "arcfold: %s: damaged: no usable central directory, items rebuilt from local headers\n",
+                 Printable(archive).c_str());
+    return true;
+  }
+  if (dir->ExtraEntriesFound) {
+    std::fprintf(stderr, "arcfold: %s: damaged: the end record counts fewer items than the directory holds\n",
+                 Printable(archive).c_str());
+    return true;
+  }
+  return false;
+}
+
+// Thrown when masks select nothing: said on standard error, status 1.
+struct NothingMatched : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
 
 std::string DosDateTimeText(uint16_t date, uint16_t time) {
   return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", ((date >> 9) & 0x7F) + 1980,
@@ -143,6 +195,12 @@ void AppendListLine(fmt::memory_buffer& out, int64_t size, int64_t csize, double
   out.push_back('\n');
 }
 
+std::string NothingMatchedText(const std::vector<std::string>& masks) {
+  std::string joined;
+  for (const auto& m : masks) joined += (joined.empty() ? "" : " ") + Printable(m);
+  return fmt::format("no items match {}", joined);
+}
+
 // Indices of the items that match any mask and no exclusion.
 std::vector<int> Select(ToolArchiver& a, const std::vector<std::string>& masks, const std::vector<std::string>& excl) {
   if (masks.empty() && excl.empty()) {
@@ -177,19 +235,28 @@ int List(const CommonOptions& common, const std::vector<std::string>& masks, boo
   ApplyCommon(a, common);
   OpenExisting(a);
   std::vector<int> items = Select(a, masks, {});
+  if (items.empty() && !masks.empty()) throw NothingMatched(NothingMatchedText(masks));
   nlohmann::json arr = nlohmann::json::array();
   int64_t total = 0, packed = 0;
   fmt::memory_buffer out;
+  if (!json) {
+    const std::string_view head =
+        "        Size       Packed  Ratio Modified            Attr    Name\n"
+        "------------ ------------ ------ ------------------- ----- - ----\n";
+    out.append(head.data(), head.data() + head.size());
+  }
   for (int i : items) {
     const arcfold::TDirItem& it = a.Item(i);
     int64_t size = it.UncompressedSize(), csize = it.CompressedSize();
     double ratio = size > 0 ? (1.0 - static_cast<double>(csize) / static_cast<double>(size)) * 100.0 : 0.0;
-    if (ratio < 0) ratio = 0;
+    // Sizes come from the archive and may be anything, negative included.
+    ratio = std::clamp(ratio, 0.0, 100.0);
     bool enc = it.HeaderImage.Flags() & arcfold::kFlagEncrypted;
     const uint16_t dd = it.HeaderImage.Date(), dt = it.HeaderImage.Time();
     std::string name = ToUtf8(it.ItemName);
     for (auto& c : name)
       if (c == '\\') c = '/';
+    if (!json) name = Printable(name);
     if (json) {
       arr.push_back({{"name", name},
                      {"size", size},
@@ -212,6 +279,7 @@ int List(const CommonOptions& common, const std::vector<std::string>& masks, boo
     std::fputc('\n', stdout);
   } else {
     std::fwrite(out.data(), 1, out.size(), stdout);
+    std::printf("------------ ------------                                     ----\n");
     std::printf("%12lld %12lld        %zu item(s)\n", static_cast<long long>(total), static_cast<long long>(packed),
                 items.size());
   }
@@ -235,6 +303,7 @@ class ProgressBar {
       double secs = std::chrono::duration<double>(now - start_).count();
       double mbps = secs > 0 ? (total_ * pct / 100.0) / secs / 1e6 : 0;
       std::string name = current_.size() > 40 ? "..." + current_.substr(current_.size() - 37) : current_;
+      name = Printable(name);
       std::fprintf(stderr, "\r%5.1f%% %-40s %8.1f MB/s", pct, name.c_str(), mbps);
       if (phase == arcfold::ppEnd) std::fputc('\n', stderr);
       std::fflush(stderr);
@@ -249,13 +318,15 @@ class ProgressBar {
 
 int RunItems(const CommonOptions& common, const std::vector<std::string>& masks, const std::vector<std::string>& excl,
              const std::string& dir, const std::string& password, bool have_password, const std::string& overwrite,
-             bool keep_going, bool extract) {
+             bool keep_going, bool stop_on_error, bool extract) {
   const bool interactive = arcfold_cli::Interactive();
   arcfold_cli::TerminalPrompts terminal(stdin, stderr);
   afp::SafeAnswerPrompts safe;
   ToolArchiver a;
   a.PromptUI = interactive ? static_cast<afp::Prompts*>(&terminal) : &safe;
-  a.keep_going = keep_going;
+  // Without a terminal nobody can answer, so a failed item is skipped and
+  // listed, as unzip and 7z do; --stop-on-error ends the run there instead.
+  a.keep_going = !stop_on_error && (keep_going || !interactive);
   ApplyCommon(a, common);
   if (have_password) a.SetPassword(password);
   std::string mode = overwrite.empty() ? (interactive ? "prompt" : "never") : overwrite;
@@ -264,14 +335,17 @@ int RunItems(const CommonOptions& common, const std::vector<std::string>& masks,
       {"newer", arcfold::omIfNewer}, {"older", arcfold::omIfOlder}};
   for (const auto& [text, value] : kModes)
     if (mode == text) a.Options().OverwriteMode = value;
+  OpenExisting(a);
+  const bool damaged = ReportOpenDamage(a, common.archive);
+  std::vector<int> items = Select(a, masks, excl);
+  if (items.empty() && !masks.empty()) throw NothingMatched(NothingMatchedText(masks));
+  // The destination is made only for an archive that opened.
   if (!dir.empty()) {
     afp::WideString d = FromUtf8(dir);
     if (!afp::DirectoryExists(d) && !afp::ForceDirectories(d))
-      throw std::runtime_error(fmt::format("{}: cannot create the destination folder", dir));
+      throw std::runtime_error(fmt::format("{}: cannot create the destination folder", Printable(dir)));
     a.SetBaseDir(d);
   }
-  OpenExisting(a);
-  std::vector<int> items = Select(a, masks, excl);
   int64_t bytes = 0;
   auto& arr = a.DirManager()->Items;
   arr.ClearMarks();
@@ -282,14 +356,23 @@ int RunItems(const CommonOptions& common, const std::vector<std::string>& masks,
   std::unique_ptr<ProgressBar> bar;
   if (::isatty(STDERR_FILENO)) bar = std::make_unique<ProgressBar>(a, bytes);
   if (!items.empty()) a.ProcessMarkedItems(extract ? arcfold::poExtract : arcfold::poTest, -1);
+  const int skipped = a.SkippedExistingCount();
+  const bool cancelled = a.CancelFlag();
   a.CloseArchive();
+  if (skipped > 0)
+    std::fprintf(stderr, "%d item(s) skipped: the file exists (use -o or --overwrite to replace)\n", skipped);
   if (!a.failures.empty()) {
     std::fprintf(stderr, "%zu item(s) failed:\n", a.failures.size());
     for (const auto& f : a.failures) std::fprintf(stderr, "  %s: %s\n", f.name.c_str(), f.message.c_str());
     if (a.LastRunAborted()) std::fprintf(stderr, "run aborted; remaining items were not processed\n");
     return 1;
   }
-  if (!extract) std::printf("No errors detected in %zu item(s) of %s\n", items.size(), common.archive.c_str());
+  if (cancelled) {
+    std::fprintf(stderr, "run cancelled; remaining items were not processed\n");
+    return 1;
+  }
+  if (damaged) return 1;
+  if (!extract) std::printf("No errors detected in %zu item(s) of %s\n", items.size(), Printable(common.archive).c_str());
   return 0;
 }
 
@@ -298,6 +381,7 @@ int RunItems(const CommonOptions& common, const std::vector<std::string>& masks,
 int main(int argc, char** argv) {
   CLI::App app{"arcfold - list, extract and test ZIP archives"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("arcfold ") + ARCFOLD_VERSION);
   CommonOptions common;
   auto add_common = [&](CLI::App* sub) {
     sub->add_option("ARCHIVE", common.archive, "ZIP archive")->required();
@@ -313,7 +397,7 @@ int main(int argc, char** argv) {
   list->add_flag("--json", json, "print a JSON array");
 
   std::string dir, password, overwrite;
-  bool keep_going = false, always = false;
+  bool keep_going = false, always = false, stop_on_error = false;
   auto* extract = app.add_subcommand("extract", "extract items");
   add_common(extract);
   extract->add_option("MASK", masks, "masks of items to extract (default *.*)");
@@ -323,21 +407,46 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"always", "never", "prompt", "newer", "older"}));
   extract->add_flag("-o", always, "overwrite existing files (same as --overwrite always)");
   extract->add_option("-x,--exclude", excl, "masks of items to leave out");
-  extract->add_flag("-k,--keep-going", keep_going, "go on with the next item after a failure");
+  extract->add_flag("-k,--keep-going", keep_going, "go on with the next item after a failure (the default without a terminal)");
+  extract->add_flag("--stop-on-error", stop_on_error, "end the run at the first failure");
 
   auto* test = app.add_subcommand("test", "test the items of an archive");
   add_common(test);
   auto* pw2 = test->add_option("-p,--password", password, "password of encrypted items");
   test->add_option("MASK", masks, "masks of items to test (default *.*)");
-  test->add_flag("-k,--keep-going", keep_going, "go on with the next item after a failure");
+  test->add_flag("-k,--keep-going", keep_going, "go on with the next item after a failure (the default without a terminal)");
+  test->add_flag("--stop-on-error", stop_on_error, "end the run at the first failure");
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    // Usage errors are ours to report: one line that names the problem, status 2.
+    std::string what = e.what();
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (!first.empty() && first[0] != '-' && first != "list" && first != "extract" && first != "test")
+      what = fmt::format("unknown command \"{}\" (commands: list, extract, test)", Printable(first));
+    else if (first.empty() || first[0] == '-')
+      what = "a command is required: list, extract or test";
+    std::fprintf(stderr, "arcfold: %s\nRun \"arcfold --help\" for usage.\n", what.c_str());
+    return 2;
+  }
   try {
     if (list->parsed()) return List(common, masks, json);
     if (always) overwrite = "always";
     if (extract->parsed())
-      return RunItems(common, masks, excl, dir, password, pw1->count() > 0, overwrite, keep_going, true);
-    if (test->parsed()) return RunItems(common, masks, {}, "", password, pw2->count() > 0, "", keep_going, false);
+      return RunItems(common, masks, excl, dir, password, pw1->count() > 0, overwrite, keep_going, stop_on_error,
+                      true);
+    if (test->parsed())
+      return RunItems(common, masks, {}, "", password, pw2->count() > 0, "", keep_going, stop_on_error, false);
+  } catch (const NothingMatched& e) {
+    std::fprintf(stderr, "arcfold: %s: %s\n", Printable(common.archive).c_str(), e.what());
+    return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "arcfold: %s\n", e.what());
     return 2;

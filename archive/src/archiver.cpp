@@ -82,9 +82,21 @@ void TAFBaseArchiver::SetInMemory(bool v) {
       in_memory_ = false;
       OpenArchive();
     } else {
+      // The archive's bytes come along, so that leaving memory later writes
+      // back the same archive rather than an empty one.
+      const bool is_new = dir_ && stream_ && stream_->Size() == dir_->StubLength;
+      auto mem = std::make_unique<TMemoryStream>();
+      if (!is_new && stream_) {
+        stream_->SetPosition(0);
+        mem->CopyFrom(*stream_, stream_->Size());
+      }
       CloseArchive();
       in_memory_ = true;
-      OpenArchive();
+      if (is_new) {
+        OpenArchive();
+      } else {
+        OpenInMemory(std::move(mem));
+      }
     }
   }
   in_memory_ = v;
@@ -116,6 +128,25 @@ void TAFBaseArchiver::OpenArchive(uint16_t mode) {
   stream_is_callers_ = false;
   open_mode_ = mode;
   InternalOpen();
+  active_ = true;
+  DoAfterOpen();
+}
+
+void TAFBaseArchiver::OpenInMemory(std::unique_ptr<TMemoryStream> content) {
+  stream_is_callers_ = false;
+  open_mode_ = fmOpenReadWrite;
+  volume_info_.Reset();
+  stream_ = content.release();
+  try {
+    dir_ = std::make_unique<TAFDirManager>(stream_, this, false);
+    if (!dir_->CheckEndRecord()) throw EAFException::Create(48, this);
+    dir_->ReadDirectory();
+  } catch (...) {
+    dir_.reset();
+    delete stream_;
+    stream_ = nullptr;
+    throw;
+  }
   active_ = true;
   DoAfterOpen();
 }

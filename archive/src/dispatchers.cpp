@@ -108,7 +108,7 @@ bool AskOk(afp::Prompts& p, const std::string& text) {
 void TAFBaseArchiver::DoRequestBlankVolume(int volume_number, afp::WideString& volume_file_name, bool& cancel) {
   cancel = false;
   if (OnRequestBlankVolume) {
-    OnRequestBlankVolume(this, volume_number + 1, volume_file_name, cancel);
+    OnRequestBlankVolume(this, std::max(volume_number, 0) + 1, volume_file_name, cancel);
     return;
   }
   if (spanning_mode_ != smSpanning) return;

@@ -88,6 +88,7 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
   last_folder_made_.clear();
   processed_count_ = 0;
   total_count_ = 0;
+  skipped_existing_ = 0;
   cancel_ = false;
   progress_active_ = true;
   TAFDirArray& items = dir_->Items;
@@ -222,26 +223,27 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   if (is_folder || file_name.empty()) return;
   const TDirItem& it = dir_->Items.ItemRef(index);
   afp::WideString target = dest + file_name;
+  auto KeepExisting = [this] { ++skipped_existing_; };
   const afp::PathType existing_type = afp::GetPathType(target);
   if (existing_type == afp::PathType::File ||
       (existing_type == afp::PathType::Link && afp::FileExists(target))) {
     uint32_t existing = afp::GetFileAttributes(target);
     if (existing == afp::kInvalidAttributes) existing = 4;
-    if (!options_.ReplaceReadOnly && (existing & afp::kAttrReadOnly)) return;
+    if (!options_.ReplaceReadOnly && (existing & afp::kAttrReadOnly)) return KeepExisting();
     switch (options_.OverwriteMode) {
       case omPrompt: {
         bool confirm = false;
         DoConfirmOverwrite(file_name, target, confirm);
-        if (!confirm) return;
+        if (!confirm) return KeepExisting();
         break;
       }
       case omAlways: break;
-      case omNever: return;
+      case omNever: return KeepExisting();
       case omIfNewer:
       case omIfOlder: {
         int32_t e = afp::GetFileDosDateTime(target);
         int32_t i = static_cast<int32_t>((static_cast<uint32_t>(it.HeaderImage.Date()) << 16) | it.HeaderImage.Time());
-        if (options_.OverwriteMode == omIfNewer ? e >= i : i >= e) return;
+        if (options_.OverwriteMode == omIfNewer ? e >= i : i >= e) return KeepExisting();
         break;
       }
     }

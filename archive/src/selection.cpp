@@ -49,8 +49,11 @@ bool TAFBaseArchiver::FindFirst(const afp::WideString& file_mask, TAFArchiveItem
 
 bool TAFBaseArchiver::FindNext(TAFArchiveItem& item) {
   if (item.SearchState.Exhausted) return false;
+  const int before = item.SearchState.Position;
   item.SearchState.Position += 1;
-  return SearchStep(item);
+  if (SearchStep(item)) return true;
+  item.SearchState.Position = before;  // a miss leaves the record as it was
+  return false;
 }
 
 bool TAFBaseArchiver::SearchStep(TAFArchiveItem& item) {

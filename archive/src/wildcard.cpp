@@ -29,6 +29,10 @@ bool WildcardMatch(std::u16string_view name, std::u16string_view mask, bool igno
     cur[n] = lone_final_star;  // empty name: matches a lone "*" only
     if (lone_final_star) {
       for (size_t i = 0; i < n; ++i) cur[i] = 1;
+    } else if (mask[j] == u'*' && mask.substr(j + 1) == u"*.*") {
+      // The rest after a star is exactly "*.*", which matches any name on
+      // its own: every non-empty rest of the name matches.
+      for (size_t i = 0; i < n; ++i) cur[i] = 1;
     } else if (mask[j] == u'*') {
       // OR over k in [i, n-1] of f(k, j+1).
       char acc = 0;

@@ -130,6 +130,9 @@ class TAFBaseArchiver {
   bool ProgressActive() const { return progress_active_; }
   int ProcessedCount() const { return processed_count_; }
   int TotalCount() const { return total_count_; }
+  // Items of the last run left alone because their file exists and the
+  // overwrite rules (or the answer to the question) kept it.
+  int SkippedExistingCount() const { return skipped_existing_; }
   // The last item run ended on an Abort answer.
   bool LastRunAborted() const { return last_run_aborted_; }
   const afp::WideString& WorkingFolder() const { return working_folder_; }
@@ -179,6 +182,7 @@ class TAFBaseArchiver {
   afp::Prompts& PromptsInUse() { return PromptUI ? *PromptUI : afp::DefaultPrompts(); }
   void CheckActiveNoUpdate();
   void InternalOpen();
+  void OpenInMemory(std::unique_ptr<TMemoryStream> content);
   bool SearchStep(TAFArchiveItem& item);
   bool ItemMatchesMask(int index, const afp::WideString& mask, const TInternalSearchRec& state);
   void FillSearchItem(int index, TAFArchiveItem& item);
@@ -216,6 +220,7 @@ class TAFBaseArchiver {
   bool progress_active_ = false;
   int processed_count_ = 0;
   int total_count_ = 0;
+  int skipped_existing_ = 0;
   bool last_run_aborted_ = false;
   afp::WideString working_folder_;
   afp::WideString last_folder_made_;

@@ -21,6 +21,11 @@ class EAFException : public std::runtime_error {
  public:
   static EAFException Create(int native_error, const TAFBaseArchiver* archiver = nullptr);
   static EAFException CreateFmt(int native_error, const TAFBaseArchiver* archiver, const std::vector<TAFFmtArg>& args);
+  // The same failure again, from what a failure event was given (its codes
+  // and its finished message), so that it can be raised later.
+  static EAFException Reraised(int native_error, int error_code, const std::string& message) {
+    return EAFException(error_code, native_error, message);
+  }
 
   int ErrorCode() const { return error_code_; }
   int NativeError() const { return native_error_; }
