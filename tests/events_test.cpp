@@ -200,6 +200,11 @@ TEST_F(EventsTest, VolumePromptsOnlyWhenSpanning) {
 
 TEST_F(EventsTest, HandlersSeeOneBasedVolumeNumbers) {
   int seen = -5;
+  a.OnRequestBlankVolume = [&](TAFBaseArchiver*, int n, afp::WideString&, bool&) { seen = n; };
+  afp::WideString blank = u"x";
+  bool no = false;
+  a.DoRequestBlankVolume(-1, blank, no);  // "the current one": never 0 or less
+  EXPECT_EQ(seen, 1);
   a.OnRequestMiddleVolume = [&](TAFBaseArchiver*, int n, afp::WideString&, bool&) { seen = n; };
   afp::WideString name = u"x";
   bool cancel = false;

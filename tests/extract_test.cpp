@@ -255,3 +255,185 @@ TEST_F(ExtractTest, FolderThatCannotBeCreatedIsError20) {
   EXPECT_EQ(failures[0], (std::pair<std::string, int>{"blocked\\a.txt", 20}));
   EXPECT_EQ(ReadFile(out + "/free/b.txt"), "b");
 }
+
+namespace {
+// An Info-ZIP unicode path field (0x7075) carrying utf8 for header_name.
+std::string UnicodePathField(const std::string& header_name, const std::string& utf8) {
+  std::string f = "\x75\x70";
+  uint16_t size = static_cast<uint16_t>(5 + utf8.size());
+  f += static_cast<char>(size & 0xFF);
+  f += static_cast<char>(size >> 8);
+  f += '\x01';
+  uint32_t crc = Crc32(header_name.data(), header_name.size());
+  for (int k = 0; k < 4; ++k) f += static_cast<char>((crc >> (8 * k)) & 0xFF);
+  return f + utf8;
+}
+
+// Files under folder whose names start with ".arcfold-" (left-over temporary files).
+std::string TemporaryFilesIn(const std::string& folder) {
+  std::string found;
+  testutil::Sh("find " + testutil::Quote(folder) + " -name '.arcfold-*'", &found);
+  return found;
+}
+}  // namespace
+
+TEST_F(ExtractTest, EmptyAndDotSegmentsNeverDropTheDestination) {
+  // Run from a folder of its own: an item that lost its destination would
+  // land here, as ".bashrc" once landed in a home folder.
+  std::string cwd = dir / "cwd";
+  ::mkdir(cwd.c_str(), 0777);
+  afp::WideString was = afp::GetCurrentDir();
+  ASSERT_TRUE(afp::SetCurrentDir(W(cwd)));
+  OpenZip({{.name = ".//.bashrc", .data = "rc"},
+           {.name = "a//b.txt", .data = "b"},
+           {.name = "sub/./x", .data = "x"},
+           {.name = "plain.txt", .data = "p", .central_extra = UnicodePathField("plain.txt", "via//field.txt")}});
+  a.ExtractFiles(u"*.*");
+  afp::SetCurrentDir(was);
+  EXPECT_TRUE(failures.empty());
+  EXPECT_EQ(ReadFile(out + "/.bashrc"), "rc");
+  EXPECT_EQ(ReadFile(out + "/a/b.txt"), "b");
+  EXPECT_EQ(ReadFile(out + "/sub/x"), "x");
+  EXPECT_EQ(ReadFile(out + "/via/field.txt"), "p");
+  std::string stray;
+  testutil::Sh("ls -A " + testutil::Quote(cwd), &stray);
+  EXPECT_EQ(stray, "");
+}
+
+TEST_F(ExtractTest, NamesWithControlCharactersAreRefused) {
+  OpenZip({{.name = std::string("safe\0evil.txt", 13), .data = "n"},
+           {.name = "bell\a.txt", .data = "b"},
+           {.name = "ok.txt", .data = "ok"}});
+  a.ExtractFiles(u"*.*");
+  ASSERT_EQ(failures.size(), 2u);
+  for (const auto& f : failures) EXPECT_EQ(f.second, 19);
+  EXPECT_FALSE(Exists(out + "/safe"));
+  EXPECT_EQ(ReadFile(out + "/ok.txt"), "ok");
+}
+
+TEST_F(ExtractTest, LinksInsideTheDestinationAreNotWrittenThrough) {
+  OpenZip({{.name = "sub/x.txt", .data = "x"}, {.name = "deep/sub/y.txt", .data = "y"}});
+  std::string elsewhere = dir / "elsewhere";
+  ::mkdir(elsewhere.c_str(), 0777);
+  ::mkdir(out.c_str(), 0777);
+  ::mkdir((out + "/deep").c_str(), 0777);
+  ASSERT_EQ(::symlink(elsewhere.c_str(), (out + "/sub").c_str()), 0);
+  ASSERT_EQ(::symlink(elsewhere.c_str(), (out + "/deep/sub").c_str()), 0);
+  a.ExtractFiles(u"*.*");
+  ASSERT_EQ(failures.size(), 2u);
+  for (const auto& f : failures) EXPECT_EQ(f.second, 19);
+  EXPECT_FALSE(Exists(elsewhere + "/x.txt"));
+  EXPECT_FALSE(Exists(elsewhere + "/y.txt"));
+  // Allowed on request: the caller made the links and means them.
+  failures.clear();
+  a.Options().AllowLinksInDestination = true;
+  a.ExtractFiles(u"*.*");
+  EXPECT_TRUE(failures.empty());
+  EXPECT_EQ(ReadFile(elsewhere + "/x.txt"), "x");
+  EXPECT_EQ(ReadFile(elsewhere + "/y.txt"), "y");
+}
+
+TEST_F(ExtractTest, FolderEntriesEndingInBackslashAreFolders) {
+  OpenZip({{.name = "win\\", .data = ""}, {.name = "win\\inner\\", .data = ""}, {.name = "after.txt", .data = "a"}});
+  a.ExtractFiles(u"*.*");
+  EXPECT_TRUE(failures.empty());
+  EXPECT_EQ(afp::GetPathType(W(out + "/win/inner")), afp::PathType::Directory);
+  EXPECT_EQ(ReadFile(out + "/after.txt"), "a");
+}
+
+TEST_F(ExtractTest, FailedReplacementKeepsTheExistingFile) {
+  RawEntry bad_crc{.name = "crc.txt", .data = "new content", .crc = 1};
+  RawEntry corrupt{.name = "stream.txt", .data = "\xFF\xFF\xFF garbage", .method = 8, .raw = true, .usize = 50};
+  RawEntry encrypted{.name = "locked.txt", .data = std::string(12, 'h') + "ciphertext", .flags = 1, .crc = 0};
+  OpenZip({bad_crc, corrupt, encrypted});
+  ::mkdir(out.c_str(), 0777);
+  for (const char* f : {"crc.txt", "stream.txt", "locked.txt"}) testutil::WriteFile(out + "/" + f, "precious");
+  a.Options().OverwriteMode = omAlways;
+  a.OnPassword = [](TAFBaseArchiver*, const afp::WideString&, std::string&, bool& skip) { skip = true; };
+  a.ExtractFiles(u"*.*");
+  EXPECT_EQ(failures.size(), 2u);
+  for (const char* f : {"crc.txt", "stream.txt", "locked.txt"}) EXPECT_EQ(ReadFile(out + "/" + f), "precious") << f;
+  EXPECT_EQ(TemporaryFilesIn(out), "");
+}
+
+TEST_F(ExtractTest, SkippedPasswordDoesNotExcuseALaterDamagedItem) {
+  std::string zip = BuildZip({{.name = "locked.txt", .data = std::string(12, 'h') + "ciphertext", .flags = 1, .crc = 0},
+                              {.name = "gone.txt", .data = "data"}});
+  // The second item's local header lies past the end of the file.
+  size_t c2 = zip.rfind(std::string("PK\x01\x02", 4));
+  zip[c2 + 42] = zip[c2 + 43] = zip[c2 + 44] = '\x7F';
+  testutil::WriteFile(dir / "t.zip", zip);
+  a.SetFileName(W(dir / "t.zip"));
+  a.OpenArchive();
+  a.SetBaseDir(W(out));
+  a.OnProcessFileFailure = [this](TAFBaseArchiver*, const afp::WideString& name, TAFProcessOperation, int native,
+                                  int, const afp::WideString&, TAFAction& action) {
+    failures.push_back({testutil::U(name), native});
+    action = fxaIgnore;
+  };
+  a.OnPassword = [](TAFBaseArchiver*, const afp::WideString&, std::string&, bool& skip) { skip = true; };
+  a.TestFiles(u"*.*");
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0], (std::pair<std::string, int>{"gone.txt", 8}));
+}
+
+TEST_F(ExtractTest, OverlappingItemsAreRefusedUnlessAllowed) {
+  // Three central entries share one local header: the shape of a zip bomb.
+  std::string zip = BuildZip({{.name = "k.txt", .data = "kernel", .method = 8}});
+  size_t cd = zip.find(std::string("PK\x01\x02", 4));
+  std::string central = zip.substr(cd, zip.size() - 22 - cd);
+  std::string body = zip.substr(0, cd);
+  std::string c2 = central, c3 = central;
+  c2.replace(46, 5, "k2.tx");
+  c3.replace(46, 5, "k3.tx");
+  std::string all_central = central + c2 + c3;
+  std::string end = zip.substr(zip.size() - 22);
+  end[8] = end[10] = 3;
+  uint32_t size = static_cast<uint32_t>(all_central.size());
+  for (int k = 0; k < 4; ++k) end[12 + k] = static_cast<char>((size >> (8 * k)) & 0xFF);
+  testutil::WriteFile(dir / "t.zip", body + all_central + end);
+  a.SetFileName(W(dir / "t.zip"));
+  a.OpenArchive();
+  a.SetBaseDir(W(out));
+  a.OnProcessFileFailure = [this](TAFBaseArchiver*, const afp::WideString& name, TAFProcessOperation, int native,
+                                  int, const afp::WideString&, TAFAction& action) {
+    failures.push_back({testutil::U(name), native});
+    action = fxaIgnore;
+  };
+  ASSERT_EQ(a.ItemCount(), 3);
+  a.ExtractFiles(u"*.*");
+  EXPECT_EQ(failures.size(), 3u);
+  EXPECT_FALSE(Exists(out + "/k.txt"));
+  failures.clear();
+  a.Options().AllowOverlappingItems = true;
+  a.ExtractFiles(u"*.*");
+  EXPECT_TRUE(failures.empty());
+  EXPECT_EQ(ReadFile(out + "/k3.tx"), "kernel");
+}
+
+TEST_F(ExtractTest, CancelFromFileProgressStopsTheRunWithoutAnOverallHandler) {
+  OpenZip({{.name = "big.bin", .data = std::string(300000, 'z'), .method = 8}, {.name = "next.txt", .data = "n"}});
+  a.OnFileProgress = [](TAFBaseArchiver*, const afp::WideString&, double, TAFProcessOperation, TAFProgressPhase phase,
+                        bool& cancel) { cancel = phase == ppProcess; };
+  a.ExtractFiles(u"*.*");
+  EXPECT_TRUE(a.CancelFlag());
+  EXPECT_FALSE(Exists(out + "/big.bin"));
+  EXPECT_FALSE(Exists(out + "/next.txt"));
+  EXPECT_EQ(TemporaryFilesIn(dir.path()), "");
+}
+
+TEST_F(ExtractTest, ProgressBelongsToItsRun) {
+  OpenZip({{.name = "a.txt", .data = "a"}});
+  a.ExtractFiles(u"*.*");
+  int events = 0;
+  a.OnFileProgress = [&](TAFBaseArchiver*, const afp::WideString&, double, TAFProcessOperation, TAFProgressPhase,
+                         bool&) { ++events; };
+  TNullStream sink;
+  a.DecodeItem(0, sink);
+  EXPECT_EQ(events, 0);
+}
+
+TEST(ExtractLifecycle, ItemRunOnANeverOpenedComponentIsError13) {
+  TArcfold a;
+  EXPECT_EQ(testutil::NativeOf([&] { a.ProcessMarkedItems(poExtract, -1); }), 13);
+}

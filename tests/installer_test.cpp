@@ -314,3 +314,17 @@ TEST_F(InstallerTest, ItemFailingWhileUnpackingAsksAbortRetryIgnore) {
   EXPECT_TRUE(window.quit);
   EXPECT_EQ(window.statuses.back(), "Elkészült...");
 }
+
+TEST_F(InstallerTest, LibraryNamedInCapitalsCountsAsPresent) {
+  // Windows archives often carry "LIBPQ.DLL"; the file system there ignores case.
+  std::string src = dir / "caps";
+  Sh("mkdir -p " + Quote(src) + " && printf 'new libpq' > " + Quote(src + "/LIBPQ.DLL"));
+  std::string zip = dir / "caps.zip";
+  Sh("cd " + Quote(src) + " && zip -qr " + Quote(zip) + " .");
+  site.Serve("dll.zip", ReadFile(zip));
+  Click();
+  EXPECT_TRUE(window.messages.empty()) << window.messages[0];
+  EXPECT_EQ(window.beeps, 0);
+  EXPECT_EQ(ReadFile(folder + "/LIBPQ.DLL"), "new libpq");
+  EXPECT_EQ(window.statuses.back(), "Elkészült...");
+}

@@ -204,3 +204,51 @@ TEST_F(OpenTest, RewrittenDirectoryIsByteIdentical) {
   std::string rewritten(copy.Data().begin(), copy.Data().end());
   EXPECT_EQ(rewritten, zip);
 }
+
+TEST_F(OpenTest, EndRecordCountingFewerEntriesStillListsEveryItem) {
+  std::vector<RawEntry> three = {{.name = "a.txt", .data = "a"}, {.name = "b.txt", .data = "b"},
+                                 {.name = "hidden.txt", .data = "h"}};
+  std::string zip = BuildZip(three);
+  size_t end = zip.size() - 22;
+  zip[end + 8] = zip[end + 10] = 1;  // one entry declared, three in the directory's size
+  ASSERT_EQ(Open(zip), 0);
+  EXPECT_EQ(Names(), (V{"a.txt", "b.txt", "hidden.txt"}));
+  EXPECT_TRUE(a.DirManager()->ExtraEntriesFound);
+}
+
+TEST_F(OpenTest, RecoveryKeepsEmptyNamesEmptyFilesAndCutShortItems) {
+  std::string zip = BuildZip({{.name = "first.txt", .data = "1"},
+                              {.name = "", .data = "nameless"},
+                              {.name = "empty.txt", .data = ""},
+                              {.name = "folder/", .data = ""},
+                              {.name = "last.txt", .data = std::string(400, 'L')}});
+  // No directory, and the last item cut short.
+  ASSERT_EQ(Open(zip.substr(0, zip.find("last.txt") + 200)), 0);
+  ASSERT_TRUE(a.DirManager()->Recovered);
+  EXPECT_EQ(Names(), (V{"first.txt", "", "empty.txt", "folder/", "last.txt"}));
+  EXPECT_FALSE(a.Item(2).IsDirectory());
+  EXPECT_TRUE(a.Item(3).IsDirectory());
+  std::vector<std::string> failed;
+  a.OnProcessFileFailure = [&](TAFBaseArchiver*, const afp::WideString& name, TAFProcessOperation, int, int,
+                               const afp::WideString&, TAFAction& action) {
+    failed.push_back(testutil::U(name));
+    action = fxaIgnore;
+  };
+  a.SetBaseDir(W(dir / "out"));
+  a.ExtractFiles(u"*.*");
+  EXPECT_EQ(testutil::ReadFile(dir / "out/empty.txt"), "");
+  EXPECT_EQ(testutil::ReadFile(dir / "out/first.txt"), "1");
+  // The nameless item cannot be written and the cut one cannot be decoded:
+  // both are reported, neither passes silently.
+  EXPECT_EQ(failed, (V{"", "last.txt"}));
+}
+
+TEST_F(OpenTest, RecoveryTakesTheFirstDescriptorAfterEachHeader) {
+  std::vector<RawEntry> streamed;
+  for (int i = 0; i < 50; ++i)
+    streamed.push_back({.name = "s" + std::to_string(i), .data = std::string(10 + i, 'a' + i % 26), .flags = 8});
+  std::string zip = BuildZip(streamed);
+  ASSERT_EQ(Open(zip.substr(0, zip.find(std::string("PK\x01\x02", 4)))), 0);
+  ASSERT_EQ(a.ItemCount(), 50);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(a.Item(i).UncompressedSize(), 10 + i) << i;
+}

@@ -27,6 +27,10 @@ TEST(Wildcard, MaskRules) {
   EXPECT_FALSE(MaskMatch(u"", u"?"));
   EXPECT_TRUE(MaskMatch(u"", u"*"));
   EXPECT_TRUE(MaskMatch(W("ÁRVÍZ.TXT"), W("árvíz.*")));
+  // After a star, a rest of exactly "*.*" matches any rest of the name, as a
+  // whole mask of "*.*" does.
+  EXPECT_TRUE(WildcardMatch(u"abc", u"a**.*", true));
+  EXPECT_FALSE(WildcardMatch(u"a", u"a**.*", true));
 }
 
 TEST(Wildcard, HostileMaskFinishesQuickly) {
@@ -101,8 +105,10 @@ TEST_F(SelectionTest, DrivePartAndSearchRecord) {
   EXPECT_EQ(item.FolderPath, u"lib\\sub\\");
   EXPECT_EQ(item.UnpackedSize, 13);
   EXPECT_EQ(item.RatioPercent, 0.0);
+  const int found_at = item.SearchState.Position;
   EXPECT_FALSE(a.FindNext(item));
   EXPECT_FALSE(a.FindNext(item));
+  EXPECT_EQ(item.SearchState.Position, found_at);  // a miss leaves the record as it was
   ASSERT_TRUE(a.FindFirst(u"lib", item, 10431));
   EXPECT_EQ(item.FileName, u"lib");
   EXPECT_EQ(item.FolderPath, u"");

@@ -107,12 +107,23 @@ std::string BuildZip(const std::vector<RawEntry>& entries, const std::string& co
     U16(l, e.method);
     U16(l, e.time);
     U16(l, e.date);
-    U32(l, crc);
-    U32(l, static_cast<uint32_t>(stored.size()));
-    U32(l, usize);
+    // With flag bit 3 the local header leaves CRC and sizes to a data
+    // descriptor after the data, as streaming writers do.
+    const bool descriptor = (e.flags & 8) != 0;
+    U32(l, descriptor ? 0 : crc);
+    U32(l, descriptor ? 0 : static_cast<uint32_t>(stored.size()));
+    U32(l, descriptor ? 0 : usize);
     U16(l, static_cast<uint16_t>(e.name.size()));
     U16(l, static_cast<uint16_t>(e.local_extra.size()));
     body += l + e.name + e.local_extra + stored;
+    if (descriptor) {
+      std::string d;
+      U32(d, arcfold::kSigDataDescriptor);
+      U32(d, crc);
+      U32(d, static_cast<uint32_t>(stored.size()));
+      U32(d, usize);
+      body += d;
+    }
     std::string c;
     U32(c, arcfold::kSigCentral);
     U16(c, e.version_made);
