@@ -91,7 +91,8 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
     int64_t dir_start = dir.DirectoryOffset;
     if (dir_start > data_start && data_start + compressed > dir_start) compressed = dir_start - data_start;
   }
-  if (compressed < 0) return false;
+  // ZIP64 sizes are 64-bit fields: a "negative" one is damage, not a size.
+  if (compressed < 0 || uncompressed < 0) return false;
   const int64_t progress_total = uncompressed == 0 ? 2 : uncompressed;
   archiver.SetSkipFlag(false);
 

@@ -40,8 +40,8 @@ const char* const kMessages[EAFException::kMessageCount] = {
     "MakeSFX is not allowed for splitted or spanned archives. Set SFXStub before archive creation instead of MakeSFX",
     "Archive already has SFX stub",
     "Multi-volume archive is not allowed for custom stream",
-    "Multi-spanned archive is not allowed for modification. Use BeginUpdate/EndUpdate methods to add files several "
-    "times",
+    ("Multi-spanned archive is not allowed for modification. Use BeginUpdate/EndUpdate methods to add files several "
+     "times"),
     "Deflate64 compression method is not supported",
     "MakeSFX error",
     "Hashed list of file names is invalid",
