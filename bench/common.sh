@@ -1,7 +1,7 @@
 # Shared helpers of the benchmark scripts (sourced).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-tool="$root/build/release/tools/arcfold"
+tool="${ARCFOLD_TOOL:-$root/build/release/tools/arcfold}"
 [[ -x $tool ]] || { echo "build first: cmake --preset release && cmake --build --preset release" >&2; exit 1; }
 seven=$(command -v 7zz || command -v 7z || true)
 scratch=${BENCH_DIR:-/dev/shm/arcfold-bench}

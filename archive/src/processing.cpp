@@ -224,7 +224,11 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   const TDirItem& it = dir_->Items.ItemRef(index);
   afp::WideString target = dest + file_name;
   auto KeepExisting = [this] { ++skipped_existing_; };
-  const afp::PathType existing_type = afp::GetPathType(target);
+  // Whether a file is there matters only when an answer depends on it: with
+  // omAlways and ReplaceReadOnly the rename below replaces whatever is there,
+  // and a fresh extraction of many small files saves a call per file.
+  const bool must_look = options_.OverwriteMode != omAlways || !options_.ReplaceReadOnly;
+  const afp::PathType existing_type = must_look ? afp::GetPathType(target) : afp::PathType::None;
   if (existing_type == afp::PathType::File ||
       (existing_type == afp::PathType::Link && afp::FileExists(target))) {
     uint32_t existing = afp::GetFileAttributes(target);

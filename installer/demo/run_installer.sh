@@ -47,19 +47,25 @@ drive() {
   done
   [[ -n $wid ]] || { echo "installer window did not appear" >&2; kill $pid; return 1; }
   sleep 0.5
+  # xdotool reports harmless focus warnings on a bare X server: they go to a log.
+  local log="$work/xdotool.log"
   import -window root "$work/before.png"
-  xdotool mousemove --window "$wid" 100 45 click 1
-  xdotool key --window "$wid" ctrl+a
-  xdotool type --window "$wid" --delay 5 "$base"
+  xdotool mousemove --window "$wid" 100 45 click 1 2>>"$log"
+  xdotool key --window "$wid" ctrl+a 2>>"$log"
+  xdotool type --window "$wid" --delay 5 "$base" 2>>"$log"
   sleep 0.3
   import -window root "$work/typed.png"
-  xdotool mousemove --window "$wid" 445 60 click 1
-  # The sequence ends by quitting; take the last look while it works.
-  for _ in $(seq 1 40); do
-    sleep 0.25
+  xdotool mousemove --window "$wid" 445 60 click 1 2>>"$log"
+  # The sequence ends by quitting. Frames are taken as fast as they come, and
+  # one counts only when the window was still there after it was taken: the
+  # last such frame is the last state the user saw ("Elkészült..." or the
+  # status just before the product starts).
+  for _ in $(seq 1 400); do
     kill -0 $pid 2>/dev/null || break
-    import -window root "$work/after.png" 2>/dev/null || true
+    import -window root "$work/frame.png" 2>>"$log" || continue
+    if xdotool search --name "Quorel telep" >/dev/null 2>>"$log"; then mv -f "$work/frame.png" "$work/after.png"; fi
   done
+  rm -f "$work/frame.png"
   wait $pid
 }
 

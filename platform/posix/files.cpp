@@ -227,10 +227,22 @@ bool IsRemovableFd(int fd) {
   return ::fstat(fd, &st) == 0 && DeviceIsRemovable(st.st_dev);
 }
 
+namespace {
+// The mode a new file gets (0666 less the umask), read once at start-up
+// while the process has a single thread.
+const mode_t kNewFileMode = [] {
+  mode_t mask = ::umask(022);
+  ::umask(mask);
+  return static_cast<mode_t>(0666 & ~mask);
+}();
+}  // namespace
+
 bool SetFdAttributes(int fd, uint32_t attrs, uint32_t unix_mode) {
   mode_t mode;
   if (unix_mode != 0) {
     mode = unix_mode & 0777;
+    // Most items ask for the mode a new file has anyway: no call then.
+    if (!(attrs & kAttrReadOnly) && mode == kNewFileMode) return true;
   } else {
     if (!(attrs & kAttrReadOnly)) return true;  // a new file already has its default mode
     struct stat st;
@@ -283,7 +295,10 @@ WideString TempDirectory() {
 
 WideString UniqueTempName(std::u16string_view folder) {
   static std::atomic<uint64_t> counter{0};
-  std::string name = ".arcfold-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+  // The process id is read once: a clash after a fork only costs the
+  // caller's exclusive create one more try.
+  static const std::string prefix = ".arcfold-" + std::to_string(::getpid()) + "-";
+  std::string name = prefix + std::to_string(counter++) + ".tmp";
   return WideString(folder) + FromUtf8(name);
 }
 
