@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "arcfold/name_codec.h"
+#include "directory/name_codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "arcfold/arcfold.h"
-#include "arcfold/dir_manager.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "terminal_prompts.h"
@@ -115,13 +114,12 @@ void OpenExisting(ToolArchiver& a) {
 
 // Damage found while opening, said once on standard error; true when there was some.
 bool ReportOpenDamage(ToolArchiver& a, const std::string& archive) {
-  const arcfold::TAFDirManager* dir = a.DirManager();
-  if (dir->Recovered) {
+  if (a.DirectoryRebuilt()) {
     std::fprintf(stderr, "arcfold: %s: damaged: no usable central directory, items rebuilt from local headers\n",
                  Printable(archive).c_str());
     return true;
   }
-  if (dir->ExtraEntriesFound) {
+  if (a.DirectoryUndercounted()) {
     std::fprintf(stderr, "arcfold: %s: damaged: the end record counts fewer items than the directory holds\n",
                  Printable(archive).c_str());
     return true;
@@ -347,11 +345,10 @@ int RunItems(const CommonOptions& common, const std::vector<std::string>& masks,
     a.SetBaseDir(d);
   }
   int64_t bytes = 0;
-  auto& arr = a.DirManager()->Items;
-  arr.ClearMarks();
+  a.ClearMarks();
   for (int i : items) {
-    arr.ItemRef(i).Marked = true;
-    bytes += arr.ItemRef(i).UncompressedSize();
+    a.SetMarked(i, true);
+    bytes += a.Item(i).UncompressedSize();
   }
   std::unique_ptr<ProgressBar> bar;
   if (::isatty(STDERR_FILENO)) bar = std::make_unique<ProgressBar>(a, bytes);

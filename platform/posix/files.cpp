@@ -178,17 +178,17 @@ bool SetFileDosDateTime(std::u16string_view path, uint16_t dos_date, uint16_t do
   return ::utimensat(AT_FDCWD, NativePath(path).c_str(), ts, 0) == 0;
 }
 
-bool SetFileDosDateTimeFd(int fd, uint16_t dos_date, uint16_t dos_time) {
+bool SetFileDosDateTimeFd(FileHandle fd, uint16_t dos_date, uint16_t dos_time) {
   struct timespec ts[2];
   FillTimes(ts, dos_date, dos_time);
-  return ::futimens(fd, ts) == 0;
+  return ::futimens(static_cast<int>(fd), ts) == 0;
 }
 
-bool SetFileUnixTimeFd(int fd, int64_t unix_time) {
+bool SetFileUnixTimeFd(FileHandle fd, int64_t unix_time) {
   struct timespec ts[2];
   ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(unix_time);
   ts[0].tv_nsec = ts[1].tv_nsec = 0;
-  return ::futimens(fd, ts) == 0;
+  return ::futimens(static_cast<int>(fd), ts) == 0;
 }
 
 namespace {
@@ -222,9 +222,9 @@ bool DeviceIsRemovable(dev_t dev) {
 
 }  // namespace
 
-bool IsRemovableFd(int fd) {
+bool IsRemovableFd(FileHandle fd) {
   struct stat st;
-  return ::fstat(fd, &st) == 0 && DeviceIsRemovable(st.st_dev);
+  return ::fstat(static_cast<int>(fd), &st) == 0 && DeviceIsRemovable(st.st_dev);
 }
 
 namespace {
@@ -237,7 +237,7 @@ const mode_t kNewFileMode = [] {
 }();
 }  // namespace
 
-bool SetFdAttributes(int fd, uint32_t attrs, uint32_t unix_mode) {
+bool SetFdAttributes(FileHandle fd, uint32_t attrs, uint32_t unix_mode) {
   mode_t mode;
   if (unix_mode != 0) {
     mode = unix_mode & 0777;
@@ -246,11 +246,11 @@ bool SetFdAttributes(int fd, uint32_t attrs, uint32_t unix_mode) {
   } else {
     if (!(attrs & kAttrReadOnly)) return true;  // a new file already has its default mode
     struct stat st;
-    if (::fstat(fd, &st) != 0) return false;
+    if (::fstat(static_cast<int>(fd), &st) != 0) return false;
     mode = st.st_mode & 07777;
   }
   if (attrs & kAttrReadOnly) mode &= ~mode_t(0222);
-  return ::fchmod(fd, mode) == 0;
+  return ::fchmod(static_cast<int>(fd), mode) == 0;
 }
 
 bool IsRemovablePath(std::u16string_view path) {

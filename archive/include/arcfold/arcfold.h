@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "arcfold/aes_transform.h"
 #include "arcfold/dir_array.h"
 #include "arcfold/events.h"
 #include "arcfold/exception.h"
@@ -110,7 +109,16 @@ class TAFBaseArchiver {
   // ---- items ----
   int ItemCount() const;
   const TDirItem& Item(int i) const;
+  // The directory's machinery (internal; its header is not part of the API).
   TAFDirManager* DirManager() { return dir_.get(); }
+  // Damage met while opening: the central directory could not be used and
+  // the items were rebuilt from their local headers; or the end record
+  // counted fewer items than the directory holds (all were read).
+  bool DirectoryRebuilt() const;
+  bool DirectoryUndercounted() const;
+  // Marks for ProcessMarkedItems, for callers that choose items themselves.
+  void ClearMarks();
+  void SetMarked(int index, bool marked);
   const std::string& ArchiveComment() const;
   void ExtractFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
                     const afp::WideString& exclusion_mask = afp::WideString());

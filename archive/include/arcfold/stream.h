@@ -61,11 +61,12 @@ class TFileStream : public TStream {
   int64_t Size() override;
   void SetSize(int64_t size) override;
   void Flush() override;
-  int Handle() const { return fd_; }
+  // The platform layer's handle of the open file.
+  intptr_t Handle() const { return handle_; }
   const afp::WideString& FileName() const { return name_; }
 
  private:
-  int fd_ = -1;
+  intptr_t handle_ = -1;
   afp::WideString name_;
   int64_t pos_ = 0;
   std::vector<unsigned char> cache_;

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace arcfold {
 
@@ -22,6 +25,11 @@ enum TAFCompressionLevel : uint8_t { clNone, clFastest, clNormal, clMax };
 enum TAFVolumeSize : uint8_t {
   vsAutoDetect, vsCustom, vs1_44MB, vs100MB, vs200MB, vs250MB, vs600MB, vs650MB, vs700MB, vs4700MB
 };
+
+// Where AES key material comes from: by default PBKDF2 on the spot; an
+// extraction run may hand in material derived ahead of time.
+using TAesKeyDeriver =
+    std::function<std::vector<uint8_t>(const std::string& password, const std::vector<uint8_t>& salt, size_t length)>;
 
 class TAFOptions {
  public:

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/wide.h"
 
 namespace afp {
@@ -52,8 +53,8 @@ bool SetUnixMode(std::u16string_view path, uint32_t mode);
 // time; -1 when it cannot be read.
 int32_t GetFileDosDateTime(std::u16string_view path);
 bool SetFileDosDateTime(std::u16string_view path, uint16_t dos_date, uint16_t dos_time);
-bool SetFileDosDateTimeFd(int fd, uint16_t dos_date, uint16_t dos_time);
-bool SetFileUnixTimeFd(int fd, int64_t unix_time);
+bool SetFileDosDateTimeFd(FileHandle fd, uint16_t dos_date, uint16_t dos_time);
+bool SetFileUnixTimeFd(FileHandle fd, int64_t unix_time);
 
 int64_t DosDateTimeToUnix(uint16_t dos_date, uint16_t dos_time);  // local time
 uint32_t UnixToDosDateTime(int64_t unix_time);                    // local time
@@ -62,10 +63,10 @@ uint32_t UnixToDosDateTime(int64_t unix_time);                    // local time
 // /sys/block/*/removable says 1 is removable.
 bool IsRemovablePath(std::u16string_view path);
 // The same test for an open file (answers are cached per device).
-bool IsRemovableFd(int fd);
+bool IsRemovableFd(FileHandle fd);
 // Applies Windows attributes (read-only) and, when unix_mode is not 0, the
 // Unix permission bits masked to 0777, to an open file in one call.
-bool SetFdAttributes(int fd, uint32_t attrs, uint32_t unix_mode);
+bool SetFdAttributes(FileHandle fd, uint32_t attrs, uint32_t unix_mode);
 int64_t FreeDiskSpace(std::u16string_view path);  // -1 when unknown
 
 WideString GetCurrentDir();

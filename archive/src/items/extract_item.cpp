@@ -1,0 +1,178 @@
+// Extracting one item to disk: the target path composed and checked
+// against the destination, the overwrite rules, and the decode into a
+// temporary file that is renamed over the target only once it checked.
+#include <memory>
+
+#include "arcfold/arcfold.h"
+#include "directory/dir_manager.h"
+#include "directory/item_time.h"
+#include "items/path_parts.h"
+#include "platform/files.h"
+
+namespace arcfold {
+
+using paths::FilePart;
+using paths::FolderPart;
+
+namespace {
+
+// A stored name that would put its file outside the destination folder: a
+// drive, a share or a root in front, or a ".." segment anywhere.
+bool LeavesDestination(const afp::WideString& name) {
+  if (name.find(u':') != afp::WideString::npos) return true;
+  if (!name.empty() && name[0] == u'\\') return true;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find(u'\\', start);
+    if (end == afp::WideString::npos) end = name.size();
+    if (name.compare(start, end - start, u"..") == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+constexpr uint32_t kUnixHost = 3;
+
+// Whether a folder of `relative` (a "\"-separated path below dest) already
+// exists as a symbolic link: writing through it would put the file wherever
+// the link points. Missing folders end the walk, since they are made here.
+bool LinkBelow(const afp::WideString& dest, const afp::WideString& relative) {
+  afp::WideString path = dest;
+  size_t start = 0;
+  while (start < relative.size()) {
+    size_t end = relative.find(u'\\', start);
+    if (end == afp::WideString::npos) end = relative.size();
+    path.append(relative, start, end - start);
+    switch (afp::GetPathType(path)) {
+      case afp::PathType::Link: return true;
+      case afp::PathType::Directory: break;
+      default: return false;
+    }
+    path += u'\\';
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const afp::WideString& dest_folder) {
+  const TDirItem& item = dir_->Items.ItemRef(index);
+  afp::WideString file_name = name;
+  uint32_t attr = item.HeaderImage.ExternalAttributes();
+  DoExtractFile(file_name, attr, item.Comment);
+  const bool renamed_by_handler = file_name != name;
+  if (paths::HasControlCharacter(file_name)) throw EAFException::CreateFmt(19, this, {file_name});
+  if (!renamed_by_handler && !options_.AllowAbsolutePaths && LeavesDestination(file_name))
+    throw EAFException::CreateFmt(19, this, {file_name});
+  // A drive, a share or a root in front (only a handler or AllowAbsolutePaths
+  // gets this far with one) replaces the destination; anything else lands
+  // below it, with empty and "." segments collapsed so that they can never
+  // turn the composed path into another one.
+  const bool absolute = file_name.find(u':') != afp::WideString::npos || (!file_name.empty() && file_name[0] == u'\\');
+  afp::WideString dest = dest_folder;
+  if (absolute) {
+    dest.clear();
+  } else {
+    file_name = paths::CollapseSegments(file_name);
+  }
+  const bool is_folder = (item.HeaderImage.ExternalAttributes() & 0x10) || item.IsDirectory() ||
+                         (!file_name.empty() && file_name.back() == u'\\');
+  if (file_name.empty() && !is_folder) throw EAFException::CreateFmt(19, this, {name});
+  if (!options_.CreateDirs) {
+    file_name = FilePart(file_name);
+  } else {
+    afp::WideString folder = dest + FolderPart(file_name);
+    // Items of one folder usually follow each other: checking the folder
+    // once per run of items saves system calls per file.
+    if (!folder.empty() && folder != last_folder_made_) {
+      if (!absolute && !options_.AllowLinksInDestination && LinkBelow(dest, FolderPart(file_name)))
+        throw EAFException::CreateFmt(19, this, {dest + file_name});
+      if (!afp::DirectoryExists(folder) && !afp::ForceDirectories(folder))
+        throw EAFException::CreateFmt(20, this, {folder});
+      last_folder_made_ = folder;
+    }
+  }
+  if (is_folder || file_name.empty()) return;
+  const TDirItem& it = dir_->Items.ItemRef(index);
+  afp::WideString target = dest + file_name;
+  auto KeepExisting = [this] { ++skipped_existing_; };
+  // Whether a file is there matters only when an answer depends on it: with
+  // omAlways and ReplaceReadOnly the rename below replaces whatever is there,
+  // and a fresh extraction of many small files saves a call per file.
+  const bool must_look = options_.OverwriteMode != omAlways || !options_.ReplaceReadOnly;
+  const afp::PathType existing_type = must_look ? afp::GetPathType(target) : afp::PathType::None;
+  if (existing_type == afp::PathType::File ||
+      (existing_type == afp::PathType::Link && afp::FileExists(target))) {
+    uint32_t existing = afp::GetFileAttributes(target);
+    if (existing == afp::kInvalidAttributes) existing = 4;
+    if (!options_.ReplaceReadOnly && (existing & afp::kAttrReadOnly)) return KeepExisting();
+    switch (options_.OverwriteMode) {
+      case omPrompt: {
+        bool confirm = false;
+        DoConfirmOverwrite(file_name, target, confirm);
+        if (!confirm) return KeepExisting();
+        break;
+      }
+      case omAlways: break;
+      case omNever: return KeepExisting();
+      case omIfNewer:
+      case omIfOlder: {
+        int32_t e = afp::GetFileDosDateTime(target);
+        int32_t i = static_cast<int32_t>((static_cast<uint32_t>(it.HeaderImage.Date()) << 16) | it.HeaderImage.Time());
+        if (options_.OverwriteMode == omIfNewer ? e >= i : i >= e) return KeepExisting();
+        break;
+      }
+    }
+  }
+  // The item is decoded into a new file beside the target and renamed over
+  // it only once size, CRC and MAC have checked: a failure, a cancel or a
+  // kill never costs the file that was there, nor leaves a short file under
+  // the final name. The rename replaces whatever sits at the target (a file,
+  // or a link planted there) and never writes through it.
+  std::unique_ptr<TFileStream> out;
+  afp::WideString temp;
+  for (int attempt = 0; !out && attempt < 16; ++attempt) {
+    temp = afp::UniqueTempName(FolderPart(target));
+    try {
+      out = std::make_unique<TFileStream>(temp, fmCreateNew);
+    } catch (const EStreamError&) {
+      if (afp::GetPathType(temp) == afp::PathType::None) break;  // not a name clash: the folder refuses
+    }
+  }
+  if (!out) throw EAFException::CreateFmt(19, this, {target});
+  bool failed = false;
+  std::exception_ptr error;
+  try {
+    DecodeItem(index, *out);
+  } catch (...) {
+    failed = true;
+    error = std::current_exception();
+  }
+  const bool keep = !(skip_ || cancel_ || failed);
+  if (keep) {
+    const TDirItem& done = dir_->Items.ItemRef(index);
+    if (auto exact = ExactModificationTime(done)) afp::SetFileUnixTimeFd(out->Handle(), *exact);
+    else afp::SetFileDosDateTimeFd(out->Handle(), done.HeaderImage.Date(), done.HeaderImage.Time());
+    if (options_.FlushBuffers && afp::IsRemovableFd(out->Handle())) out->Flush();
+    if (options_.SetAttributes) {
+      // Unix-made archives keep permission bits in the upper half; links and
+      // special files were written as plain files, so only 0777 applies. The
+      // attributes go on through the open handle: one call, no path lookup.
+      uint32_t unix_mode = (done.HeaderImage.VersionMadeBy() >> 8) == kUnixHost ? (attr >> 16) & 0777 : 0;
+      afp::SetFdAttributes(out->Handle(), attr, unix_mode);
+    }
+  }
+  out.reset();
+  if (!keep) {
+    afp::DeleteFile(temp);
+    if (error) std::rethrow_exception(error);
+    return;
+  }
+  if (!afp::ReplaceFile(temp, target)) {
+    afp::DeleteFile(temp);
+    throw EAFException::CreateFmt(19, this, {target});
+  }
+}
+
+}  // namespace arcfold

@@ -1,0 +1,168 @@
+// The run over marked items: ExtractFiles and TestFiles choose the items,
+// ProcessMarkedItems walks them firing the events, and DecodeItem hands one
+// item's data to the codec pipeline.
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "arcfold/arcfold.h"
+#include "codec/decode.h"
+#include "crypto/aes_prefetch.h"
+#include "directory/dir_manager.h"
+#include "items/path_parts.h"
+#include "platform/files.h"
+#include "platform/lock.h"
+
+namespace arcfold {
+
+using paths::Backslashed;
+
+void TAFBaseArchiver::ExtractFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                                   const afp::WideString& exclusion_mask) {
+  CheckActiveNoUpdate();
+  if (!options_.Recurse && file_mask.find_first_of(u"*?") == afp::WideString::npos && exclusion_mask.empty() &&
+      search_attr == 10431) {
+    TAFArchiveItem item;
+    if (!FindFirst(file_mask, item, search_attr, exclusion_mask)) return;
+    dir_->Items.ItemRef(item.SearchState.Position).Marked = true;
+    ProcessMarkedItems(poExtract, item.SearchState.Position);
+    return;
+  }
+  MarkItems(file_mask, search_attr, exclusion_mask);
+  ProcessMarkedItems(poExtract, -1);
+}
+
+void TAFBaseArchiver::TestFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                                const afp::WideString& exclusion_mask) {
+  CheckActiveNoUpdate();
+  MarkItems(file_mask, search_attr, exclusion_mask);
+  ProcessMarkedItems(poTest, -1);
+}
+
+void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
+  if (!active_ || !dir_) throw EAFException::Create(13, this);
+  std::lock_guard<std::recursive_mutex> lock(afp::ProcessLock());
+  last_folder_made_.clear();
+  processed_count_ = 0;
+  total_count_ = 0;
+  skipped_existing_ = 0;
+  cancel_ = false;
+  progress_active_ = true;
+  TAFDirArray& items = dir_->Items;
+  if (index == -1) {
+    for (int i = 0; i < items.Count(); ++i) total_count_ += items.ItemRef(i).Marked ? 1 : 0;
+  } else {
+    total_count_ = 1;
+  }
+  const bool reports = op == poExtract || op == poTest;
+  std::unique_ptr<TAesKeyPrefetcher> prefetch;
+  TAesKeyDeriver saved_deriver = aes_key_deriver_;
+  if (reports) {
+    prefetch = StartAesPrefetch(index);
+    if (prefetch) aes_key_deriver_ = prefetch->Deriver();
+  }
+  struct RestoreDeriver {
+    TAesKeyDeriver& slot;
+    TAesKeyDeriver saved;
+    ~RestoreDeriver() { slot = std::move(saved); }
+  } restore{aes_key_deriver_, saved_deriver};
+  if (reports) DoOverallProgress(0.0, op, ppStart, cancel_);
+  TAFAction action = fxaIgnore;
+  if (!cancel_) {
+    int i = index == -1 ? 0 : index;
+    while (i >= 0 && i < items.Count()) {
+      if (!items.ItemRef(i).Marked) {
+        if (index != -1) break;
+        ++i;
+        continue;
+      }
+      items.ItemRef(i).Operation = op;
+      bool retry;
+      do {
+        retry = false;
+        action = fxaIgnore;
+        afp::WideString name = Backslashed(items.ItemRef(i).ItemName);
+        try {
+          bool confirm = true;
+          DoConfirmProcessFile(name, op, confirm);
+          if (confirm) {
+            if (working_folder_.empty()) working_folder_ = afp::GetCurrentDir();
+            afp::WideString dest = DestinationFolder();
+            if (reports) DoFileProgress(name, 0.0, op, ppStart, cancel_);
+            if (!cancel_) {
+              if (op == poExtract) ExtractItem(i, name, dest);
+              else if (op == poTest) TestItem(i);
+              if (reports) {
+                bool was = cancel_;
+                DoFileProgress(name, 100.0, op, ppEnd, cancel_);
+                cancel_ = cancel_ || was;
+              }
+              if (!cancel_) ++processed_count_;
+            }
+          }
+        } catch (const EAFException& e) {
+          DoProcessFileFailure(name, op, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), action);
+          retry = action == fxaRetry;
+        }
+      } while (retry);
+      if (action == fxaAbort || cancel_) break;
+      if (index != -1) break;
+      ++i;
+    }
+  }
+  if (reports) {
+    bool was = cancel_;
+    DoOverallProgress(100.0, op, ppEnd, cancel_);
+    cancel_ = cancel_ || was;
+  }
+  if (cancel_ || action == fxaAbort) in_update_ = false;
+  last_run_aborted_ = action == fxaAbort;
+  // Progress belongs to this run; a later direct DecodeItem reports none.
+  progress_active_ = false;
+}
+
+std::unique_ptr<TAesKeyPrefetcher> TAFBaseArchiver::StartAesPrefetch(int index) {
+  // Only worth a thread when several AES items come, the archive is a file
+  // that a second handle can read, and there is a second core.
+  if (index != -1 || in_memory_ || stream_is_callers_ || spanning_mode_ != smNone ||
+      std::thread::hardware_concurrency() < 2 || !dynamic_cast<TFileStream*>(stream_))
+    return nullptr;
+  std::vector<TAesKeyPrefetcher::Job> jobs;
+  const TAFDirArray& items = dir_->Items;
+  for (int i = 0; i < items.Count(); ++i) {
+    const TDirItem& it = items.ItemRef(i);
+    if (!it.Marked || !(it.HeaderImage.Flags() & kFlagEncrypted) || it.CryptoAlgorithm == caPkzipClassic ||
+        it.HeaderImage.VersionNeeded() >= kAltVersion || (it.HeaderImage.ExternalAttributes() & 0x10))
+      continue;
+    jobs.push_back({it.LocalHeaderOffset(), static_cast<uint16_t>(8 + 8 * it.CryptoAlgorithm)});
+  }
+  if (jobs.size() < 2) return nullptr;
+  return std::make_unique<TAesKeyPrefetcher>(current_volume_file_name_, password_, std::move(jobs));
+}
+
+void TAFBaseArchiver::TestItem(int index) {
+  if (dir_->Items.ItemRef(index).HeaderImage.ExternalAttributes() & 0x10) return;
+  TNullStream null;
+  DecodeItem(index, null);
+}
+
+void TAFBaseArchiver::DecodeItem(int index, TStream& out) {
+  if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(16, this);
+  TDirItem& item = dir_->Items.ItemRef(index);
+  volume_info_.LastVolumeNumber = static_cast<int32_t>(dir_->LastDisk());
+  volume_info_.SetNumber(static_cast<int32_t>(item.DiskNumberStart()));
+  stream_->SetPosition(item.LocalHeaderOffset());
+  // A skip answered for an earlier item must not excuse this one, whichever
+  // way the decoder leaves.
+  skip_ = false;
+  bool ok;
+  try {
+    ok = DecodeItemData(*this, *stream_, out, item);
+  } catch (const EReadError&) {
+    ok = false;  // the archive ends inside the item: damaged data, not a broken run
+  }
+  if (!ok && !cancel_ && !extract_corrupted_files_ && !skip_) throw EAFException::Create(8, this);
+}
+
+}  // namespace arcfold

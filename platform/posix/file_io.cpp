@@ -1,0 +1,67 @@
+#include "platform/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/files.h"
+
+namespace afp {
+
+FileHandle OpenFile(std::u16string_view path, FileOpen how, std::string* error) {
+  std::string p = NativePath(path);
+  int flags = O_RDONLY;
+  switch (how) {
+    case FileOpen::Read: flags = O_RDONLY; break;
+    case FileOpen::Write: flags = O_WRONLY; break;
+    case FileOpen::ReadWrite: flags = O_RDWR; break;
+    case FileOpen::Create: flags = O_RDWR | O_CREAT | O_TRUNC; break;
+    case FileOpen::CreateNew: flags = O_RDWR | O_CREAT | O_EXCL; break;
+  }
+  int fd = p.empty() ? -1 : ::open(p.c_str(), flags | O_CLOEXEC, 0666);
+  if (p.empty()) errno = ENOENT;
+  if (fd >= 0 && how != FileOpen::Create && how != FileOpen::CreateNew) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      fd = -1;
+      errno = EISDIR;
+    }
+  }
+  if (fd < 0 && error) *error = std::strerror(errno);
+  return fd < 0 ? kNoFile : fd;
+}
+
+void CloseFile(FileHandle h) {
+  if (h != kNoFile) ::close(static_cast<int>(h));
+}
+
+int64_t ReadFileAt(FileHandle h, void* buffer, int64_t count, int64_t pos) {
+  for (;;) {
+    ssize_t r = ::pread(static_cast<int>(h), buffer, static_cast<size_t>(count), pos);
+    if (r < 0 && errno == EINTR) continue;
+    return r;
+  }
+}
+
+int64_t WriteFileAt(FileHandle h, const void* buffer, int64_t count, int64_t pos) {
+  for (;;) {
+    ssize_t w = ::pwrite(static_cast<int>(h), buffer, static_cast<size_t>(count), pos);
+    if (w < 0 && errno == EINTR) continue;
+    return w;
+  }
+}
+
+int64_t FileSizeOf(FileHandle h) {
+  struct stat st;
+  return ::fstat(static_cast<int>(h), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+bool SetFileSizeOf(FileHandle h, int64_t size) { return ::ftruncate(static_cast<int>(h), size) == 0; }
+
+void FlushFile(FileHandle h) { ::fsync(static_cast<int>(h)); }
+
+}  // namespace afp

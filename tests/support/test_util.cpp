@@ -1,0 +1,192 @@
+#include "test_util.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "codec/crc32.h"
+#include "arcfold/records.h"
+
+namespace testutil {
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string templ = std::string(base && *base ? base : "/tmp") + "/arcfold-test-XXXXXX";
+  if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = templ;
+}
+
+TempDir::~TempDir() { Sh("chmod -R u+w " + Quote(path_) + " 2>/dev/null; rm -rf " + Quote(path_)); }
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+int Sh(const std::string& command, std::string* out) {
+  FILE* p = ::popen(command.c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+    if (out) out->append(buf, n);
+  int status = ::pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string SevenZip() {
+  if (Sh("command -v 7zz >/dev/null 2>&1") == 0) return "7zz";
+  if (Sh("command -v 7z >/dev/null 2>&1") == 0) return "7z";
+  return "";
+}
+
+std::string Deflate(const std::string& data) {
+  z_stream z{};
+  deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, data.size()) + 16, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+namespace {
+void U16(std::string& s, uint16_t v) {
+  s += static_cast<char>(v & 0xFF);
+  s += static_cast<char>(v >> 8);
+}
+void U32(std::string& s, uint32_t v) {
+  U16(s, static_cast<uint16_t>(v));
+  U16(s, static_cast<uint16_t>(v >> 16));
+}
+}  // namespace
+
+std::string BuildZip(const std::vector<RawEntry>& entries, const std::string& comment, const std::string& prefix,
+                     bool offsets_include_prefix) {
+  std::string body, central;
+  std::vector<uint32_t> offsets;
+  for (const auto& e : entries) {
+    std::string stored = (e.method == 8 && !e.raw) ? Deflate(e.data) : e.data;
+    uint32_t crc = e.crc >= 0 ? static_cast<uint32_t>(e.crc) : arcfold::Crc32(e.data.data(), e.data.size());
+    uint32_t usize = e.usize >= 0 ? static_cast<uint32_t>(e.usize) : static_cast<uint32_t>(e.data.size());
+    offsets.push_back(static_cast<uint32_t>(body.size() + (offsets_include_prefix ? prefix.size() : 0)));
+    std::string l;
+    U32(l, arcfold::kSigLocal);
+    U16(l, 20);
+    U16(l, e.flags);
+    U16(l, e.method);
+    U16(l, e.time);
+    U16(l, e.date);
+    // With flag bit 3 the local header leaves CRC and sizes to a data
+    // descriptor after the data, as streaming writers do.
+    const bool descriptor = (e.flags & 8) != 0;
+    U32(l, descriptor ? 0 : crc);
+    U32(l, descriptor ? 0 : static_cast<uint32_t>(stored.size()));
+    U32(l, descriptor ? 0 : usize);
+    U16(l, static_cast<uint16_t>(e.name.size()));
+    U16(l, static_cast<uint16_t>(e.local_extra.size()));
+    body += l + e.name + e.local_extra + stored;
+    if (descriptor) {
+      std::string d;
+      U32(d, arcfold::kSigDataDescriptor);
+      U32(d, crc);
+      U32(d, static_cast<uint32_t>(stored.size()));
+      U32(d, usize);
+      body += d;
+    }
+    std::string c;
+    U32(c, arcfold::kSigCentral);
+    U16(c, e.version_made);
+    U16(c, 20);
+    U16(c, e.flags);
+    U16(c, e.method);
+    U16(c, e.time);
+    U16(c, e.date);
+    U32(c, crc);
+    U32(c, static_cast<uint32_t>(stored.size()));
+    U32(c, usize);
+    U16(c, static_cast<uint16_t>(e.name.size()));
+    U16(c, static_cast<uint16_t>(e.central_extra.size()));
+    U16(c, 0);
+    U16(c, 0);
+    U16(c, 0);
+    U32(c, e.external);
+    U32(c, offsets.back());
+    central += c + e.name + e.central_extra;
+  }
+  std::string end;
+  U32(end, arcfold::kSigEnd);
+  U16(end, 0);
+  U16(end, 0);
+  U16(end, static_cast<uint16_t>(entries.size()));
+  U16(end, static_cast<uint16_t>(entries.size()));
+  U32(end, static_cast<uint32_t>(central.size()));
+  U32(end, static_cast<uint32_t>(body.size() + (offsets_include_prefix ? prefix.size() : 0)));
+  U16(end, static_cast<uint16_t>(comment.size()));
+  return prefix + body + central + end + comment;
+}
+
+std::vector<std::string> ExtractAll(const std::string& zip, const std::string& out, const std::string& password) {
+  using namespace arcfold;
+  std::vector<std::string> problems;
+  TArcfold a;
+  a.SetFileName(W(zip));
+  a.OpenArchive(fmOpenRead);
+  a.SetBaseDir(W(out));
+  a.SetPassword(password);
+  a.OnProcessFileFailure = [&](TAFBaseArchiver*, const afp::WideString& n, TAFProcessOperation, int, int,
+                               const afp::WideString& m, TAFAction& act) {
+    problems.push_back(U(n) + ": " + U(m));
+    act = fxaIgnore;
+  };
+  a.OnPassword = [&](TAFBaseArchiver*, const afp::WideString& n, std::string&, bool& skip) {
+    problems.push_back(U(n) + ": password asked");
+    skip = true;
+  };
+  a.ExtractFiles(u"*.*");
+  return problems;
+}
+
+int NativeOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const arcfold::EAFException& e) {
+    return e.NativeError();
+  }
+  return -1;
+}
+
+afp::WideString W(const std::string& utf8) { return afp::FromUtf8(utf8); }
+std::string U(const afp::WideString& w) { return afp::ToUtf8(w); }
+
+}  // namespace testutil
