@@ -373,10 +373,133 @@ int RunItems(const CommonOptions& common, const std::vector<std::string>& masks,
   return 0;
 }
 
+// What the writing commands share.
+struct WriteOptions {
+  std::vector<std::string> paths;
+  std::vector<std::string> exclude;
+  int level = -1;
+  std::string password;
+  bool have_password = false;
+  int aes = 0;
+  std::string store_path = "relative";
+  std::string zip64 = "auto";
+  std::string sfx;
+  std::string comment;
+  bool have_comment = false;
+  std::string no_compress = "*.zip;*.jpg;*.jpeg;*.png;*.gif;*.7z;*.gz;*.bz2;*.xz;*.zst;*.mp3;*.mp4";
+  bool recurse = false;
+};
+
+std::vector<afp::WideString> SplitMasks(const std::string& list) {
+  std::vector<afp::WideString> out;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(';', start);
+    if (end == std::string::npos) end = list.size();
+    if (end > start) out.push_back(FromUtf8(list.substr(start, end - start)));
+    start = end + 1;
+  }
+  return out;
+}
+
+// Opens the archive for writing: an existing one read-write, or a new one.
+void OpenForWriting(ToolArchiver& a, const WriteOptions& w) {
+  const std::string shown = Printable(ToUtf8(a.FileName()));
+  if (afp::DirectoryExists(a.FileName())) throw std::runtime_error(fmt::format("{}: is a folder, not an archive", shown));
+  const bool exists = afp::FileExists(a.FileName());
+  if (!exists && !w.sfx.empty()) a.SetSFXStub(FromUtf8(w.sfx));
+  try {
+    if (exists) a.OpenArchive(arcfold::fmOpenReadWrite | arcfold::fmShareDenyWrite);
+    else a.OpenArchive(arcfold::fmCreate);
+  } catch (const arcfold::EAFException& e) {
+    if (e.NativeError() == 35 || e.NativeError() == 48)
+      throw std::runtime_error(fmt::format("{}: not a ZIP archive (no end of central directory record)", shown));
+    throw std::runtime_error(fmt::format("{}: {}", shown, e.what()));
+  } catch (const std::exception& e) {
+    throw std::runtime_error(fmt::format("{}: {}", shown, e.what()));
+  }
+  if (a.DirectoryRebuilt())
+    throw std::runtime_error(fmt::format("{}: damaged (no usable central directory); repair it before changing it", shown));
+}
+
+// The common end of a writing command: failures listed, status 1 when any.
+int FinishWrite(ToolArchiver& a) {
+  const bool cancelled = a.CancelFlag();
+  a.CloseArchive();
+  if (!a.failures.empty()) {
+    std::fprintf(stderr, "%zu item(s) failed:\n", a.failures.size());
+    for (const auto& f : a.failures) std::fprintf(stderr, "  %s: %s\n", f.name.c_str(), f.message.c_str());
+    if (a.LastRunAborted()) std::fprintf(stderr, "run aborted; the archive was left as it was\n");
+    return 1;
+  }
+  if (cancelled) {
+    std::fprintf(stderr, "cancelled; the archive was left as it was\n");
+    return 1;
+  }
+  return 0;
+}
+
+int Write(const CommonOptions& common, const std::string& command, WriteOptions w) {
+  const bool interactive = arcfold_cli::Interactive();
+  arcfold_cli::TerminalPrompts terminal(stdin, stderr);
+  afp::SafeAnswerPrompts safe;
+  ToolArchiver a;
+  a.PromptUI = interactive ? static_cast<afp::Prompts*>(&terminal) : &safe;
+  a.keep_going = !interactive;
+  ApplyCommon(a, common);
+  if (w.level >= 0) a.SetCompressionMode(w.level);
+  if (w.have_password) {
+    if (w.password.empty() && interactive) w.password = terminal.AskNewPassword();
+    a.SetPassword(w.password);
+  }
+  if (w.aes) a.SetEncryptionMethod(w.aes == 128 ? arcfold::caAES_128 : w.aes == 192 ? arcfold::caAES_192 : arcfold::caAES_256);
+  static const std::pair<const char*, arcfold::TAFStorePathMode> kStore[] = {
+      {"none", arcfold::spNoPath}, {"relative", arcfold::spRelativePath}, {"full", arcfold::spFullPath},
+      {"drive", arcfold::spFullPathWithDrive}};
+  for (const auto& [text, value] : kStore)
+    if (w.store_path == text) a.Options().StorePath = value;
+  a.SetZip64Mode(w.zip64 == "always" ? arcfold::zmAlways : w.zip64 == "never" ? arcfold::zmDisabled : arcfold::zmAuto);
+  a.Options().Recurse = w.recurse;
+  a.SetNoCompressionMasks(SplitMasks(w.no_compress));
+  OpenForWriting(a, w);
+  std::unique_ptr<ProgressBar> bar;
+  if (::isatty(STDERR_FILENO)) bar = std::make_unique<ProgressBar>(a, 0);
+  const std::string shown = Printable(common.archive);
+  a.BeginUpdate();
+  if (command == "add") {
+    afp::WideString exclusion;
+    for (const auto& x : w.exclude) exclusion = FromUtf8(x);  // the last one counts
+    for (const auto& p : w.paths) {
+      afp::WideString path = FromUtf8(p);
+      if (!afp::FileExists(path) && !afp::DirectoryExists(path) && p.find_first_of("*?") == std::string::npos)
+        throw std::runtime_error(fmt::format("{}: no such file or folder", Printable(p)));
+      a.AddFiles(path, 10431, exclusion);
+    }
+    if (w.have_comment) a.SetArchiveComment(w.comment);
+  } else if (command == "delete") {
+    int before = a.ItemCount();
+    for (const auto& m : w.paths) a.DeleteFiles(FromUtf8(m));
+    if (a.ItemCount() == before) {
+      a.CloseArchive();
+      throw NothingMatched(NothingMatchedText(w.paths));
+    }
+  } else if (command == "rename") {
+    try {
+      a.RenameFile(FromUtf8(w.paths[0]), FromUtf8(w.paths[1]));
+    } catch (const arcfold::EAFException& e) {
+      if (e.NativeError() == 16) throw NothingMatched(NothingMatchedText({w.paths[0]}));
+      if (e.NativeError() == 59) throw std::runtime_error(fmt::format("{}: an item named {} exists", shown, Printable(w.paths[1])));
+      throw;
+    }
+  }
+  a.EndUpdate();
+  return FinishWrite(a);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"arcfold - list, extract and test ZIP archives"};
+  CLI::App app{"arcfold - list, extract, test, add to and change ZIP archives"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("arcfold ") + ARCFOLD_VERSION);
   CommonOptions common;
@@ -414,6 +537,42 @@ int main(int argc, char** argv) {
   test->add_flag("-k,--keep-going", keep_going, "go on with the next item after a failure (the default without a terminal)");
   test->add_flag("--stop-on-error", stop_on_error, "end the run at the first failure");
 
+  WriteOptions write;
+  auto add_write = [&](CLI::App* sub) {
+    add_common(sub);
+    sub->add_option("PATH", write.paths, "files, folders or masks to add")->required();
+    sub->add_flag("-r,--recurse", write.recurse, "add folders with all they hold");
+    sub->add_option("-x,--exclude", write.exclude, "mask of names to leave out");
+    for (int level = 0; level <= 9; ++level)
+      sub->add_flag_callback("-" + std::to_string(level), [&write, level] { write.level = level; },
+                             level == 0 ? "store only; -1 fastest ... -9 smallest" : "");
+    auto* pw = sub->add_option("-p,--password", write.password, "encrypt with this password (asked when empty)");
+    pw->expected(0, 1);
+    pw->each([&write](const std::string&) { write.have_password = true; });
+    pw->trigger_on_parse();
+    sub->add_option("--aes", write.aes, "AES key size: 128, 192 or 256 (default: classic encryption)")
+        ->check(CLI::IsMember({128, 192, 256}));
+    sub->add_option("--store-path", write.store_path, "none|relative|full|drive (default relative)")
+        ->check(CLI::IsMember({"none", "relative", "full", "drive"}));
+    sub->add_option("--zip64", write.zip64, "auto|always|never (default auto)")
+        ->check(CLI::IsMember({"auto", "always", "never"}));
+    sub->add_option("--sfx", write.sfx, "self-extractor stub for a new archive");
+    sub->add_option("--comment", write.comment, "archive comment")->each([&write](const std::string&) {
+      write.have_comment = true;
+    });
+    sub->add_option("--no-compress", write.no_compress, "masks stored without compression, ';'-separated");
+  };
+  auto* add = app.add_subcommand("add", "add files and folders (a new archive is created)");
+  add_write(add);
+  auto* del = app.add_subcommand("delete", "delete items");
+  add_common(del);
+  del->add_option("MASK", write.paths, "masks of items to delete")->required();
+  auto* ren = app.add_subcommand("rename", "rename an item");
+  add_common(ren);
+  std::string old_name, new_name;
+  ren->add_option("OLD", old_name, "the item's name")->required();
+  ren->add_option("NEW", new_name, "its new name")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -426,10 +585,12 @@ int main(int argc, char** argv) {
     // Usage errors are ours to report: one line that names the problem, status 2.
     std::string what = e.what();
     const std::string first = argc > 1 ? argv[1] : "";
-    if (!first.empty() && first[0] != '-' && first != "list" && first != "extract" && first != "test")
-      what = fmt::format("unknown command \"{}\" (commands: list, extract, test)", Printable(first));
+    static const std::set<std::string> kCommands = {"list", "extract", "test", "add", "delete", "rename"};
+    if (!first.empty() && first[0] != '-' && !kCommands.count(first))
+      what = fmt::format("unknown command \"{}\" (commands: list, extract, test, add, delete, rename)",
+                         Printable(first));
     else if (first.empty() || first[0] == '-')
-      what = "a command is required: list, extract or test";
+      what = "a command is required: list, extract, test, add, delete or rename";
     std::fprintf(stderr, "arcfold: %s\nRun \"arcfold --help\" for usage.\n", what.c_str());
     return 2;
   }
@@ -441,6 +602,12 @@ int main(int argc, char** argv) {
                       true);
     if (test->parsed())
       return RunItems(common, masks, {}, "", password, pw2->count() > 0, "", keep_going, stop_on_error, false);
+    if (add->parsed()) return Write(common, "add", write);
+    if (del->parsed()) return Write(common, "delete", write);
+    if (ren->parsed()) {
+      write.paths = {old_name, new_name};
+      return Write(common, "rename", write);
+    }
   } catch (const NothingMatched& e) {
     std::fprintf(stderr, "arcfold: %s: %s\n", Printable(common.archive).c_str(), e.what());
     return 1;

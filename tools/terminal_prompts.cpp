@@ -72,6 +72,21 @@ afp::PromptAnswer TerminalPrompts::Ask(std::string_view text, afp::PromptButtons
   }
 }
 
+std::string TerminalPrompts::AskNewPassword() {
+  for (;;) {
+    std::string first, second;
+    std::fputs("New password: ", out_);
+    std::fflush(out_);
+    if (!ReadLine(first, false)) return std::string();
+    std::fputs("\nRepeat password: ", out_);
+    std::fflush(out_);
+    if (!ReadLine(second, false)) return std::string();
+    std::fputs("\n", out_);
+    if (first == second) return first;
+    std::fputs("The passwords differ; once more.\n", out_);
+  }
+}
+
 bool TerminalPrompts::AskPassword(std::string_view caption, std::string_view prompt, std::string& password) {
   std::fprintf(out_, "%.*s\n%.*s", static_cast<int>(caption.size()), caption.data(), static_cast<int>(prompt.size()),
                prompt.data());

@@ -13,6 +13,9 @@ class TerminalPrompts : public afp::Prompts {
   TerminalPrompts(std::FILE* in, std::FILE* out) : in_(in), out_(out) {}
   afp::PromptAnswer Ask(std::string_view text, afp::PromptButtons buttons) override;
   bool AskPassword(std::string_view caption, std::string_view prompt, std::string& password) override;
+  // A new password, asked twice without echo until both agree; empty when
+  // the user gives none.
+  std::string AskNewPassword();
 
  private:
   bool ReadLine(std::string& line, bool echo);

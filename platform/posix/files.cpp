@@ -184,6 +184,8 @@ bool SetFileDosDateTimeFd(FileHandle fd, uint16_t dos_date, uint16_t dos_time) {
   return ::futimens(static_cast<int>(fd), ts) == 0;
 }
 
+int64_t UnixNow() { return static_cast<int64_t>(::time(nullptr)); }
+
 bool SetFileUnixTimeFd(FileHandle fd, int64_t unix_time) {
   struct timespec ts[2];
   ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(unix_time);
@@ -303,6 +305,12 @@ WideString UniqueTempName(std::u16string_view folder) {
 }
 
 bool ReplaceFile(std::u16string_view from, std::u16string_view to) { return RenameFile(from, to); }
+
+bool CopyPermissions(std::u16string_view from, std::u16string_view to) {
+  struct stat st;
+  if (::stat(NativePath(from).c_str(), &st) != 0) return false;
+  return ::chmod(NativePath(to).c_str(), st.st_mode & 07777) == 0;
+}
 
 WideString TempFileName(std::u16string_view dir, std::u16string_view prefix) {
   std::string d = NativePath(dir.empty() ? std::u16string_view(TempDirectory()) : dir);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -102,9 +103,35 @@ class TAFBaseArchiver {
   void CloseArchive() noexcept;
   bool Active() const { return active_; }
   uint16_t OpenMode() const { return open_mode_; }
+  // A transaction: changes made between BeginUpdate and EndUpdate are
+  // written by one commit at EndUpdate (or CloseArchive). Each operation
+  // below opens and commits a transaction of its own when none is open.
   void BeginUpdate();
   void EndUpdate();
   bool InUpdate() const { return in_update_; }
+
+  // ---- changing the archive ----
+  // Files and folders matching file_mask (a path with "*" and "?" in its
+  // last part, or a folder, relative to BaseDir); with Options().Recurse
+  // folders are added with what they hold. Names matching exclusion_mask
+  // are left out; names matching NoCompressionMasks are stored as they are.
+  // An item that already has the stored name is replaced.
+  void AddFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
+                const afp::WideString& exclusion_mask = afp::WideString());
+  // An item named name (with "/" or "" separators) with the given bytes.
+  void AddFromBuffer(const afp::WideString& name, const void* data, int64_t size);
+  // An item named name with the whole content of stream; with owns the
+  // component frees the stream once the item is written or dropped.
+  void AddFromStream(const afp::WideString& name, TStream* stream, bool owns = false);
+  void DeleteFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
+                   const afp::WideString& exclusion_mask = afp::WideString());
+  // Gives the item old_name the name new_name; error 59 when another item
+  // has it, error 16 when there is no item old_name.
+  void RenameFile(const afp::WideString& old_name, const afp::WideString& new_name);
+  void SetArchiveComment(const std::string& comment);
+  // The transaction's steps, for callers that choose items themselves.
+  void DeleteItem(int index);
+  void PrepareItemFromFile(int index, const afp::WideString& source);
 
   // ---- items ----
   int ItemCount() const;
@@ -190,6 +217,23 @@ class TAFBaseArchiver {
   afp::Prompts& PromptsInUse() { return PromptUI ? *PromptUI : afp::DefaultPrompts(); }
   void CheckActiveNoUpdate();
   void InternalOpen();
+  friend class TCommit;
+  // Opens a transaction for one operation when none is open; Finish commits
+  // it, and the destructor abandons it when the operation failed.
+  class TOwnTransaction {
+   public:
+    explicit TOwnTransaction(TAFBaseArchiver& a);
+    ~TOwnTransaction();
+    void Finish();
+
+   private:
+    TAFBaseArchiver& a_;
+    bool own_;
+  };
+  int NewItemSlot(const afp::WideString& name, TAFProcessOperation op);
+  void AddOnePath(const afp::WideString& full);
+  void AddPath(const afp::WideString& path, const afp::WideString& mask, const afp::WideString& exclusion_mask,
+               bool recurse);
   void OpenInMemory(std::unique_ptr<TMemoryStream> content);
   bool SearchStep(TAFArchiveItem& item);
   bool ItemMatchesMask(int index, const afp::WideString& mask, const TInternalSearchRec& state);
@@ -232,6 +276,10 @@ class TAFBaseArchiver {
   bool last_run_aborted_ = false;
   afp::WideString working_folder_;
   afp::WideString last_folder_made_;
+  // Inside a transaction: the comment as it was, and renamed items by their
+  // new lower-cased name with their name before the transaction.
+  std::string saved_comment_;
+  std::map<afp::WideString, afp::WideString> renames_;
   TAesKeyDeriver aes_key_deriver_;
 };
 

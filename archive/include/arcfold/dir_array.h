@@ -18,7 +18,13 @@ class TStream;
 // Where the data of an item being added comes from. Only items that are being
 // added carry one, so it lives apart from the item: a directory of many
 // thousands of items read from an archive does not pay for these fields.
+// Items and SavedItems share one TItemSource through shared_ptr: the stream
+// it owns is freed once, when the last item holding it goes.
 struct TItemSource {
+  TItemSource() = default;
+  TItemSource(const TItemSource&) = delete;
+  TItemSource& operator=(const TItemSource&) = delete;
+  ~TItemSource();
   bool IsPending = false;
   std::string Password;
   TStream* SourceStream = nullptr;

@@ -205,17 +205,6 @@ void TAFBaseArchiver::CloseArchive() noexcept {
   in_update_ = false;
 }
 
-void TAFBaseArchiver::BeginUpdate() {
-  if (!active_) throw EAFException::Create(13, this);
-  in_update_ = true;
-}
-
-void TAFBaseArchiver::EndUpdate() {
-  // Nothing is staged without the add/update operations; committing only
-  // ends the transaction.
-  in_update_ = false;
-}
-
 void TAFBaseArchiver::CheckActiveNoUpdate() {
   if (!active_) throw EAFException::Create(13, this);
   if (in_update_) throw EAFException::Create(26, this);

@@ -8,6 +8,12 @@
 
 namespace arcfold {
 
+// ---- TItemSource ----
+
+TItemSource::~TItemSource() {
+  if (OwnsSourceStream) delete SourceStream;
+}
+
 // ---- TDirItem ----
 
 int64_t TDirItem::CompressedSize() const {
@@ -156,10 +162,7 @@ void TAFDirArray::SetCount(int n) {
     capacity_ = capacity_ + grow_step_ > n ? capacity_ + grow_step_ : n;
     slots_.resize(static_cast<size_t>(capacity_));
   } else if (n == 0) {
-    for (auto& item : slots_) {
-      FreeItemBuffers(item);
-      if (item.Source && item.Source->OwnsSourceStream) delete item.Source->SourceStream;
-    }
+    for (auto& item : slots_) FreeItemBuffers(item);
     slots_.clear();
     slots_.shrink_to_fit();
     capacity_ = 0;
@@ -203,11 +206,6 @@ void TAFDirArray::Delete(int i) {
   if (i < 0 || i >= count_) throw EAFException::Create(4);
   TDirItem& item = slots_[i];
   FreeItemBuffers(item);
-  if (item.Source && item.Source->OwnsSourceStream) {
-    delete item.Source->SourceStream;
-    item.Source->SourceStream = nullptr;
-    item.Source->OwnsSourceStream = false;
-  }
   int at = name_index_.IndexOf(afp::LowerCase(item.ItemName));
   if (at >= 0) name_index_.Delete(at);
   std::move(slots_.begin() + i + 1, slots_.begin() + count_, slots_.begin() + i);

@@ -538,6 +538,13 @@ void TAFDirManager::WriteDirectory(TStream* stream) {
     if (buf.size() >= (1u << 20)) flush();
   }
   flush();
+  WriteEndRecords(out, s);
+}
+
+void TAFDirManager::WriteEndRecords(TStream& out, int64_t s) {
+  uint32_t volume = static_cast<uint32_t>(std::max(Archiver->VolumeInfo().VolumeNumber, 0));
+  EndRecord.SetDirectoryDisk(volume >= 0xFFFF ? 0xFFFF : static_cast<uint16_t>(volume));
+  DirectoryOffset = s;
   int64_t pos = out.Position();
   int64_t d = pos - s;
   int64_t count = Items.Count();

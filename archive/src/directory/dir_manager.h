@@ -47,6 +47,10 @@ class TAFDirManager {
   bool CheckEndRecord();
   void ReadDirectory();
   void WriteDirectory(TStream* stream = nullptr);
+  // The ZIP64 end records when size or count need them, then the end record
+  // and the comment, for a directory of Items.Count() headers that starts at
+  // dir_start and ends at out's position.
+  void WriteEndRecords(TStream& out, int64_t dir_start);
 
   // Whether an item's data, from its local header at local_offset to
   // data_end, stays clear of every other item's local header, and no other

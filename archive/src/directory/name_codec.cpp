@@ -46,7 +46,7 @@ std::string Utf8Cut(std::u16string_view name, size_t max_bytes) {
 }
 
 TStoredName EncodeItemName(std::u16string_view name, const afp::CodePagePair& pages, bool oem_names,
-                           bool already_utf8) {
+                           bool already_utf8, size_t max_utf8_bytes) {
   TStoredName out;
   if (!already_utf8) {
     bool lossless = false;
@@ -57,7 +57,7 @@ TStoredName EncodeItemName(std::u16string_view name, const afp::CodePagePair& pa
       return out;
     }
   }
-  out.bytes = Utf8Cut(name);
+  out.bytes = Utf8Cut(name, max_utf8_bytes);
   out.utf8 = true;
   return out;
 }

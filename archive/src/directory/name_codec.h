@@ -28,7 +28,7 @@ struct TStoredName {
 // will be in (OEM when oem_names, else ANSI) when it fits there exactly;
 // otherwise, or when the item is already flagged UTF-8, it becomes UTF-8.
 TStoredName EncodeItemName(std::u16string_view name, const afp::CodePagePair& pages, bool oem_names,
-                           bool already_utf8 = false);
+                           bool already_utf8 = false, size_t max_utf8_bytes = 254);
 
 // Header bytes to name. Well-formed UTF-8 decodes as UTF-8 whatever the flag
 // says; other bytes decode from the OEM page when oem_convert, else ANSI.

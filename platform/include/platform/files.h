@@ -56,6 +56,7 @@ bool SetFileDosDateTime(std::u16string_view path, uint16_t dos_date, uint16_t do
 bool SetFileDosDateTimeFd(FileHandle fd, uint16_t dos_date, uint16_t dos_time);
 bool SetFileUnixTimeFd(FileHandle fd, int64_t unix_time);
 
+int64_t UnixNow();
 int64_t DosDateTimeToUnix(uint16_t dos_date, uint16_t dos_time);  // local time
 uint32_t UnixToDosDateTime(int64_t unix_time);                    // local time
 
@@ -75,6 +76,15 @@ bool SetCurrentDir(std::u16string_view path);
 // that this process has not handed out before and that is meant for a file
 // created exclusively: ".arcfold-<process>-<n>.tmp".
 WideString UniqueTempName(std::u16string_view folder);
+// The longest path the file functions take without a long-path prefix.
+#ifdef _WIN32
+constexpr size_t kMaxPathChars = 259;
+#else
+constexpr size_t kMaxPathChars = 4095;
+#endif
+// Gives to the permission bits of from (a new file that replaces it keeps
+// what the old one allowed).
+bool CopyPermissions(std::u16string_view from, std::u16string_view to);
 // Renames from over to, replacing a file (or link) that is there, in one step.
 bool ReplaceFile(std::u16string_view from, std::u16string_view to);
 // A new, empty, uniquely named file in dir (created so the name is reserved).

@@ -1,0 +1,31 @@
+// Raw-deflate compression behind one small interface, like Inflater: zlib is
+// the reference backend, ISA-L's igzip the fast one for the fast levels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace arcfold {
+
+class Deflater {
+ public:
+  enum class Flush { Sync, Finish };
+  virtual ~Deflater() = default;
+  // Compresses all of in and appends the raw-deflate output to out. Sync
+  // ends the output on a byte boundary, so that it is complete and can be
+  // written at once; Finish ends the stream. False on a compressor error.
+  virtual bool Deflate(const uint8_t* in, size_t in_len, Flush flush, std::vector<uint8_t>& out) = 0;
+};
+
+// zlib at level 0-9 (0: stored blocks). Null when zlib cannot start.
+std::unique_ptr<Deflater> MakeZlibDeflater(int level);
+
+// The backend the pipeline uses for a compression mode (0-9): ISA-L for the
+// fast modes when the build has it, else zlib. ARCFOLD_DEFLATE=zlib forces
+// zlib (the tests run both).
+std::unique_ptr<Deflater> MakeDeflater(int mode);
+const char* DeflaterBackendName(int mode);
+
+}  // namespace arcfold

@@ -1,0 +1,157 @@
+#include "codec/encode.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "arcfold/arcfold.h"
+#include "codec/crc32.h"
+#include "codec/decode.h"
+#include "codec/deflater.h"
+#include "crypto/aes_transform.h"
+#include "crypto/classic_cipher.h"
+#include "items/path_parts.h"
+
+namespace arcfold {
+
+int64_t EncodeChunkSize(int mode) {
+  if (mode >= 1 && mode <= 3) return 0x80000;
+  if (mode >= 7) return 0x180000;
+  return 0x100000;
+}
+
+namespace {
+
+// Progress once per chunk; false when the user cancelled.
+bool ReportProgress(TAFBaseArchiver& a, const TDirItem& item, int64_t done, int64_t total) {
+  if (!a.ProgressActive()) return !a.CancelFlag();
+  const double fraction = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
+  bool cancel = a.CancelFlag();
+  a.DoFileProgress(paths::Backslashed(item.ItemName), fraction * 100.0, item.Operation, ppProcess, cancel);
+  const bool file_cancel = cancel;
+  const double overall = a.TotalCount() > 0 ? (fraction + a.ProcessedCount()) / a.TotalCount() * 100.0 : 50.0;
+  a.DoOverallProgress(overall, item.Operation, ppProcess, cancel);
+  cancel = cancel || file_cancel;
+  a.SetCancelFlag(cancel);
+  return !cancel;
+}
+
+}  // namespace
+
+bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item) {
+  TCentralHeader header = item.HeaderImage;
+  source.SetPosition(0);
+  const int mode = item.ItemCompressionMode;
+  const int64_t chunk_size = EncodeChunkSize(mode);
+  const std::string password = item.Source ? item.Source->Password : std::string();
+  const bool encrypted = !password.empty();
+  const TAFCryptoAlgorithm algorithm = archiver.EncryptionMethod();
+  const bool aes = encrypted && algorithm != caPkzipClassic;
+  const uint16_t method = item.ActualMethod;
+
+  std::unique_ptr<TAESCryptoTransform> transform;
+  if (aes) {
+    transform = std::make_unique<TAESCryptoTransform>(128 + 64 * (algorithm - 1), 2, method);
+    header.SetMethod(kMethodAES);
+    item.CryptoAlgorithm = algorithm;
+  }
+  std::vector<uint8_t> in(static_cast<size_t>(std::max<int64_t>(std::min(chunk_size, source_size), 1)));
+  std::vector<uint8_t> out;
+  uint32_t crc = 0;
+  int64_t read = 0, written = 0;
+  std::unique_ptr<Deflater> deflater;
+  bool ready = true;
+  if (method == kMethodDeflate) {
+    deflater = MakeDeflater(mode);
+    ready = deflater != nullptr;
+  }
+  TZipClassicKeys keys;
+  if (ready && encrypted) {
+    // The classic header's check bytes come from the CRC, so it is computed
+    // before the data is written.
+    for (int64_t pos = 0; pos < source_size;) {
+      int64_t n = std::min(chunk_size, source_size - pos);
+      int64_t got = source.Read(in.data(), n);
+      if (got > 0) crc = Crc32Update(crc, in.data(), static_cast<size_t>(got));
+      if (got != n) break;
+      pos += n;
+    }
+    source.SetPosition(0);
+    std::vector<uint8_t> head;
+    if (aes) {
+      transform->SetTransformMode(TAFCryptoTransform::kEncrypt);
+      transform->SetPassword(password);
+      head = transform->GetHeader();
+    } else {
+      auto h = BuildClassicHeader(password, crc, keys);
+      head.assign(h.begin(), h.end());
+    }
+    if (!WriteWithDiskFullRetry(archiver, archive, head.data(), static_cast<int64_t>(head.size()))) ready = false;
+    written += static_cast<int64_t>(head.size());
+  }
+  bool stopped = !ready;
+  while (ready && read < source_size) {
+    if (!ReportProgress(archiver, item, read, source_size)) {
+      stopped = true;
+      break;
+    }
+    const int64_t chunk = std::min(chunk_size, source_size - read);
+    if (source.Read(in.data(), chunk) != chunk) break;
+    if (!encrypted) crc = Crc32Update(crc, in.data(), static_cast<size_t>(chunk));
+    out.clear();
+    if (deflater) {
+      const auto flush = read + chunk >= source_size ? Deflater::Flush::Finish : Deflater::Flush::Sync;
+      if (!deflater->Deflate(in.data(), static_cast<size_t>(chunk), flush, out)) break;
+    } else {
+      out.assign(in.begin(), in.begin() + chunk);
+    }
+    if (aes) transform->EncryptBlock(out.data(), 0, out.data(), 0, out.size());
+    else if (encrypted) keys.EncryptBuffer(out.data(), out.size());
+    if (!WriteWithDiskFullRetry(archiver, archive, out.data(), static_cast<int64_t>(out.size()))) {
+      stopped = true;
+      break;
+    }
+    read += chunk;
+    written += static_cast<int64_t>(out.size());
+  }
+  if (aes && !stopped && read == source_size) {
+    std::vector<uint8_t> code = transform->GetAuthenticationCode();
+    if (!WriteWithDiskFullRetry(archiver, archive, code.data(), static_cast<int64_t>(code.size()))) return false;
+    written += static_cast<int64_t>(code.size());
+  }
+  if (read != source_size) {
+    if (archiver.CancelFlag()) return false;
+    throw EAFException::CreateFmt(34, &archiver, {source_size, read});
+  }
+
+  // Sizes that do not fit 32 bits, or every size under zmAlways, go to the
+  // ZIP64 field.
+  const bool always = archiver.Zip64Mode() == zmAlways;
+  if (written >= 0xFFFFFFFFLL || always) {
+    item.HasZip64 = true;
+    header.SetCompressedSize(0xFFFFFFFF);
+    item.CompressedSize64 = written;
+  } else {
+    header.SetCompressedSize(static_cast<uint32_t>(written));
+  }
+  if (source_size >= 0xFFFFFFFFLL || always) {
+    item.HasZip64 = true;
+    header.SetUncompressedSize(0xFFFFFFFF);
+    item.UncompressedSize64 = source_size;
+  } else {
+    header.SetUncompressedSize(static_cast<uint32_t>(source_size));
+  }
+  // AE-2 leaves the CRC out: for small files it would tell about the
+  // plaintext, and the authentication code checks the data instead.
+  header.SetCrc32(aes ? 0 : crc);
+  if (item.HasZip64 && archiver.Zip64Mode() == zmDisabled)
+    throw EAFException::CreateFmt(41, &archiver, {item.ItemName});
+  if (source_size == 0) {
+    item.ActualMethod = kMethodStored;
+    if (!aes) header.SetMethod(kMethodStored);
+  }
+  item.HeaderImage = header;
+  return true;
+}
+
+}  // namespace arcfold

@@ -1,0 +1,25 @@
+// Moving one item's data into the archive: read the source, CRC-32,
+// deflate (or copy), encrypt, write.
+#pragma once
+
+#include <cstdint>
+
+namespace arcfold {
+
+class TAFBaseArchiver;
+class TStream;
+struct TDirItem;
+
+// The archive stream stands just behind the item's local header. Reads
+// source_size bytes from the start of source and writes the item's data;
+// on return the item's header image holds CRC-32, sizes and method (ZIP64
+// values in the item's 64-bit fields where needed). False only when the user
+// cancelled. Raises error 34 for a source that delivers fewer bytes than its
+// size and error 41 for a size that needs ZIP64 under zmDisabled.
+bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item);
+
+// The chunk size for a compression mode: each chunk is read, compressed,
+// encrypted and written as one piece, with one progress event.
+int64_t EncodeChunkSize(int mode);
+
+}  // namespace arcfold

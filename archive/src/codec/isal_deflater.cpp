@@ -1,0 +1,51 @@
+#include <isa-l/igzip_lib.h>
+
+#include <vector>
+
+#include "codec/deflater.h"
+
+namespace arcfold {
+
+namespace {
+
+class IsalDeflater : public Deflater {
+ public:
+  explicit IsalDeflater(int level) {
+    isal_deflate_init(&z_);
+    z_.level = static_cast<uint32_t>(level);
+    static const size_t kLevelBuffer[] = {ISAL_DEF_LVL0_DEFAULT, ISAL_DEF_LVL1_DEFAULT, ISAL_DEF_LVL2_DEFAULT,
+                                          ISAL_DEF_LVL3_DEFAULT};
+    level_buf_.resize(kLevelBuffer[level]);
+    z_.level_buf = level_buf_.empty() ? nullptr : level_buf_.data();
+    z_.level_buf_size = static_cast<uint32_t>(level_buf_.size());
+    z_.gzip_flag = IGZIP_DEFLATE;  // raw deflate
+  }
+  bool Deflate(const uint8_t* in, size_t in_len, Flush flush, std::vector<uint8_t>& out) override {
+    z_.next_in = const_cast<uint8_t*>(in);
+    z_.avail_in = static_cast<uint32_t>(in_len);
+    z_.flush = SYNC_FLUSH;
+    z_.end_of_stream = flush == Flush::Finish ? 1 : 0;
+    for (;;) {
+      size_t had = out.size();
+      size_t room = in_len + in_len / 8 + 1024;
+      out.resize(had + room);
+      z_.next_out = out.data() + had;
+      z_.avail_out = static_cast<uint32_t>(room);
+      if (isal_deflate(&z_) != COMP_OK) return false;
+      out.resize(had + (room - z_.avail_out));
+      const bool done = flush == Flush::Finish ? z_.internal_state.state == ZSTATE_END
+                                               : z_.avail_in == 0 && z_.avail_out != 0;
+      if (done) return true;
+    }
+  }
+
+ private:
+  isal_zstream z_{};
+  std::vector<uint8_t> level_buf_;
+};
+
+}  // namespace
+
+std::unique_ptr<Deflater> MakeIsalDeflater(int level) { return std::make_unique<IsalDeflater>(level); }
+
+}  // namespace arcfold

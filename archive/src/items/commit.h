@@ -1,0 +1,59 @@
+// Committing an update transaction: the items of the archive written anew
+// from the first changed one, then a new central directory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/wide.h"
+
+namespace arcfold {
+
+class TAFBaseArchiver;
+class TAFDirManager;
+class TStream;
+struct TDirItem;
+
+// One commit, start to end. How it keeps the archive whole:
+//  1. Only new items behind the old ones (appending): the old central
+//     directory is kept in memory, the archive is cut where it began and the
+//     new items and directory are written in place. A failure cuts the
+//     archive there again and writes the old directory back byte for byte; a
+//     kill leaves every old item in place, readable by recovery.
+//  2. Anything else (deleting, replacing, renaming, a new comment on a file
+//     that keeps its items): the whole new archive is written to a
+//     temporary file beside the old one, flushed, given the old file's
+//     permissions and renamed over it. A failure deletes the temporary file;
+//     the old archive is never touched.
+//  3. An archive held in memory is written to a new memory stream that
+//     replaces the old one only when complete.
+// Items copied from the old archive keep their local header, data and
+// central header byte for byte (only the offset changes); a renamed item
+// gets a new name in both headers. Afterwards the directory is read again
+// from what was written, so that the item array describes the new archive.
+class TCommit {
+ public:
+  explicit TCommit(TAFBaseArchiver& archiver);
+  ~TCommit();
+  // Runs the commit; raises what made it fail after the rollback.
+  void Run();
+
+ private:
+  struct Plan;
+  bool FindFirstChange();
+  void ReadOldDirectory();
+  void CopyOldItem(int index, TStream& out);
+  bool WriteNewItem(int index, TStream& out);
+  bool WriteItems(TStream& out, int from);
+  void WriteCentralDirectory(TStream& out);
+  std::vector<uint8_t> CentralRecord(int index);
+  void Reload(TStream* stream);
+
+  TAFBaseArchiver& a_;
+  TAFDirManager& dir_;
+  std::unique_ptr<Plan> plan_;
+};
+
+}  // namespace arcfold

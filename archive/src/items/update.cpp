@@ -1,0 +1,270 @@
+// Update transactions and the operations that change an archive: items are
+// added, replaced, deleted and renamed in the item array, and the commit
+// (items/commit.cpp) writes the result.
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "arcfold/arcfold.h"
+#include "directory/dir_manager.h"
+#include "items/commit.h"
+#include "items/path_parts.h"
+#include "items/stored_name.h"
+#include "platform/files.h"
+
+namespace arcfold {
+
+using paths::Backslashed;
+
+void TAFBaseArchiver::BeginUpdate() {
+  if (!active_) throw EAFException::Create(13, this);
+  if (in_update_) return;
+  dir_->SavedItems.Assign(dir_->Items);
+  saved_comment_ = dir_->Comment;
+  renames_.clear();
+  in_update_ = true;
+}
+
+void TAFBaseArchiver::EndUpdate() {
+  if (!in_update_ || !dir_) return;
+  in_update_ = false;
+  TCommit(*this).Run();
+}
+
+TAFBaseArchiver::TOwnTransaction::TOwnTransaction(TAFBaseArchiver& a) : a_(a), own_(!a.in_update_) {
+  if (own_) a_.BeginUpdate();
+}
+
+TAFBaseArchiver::TOwnTransaction::~TOwnTransaction() {
+  if (!own_ || !a_.in_update_) return;
+  // The operation failed before its commit: its changes are dropped.
+  a_.in_update_ = false;
+  a_.dir_->Items.Assign(a_.dir_->SavedItems);
+  a_.dir_->Comment = a_.saved_comment_;
+  a_.renames_.clear();
+}
+
+void TAFBaseArchiver::TOwnTransaction::Finish() {
+  if (own_) a_.EndUpdate();
+}
+
+void TAFBaseArchiver::DeleteItem(int index) {
+  if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(21, this);
+  if (!in_update_) throw EAFException::Create(22, this);
+  dir_->Items.Delete(index);
+}
+
+int TAFBaseArchiver::NewItemSlot(const afp::WideString& name, TAFProcessOperation op) {
+  TAFDirArray& items = dir_->Items;
+  int at;
+  if (items.FindName(name, at)) {
+    items.ItemRef(at).Operation = poUpdate;
+    return at;
+  }
+  at = items.Count();
+  items.SetCount(at + 1);
+  items.ItemRef(at) = TDirItem();
+  items.RenameItem(at, name);
+  items.ItemRef(at).Operation = op;
+  return at;
+}
+
+void TAFBaseArchiver::PrepareItemFromFile(int index, const afp::WideString& source) {
+  if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(24, this);
+  if (!in_update_) throw EAFException::Create(25, this);
+  const afp::WideString base = base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
+  afp::WideString stored = StoredNameForFile(source, base, options_.StorePath);
+  if (stored.empty()) return;
+  const bool is_dir = afp::DirectoryExists(source);
+  int32_t time = afp::GetFileDosDateTime(source);
+  if (time == -1) time = static_cast<int32_t>(afp::UnixToDosDateTime(afp::UnixNow()));
+  uint32_t attrs = afp::GetFileAttributes(source);
+  if (attrs == afp::kInvalidAttributes) attrs = 32;
+  if (is_dir && stored.back() != u'/') stored += u'/';
+  std::string comment;
+  int32_t attr32 = static_cast<int32_t>(attrs);
+  DoStoreFile(stored, attr32, comment, source);
+  if (stored.empty()) return;
+  TAFDirArray& items = dir_->Items;
+  const TAFProcessOperation op = items.ItemRef(index).Operation;
+  if (items.ItemRef(index).ItemName != stored) items.RenameItem(index, stored);
+  TDirItem& item = items.ItemRef(index);
+  item.Source = std::make_shared<TItemSource>();
+  item.Source->IsPending = true;
+  item.Source->Password = password_;
+  item.Source->SourcePath = source;
+  item.Comment = comment;
+  item.ExtraFields.clear();
+  item.HasZip64 = false;
+  item.CompressedSize64 = item.UncompressedSize64 = item.LocalHeaderOffset64 = 0;
+  item.Marked = true;
+  item.Operation = op == poAdd ? poAdd : poUpdate;
+  // Names the caller chose to store as they are (archives, images, ...).
+  bool no_compression = false;
+  for (const auto& m : no_compression_masks_)
+    if (MaskMatch(paths::FilePart(Backslashed(stored)), m)) no_compression = true;
+  item.ItemCompressionMode = is_dir || no_compression ? 0 : compression_mode_;
+  const uint16_t method = is_dir || no_compression ? kMethodStored : compression_method_ == 0xFFFF ? kMethodDeflate
+                                                                                                    : compression_method_;
+  TCentralHeader& h = item.HeaderImage;
+  h = TCentralHeader();
+  h.SetSignature(signatures_.central);
+  const uint16_t version = options_.OEMFileNames ? 20 : 0x0B14;
+  h.SetVersionMadeBy(version);
+  h.SetVersionNeeded(standard_signatures_ ? version : kAltVersion);
+  h.SetMethod(method);
+  item.ActualMethod = method;
+  h.SetFlags(password_.empty() ? 0 : kFlagEncrypted);
+  h.SetTime(static_cast<uint16_t>(time & 0xFFFF));
+  h.SetDate(static_cast<uint16_t>(static_cast<uint32_t>(time) >> 16));
+  h.SetCrc32(0xFFFFFFFF);
+  h.SetExternalAttributes(static_cast<uint32_t>(attr32));
+  if (is_dir) {
+    h.SetMethod(kMethodStored);
+    item.ActualMethod = kMethodStored;
+    h.SetCrc32(0);
+    h.SetFlags(2);
+  }
+}
+
+void TAFBaseArchiver::AddOnePath(const afp::WideString& full) {
+  const afp::WideString base = base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
+  afp::WideString stored = StoredNameForFile(full, base, options_.StorePath);
+  if (stored.empty()) return;
+  if (afp::DirectoryExists(full)) stored += u'/';
+  const int at = NewItemSlot(stored, poAdd);
+  PrepareItemFromFile(at, full);
+  // A handler of OnStoreFile may have left the item out.
+  if (!dir_->Items.ItemRef(at).Source) {
+    int saved;
+    if (!dir_->SavedItems.FindName(dir_->Items.ItemRef(at).ItemName, saved)) DeleteItem(at);
+  }
+}
+
+void TAFBaseArchiver::AddPath(const afp::WideString& path, const afp::WideString& mask,
+                              const afp::WideString& exclusion_mask, bool recurse) {
+  // path is a folder ending in "\"; its entries matching mask are added,
+  // and with recurse its folders with all they hold. Links to folders are
+  // not followed.
+  std::vector<afp::WideString> names = afp::ListDirectory(path);
+  std::sort(names.begin(), names.end());
+  for (const auto& name : names) {
+    const afp::WideString full = path + name;
+    if (!exclusion_mask.empty() && MaskMatch(name, exclusion_mask)) continue;
+    const bool folder = afp::GetPathType(full) == afp::PathType::Directory;
+    if (folder) {
+      if (!recurse) continue;
+      AddOnePath(full);
+      AddPath(full + u"\\", mask, exclusion_mask, recurse);
+    } else if (MaskMatch(name, mask)) {
+      AddOnePath(full);
+    }
+  }
+}
+
+void TAFBaseArchiver::AddFiles(const afp::WideString& file_mask, uint32_t /*search_attr*/,
+                               const afp::WideString& exclusion_mask) {
+  if (!active_) throw EAFException::Create(13, this);
+  TOwnTransaction transaction(*this);
+  const afp::WideString base = base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
+  afp::WideString full = Backslashed(file_mask);
+  const bool absolute = (!full.empty() && full[0] == u'\\') || full.find(u':') != afp::WideString::npos;
+  if (!absolute) full = Backslashed(base) + u"\\" + full;
+  full = ExpandFileName(full);
+  if (afp::DirectoryExists(full)) {
+    // A folder: the folder itself and, with Recurse, all it holds.
+    AddOnePath(full);
+    AddPath(full + u"\\", u"*", exclusion_mask, options_.Recurse);
+  } else if (full.find_first_of(u"*?") == afp::WideString::npos) {
+    if (!afp::FileExists(full)) throw EAFException::CreateFmt(33, this, {full});
+    AddOnePath(full);
+  } else {
+    AddPath(paths::FolderPart(full), paths::FilePart(full), exclusion_mask, options_.Recurse);
+  }
+  transaction.Finish();
+}
+
+void TAFBaseArchiver::AddFromStream(const afp::WideString& name, TStream* stream, bool owns) {
+  if (!active_) throw EAFException::Create(13, this);
+  TOwnTransaction transaction(*this);
+  afp::WideString stored = paths::Replace(name, u'\\', u'/');
+  while (!stored.empty() && stored[0] == u'/') stored.erase(0, 1);
+  if (stored.empty()) throw EAFException::CreateFmt(19, this, {name});
+  int at = NewItemSlot(stored, poAdd);
+  TDirItem& item = dir_->Items.ItemRef(at);
+  item.Source = std::make_shared<TItemSource>();
+  item.Source->IsPending = true;
+  item.Source->Password = password_;
+  item.Source->SourceStream = stream;
+  item.Source->OwnsSourceStream = owns;
+  item.Marked = true;
+  item.Comment.clear();
+  item.ExtraFields.clear();
+  item.HasZip64 = false;
+  item.ItemCompressionMode = compression_mode_;
+  const uint16_t method = compression_method_ == 0xFFFF ? kMethodDeflate : compression_method_;
+  TCentralHeader& h = item.HeaderImage;
+  h = TCentralHeader();
+  h.SetSignature(signatures_.central);
+  const uint16_t version = options_.OEMFileNames ? 20 : 0x0B14;
+  h.SetVersionMadeBy(version);
+  h.SetVersionNeeded(standard_signatures_ ? version : kAltVersion);
+  h.SetMethod(method);
+  item.ActualMethod = method;
+  h.SetFlags(password_.empty() ? 0 : kFlagEncrypted);
+  const uint32_t now = afp::UnixToDosDateTime(afp::UnixNow());
+  h.SetTime(static_cast<uint16_t>(now & 0xFFFF));
+  h.SetDate(static_cast<uint16_t>(now >> 16));
+  h.SetExternalAttributes(afp::kAttrArchive);
+  transaction.Finish();
+}
+
+void TAFBaseArchiver::AddFromBuffer(const afp::WideString& name, const void* data, int64_t size) {
+  auto mem = std::make_unique<TMemoryStream>();
+  mem->WriteBuffer(data, size);
+  AddFromStream(name, mem.release(), true);
+}
+
+void TAFBaseArchiver::DeleteFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                                  const afp::WideString& exclusion_mask) {
+  if (!active_) throw EAFException::Create(13, this);
+  TOwnTransaction transaction(*this);
+  MarkItems(file_mask, search_attr, exclusion_mask);
+  TAFDirArray& items = dir_->Items;
+  for (int i = items.Count() - 1; i >= 0; --i)
+    if (items.ItemRef(i).Marked) DeleteItem(i);
+  transaction.Finish();
+}
+
+void TAFBaseArchiver::RenameFile(const afp::WideString& old_name, const afp::WideString& new_name) {
+  if (!active_) throw EAFException::Create(13, this);
+  TOwnTransaction transaction(*this);
+  TAFDirArray& items = dir_->Items;
+  const afp::WideString from = paths::Replace(old_name, u'\\', u'/');
+  afp::WideString to = paths::Replace(new_name, u'\\', u'/');
+  int at, other;
+  if (!items.FindName(from, at)) throw EAFException::Create(16, this);
+  if (to.empty()) throw EAFException::CreateFmt(19, this, {new_name});
+  if (items.FindName(to, other) && other != at) throw EAFException::Create(59, this);
+  // The name before this transaction, however often it was renamed since.
+  afp::WideString original = items.ItemRef(at).ItemName;
+  auto earlier = renames_.find(afp::LowerCase(original));
+  if (earlier != renames_.end()) {
+    original = earlier->second;
+    renames_.erase(earlier);
+  }
+  items.RenameItem(at, to);
+  items.ItemRef(at).Operation = poRename;
+  items.ItemRef(at).Marked = true;
+  renames_[afp::LowerCase(to)] = original;
+  transaction.Finish();
+}
+
+void TAFBaseArchiver::SetArchiveComment(const std::string& comment) {
+  if (!active_) throw EAFException::Create(13, this);
+  TOwnTransaction transaction(*this);
+  dir_->Comment = comment;
+  transaction.Finish();
+}
+
+}  // namespace arcfold
