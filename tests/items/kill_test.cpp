@@ -1,5 +1,6 @@
 // An extraction killed at any moment: every file that was there before is
 // either untouched or completely replaced, never cut short.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -7,9 +8,12 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <thread>
 
+#include "arcfold/arcfold.h"
+#include "platform/files.h"
 #include "test_util.h"
 
 namespace {
@@ -73,6 +77,110 @@ TEST(KillDuringExtraction, ExistingFilesAreNeverLostOrCutShort) {
     for (const auto& e : std::filesystem::directory_iterator(dest + "/sub")) {
       std::string name = e.path().filename().string();
       EXPECT_TRUE(name.rfind("f", 0) == 0 || name.rfind(".arcfold-", 0) == 0) << name;
+    }
+  }
+}
+
+namespace {
+
+pid_t StartTool(const std::vector<std::string>& args) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(kTool.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    int null = ::open("/dev/null", O_RDWR);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execv(kTool.c_str(), argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// name -> content of every file item; recovery allowed.
+std::map<std::string, std::string> ReadAll(const std::string& zip, const std::string& scratch, bool* rebuilt) {
+  std::map<std::string, std::string> m;
+  arcfold::TArcfold a;
+  afp::SafeAnswerPrompts no_one_there;
+  a.PromptUI = &no_one_there;
+  a.SetFileName(afp::FromUtf8(zip));
+  try {
+    a.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
+  } catch (const std::exception&) {
+    return m;
+  }
+  *rebuilt = a.DirectoryRebuilt();
+  testutil::Sh("rm -rf " + testutil::Quote(scratch));
+  a.SetBaseDir(afp::FromUtf8(scratch));
+  a.Options().OverwriteMode = arcfold::omAlways;
+  a.OnProcessFileFailure = [](arcfold::TAFBaseArchiver*, const afp::WideString&, arcfold::TAFProcessOperation, int, int,
+                              const afp::WideString&, arcfold::TAFAction& action) { action = arcfold::fxaIgnore; };
+  a.ExtractFiles(u"*.*");
+  for (int i = 0; i < a.ItemCount(); ++i) {
+    std::string name = afp::ToUtf8(a.Item(i).ItemName);
+    if (!a.Item(i).IsDirectory() && testutil::Exists(scratch + "/" + name))
+      m[name] = testutil::ReadFile(scratch + "/" + name);
+  }
+  return m;
+}
+
+}  // namespace
+
+TEST(KillDuringCommit, OldItemsSurviveEveryKill) {
+  testutil::TempDir dir;
+  const std::string zip = dir / "k.zip", good = dir / "good.zip", src = dir / "src";
+  std::filesystem::create_directories(src);
+  std::map<std::string, std::string> original;
+  std::vector<std::string> args = {"add", "--store-path", "none", zip};
+  for (int i = 0; i < 20; ++i) {
+    std::string name = "old" + std::to_string(i) + ".txt";
+    original[name] = Content("old", i);
+    testutil::WriteFile(src + "/" + name, original[name]);
+    args.push_back(src + "/" + name);
+  }
+  int status = 0;
+  ::waitpid(StartTool(args), &status, 0);
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  for (int i = 0; i < 4; ++i) testutil::WriteFile(dir / ("new" + std::to_string(i) + ".bin"), Content("new", i * 10));
+
+  // Appends write in place; deletes and renames write a new archive beside
+  // the old one. A whole append sets the window for the kills.
+  auto command = [&](int run) -> std::vector<std::string> {
+    switch (run % 3) {
+      case 0: return {"add", "--store-path", "none", zip, dir / ("new" + std::to_string(run % 4) + ".bin")};
+      case 1: return {"delete", zip, "new*.bin"};                       // rewrites
+      default: return {"rename", zip, "old3.txt", "old3.txt.renamed"};  // rewrites
+    }
+  };
+  std::filesystem::copy_file(zip, good);
+  auto start = std::chrono::steady_clock::now();
+  ::waitpid(StartTool(command(0)), &status, 0);
+  auto window = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  std::filesystem::copy_file(good, zip, std::filesystem::copy_options::overwrite_existing);
+
+  std::mt19937 rng(30);
+  for (int run = 0; run < 30; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    pid_t pid = StartTool(command(run));
+    std::this_thread::sleep_for(std::chrono::microseconds(rng() % (2 * window.count() + 1)));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    bool rebuilt = false;
+    auto got = ReadAll(zip, dir / "check", &rebuilt);
+    for (const auto& [name, content] : original) {
+      // A rename that completed moved this one item.
+      std::string found = got.count(name) ? got[name] : got[name + ".renamed"];
+      EXPECT_TRUE(found == content) << name;
+    }
+    // The next commit starts from a whole archive: this one if it opens
+    // without recovery, else the last whole one.
+    if (rebuilt) std::filesystem::copy_file(good, zip, std::filesystem::copy_options::overwrite_existing);
+    else std::filesystem::copy_file(zip, good, std::filesystem::copy_options::overwrite_existing);
+    if (got.count("old3.txt.renamed")) {
+      ::waitpid(StartTool({"rename", zip, "old3.txt.renamed", "old3.txt"}), &status, 0);
+      std::filesystem::copy_file(zip, good, std::filesystem::copy_options::overwrite_existing);
     }
   }
 }

@@ -1,0 +1,131 @@
+// Archives written by the component, checked by the peers; archives made by
+// the peers, changed by the component.
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+
+using testutil::Quote;
+using testutil::Sh;
+
+namespace {
+
+const std::string kTool = ARCFOLD_CLI;
+const std::string kScripts = std::string(ARCFOLD_TEST_DATA) + "/../scripts";
+
+class WriteInteropTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    src = dir / "src";
+    // Text, random bytes, an empty file, an empty folder, nested folders, and
+    // names in several scripts.
+    ASSERT_EQ(Sh("mkdir -p " + Quote(src) + "/a/b " + Quote(src) + "/empty && cd " + Quote(src) +
+                  " && seq 1 30000 > a/numbers.txt && head -c 150000 /dev/urandom > a/b/random.bin"
+                  " && : > zero.txt && printf 'árvíz' > 'a/árvíztűrő tükörfúrógép.txt'"
+                  " && printf 'cjk' > '日本語.txt' && printf 'emoji' > 'emoji-😀.txt'"),
+              0);
+  }
+  int Tool(const std::string& args, std::string* out = nullptr) {
+    return Sh(Quote(kTool) + " " + args + " </dev/null 2>&1", out);
+  }
+  // Every peer tests the archive and extracts the same tree as the source.
+  void ExpectPeersAgree(const std::string& zip, const std::string& password = "", bool unzip_can = true) {
+    std::string out;
+    if (unzip_can) {
+      EXPECT_EQ(Sh("unzip -tq " + (password.empty() ? "" : "-P " + password + " ") + Quote(zip) + " 2>&1", &out), 0)
+          << out;
+    }
+    EXPECT_EQ(Sh("7zz t " + (password.empty() ? "" : "-p" + password + " ") + Quote(zip) + " >/dev/null 2>&1"), 0)
+        << zip;
+    if (!password.empty()) return;
+    std::string py = dir / "py", bsd = dir / "bsd";
+    Sh("rm -rf " + Quote(py) + " " + Quote(bsd) + " && mkdir -p " + Quote(bsd));
+    EXPECT_EQ(Sh("python3 " + Quote(kScripts + "/zipcheck.py") + " read " + Quote(zip) + " " + Quote(py) + " 2>&1",
+                 &out),
+              0)
+        << out;
+    EXPECT_EQ(Sh("diff -r " + Quote(src) + " " + Quote(py + "/src")), 0) << "python's extraction differs";
+    EXPECT_EQ(Sh("bsdtar -xf " + Quote(zip) + " -C " + Quote(bsd) + " 2>&1", &out), 0) << out;
+    EXPECT_EQ(Sh("diff -r " + Quote(src) + " " + Quote(bsd + "/src")), 0) << "bsdtar's extraction differs";
+  }
+  testutil::TempDir dir;
+  std::string src;
+};
+
+}  // namespace
+
+TEST_F(WriteInteropTest, EveryModeReadsBackInEveryPeer) {
+  for (const char* level : {"-0", "-1", "-2", "-6", "-9"}) {
+    SCOPED_TRACE(level);
+    std::string zip = dir / (std::string("m") + level + ".zip");
+    ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + Quote(kTool) + " add " + level + " -r " + Quote(zip) + " src"),
+              0);
+    ExpectPeersAgree(zip);
+  }
+}
+
+TEST_F(WriteInteropTest, EncryptedArchivesOpenWithThePassword) {
+  std::string classic = dir / "classic.zip";
+  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + Quote(kTool) + " add -r -p secret " + Quote(classic) + " src"), 0);
+  ExpectPeersAgree(classic, "secret");
+  for (const char* bits : {"128", "192", "256"}) {
+    SCOPED_TRACE(bits);
+    std::string aes = dir / (std::string("aes") + bits + ".zip");
+    ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + Quote(kTool) + " add -r -p secret --aes " + bits + " " +
+                 Quote(aes) + " src"),
+              0);
+    ExpectPeersAgree(aes, "secret", false);  // unzip has no AES
+    std::string out = dir / (std::string("x") + bits);
+    ASSERT_EQ(Sh("7zz x -psecret -o" + Quote(out) + " " + Quote(aes) + " >/dev/null"), 0);
+    EXPECT_EQ(Sh("diff -r " + Quote(src) + " " + Quote(out + "/src")), 0);
+    EXPECT_NE(Sh("7zz t -pwrong " + Quote(aes) + " >/dev/null 2>&1"), 0);
+  }
+}
+
+TEST_F(WriteInteropTest, Zip64AlwaysAndAStubInFront) {
+  std::string z64 = dir / "z64.zip";
+  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + Quote(kTool) + " add -r --zip64 always " + Quote(z64) + " src"), 0);
+  ExpectPeersAgree(z64);
+  std::string stub = dir / "stub.bin", sfx = dir / "sfx.zip";
+  testutil::WriteFile(stub, std::string(4096, 'S'));
+  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + Quote(kTool) + " add -r --sfx " + Quote(stub) + " " + Quote(sfx) +
+               " src"),
+            0);
+  EXPECT_EQ(testutil::ReadFile(sfx).substr(0, 4096), std::string(4096, 'S'));
+  ExpectPeersAgree(sfx);
+}
+
+TEST_F(WriteInteropTest, ChangesToPeerArchivesKeepEveryOtherItemByteForByte) {
+  std::string py_stream = dir / "py-stream.zip";
+  ASSERT_EQ(Sh("python3 " + Quote(kScripts + "/pyzip.py") + " stream " + Quote(py_stream) + " " + Quote(src)), 0);
+  const std::pair<std::string, std::string> makers[] = {
+      {"infozip", "zip -qr {} src"}, {"7zip", "7zz a -tzip {} src >/dev/null"}, {"python-stream", ""}};
+  for (const auto& [maker, command] : makers) {
+    SCOPED_TRACE(maker);
+    std::string zip = dir / (maker + ".zip");
+    if (command.empty()) {
+      Sh("cp " + Quote(py_stream) + " " + Quote(zip));
+    } else {
+      std::string c = command;
+      c.replace(c.find("{}"), 2, Quote(zip));
+      ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + c), 0);
+    }
+    std::string original = dir / (maker + "-original.zip");
+    Sh("cp " + Quote(zip) + " " + Quote(original));
+    const std::string victim = maker == "python-stream" ? "zero.txt" : "src/zero.txt";
+    const std::string moved = maker == "python-stream" ? "a/numbers.txt" : "src/a/numbers.txt";
+    std::string out;
+    ASSERT_EQ(Tool("delete " + Quote(zip) + " " + Quote(victim), &out), 0) << out;
+    ASSERT_EQ(Tool("rename " + Quote(zip) + " " + Quote(moved) + " renamed.txt", &out), 0) << out;
+    EXPECT_EQ(Sh("python3 " + Quote(kScripts + "/zipcheck.py") + " kept " + Quote(original) + " " + Quote(zip) + " " +
+                     Quote(victim) + " " + Quote(moved) + " 2>&1",
+                 &out),
+              0)
+        << out;
+    EXPECT_EQ(Sh("python3 " + Quote(kScripts + "/zipcheck.py") + " read " + Quote(zip) + " 2>&1", &out), 0) << out;
+    EXPECT_EQ(Sh("unzip -tq " + Quote(zip) + " 2>&1", &out), 0) << out;
+    std::string listing;
+    Tool("list " + Quote(zip), &listing);
+    EXPECT_NE(listing.find("renamed.txt"), std::string::npos);
+    EXPECT_EQ(listing.find(" " + victim + "\n"), std::string::npos);
+  }
+}
