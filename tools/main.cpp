@@ -466,14 +466,22 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
   if (::isatty(STDERR_FILENO)) bar = std::make_unique<ProgressBar>(a, 0);
   const std::string shown = Printable(common.archive);
   a.BeginUpdate();
-  if (command == "add") {
+  if (command == "add" || command == "update" || command == "move") {
     afp::WideString exclusion;
     for (const auto& x : w.exclude) exclusion = FromUtf8(x);  // the last one counts
     for (const auto& p : w.paths) {
       afp::WideString path = FromUtf8(p);
       if (!afp::FileExists(path) && !afp::DirectoryExists(path) && p.find_first_of("*?") == std::string::npos)
         throw std::runtime_error(fmt::format("{}: no such file or folder", Printable(p)));
-      a.AddFiles(path, 10431, exclusion);
+      if (command == "update") {
+        // Files newer than their items replace them; new files are added.
+        a.Options().OverwriteMode = arcfold::omIfNewer;
+        a.UpdateFiles(path, 10431, exclusion);
+      } else if (command == "move") {
+        a.MoveFiles(path, 10431, exclusion);
+      } else {
+        a.AddFiles(path, 10431, exclusion);
+      }
     }
     if (w.have_comment) a.SetArchiveComment(w.comment);
   } else if (command == "delete") {
@@ -564,6 +572,10 @@ int main(int argc, char** argv) {
   };
   auto* add = app.add_subcommand("add", "add files and folders (a new archive is created)");
   add_write(add);
+  auto* upd = app.add_subcommand("update", "add new files and replace items whose file is newer");
+  add_write(upd);
+  auto* mov = app.add_subcommand("move", "add files, then delete them once the archive is written");
+  add_write(mov);
   auto* del = app.add_subcommand("delete", "delete items");
   add_common(del);
   del->add_option("MASK", write.paths, "masks of items to delete")->required();
@@ -585,12 +597,13 @@ int main(int argc, char** argv) {
     // Usage errors are ours to report: one line that names the problem, status 2.
     std::string what = e.what();
     const std::string first = argc > 1 ? argv[1] : "";
-    static const std::set<std::string> kCommands = {"list", "extract", "test", "add", "delete", "rename"};
+    static const std::set<std::string> kCommands = {"list", "extract", "test", "add",
+                                                    "update", "move", "delete", "rename"};
     if (!first.empty() && first[0] != '-' && !kCommands.count(first))
-      what = fmt::format("unknown command \"{}\" (commands: list, extract, test, add, delete, rename)",
+      what = fmt::format("unknown command \"{}\" (commands: list, extract, test, add, update, move, delete, rename)",
                          Printable(first));
     else if (first.empty() || first[0] == '-')
-      what = "a command is required: list, extract, test, add, delete or rename";
+      what = "a command is required: list, extract, test, add, update, move, delete or rename";
     std::fprintf(stderr, "arcfold: %s\nRun \"arcfold --help\" for usage.\n", what.c_str());
     return 2;
   }
@@ -604,6 +617,8 @@ int main(int argc, char** argv) {
       return RunItems(common, masks, {}, "", password, pw2->count() > 0, "", keep_going, stop_on_error, false);
     if (add->parsed()) return Write(common, "add", write);
     if (del->parsed()) return Write(common, "delete", write);
+    if (upd->parsed()) return Write(common, "update", write);
+    if (mov->parsed()) return Write(common, "move", write);
     if (ren->parsed()) {
       write.paths = {old_name, new_name};
       return Write(common, "rename", write);

@@ -13,6 +13,7 @@
 
 #include "arcfold/arcfold.h"
 #include "codec/encode.h"
+#include "platform/files.h"
 #include "test_util.h"
 
 using namespace arcfold;
@@ -307,4 +308,42 @@ TEST_F(WriteTest, AFullFileSystemLeavesTheArchiveAsItWas) {
       EXPECT_EQ(TemporaryFilesIn(dir.path()), "");
     }
   }
+}
+
+TEST_F(WriteTest, UpdateReplacesOnlyNewerFilesAndMoveRemovesWhatItStored) {
+  const std::string src = dir / "src";
+  testutil::Sh("mkdir -p " + testutil::Quote(src + "/d/e"));
+  testutil::WriteFile(src + "/old.txt", "v1");
+  testutil::WriteFile(src + "/same.txt", "v1");
+  TArcfold w;
+  w.SetFileName(W(zip));
+  w.SetBaseDir(W(src));
+  w.OpenArchive();
+  w.AddFiles(u"*.txt");
+  afp::SetFileDosDateTime(W(src + "/old.txt"), 0x5021, 0);  // 2020: older than the item
+  testutil::WriteFile(src + "/same.txt", "v2");             // now: newer than the item
+  afp::SetFileDosDateTime(W(src + "/same.txt"), 0x7A21, 0);  // 2041
+  testutil::WriteFile(src + "/fresh.txt", "new");
+  testutil::WriteFile(src + "/old.txt", "v2 but older");
+  afp::SetFileDosDateTime(W(src + "/old.txt"), 0x5021, 0);
+  w.Options().OverwriteMode = omIfNewer;
+  w.UpdateFiles(u"*.txt");
+  // A move stores the folder's files and then removes them, and the folders
+  // they leave empty; what a mask left out stays on disk with its folder.
+  testutil::WriteFile(src + "/d/a.txt", "a");
+  testutil::WriteFile(src + "/d/e/b.txt", "b");
+  testutil::WriteFile(src + "/d/e/keep.log", "not stored");
+  w.Options().Recurse = true;
+  w.MoveFiles(u"d", 10431, u"*.log");
+  w.CloseArchive();
+  auto got = Contents();
+  EXPECT_EQ(got["old.txt"], "v1");
+  EXPECT_EQ(got["same.txt"], "v2");
+  EXPECT_EQ(got["fresh.txt"], "new");
+  EXPECT_EQ(got["d/a.txt"], "a");
+  EXPECT_EQ(got["d/e/b.txt"], "b");
+  EXPECT_FALSE(got.count("d/e/keep.log"));
+  EXPECT_FALSE(testutil::Exists(src + "/d/a.txt"));
+  EXPECT_FALSE(testutil::Exists(src + "/d/e/b.txt"));
+  EXPECT_EQ(ReadFile(src + "/d/e/keep.log"), "not stored");
 }

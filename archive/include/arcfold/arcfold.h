@@ -118,7 +118,16 @@ class TAFBaseArchiver {
   // An item that already has the stored name is replaced.
   void AddFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
                 const afp::WideString& exclusion_mask = afp::WideString());
-  // An item named name (with "/" or "" separators) with the given bytes.
+  // As AddFiles, but an item that exists is replaced only as the overwrite
+  // rules say (OverwriteMode against the file's time, ReplaceReadOnly).
+  void UpdateFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
+                   const afp::WideString& exclusion_mask = afp::WideString());
+  // As AddFiles; once the commit has written the archive, the files added
+  // are deleted, then the folders they leave empty (errors 27 and 60 go to
+  // OnProcessFileFailure). Folders that still hold something stay.
+  void MoveFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
+                 const afp::WideString& exclusion_mask = afp::WideString());
+  // An item named name (with "/" or "\" separators) with the given bytes.
   void AddFromBuffer(const afp::WideString& name, const void* data, int64_t size);
   // An item named name with the whole content of stream; with owns the
   // component frees the stream once the item is written or dropped.
@@ -232,6 +241,9 @@ class TAFBaseArchiver {
   };
   int NewItemSlot(const afp::WideString& name, TAFProcessOperation op);
   void AddOnePath(const afp::WideString& full);
+  void AddMatching(const afp::WideString& file_mask, uint32_t search_attr, const afp::WideString& exclusion_mask,
+                   TAFProcessOperation how);
+  bool ReplaceWith(int index, const afp::WideString& file);
   void AddPath(const afp::WideString& path, const afp::WideString& mask, const afp::WideString& exclusion_mask,
                bool recurse);
   void OpenInMemory(std::unique_ptr<TMemoryStream> content);
@@ -280,6 +292,8 @@ class TAFBaseArchiver {
   // new lower-cased name with their name before the transaction.
   std::string saved_comment_;
   std::map<afp::WideString, afp::WideString> renames_;
+  // What AddFiles, UpdateFiles and MoveFiles are doing: poAdd, poUpdate or poMove.
+  TAFProcessOperation adding_ = poAdd;
   TAesKeyDeriver aes_key_deriver_;
 };
 

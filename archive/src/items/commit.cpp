@@ -52,6 +52,8 @@ struct TCommit::Plan {
   std::vector<char> utf8;
   std::unique_ptr<TStream> out;
   afp::WideString temp_name;
+  // Sources of moved items that were written, to remove after the commit.
+  std::vector<afp::WideString> moved_files, moved_folders;
 };
 
 TCommit::TCommit(TAFBaseArchiver& archiver) : a_(archiver), dir_(*archiver.dir_), plan_(std::make_unique<Plan>()) {}
@@ -329,6 +331,9 @@ bool TCommit::WriteItems(TStream& out, int from) {
     }
     if (a_.cancel_) return false;
     if (ok) {
+      const TDirItem& it = items.ItemRef(i);
+      if (it.Operation == poMove && it.Source && !it.Source->SourcePath.empty())
+        (it.IsDirectory() ? p.moved_folders : p.moved_files).push_back(it.Source->SourcePath);
       ++a_.processed_count_;
       ++i;
       continue;
@@ -585,9 +590,39 @@ void TCommit::Run() {
     if (a_.stream_) restore();
     throw;
   }
+  RemoveMovedSources();
   bool end_cancel = false;
   a_.DoOverallProgress(100.0, op, ppEnd, end_cancel);
   a_.progress_active_ = false;
+}
+
+void TCommit::RemoveMovedSources() {
+  Plan& p = *plan_;
+  // Files first, then the folders they leave empty, deepest first. A folder
+  // that still holds something (a file left out by a mask, say) stays: its
+  // content was never put in the archive.
+  auto attempt = [&](const afp::WideString& path, bool folder) {
+    TAFAction action;
+    do {
+      action = fxaIgnore;
+      bool gone;
+      if (folder) {
+        gone = afp::RemoveDir(path) || !afp::ListDirectory(path).empty() || !afp::DirectoryExists(path);
+      } else {
+        gone = afp::DeleteFile(path) || (afp::SetFileAttributes(path, 0) && afp::DeleteFile(path));
+      }
+      if (gone) return true;
+      EAFException e = EAFException::CreateFmt(folder ? 60 : 27, &a_, {path});
+      a_.DoProcessFileFailure(path, poMove, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), action);
+    } while (action == fxaRetry);
+    return action != fxaAbort;
+  };
+  for (const auto& f : p.moved_files)
+    if (!attempt(f, false)) return;
+  std::sort(p.moved_folders.begin(), p.moved_folders.end(),
+            [](const afp::WideString& x, const afp::WideString& y) { return x.size() > y.size(); });
+  for (const auto& d : p.moved_folders)
+    if (!attempt(d, true)) return;
 }
 
 }  // namespace arcfold

@@ -50,6 +50,7 @@ class TCommit {
   void WriteCentralDirectory(TStream& out);
   std::vector<uint8_t> CentralRecord(int index);
   void Reload(TStream* stream);
+  void RemoveMovedSources();
 
   TAFBaseArchiver& a_;
   TAFDirManager& dir_;

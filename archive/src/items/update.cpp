@@ -131,9 +131,13 @@ void TAFBaseArchiver::AddOnePath(const afp::WideString& full) {
   const afp::WideString base = base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
   afp::WideString stored = StoredNameForFile(full, base, options_.StorePath);
   if (stored.empty()) return;
-  if (afp::DirectoryExists(full)) stored += u'/';
+  const bool folder = afp::DirectoryExists(full);
+  if (folder) stored += u'/';
+  int existing;
+  if (adding_ == poUpdate && !folder && dir_->Items.FindName(stored, existing) && !ReplaceWith(existing, full)) return;
   const int at = NewItemSlot(stored, poAdd);
   PrepareItemFromFile(at, full);
+  if (adding_ == poMove && dir_->Items.ItemRef(at).Source) dir_->Items.ItemRef(at).Operation = poMove;
   // A handler of OnStoreFile may have left the item out.
   if (!dir_->Items.ItemRef(at).Source) {
     int saved;
@@ -162,10 +166,53 @@ void TAFBaseArchiver::AddPath(const afp::WideString& path, const afp::WideString
   }
 }
 
-void TAFBaseArchiver::AddFiles(const afp::WideString& file_mask, uint32_t /*search_attr*/,
+bool TAFBaseArchiver::ReplaceWith(int index, const afp::WideString& file) {
+  // The overwrite rules, with the item in the archive as the file that may
+  // be replaced and the file on disk as its replacement.
+  const TDirItem& item = dir_->Items.ItemRef(index);
+  if (!options_.ReplaceReadOnly && (item.HeaderImage.ExternalAttributes() & afp::kAttrReadOnly)) return false;
+  const int32_t disk = afp::GetFileDosDateTime(file);
+  const int32_t stored =
+      static_cast<int32_t>((static_cast<uint32_t>(item.HeaderImage.Date()) << 16) | item.HeaderImage.Time());
+  switch (options_.OverwriteMode) {
+    case omAlways: return true;
+    case omNever: return false;
+    case omIfNewer: return stored < disk;
+    case omIfOlder: return disk < stored;
+    case omPrompt: {
+      afp::WideString name = Backslashed(item.ItemName);
+      bool confirm = false;
+      DoConfirmOverwrite(file, name, confirm);
+      return confirm;
+    }
+  }
+  return false;
+}
+
+void TAFBaseArchiver::AddFiles(const afp::WideString& file_mask, uint32_t search_attr,
                                const afp::WideString& exclusion_mask) {
+  AddMatching(file_mask, search_attr, exclusion_mask, poAdd);
+}
+
+void TAFBaseArchiver::UpdateFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                                  const afp::WideString& exclusion_mask) {
+  AddMatching(file_mask, search_attr, exclusion_mask, poUpdate);
+}
+
+void TAFBaseArchiver::MoveFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                                const afp::WideString& exclusion_mask) {
+  AddMatching(file_mask, search_attr, exclusion_mask, poMove);
+}
+
+void TAFBaseArchiver::AddMatching(const afp::WideString& file_mask, uint32_t /*search_attr*/,
+                                  const afp::WideString& exclusion_mask, TAFProcessOperation how) {
   if (!active_) throw EAFException::Create(13, this);
   TOwnTransaction transaction(*this);
+  struct Restore {
+    TAFProcessOperation& slot;
+    ~Restore() { slot = poAdd; }
+  } restore{adding_};
+  adding_ = how;
   const afp::WideString base = base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
   afp::WideString full = Backslashed(file_mask);
   const bool absolute = (!full.empty() && full[0] == u'\\') || full.find(u':') != afp::WideString::npos;
