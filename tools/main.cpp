@@ -461,6 +461,7 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
   a.SetZip64Mode(w.zip64 == "always" ? arcfold::zmAlways : w.zip64 == "never" ? arcfold::zmDisabled : arcfold::zmAuto);
   a.Options().Recurse = w.recurse;
   a.SetNoCompressionMasks(SplitMasks(w.no_compress));
+  const bool existed = afp::FileExists(a.FileName());
   OpenForWriting(a, w);
   std::unique_ptr<ProgressBar> bar;
   if (::isatty(STDERR_FILENO)) bar = std::make_unique<ProgressBar>(a, 0);
@@ -501,7 +502,12 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
     }
   }
   a.EndUpdate();
-  return FinishWrite(a);
+  // A new archive that ended up holding nothing because its items failed is
+  // not left behind.
+  const bool empty_new = !existed && a.ItemCount() == 0 && !a.failures.empty();
+  const int status = FinishWrite(a);
+  if (empty_new) afp::DeleteFile(a.FileName());
+  return status;
 }
 
 }  // namespace

@@ -17,6 +17,10 @@ class Deflater {
   // ends the output on a byte boundary, so that it is complete and can be
   // written at once; Finish ends the stream. False on a compressor error.
   virtual bool Deflate(const uint8_t* in, size_t in_len, Flush flush, std::vector<uint8_t>& out) = 0;
+  // Before the first Deflate: the bytes (at most 32 KiB) that precede the
+  // input, for matches across a chunk boundary. A stream started with the
+  // previous chunk's tail continues that chunk's stream.
+  virtual bool SetDictionary(const uint8_t* dict, size_t len) = 0;
 };
 
 // zlib at level 0-9 (0: stored blocks). Null when zlib cannot start.

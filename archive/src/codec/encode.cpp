@@ -1,7 +1,9 @@
 #include "codec/encode.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "arcfold/arcfold.h"
@@ -90,6 +92,29 @@ bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive
     written += static_cast<int64_t>(head.size());
   }
   bool stopped = !ready;
+  // Deflating a source of several chunks uses two cores: each chunk is its
+  // own deflate stream, primed with the last 32 KiB of the chunk before and
+  // ended by a sync flush (the last by the end of the stream), so the
+  // streams join into one and the archive is the same whichever core made
+  // which part. Two chunks are compressed at once and written in order.
+  const bool two_cores = deflater && source_size > chunk_size && std::thread::hardware_concurrency() > 1 &&
+                         !std::getenv("ARCFOLD_ONE_CORE");
+  std::vector<uint8_t> second_in, second_out, tail;
+  auto compress = [mode](const uint8_t* data, size_t n, const std::vector<uint8_t>& dict, bool last,
+                         std::vector<uint8_t>& result) {
+    std::unique_ptr<Deflater> d = MakeDeflater(mode);
+    result.clear();
+    return d && d->SetDictionary(dict.data(), dict.size()) &&
+           d->Deflate(data, n, last ? Deflater::Flush::Finish : Deflater::Flush::Sync, result);
+  };
+  auto emit = [&](std::vector<uint8_t>& bytes) {
+    if (aes) transform->EncryptBlock(bytes.data(), 0, bytes.data(), 0, bytes.size());
+    else if (encrypted) keys.EncryptBuffer(bytes.data(), bytes.size());
+    if (!WriteWithDiskFullRetry(archiver, archive, bytes.data(), static_cast<int64_t>(bytes.size()))) return false;
+    written += static_cast<int64_t>(bytes.size());
+    return true;
+  };
+  if (two_cores) second_in.resize(static_cast<size_t>(chunk_size));
   while (ready && read < source_size) {
     if (!ReportProgress(archiver, item, read, source_size)) {
       stopped = true;
@@ -98,6 +123,41 @@ bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive
     const int64_t chunk = std::min(chunk_size, source_size - read);
     if (source.Read(in.data(), chunk) != chunk) break;
     if (!encrypted) crc = Crc32Update(crc, in.data(), static_cast<size_t>(chunk));
+    if (two_cores) {
+      const int64_t next = std::min(chunk_size, source_size - read - chunk);
+      if (next > 0 && source.Read(second_in.data(), next) != next) break;
+      if (next > 0 && !encrypted) crc = Crc32Update(crc, second_in.data(), static_cast<size_t>(next));
+      const size_t keep = std::min<size_t>(static_cast<size_t>(chunk), 32768);
+      std::vector<uint8_t> second_dict(in.begin() + (chunk - static_cast<int64_t>(keep)), in.begin() + chunk);
+      bool second_ok = true;
+      std::thread helper;
+      if (next > 0) {
+        helper = std::thread([&] {
+          second_ok = compress(second_in.data(), static_cast<size_t>(next), second_dict,
+                               read + chunk + next >= source_size, second_out);
+        });
+      }
+      const bool first_ok = compress(in.data(), static_cast<size_t>(chunk), tail, next == 0 && read + chunk >= source_size, out);
+      if (helper.joinable()) helper.join();
+      if (!first_ok || !second_ok) break;
+      if (!emit(out)) {
+        stopped = true;
+        break;
+      }
+      read += chunk;
+      if (next > 0) {
+        if (!emit(second_out)) {
+          stopped = true;
+          break;
+        }
+        read += next;
+        const size_t t = std::min<size_t>(static_cast<size_t>(next), 32768);
+        tail.assign(second_in.begin() + (next - static_cast<int64_t>(t)), second_in.begin() + next);
+      } else {
+        tail = second_dict;
+      }
+      continue;
+    }
     out.clear();
     if (deflater) {
       const auto flush = read + chunk >= source_size ? Deflater::Flush::Finish : Deflater::Flush::Sync;
@@ -105,14 +165,11 @@ bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive
     } else {
       out.assign(in.begin(), in.begin() + chunk);
     }
-    if (aes) transform->EncryptBlock(out.data(), 0, out.data(), 0, out.size());
-    else if (encrypted) keys.EncryptBuffer(out.data(), out.size());
-    if (!WriteWithDiskFullRetry(archiver, archive, out.data(), static_cast<int64_t>(out.size()))) {
+    if (!emit(out)) {
       stopped = true;
       break;
     }
     read += chunk;
-    written += static_cast<int64_t>(out.size());
   }
   if (aes && !stopped && read == source_size) {
     std::vector<uint8_t> code = transform->GetAuthenticationCode();

@@ -20,6 +20,9 @@ class IsalDeflater : public Deflater {
     z_.level_buf_size = static_cast<uint32_t>(level_buf_.size());
     z_.gzip_flag = IGZIP_DEFLATE;  // raw deflate
   }
+  bool SetDictionary(const uint8_t* dict, size_t len) override {
+    return len == 0 || isal_deflate_set_dict(&z_, const_cast<uint8_t*>(dict), static_cast<uint32_t>(len)) == COMP_OK;
+  }
   bool Deflate(const uint8_t* in, size_t in_len, Flush flush, std::vector<uint8_t>& out) override {
     z_.next_in = const_cast<uint8_t*>(in);
     z_.avail_in = static_cast<uint32_t>(in_len);

@@ -16,6 +16,9 @@ class ZlibDeflater : public Deflater {
     ready_ = deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
     return ready_;
   }
+  bool SetDictionary(const uint8_t* dict, size_t len) override {
+    return len == 0 || deflateSetDictionary(&z_, dict, static_cast<uInt>(len)) == Z_OK;
+  }
   bool Deflate(const uint8_t* in, size_t in_len, Flush flush, std::vector<uint8_t>& out) override {
     z_.next_in = const_cast<Bytef*>(in);
     z_.avail_in = static_cast<uInt>(in_len);
