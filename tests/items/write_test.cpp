@@ -248,6 +248,7 @@ TEST_F(WriteTest, CancelAtAnyProgressEventLeavesTheArchiveAsItWas) {
     w.OnOverallProgress = [&](TAFBaseArchiver*, double, TAFProcessOperation, TAFProgressPhase, bool& cancel) {
       maybe_cancel(cancel);
     };
+    w.OnCopyTempFileProgress = [&](TAFBaseArchiver*, double, TAFProgressPhase, bool& cancel) { maybe_cancel(cancel); };
     w.BeginUpdate();
     w.DeleteFiles(u"b.txt");
     w.AddFromBuffer(u"big.bin", big.data(), static_cast<int64_t>(big.size()));

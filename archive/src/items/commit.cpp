@@ -303,6 +303,18 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
 bool TCommit::WriteItems(TStream& out, int from) {
   TAFDirArray& items = dir_.Items;
   Plan& p = *plan_;
+  // Copying old items into the new archive reports through
+  // OnCopyTempFileProgress, by the share of old items copied.
+  int old_total = 0, old_done = 0;
+  for (int i = from; i < items.Count(); ++i) old_total += p.saved[i] >= 0;
+  auto copy_progress = [&](TAFProgressPhase phase) {
+    if (old_total == 0) return true;
+    bool cancel = false;
+    a_.DoCopyTempFileProgress(100.0 * old_done / old_total, phase, cancel);
+    if (cancel) a_.cancel_ = true;
+    return !cancel;
+  };
+  if (!copy_progress(ppStart)) return false;
   for (int i = from; i < items.Count() && !a_.cancel_;) {
     const bool fresh = p.saved[i] < 0;
     TAFAction action;
@@ -312,8 +324,13 @@ bool TCommit::WriteItems(TStream& out, int from) {
       ok = true;
       const int64_t start = out.Position();
       try {
-        if (fresh) ok = WriteNewItem(i, out);
-        else CopyOldItem(i, out);
+        if (fresh) {
+          ok = WriteNewItem(i, out);
+        } else {
+          CopyOldItem(i, out);
+          ++old_done;
+          if (!copy_progress(ppProcess)) return false;
+        }
       } catch (const EAFException& e) {
         ok = false;
         out.SetSize(start);
@@ -356,7 +373,7 @@ bool TCommit::WriteItems(TStream& out, int from) {
     p.name_bytes.erase(p.name_bytes.begin() + i);
     p.utf8.erase(p.utf8.begin() + i);
   }
-  return !a_.cancel_;
+  return !a_.cancel_ && copy_progress(ppEnd);
 }
 
 std::vector<uint8_t> TCommit::CentralRecord(int i) {
