@@ -159,6 +159,18 @@ uint32_t UnixToDosDateTime(int64_t unix_time) {
   return (date << 16) | tim;
 }
 
+FileInfo GetFileInfo(std::u16string_view path) {
+  FileInfo info;
+  struct stat st;
+  if (!StatPath(path, st)) return info;
+  info.exists = true;
+  info.directory = S_ISDIR(st.st_mode);
+  info.attributes = info.directory ? kAttrDirectory : kAttrArchive;
+  if ((st.st_mode & 0222) == 0) info.attributes |= kAttrReadOnly;
+  info.dos_time = static_cast<int32_t>(UnixToDosDateTime(st.st_mtime));
+  return info;
+}
+
 int32_t GetFileDosDateTime(std::u16string_view path) {
   struct stat st;
   if (!StatPath(path, st)) return -1;

@@ -240,7 +240,8 @@ class TAFBaseArchiver {
     bool own_;
   };
   int NewItemSlot(const afp::WideString& name, TAFProcessOperation op);
-  void AddOnePath(const afp::WideString& full);
+  void AddOnePath(const afp::WideString& full, bool folder);
+  afp::WideString AddingBase() const;
   void AddMatching(const afp::WideString& file_mask, uint32_t search_attr, const afp::WideString& exclusion_mask,
                    TAFProcessOperation how);
   bool ReplaceWith(int index, const afp::WideString& file);
@@ -294,6 +295,7 @@ class TAFBaseArchiver {
   std::map<afp::WideString, afp::WideString> renames_;
   // What AddFiles, UpdateFiles and MoveFiles are doing: poAdd, poUpdate or poMove.
   TAFProcessOperation adding_ = poAdd;
+  afp::WideString adding_base_;
   TAesKeyDeriver aes_key_deriver_;
 };
 

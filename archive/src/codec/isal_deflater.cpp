@@ -1,5 +1,6 @@
 #include <isa-l/igzip_lib.h>
 
+#include <memory>
 #include <vector>
 
 #include "codec/deflater.h"
@@ -15,9 +16,11 @@ class IsalDeflater : public Deflater {
     z_.level = static_cast<uint32_t>(level);
     static const size_t kLevelBuffer[] = {ISAL_DEF_LVL0_DEFAULT, ISAL_DEF_LVL1_DEFAULT, ISAL_DEF_LVL2_DEFAULT,
                                           ISAL_DEF_LVL3_DEFAULT};
-    level_buf_.resize(kLevelBuffer[level]);
-    z_.level_buf = level_buf_.empty() ? nullptr : level_buf_.data();
-    z_.level_buf_size = static_cast<uint32_t>(level_buf_.size());
+    // igzip initialises what it uses of this buffer: no need to clear it.
+    const size_t size = kLevelBuffer[level];
+    if (size) level_buf_.reset(new uint8_t[size]);
+    z_.level_buf = level_buf_.get();
+    z_.level_buf_size = static_cast<uint32_t>(size);
     z_.gzip_flag = IGZIP_DEFLATE;  // raw deflate
   }
   bool SetDictionary(const uint8_t* dict, size_t len) override {
@@ -44,7 +47,7 @@ class IsalDeflater : public Deflater {
 
  private:
   isal_zstream z_{};
-  std::vector<uint8_t> level_buf_;
+  std::unique_ptr<uint8_t[]> level_buf_;
 };
 
 }  // namespace

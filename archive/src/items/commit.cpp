@@ -4,6 +4,7 @@
 #include <map>
 
 #include "arcfold/arcfold.h"
+#include "codec/decode.h"
 #include "codec/encode.h"
 #include "directory/dir_manager.h"
 #include "directory/name_codec.h"
@@ -262,8 +263,19 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
     bytes.insert(bytes.end(), extra.begin(), extra.end());
     return bytes;
   };
-  std::vector<uint8_t> head = local_bytes(false);
-  out.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
+  // A source of one chunk is encoded into memory first, so that its header
+  // goes out once, already final, together with its data: one write instead
+  // of three for each of many small files.
+  const bool small = !folder && size <= EncodeChunkSize(item.ItemCompressionMode);
+  std::unique_ptr<TMemoryStream> staging;
+  TStream* data_out = &out;
+  if (small) {
+    staging = std::make_unique<TMemoryStream>();
+    data_out = staging.get();
+  } else {
+    std::vector<uint8_t> head = local_bytes(false);
+    out.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
+  }
   bool ok = true;
   if (folder) {
     h.SetMethod(kMethodStored);
@@ -273,7 +285,7 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
     item.ActualMethod = kMethodStored;
   } else {
     source->SetPosition(0);
-    ok = EncodeItemData(a_, *source, out, size, item);
+    ok = EncodeItemData(a_, *source, *data_out, size, item);
   }
   if (!ok) return false;
   if (zip64_sizes && !item.HasZip64) item.HasZip64 = true;
@@ -287,11 +299,16 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
   } else if (h.CompressedSize() == 0xFFFFFFFF) {
     throw EAFException::CreateFmt(43, &a_, {item.ItemName});  // grew past what its header has room for
   }
-  const int64_t end = out.Position();
   std::vector<uint8_t> final_head = local_bytes(true);
-  out.SetPosition(at);
-  out.WriteBuffer(final_head.data(), static_cast<int64_t>(final_head.size()));
-  out.SetPosition(end);
+  if (folder || small) {
+    if (staging) final_head.insert(final_head.end(), staging->Data().begin(), staging->Data().end());
+    if (!WriteWithDiskFullRetry(a_, out, final_head.data(), static_cast<int64_t>(final_head.size()))) return false;
+  } else {
+    const int64_t end = out.Position();
+    out.SetPosition(at);
+    out.WriteBuffer(final_head.data(), static_cast<int64_t>(final_head.size()));
+    out.SetPosition(end);
+  }
   p.offset[i] = at;
   item.Source->IsPending = false;
   bool after = a_.cancel_;

@@ -72,14 +72,13 @@ int TAFBaseArchiver::NewItemSlot(const afp::WideString& name, TAFProcessOperatio
 void TAFBaseArchiver::PrepareItemFromFile(int index, const afp::WideString& source) {
   if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(24, this);
   if (!in_update_) throw EAFException::Create(25, this);
-  const afp::WideString base = base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
-  afp::WideString stored = StoredNameForFile(source, base, options_.StorePath);
+  afp::WideString stored = StoredNameForFile(source, AddingBase(), options_.StorePath);
   if (stored.empty()) return;
-  const bool is_dir = afp::DirectoryExists(source);
-  int32_t time = afp::GetFileDosDateTime(source);
+  const afp::FileInfo info = afp::GetFileInfo(source);
+  const bool is_dir = info.directory;
+  int32_t time = info.dos_time;
   if (time == -1) time = static_cast<int32_t>(afp::UnixToDosDateTime(afp::UnixNow()));
-  uint32_t attrs = afp::GetFileAttributes(source);
-  if (attrs == afp::kInvalidAttributes) attrs = 32;
+  uint32_t attrs = info.exists ? info.attributes : 32;
   if (is_dir && stored.back() != u'/') stored += u'/';
   std::string comment;
   int32_t attr32 = static_cast<int32_t>(attrs);
@@ -127,11 +126,15 @@ void TAFBaseArchiver::PrepareItemFromFile(int index, const afp::WideString& sour
   }
 }
 
-void TAFBaseArchiver::AddOnePath(const afp::WideString& full) {
-  const afp::WideString base = base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
-  afp::WideString stored = StoredNameForFile(full, base, options_.StorePath);
+afp::WideString TAFBaseArchiver::AddingBase() const {
+  // One operation looks the current folder up once, not once per file.
+  if (!adding_base_.empty()) return adding_base_;
+  return base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
+}
+
+void TAFBaseArchiver::AddOnePath(const afp::WideString& full, bool folder) {
+  afp::WideString stored = StoredNameForFile(full, AddingBase(), options_.StorePath);
   if (stored.empty()) return;
-  const bool folder = afp::DirectoryExists(full);
   if (folder) stored += u'/';
   int existing;
   if (adding_ == poUpdate && !folder && dir_->Items.FindName(stored, existing) && !ReplaceWith(existing, full)) return;
@@ -158,10 +161,10 @@ void TAFBaseArchiver::AddPath(const afp::WideString& path, const afp::WideString
     const bool folder = afp::GetPathType(full) == afp::PathType::Directory;
     if (folder) {
       if (!recurse) continue;
-      AddOnePath(full);
+      AddOnePath(full, true);
       AddPath(full + u"\\", mask, exclusion_mask, recurse);
     } else if (MaskMatch(name, mask)) {
-      AddOnePath(full);
+      AddOnePath(full, false);
     }
   }
 }
@@ -209,22 +212,26 @@ void TAFBaseArchiver::AddMatching(const afp::WideString& file_mask, uint32_t /*s
   if (!active_) throw EAFException::Create(13, this);
   TOwnTransaction transaction(*this);
   struct Restore {
-    TAFProcessOperation& slot;
-    ~Restore() { slot = poAdd; }
-  } restore{adding_};
+    TAFBaseArchiver& a;
+    ~Restore() {
+      a.adding_ = poAdd;
+      a.adding_base_.clear();
+    }
+  } restore{*this};
   adding_ = how;
   const afp::WideString base = base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
+  adding_base_ = base;
   afp::WideString full = Backslashed(file_mask);
   const bool absolute = (!full.empty() && full[0] == u'\\') || full.find(u':') != afp::WideString::npos;
   if (!absolute) full = Backslashed(base) + u"\\" + full;
   full = ExpandFileName(full);
   if (afp::DirectoryExists(full)) {
     // A folder: the folder itself and, with Recurse, all it holds.
-    AddOnePath(full);
+    AddOnePath(full, true);
     AddPath(full + u"\\", u"*", exclusion_mask, options_.Recurse);
   } else if (full.find_first_of(u"*?") == afp::WideString::npos) {
     if (!afp::FileExists(full)) throw EAFException::CreateFmt(33, this, {full});
-    AddOnePath(full);
+    AddOnePath(full, false);
   } else {
     AddPath(paths::FolderPart(full), paths::FilePart(full), exclusion_mask, options_.Recurse);
   }

@@ -16,6 +16,16 @@ afp::WideString TInternalSearchRec::MaskString() const {
 // The table makes the time |name| x |mask| whatever the mask looks like.
 bool WildcardMatch(std::u16string_view name, std::u16string_view mask, bool ignore_case) {
   if (mask == u"*.*" || mask == u"*") return true;
+  // "*" and a literal tail ("*.zip"), the common shape of type masks: the
+  // star takes what precedes the tail, so the name only has to end in it.
+  if (mask.size() > 1 && mask[0] == u'*' && mask.find_first_of(u"*?", 1) == std::u16string_view::npos) {
+    const std::u16string_view tail = mask.substr(1);
+    if (name.size() < tail.size()) return false;
+    const std::u16string_view end = name.substr(name.size() - tail.size());
+    for (size_t i = 0; i < tail.size(); ++i)
+      if (end[i] != tail[i] && !(ignore_case && afp::CharsEqualIgnoreCase(end[i], tail[i]))) return false;
+    return true;
+  }
   const size_t n = name.size(), m = mask.size();
   // Two columns of the table, reused between calls: matching runs once per
   // item while selecting, and allocation would dominate.

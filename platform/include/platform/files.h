@@ -49,6 +49,15 @@ bool SetFileAttributes(std::u16string_view path, uint32_t attrs);
 // Applies Unix permission bits (masked to 0777).
 bool SetUnixMode(std::u16string_view path, uint32_t mode);
 
+// What adding a file needs to know of it, from one look at it.
+struct FileInfo {
+  bool exists = false;
+  bool directory = false;
+  uint32_t attributes = kInvalidAttributes;
+  int32_t dos_time = -1;  // as GetFileDosDateTime
+};
+FileInfo GetFileInfo(std::u16string_view path);
+
 // DOS date-time (date high, time low) of the file's last write, read as local
 // time; -1 when it cannot be read.
 int32_t GetFileDosDateTime(std::u16string_view path);
