@@ -2,6 +2,7 @@
 // the peers, changed by the component.
 #include <gtest/gtest.h>
 
+#include "arcfold/arcfold.h"
 #include "test_util.h"
 
 using testutil::Quote;
@@ -153,4 +154,24 @@ TEST_F(WriteInteropTest, AnItemOver4GiBFromASparseFile) {
   EXPECT_TRUE(testutil::ReadFile(small) == before);
   EXPECT_EQ(Tool("add --zip64 never " + Quote(dir / "new.zip") + " " + Quote(big)), 1);
   EXPECT_FALSE(testutil::Exists(dir / "new.zip"));
+}
+
+TEST_F(WriteInteropTest, NameEncodingsEveryPeerReads) {
+  // OEM (CP437) or ANSI (CP1252) names, each with and without the
+  // component's unicode-name field; names outside the page go as UTF-8.
+  for (bool oem : {true, false}) {
+    for (bool unicode_field : {false, true}) {
+      SCOPED_TRACE(std::string(oem ? "oem" : "ansi") + (unicode_field ? " with" : " without") + " the field");
+      std::string zip = dir / (std::string("names-") + (oem ? "oem" : "ansi") + (unicode_field ? "-u" : "") + ".zip");
+      arcfold::TArcfold w;
+      w.Options().OEMFileNames = oem;
+      w.SetUnicodeFilenames(unicode_field);
+      w.SetFileName(testutil::W(zip));
+      w.SetBaseDir(testutil::W(dir.path()));
+      w.OpenArchive();
+      w.AddFiles(u"src");
+      w.CloseArchive();
+      ExpectPeersAgree(zip);
+    }
+  }
 }
