@@ -368,7 +368,7 @@ bool TCommit::WriteItems(TStream& out, int from) {
       const TDirItem& it = items.ItemRef(i);
       if (it.Operation == poMove && it.Source && !it.Source->SourcePath.empty())
         (it.IsDirectory() ? p.moved_folders : p.moved_files).push_back(it.Source->SourcePath);
-      ++a_.processed_count_;
+      if (fresh) ++a_.processed_count_;  // the overall progress counts the items written anew
       ++i;
       continue;
     }
