@@ -29,9 +29,11 @@ for i in range(20000):
 PY
   fi
   if [[ ! -d $big ]]; then
-    mkdir -p "$big"
-    # Half text, half random: neither all compressible nor all not.
-    { seq 1 40000000 | head -c 268435456; head -c 268435456 /dev/urandom; } > "$big/big.bin"
+    # Half text, half random: neither all compressible nor all not. (seq
+    # ends on SIGPIPE when head has enough: not a failure here.)
+    mkdir -p "$big.part"
+    { seq 1 40000000 | head -c 268435456 || true; head -c 268435456 /dev/urandom; } > "$big.part/big.bin"
+    mv "$big.part" "$big"
   fi
 }
 
