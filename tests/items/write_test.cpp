@@ -278,12 +278,14 @@ TEST_F(WriteTest, AFullFileSystemLeavesTheArchiveAsItWas) {
   const std::string before = ReadFile(zip);
   testutil::WriteFile(dir / "new.bin", noise(400000));
   const std::string tool = ARCFOLD_CLI;
-  // Appending writes in place, past the old items: the disk is full a little
-  // or a lot after them. Deleting writes a new archive beside the old one:
-  // the disk fills early or late in it.
-  const std::pair<const char*, std::vector<rlim_t>> cases[] = {
-      {"add", {before.size() + 100, before.size() + 50000, before.size() + 300000}},
-      {"delete", {1000, 30000, 90000}}};
+  // Appending writes in place, past the old items: the disk is full anywhere
+  // from just after them to just before the new directory. Deleting writes
+  // a new archive beside the old one: the disk fills anywhere in it. Every
+  // write of the commit meets the limit at some step.
+  std::vector<rlim_t> appends, rewrites;
+  for (rlim_t at = before.size() + 1; at < before.size() + 400000; at += 8000) appends.push_back(at);
+  for (rlim_t at = 1; at < 100000; at += 4000) rewrites.push_back(at);
+  const std::pair<const char*, std::vector<rlim_t>> cases[] = {{"add", appends}, {"delete", rewrites}};
   for (const auto& [op, limits] : cases) {
     for (rlim_t limit : limits) {
       SCOPED_TRACE(std::string(op) + " with a limit of " + std::to_string(limit));
@@ -329,6 +331,17 @@ TEST_F(WriteTest, UpdateReplacesOnlyNewerFilesAndMoveRemovesWhatItStored) {
   afp::SetFileDosDateTime(W(src + "/old.txt"), 0x5021, 0);
   w.Options().OverwriteMode = omIfNewer;
   w.UpdateFiles(u"*.txt");
+  // The item-driven form: each item against its file under a folder.
+  testutil::WriteFile(src + "/fresh.txt", "newer still");
+  afp::SetFileDosDateTime(W(src + "/fresh.txt"), 0x7A41, 0);  // 2041-02
+  w.BeginUpdate();
+  int at;
+  ASSERT_TRUE(w.DirManager() != nullptr);
+  for (at = 0; at < w.ItemCount() && testutil::U(w.Item(at).ItemName) != "fresh.txt"; ++at) {
+  }
+  EXPECT_EQ(NativeOf([&] { w.UpdateItemFromFile(99, u"x", W(src)); }), 24);
+  w.UpdateItemFromFile(at, u"fresh.txt", W(src));
+  w.EndUpdate();
   // A move stores the folder's files and then removes them, and the folders
   // they leave empty; what a mask left out stays on disk with its folder.
   testutil::WriteFile(src + "/d/a.txt", "a");
@@ -340,7 +353,7 @@ TEST_F(WriteTest, UpdateReplacesOnlyNewerFilesAndMoveRemovesWhatItStored) {
   auto got = Contents();
   EXPECT_EQ(got["old.txt"], "v1");
   EXPECT_EQ(got["same.txt"], "v2");
-  EXPECT_EQ(got["fresh.txt"], "new");
+  EXPECT_EQ(got["fresh.txt"], "newer still");
   EXPECT_EQ(got["d/a.txt"], "a");
   EXPECT_EQ(got["d/e/b.txt"], "b");
   EXPECT_FALSE(got.count("d/e/keep.log"));

@@ -141,6 +141,10 @@ class TAFBaseArchiver {
   // The transaction's steps, for callers that choose items themselves.
   void DeleteItem(int index);
   void PrepareItemFromFile(int index, const afp::WideString& source);
+  // Prepares item index again from the file that corresponds to it (name
+  // under dest_folder, or name itself when absolute) when that file exists
+  // and the overwrite rules let it replace the item; folders are left alone.
+  void UpdateItemFromFile(int index, const afp::WideString& name, const afp::WideString& dest_folder);
 
   // ---- items ----
   int ItemCount() const;

@@ -132,6 +132,27 @@ afp::WideString TAFBaseArchiver::AddingBase() const {
   return base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
 }
 
+void TAFBaseArchiver::UpdateItemFromFile(int index, const afp::WideString& name, const afp::WideString& dest_folder) {
+  if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(24, this);
+  if (dir_->Items.ItemRef(index).HeaderImage.ExternalAttributes() & afp::kAttrDirectory) return;
+  const afp::WideString n = Backslashed(name);
+  afp::WideString source;
+  if (n.find(u':') != afp::WideString::npos || n.rfind(u"\\\\", 0) == 0) source = n;
+  else if (!n.empty() && n[0] == u'\\') source = ExpandFileName(n);
+  else source = ExpandFileName(Backslashed(dest_folder) + u"\\" + n);
+  if (!afp::FileExists(source) || !ReplaceWith(index, source)) return;
+  // Stored names are made relative to BaseDir while the item is prepared.
+  const afp::WideString saved_base = adding_base_;
+  adding_base_ = ExpandFileName(base_dir_.empty() ? afp::GetCurrentDir() : base_dir_);
+  try {
+    PrepareItemFromFile(index, source);
+  } catch (...) {
+    adding_base_ = saved_base;
+    throw;
+  }
+  adding_base_ = saved_base;
+}
+
 void TAFBaseArchiver::AddOnePath(const afp::WideString& full, bool folder) {
   afp::WideString stored = StoredNameForFile(full, AddingBase(), options_.StorePath);
   if (stored.empty()) return;
