@@ -95,14 +95,11 @@ void ApplyCommon(ToolArchiver& a, const CommonOptions& o) {
   a.SetFileName(FromUtf8(o.archive));
 }
 
-// Opens an existing archive read-only; a missing file is an error, not a new
-// archive. Every message names the archive.
-void OpenExisting(ToolArchiver& a) {
+// Opens the archive in mode; a failure becomes a message that names it.
+void OpenNamingErrors(ToolArchiver& a, uint16_t mode) {
   const std::string shown = Printable(ToUtf8(a.FileName()));
-  if (afp::DirectoryExists(a.FileName())) throw std::runtime_error(fmt::format("{}: is a folder, not an archive", shown));
-  if (!afp::FileExists(a.FileName())) throw std::runtime_error(fmt::format("{}: no such archive", shown));
   try {
-    a.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
+    a.OpenArchive(mode);
   } catch (const arcfold::EAFException& e) {
     if (e.NativeError() == 35 || e.NativeError() == 48)
       throw std::runtime_error(fmt::format("{}: not a ZIP archive (no end of central directory record)", shown));
@@ -110,6 +107,15 @@ void OpenExisting(ToolArchiver& a) {
   } catch (const std::exception& e) {
     throw std::runtime_error(fmt::format("{}: {}", shown, e.what()));
   }
+}
+
+// Opens an existing archive read-only; a missing file is an error, not a new
+// archive. Every message names the archive.
+void OpenExisting(ToolArchiver& a) {
+  const std::string shown = Printable(ToUtf8(a.FileName()));
+  if (afp::DirectoryExists(a.FileName())) throw std::runtime_error(fmt::format("{}: is a folder, not an archive", shown));
+  if (!afp::FileExists(a.FileName())) throw std::runtime_error(fmt::format("{}: no such archive", shown));
+  OpenNamingErrors(a, arcfold::fmOpenRead | arcfold::fmShareDenyNone);
 }
 
 // Damage found while opening, said once on standard error; true when there was some.
@@ -408,16 +414,7 @@ void OpenForWriting(ToolArchiver& a, const WriteOptions& w) {
   if (afp::DirectoryExists(a.FileName())) throw std::runtime_error(fmt::format("{}: is a folder, not an archive", shown));
   const bool exists = afp::FileExists(a.FileName());
   if (!exists && !w.sfx.empty()) a.SetSFXStub(FromUtf8(w.sfx));
-  try {
-    if (exists) a.OpenArchive(arcfold::fmOpenReadWrite | arcfold::fmShareDenyWrite);
-    else a.OpenArchive(arcfold::fmCreate);
-  } catch (const arcfold::EAFException& e) {
-    if (e.NativeError() == 35 || e.NativeError() == 48)
-      throw std::runtime_error(fmt::format("{}: not a ZIP archive (no end of central directory record)", shown));
-    throw std::runtime_error(fmt::format("{}: {}", shown, e.what()));
-  } catch (const std::exception& e) {
-    throw std::runtime_error(fmt::format("{}: {}", shown, e.what()));
-  }
+  OpenNamingErrors(a, exists ? arcfold::fmOpenReadWrite | arcfold::fmShareDenyWrite : arcfold::fmCreate);
   if (a.DirectoryRebuilt())
     throw std::runtime_error(fmt::format("{}: damaged (no usable central directory); repair it before changing it", shown));
 }

@@ -150,7 +150,9 @@ TEST_F(WriteTest, EncryptedItemsReadBackOnlyWithThePassword) {
     w.SetEncryptionMethod(alg);
     w.AddFromBuffer(u"secret.txt", data.data(), static_cast<int64_t>(data.size()));
     // AE-2 leaves the CRC out; classic needs it for its check byte.
-    if (alg != caPkzipClassic) EXPECT_EQ(w.Item(0).HeaderImage.Crc32(), 0u);
+    if (alg != caPkzipClassic) {
+      EXPECT_EQ(w.Item(0).HeaderImage.Crc32(), 0u);
+    }
     w.CloseArchive();
     EXPECT_EQ(Contents("correct horse")["secret.txt"], data);
     EXPECT_EQ(ReadFile(zip).find("line 1"), std::string::npos);  // no plaintext in the archive

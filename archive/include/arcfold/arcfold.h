@@ -246,6 +246,7 @@ class TAFBaseArchiver {
   int NewItemSlot(const afp::WideString& name, TAFProcessOperation op);
   void AddOnePath(const afp::WideString& full, bool folder);
   afp::WideString AddingBase() const;
+  void SetNewHeader(TDirItem& item, uint16_t method, uint32_t dos_time, uint32_t attributes);
   void AddMatching(const afp::WideString& file_mask, uint32_t search_attr, const afp::WideString& exclusion_mask,
                    TAFProcessOperation how);
   bool ReplaceWith(int index, const afp::WideString& file);

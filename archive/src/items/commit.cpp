@@ -1,6 +1,7 @@
 #include "items/commit.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "arcfold/arcfold.h"
@@ -28,8 +29,10 @@ std::vector<uint8_t> WithoutUnicodeNames(const std::vector<uint8_t>& area) {
 }
 
 void Append(std::vector<uint8_t>& out, const void* data, size_t n) {
-  const auto* p = static_cast<const uint8_t*>(data);
-  out.insert(out.end(), p, p + n);
+  if (n == 0) return;
+  const size_t at = out.size();
+  out.resize(at + n);
+  std::memcpy(out.data() + at, data, n);
 }
 
 }  // namespace
@@ -258,9 +261,11 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
     l.SetUncompressedSize(zip64_sizes ? 0xFFFFFFFF : static_cast<uint32_t>(size));
     l.SetNameLength(static_cast<uint16_t>(stored.bytes.size()));
     l.SetExtraLength(static_cast<uint16_t>(extra.size()));
-    std::vector<uint8_t> bytes(l.bytes.begin(), l.bytes.end());
-    bytes.insert(bytes.end(), stored.bytes.begin(), stored.bytes.end());
-    bytes.insert(bytes.end(), extra.begin(), extra.end());
+    std::vector<uint8_t> bytes;
+    bytes.reserve(30 + stored.bytes.size() + extra.size());
+    Append(bytes, l.data(), 30);
+    Append(bytes, stored.bytes.data(), stored.bytes.size());
+    Append(bytes, extra.data(), extra.size());
     return bytes;
   };
   // A source of one chunk is encoded into memory first, so that its header

@@ -69,6 +69,24 @@ int TAFBaseArchiver::NewItemSlot(const afp::WideString& name, TAFProcessOperatio
   return at;
 }
 
+void TAFBaseArchiver::SetNewHeader(TDirItem& item, uint16_t method, uint32_t dos_time, uint32_t attributes) {
+  // The central header of an item still to be written: CRC and sizes come
+  // when its data is encoded.
+  TCentralHeader& h = item.HeaderImage;
+  h = TCentralHeader();
+  h.SetSignature(signatures_.central);
+  const uint16_t version = options_.OEMFileNames ? 20 : 0x0B14;
+  h.SetVersionMadeBy(version);
+  h.SetVersionNeeded(standard_signatures_ ? version : kAltVersion);
+  h.SetMethod(method);
+  item.ActualMethod = method;
+  h.SetFlags(password_.empty() ? 0 : kFlagEncrypted);
+  h.SetTime(static_cast<uint16_t>(dos_time & 0xFFFF));
+  h.SetDate(static_cast<uint16_t>(dos_time >> 16));
+  h.SetCrc32(0xFFFFFFFF);
+  h.SetExternalAttributes(attributes);
+}
+
 void TAFBaseArchiver::PrepareItemFromFile(int index, const afp::WideString& source) {
   if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(24, this);
   if (!in_update_) throw EAFException::Create(25, this);
@@ -105,19 +123,8 @@ void TAFBaseArchiver::PrepareItemFromFile(int index, const afp::WideString& sour
   item.ItemCompressionMode = is_dir || no_compression ? 0 : compression_mode_;
   const uint16_t method = is_dir || no_compression ? kMethodStored : compression_method_ == 0xFFFF ? kMethodDeflate
                                                                                                     : compression_method_;
+  SetNewHeader(item, method, static_cast<uint32_t>(time), static_cast<uint32_t>(attr32));
   TCentralHeader& h = item.HeaderImage;
-  h = TCentralHeader();
-  h.SetSignature(signatures_.central);
-  const uint16_t version = options_.OEMFileNames ? 20 : 0x0B14;
-  h.SetVersionMadeBy(version);
-  h.SetVersionNeeded(standard_signatures_ ? version : kAltVersion);
-  h.SetMethod(method);
-  item.ActualMethod = method;
-  h.SetFlags(password_.empty() ? 0 : kFlagEncrypted);
-  h.SetTime(static_cast<uint16_t>(time & 0xFFFF));
-  h.SetDate(static_cast<uint16_t>(static_cast<uint32_t>(time) >> 16));
-  h.SetCrc32(0xFFFFFFFF);
-  h.SetExternalAttributes(static_cast<uint32_t>(attr32));
   if (is_dir) {
     h.SetMethod(kMethodStored);
     item.ActualMethod = kMethodStored;
@@ -278,19 +285,7 @@ void TAFBaseArchiver::AddFromStream(const afp::WideString& name, TStream* stream
   item.HasZip64 = false;
   item.ItemCompressionMode = compression_mode_;
   const uint16_t method = compression_method_ == 0xFFFF ? kMethodDeflate : compression_method_;
-  TCentralHeader& h = item.HeaderImage;
-  h = TCentralHeader();
-  h.SetSignature(signatures_.central);
-  const uint16_t version = options_.OEMFileNames ? 20 : 0x0B14;
-  h.SetVersionMadeBy(version);
-  h.SetVersionNeeded(standard_signatures_ ? version : kAltVersion);
-  h.SetMethod(method);
-  item.ActualMethod = method;
-  h.SetFlags(password_.empty() ? 0 : kFlagEncrypted);
-  const uint32_t now = afp::UnixToDosDateTime(afp::UnixNow());
-  h.SetTime(static_cast<uint16_t>(now & 0xFFFF));
-  h.SetDate(static_cast<uint16_t>(now >> 16));
-  h.SetExternalAttributes(afp::kAttrArchive);
+  SetNewHeader(item, method, afp::UnixToDosDateTime(afp::UnixNow()), afp::kAttrArchive);
   transaction.Finish();
 }
 
