@@ -363,3 +363,23 @@ TEST_F(WriteTest, UpdateReplacesOnlyNewerFilesAndMoveRemovesWhatItStored) {
   EXPECT_FALSE(testutil::Exists(src + "/d/e/b.txt"));
   EXPECT_EQ(ReadFile(src + "/d/e/keep.log"), "not stored");
 }
+
+TEST_F(WriteTest, ItemRunsDeleteAndUpdateMarkedItems) {
+  Create({{"a.txt", "alpha"}, {"b.log", "beta"}, {"c.log", "gamma"}, {"d.txt", "delta"}});
+  const std::string src = dir / "src";
+  testutil::Sh("mkdir -p " + testutil::Quote(src));
+  testutil::WriteFile(src + "/a.txt", "alpha from disk");
+  TArcfold w;
+  w.SetFileName(W(zip));
+  w.SetBaseDir(W(src));
+  w.OpenArchive();
+  w.BeginUpdate();
+  w.MarkItems(u"*.log", 10431, u"");
+  w.ProcessMarkedItems(poDelete, -1);  // two neighbours: the second moves into the first's place
+  w.MarkItems(u"*.txt", 10431, u"");
+  w.Options().OverwriteMode = omAlways;
+  w.ProcessMarkedItems(poUpdate, -1);  // a.txt has a file under BaseDir; d.txt has none and stays
+  w.EndUpdate();
+  w.CloseArchive();
+  EXPECT_EQ(Contents(), (std::map<std::string, std::string>{{"a.txt", "alpha from disk"}, {"d.txt", "delta"}}));
+}

@@ -79,6 +79,7 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
       }
       items.ItemRef(i).Operation = op;
       bool retry;
+      bool deleted = false;
       do {
         retry = false;
         action = fxaIgnore;
@@ -93,6 +94,11 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
             if (!cancel_) {
               if (op == poExtract) ExtractItem(i, name, dest);
               else if (op == poTest) TestItem(i);
+              else if (op == poDelete) {
+                DeleteItem(i);
+                deleted = true;
+              }
+              else if (op == poUpdate) UpdateItemFromFile(i, name, dest);
               if (reports) {
                 bool was = cancel_;
                 DoFileProgress(name, 100.0, op, ppEnd, cancel_);
@@ -108,7 +114,7 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
       } while (retry);
       if (action == fxaAbort || cancel_) break;
       if (index != -1) break;
-      ++i;
+      if (!deleted) ++i;  // a deleted item's successor moved into its place
     }
   }
   if (reports) {
