@@ -55,7 +55,7 @@ class WriteInteropTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(WriteInteropTest, EveryModeReadsBackInEveryPeer) {
-  for (const char* level : {"-0", "-1", "-2", "-6", "-9"}) {
+  for (const char* level : {"-0", "-1", "-2", "-3", "-4", "-5", "-6", "-7", "-8", "-9"}) {
     SCOPED_TRACE(level);
     std::string zip = dir / (std::string("m") + level + ".zip");
     ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + Quote(kTool) + " add " + level + " -r " + Quote(zip) + " src"),
@@ -117,8 +117,26 @@ TEST_F(WriteInteropTest, ChangesToPeerArchivesKeepEveryOtherItemByteForByte) {
     std::string out;
     ASSERT_EQ(Tool("delete " + Quote(zip) + " " + Quote(victim), &out), 0) << out;
     ASSERT_EQ(Tool("rename " + Quote(zip) + " " + Quote(moved) + " renamed.txt", &out), 0) << out;
+    // update replaces one item from a newer file and adds a new one.
+    const std::string updated = maker == "python-stream" ? "a/b/random.bin" : "src/a/b/random.bin";
+    std::string stage = dir / ("stage-" + maker);
+    ASSERT_EQ(Sh("mkdir -p " + Quote(stage + "/" + updated.substr(0, updated.rfind('/'))) + " && head -c 5000 /dev/urandom > " +
+                 Quote(stage + "/" + updated) + " && touch -d '2040-01-01' " + Quote(stage + "/" + updated) +
+                 " && echo fresh > " + Quote(stage + "/fresh.txt")),
+              0);
+    ASSERT_EQ(Sh("cd " + Quote(stage) + " && " + Quote(kTool) + " update " + Quote(zip) + " " + Quote(updated) +
+                 " fresh.txt </dev/null 2>&1", &out),
+              0)
+        << out;
+    // move stores a file and removes it from the disk.
+    testutil::WriteFile(stage + "/moved-in.txt", "moved");
+    ASSERT_EQ(Sh("cd " + Quote(stage) + " && " + Quote(kTool) + " move " + Quote(zip) + " moved-in.txt </dev/null 2>&1",
+                 &out),
+              0)
+        << out;
+    EXPECT_FALSE(testutil::Exists(stage + "/moved-in.txt"));
     EXPECT_EQ(Sh("python3 " + Quote(kScripts + "/zipcheck.py") + " kept " + Quote(original) + " " + Quote(zip) + " " +
-                     Quote(victim) + " " + Quote(moved) + " 2>&1",
+                     Quote(victim) + " " + Quote(moved) + " " + Quote(updated) + " 2>&1",
                  &out),
               0)
         << out;
@@ -127,6 +145,11 @@ TEST_F(WriteInteropTest, ChangesToPeerArchivesKeepEveryOtherItemByteForByte) {
     std::string listing;
     Tool("list " + Quote(zip), &listing);
     EXPECT_NE(listing.find("renamed.txt"), std::string::npos);
+    EXPECT_NE(listing.find("fresh.txt"), std::string::npos);
+    EXPECT_NE(listing.find("moved-in.txt"), std::string::npos);
+    EXPECT_EQ(Sh("cd " + Quote(stage) + " && unzip -p " + Quote(zip) + " " + Quote(updated) + " | cmp - " +
+                 Quote(stage + "/" + updated)),
+              0);
     EXPECT_EQ(listing.find(" " + victim + "\n"), std::string::npos);
   }
 }
