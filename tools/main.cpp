@@ -308,7 +308,9 @@ class ProgressBar {
       double mbps = secs > 0 ? (total_ * pct / 100.0) / secs / 1e6 : 0;
       std::string name = current_.size() > 40 ? "..." + current_.substr(current_.size() - 37) : current_;
       name = Printable(name);
-      std::fprintf(stderr, "\r%5.1f%% %-40s %8.1f MB/s", pct, name.c_str(), mbps);
+      // Adding does not know its byte total in advance: no rate then.
+      if (total_ > 0) std::fprintf(stderr, "\r%5.1f%% %-40s %8.1f MB/s", pct, name.c_str(), mbps);
+      else std::fprintf(stderr, "\r%5.1f%% %-40s", pct, name.c_str());
       if (phase == arcfold::ppEnd) std::fputc('\n', stderr);
       std::fflush(stderr);
     };
