@@ -37,10 +37,16 @@ fi
 drive() {
   # Runs inside the X session: start, screenshot, type the folder, Install.
   export XDG_DESKTOP_DIR="$desktop"
+  # A loaded machine may take a while to bring the display up: wait for it
+  # to answer before the program needs it.
+  for _ in $(seq 1 150); do
+    xdotool getdisplaygeometry >/dev/null 2>&1 && break
+    sleep 0.2
+  done
   "$setup" &
   local pid=$!
   local wid=""
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     wid=$(xdotool search --name "Quorel telep" 2>/dev/null | head -1 || true)
     [[ -n $wid ]] && break
     sleep 0.1
