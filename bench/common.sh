@@ -27,3 +27,17 @@ best_of() {
 peak_kb() { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -1; }
 
 ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
+
+# make_small_tree DIR: 20,000 small text files of numbers in 40 folders.
+make_small_tree() {
+  python3 - "$1" <<'PY'
+import os, random, sys
+root = sys.argv[1]
+rnd = random.Random(1)
+for i in range(20000):
+    d = os.path.join(root, f"dir{i // 500}")
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, f"file{i}.txt"), "w") as f:
+        f.write(" ".join(str(rnd.randint(0, 10**6)) for _ in range(rnd.randint(10, 400))))
+PY
+}

@@ -17,16 +17,7 @@ make_trees() {
     done
   fi
   if [[ ! -d $small ]]; then
-    python3 - "$small" <<'PY'
-import os, random, sys
-root = sys.argv[1]
-rnd = random.Random(1)
-for i in range(20000):
-    d = os.path.join(root, f"dir{i // 500}")
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, f"file{i}.txt"), "w") as f:
-        f.write(" ".join(str(rnd.randint(0, 10**6)) for _ in range(rnd.randint(10, 400))))
-PY
+    make_small_tree "$small"
   fi
   if [[ ! -d $big ]]; then
     # Half text, half random: neither all compressible nor all not. (seq

@@ -293,7 +293,6 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
     ok = EncodeItemData(a_, *source, *data_out, size, item);
   }
   if (!ok) return false;
-  if (zip64_sizes && !item.HasZip64) item.HasZip64 = true;
   if (zip64_sizes) {
     // The local ZIP64 field holds the true sizes; the central header marks
     // them as held there too.
@@ -556,13 +555,11 @@ void TCommit::Run() {
         }
         if (!p.out) throw EAFException::CreateFmt(19, &a_, {a_.file_name_});
       }
-      // What precedes the first item (a self-extractor stub) comes along.
-      int64_t prefix = dir_.StubLength;
+      // What precedes the first item (a self-extractor stub) comes along; a
+      // recovered archive's items start where their headers were found.
+      int64_t prefix = saved.Count() ? saved.ItemRef(0).LocalHeaderOffset() : dir_.StubLength;
       for (int s = 0; s < saved.Count(); ++s) prefix = std::min(prefix, saved.ItemRef(s).LocalHeaderOffset());
-      if (saved.Count() && !dir_.Recovered) {
-        prefix = saved.ItemRef(0).LocalHeaderOffset();
-        for (int s = 0; s < saved.Count(); ++s) prefix = std::min(prefix, saved.ItemRef(s).LocalHeaderOffset());
-      }
+      if (dir_.Recovered) prefix = 0;
       prefix = std::clamp<int64_t>(prefix, 0, old.Size());
       if (prefix > 0) {
         old.SetPosition(0);
@@ -571,17 +568,8 @@ void TCommit::Run() {
       out = p.out.get();
       from = 0;
     }
-    const bool done = WriteItems(*out, from);
-    if (!done) {
-      if (p.in_place) {
-        old.SetSize(p.base);
-        old.SetPosition(p.base);
-        old.WriteBuffer(p.old_tail.data(), static_cast<int64_t>(p.old_tail.size()));
-      }
-      if (p.out && !memory) {
-        p.out.reset();
-        afp::DeleteFile(p.temp_name);
-      }
+    if (!WriteItems(*out, from)) {
+      RollBackBytes();
       restore();
       return;
     }
@@ -614,18 +602,7 @@ void TCommit::Run() {
       Reload(a_.stream_);
     }
   } catch (...) {
-    if (p.in_place) {
-      try {
-        old.SetSize(p.base);
-        old.SetPosition(p.base);
-        old.WriteBuffer(p.old_tail.data(), static_cast<int64_t>(p.old_tail.size()));
-      } catch (...) {
-      }
-    }
-    if (p.out && !memory) {
-      p.out.reset();
-      afp::DeleteFile(p.temp_name);
-    }
+    RollBackBytes();
     if (a_.stream_) restore();
     throw;
   }
@@ -633,6 +610,25 @@ void TCommit::Run() {
   bool end_cancel = false;
   a_.DoOverallProgress(100.0, op, ppEnd, end_cancel);
   a_.progress_active_ = false;
+}
+
+void TCommit::RollBackBytes() noexcept {
+  Plan& p = *plan_;
+  if (p.in_place) {
+    // The archive is cut back where the old directory began and gets it again.
+    try {
+      TStream& old = *a_.stream_;
+      old.SetSize(p.base);
+      old.SetPosition(p.base);
+      old.WriteBuffer(p.old_tail.data(), static_cast<int64_t>(p.old_tail.size()));
+    } catch (...) {
+    }
+  }
+  if (p.out && !a_.in_memory_) {
+    p.out.reset();
+    afp::DeleteFile(p.temp_name);
+  }
+  p.out.reset();
 }
 
 void TCommit::RemoveMovedSources() {

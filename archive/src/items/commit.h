@@ -51,6 +51,9 @@ class TCommit {
   std::vector<uint8_t> CentralRecord(int index);
   void Reload(TStream* stream);
   void RemoveMovedSources();
+  // Undoes what the commit wrote: the old directory back in place, or the
+  // new archive's temporary file gone.
+  void RollBackBytes() noexcept;
 
   TAFBaseArchiver& a_;
   TAFDirManager& dir_;
