@@ -21,8 +21,8 @@ class IsalInflater : public Inflater {
   Status Inflate(const uint8_t*& in, size_t& in_len, uint8_t*& out, size_t& out_len) override {
     if (state_.block_state == ISAL_BLOCK_FINISH) return Status::StreamEnd;
     size_t made = 0;
-    int r = RunOnBuffers(state_, in, in_len, out, out_len, made, [&] { return isal_inflate(&state_); });
-    if (r < 0) return Status::Error;
+    auto r = RunOnBuffers(state_, in, in_len, out, out_len, made, [&] { return isal_inflate(&state_); });
+    if (!r || *r < 0) return Status::Error;
     if (state_.block_state == ISAL_BLOCK_FINISH) return Status::StreamEnd;
     if (r == ISAL_END_INPUT && made == 0) return Status::NeedInput;
     return Status::Ok;

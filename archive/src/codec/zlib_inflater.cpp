@@ -22,7 +22,9 @@ class ZlibInflater : public Inflater {
 
   Status Inflate(const uint8_t*& in, size_t& in_len, uint8_t*& out, size_t& out_len) override {
     size_t made = 0;
-    int r = RunOnBuffers(z_, in, in_len, out, out_len, made, [&] { return inflate(&z_, Z_NO_FLUSH); });
+    auto result = RunOnBuffers(z_, in, in_len, out, out_len, made, [&] { return inflate(&z_, Z_NO_FLUSH); });
+    if (!result) return Status::Error;
+    const int r = *result;
     if (r == Z_STREAM_END) return Status::StreamEnd;
     if (r == Z_BUF_ERROR) return Status::NeedInput;
     if (r < 0) return Status::Error;
