@@ -16,6 +16,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "terminal_prompts.h"
+#include "volume_size.h"
 
 using arcfold::TArcfold;
 using afp::FromUtf8;
@@ -115,6 +116,31 @@ void OpenExisting(ToolArchiver& a) {
   const std::string shown = Printable(ToUtf8(a.FileName()));
   if (afp::DirectoryExists(a.FileName())) throw std::runtime_error(fmt::format("{}: is a folder, not an archive", shown));
   if (!afp::FileExists(a.FileName())) throw std::runtime_error(fmt::format("{}: no such archive", shown));
+  // A volume other than the last of a split set: the set is read from its
+  // last volume, which holds the directory.
+  bool numbered_split = false;
+  const std::string last = arcfold_cli::LastVolumeOf(ToUtf8(a.FileName()), numbered_split);
+  auto use_last = [&] {
+    std::fprintf(stderr, "arcfold: %s is a volume of a split set; reading the set from %s\n", shown.c_str(),
+                 Printable(last).c_str());
+    a.SetFileName(FromUtf8(last));
+    OpenNamingErrors(a, arcfold::fmOpenRead | arcfold::fmShareDenyNone);
+  };
+  if (!last.empty() && numbered_split) return use_last();
+  if (!last.empty()) {
+    // "name_001.zip" may be an archive of its own: only when it is not is it
+    // taken for the first volume of a set.
+    const bool damaged = a.OpenDamagedArchives;
+    a.OpenDamagedArchives = false;
+    try {
+      a.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
+      a.OpenDamagedArchives = damaged;
+      return;
+    } catch (const std::exception&) {
+      a.OpenDamagedArchives = damaged;
+    }
+    return use_last();
+  }
   OpenNamingErrors(a, arcfold::fmOpenRead | arcfold::fmShareDenyNone);
 }
 
@@ -395,6 +421,9 @@ struct WriteOptions {
   std::string comment;
   bool have_comment = false;
   std::string no_compress = "*.zip;*.jpg;*.jpeg;*.png;*.gif;*.7z;*.gz;*.bz2;*.xz;*.zst;*.mp3;*.mp4";
+  // A new split set: volume size, first volume size, Base_001.zip naming.
+  std::string split, first_volume;
+  bool advanced_naming = false;
   bool recurse = false;
 };
 
@@ -461,6 +490,17 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
   a.Options().Recurse = w.recurse;
   a.SetNoCompressionMasks(SplitMasks(w.no_compress));
   const bool existed = afp::FileExists(a.FileName());
+  if (!w.split.empty()) {
+    if (existed)
+      throw std::runtime_error(fmt::format("{}: exists; a split set is written as a new archive (choose another name)",
+                                           Printable(common.archive)));
+    const auto size = arcfold_cli::ParseVolumeSize(w.split);
+    a.SetSpanningMode(arcfold::smSplitting);
+    a.SpanningOptions().VolumeSize = size->kind;
+    if (size->kind == arcfold::vsCustom) a.SpanningOptions().SetCustomVolumeSize(size->bytes);
+    if (!w.first_volume.empty()) a.SpanningOptions().FirstVolumeSize = arcfold_cli::ParseVolumeSize(w.first_volume)->bytes;
+    a.SpanningOptions().AdvancedNaming = w.advanced_naming;
+  }
   OpenForWriting(a, w);
   std::unique_ptr<ProgressBar> bar;
   if (::isatty(STDERR_FILENO)) bar = std::make_unique<ProgressBar>(a, 0);
@@ -577,6 +617,19 @@ int main(int argc, char** argv) {
   };
   auto* add = app.add_subcommand("add", "add files and folders (a new archive is created)");
   add_write(add);
+  const auto size_check = CLI::Validator(
+      [](std::string& text) -> std::string {
+        const auto size = arcfold_cli::ParseVolumeSize(text);
+        if (!size) return "not a size (bytes with k, m or g, or 1.44m, 100m, 650m, 700m, 4.7g)";
+        if (size->kind == arcfold::vsCustom && size->bytes < 65536) return "a volume holds at least 64k";
+        return std::string();
+      },
+      "SIZE");
+  add->add_option("--split", write.split, "write a new split set of volumes of SIZE (64k, 10m, 1.44m, 650m, 4.7g ...)")
+      ->check(size_check);
+  add->add_option("--first-volume", write.first_volume, "size of the first volume of a split set")
+      ->check(size_check);
+  add->add_flag("--advanced-naming", write.advanced_naming, "name volumes Base_001.zip ... rather than Base.z01 ...");
   auto* upd = app.add_subcommand("update", "add new files and replace items whose file is newer");
   add_write(upd);
   auto* mov = app.add_subcommand("move", "add files, then delete them once the archive is written");

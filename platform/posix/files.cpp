@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "platform/media.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -287,8 +289,44 @@ int64_t FreeDiskSpace(std::u16string_view path) {
   struct statvfs vfs;
   std::string p = NativePath(path);
   if (p.empty()) p = ".";
-  if (::statvfs(p.c_str(), &vfs) != 0) return -1;
+  // A file about to be created: the space of the folder it goes into.
+  while (::statvfs(p.c_str(), &vfs) != 0) {
+    auto slash = p.find_last_of('/');
+    if (p == "." || p == "/") return -1;
+    p = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
+  }
   return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+}
+
+bool SetVolumeLabel(std::u16string_view, const std::string&) {
+  // File systems mounted here keep their label outside the reach of a
+  // program; writing it is the device's administrator's business.
+  return false;
+}
+
+WideString ExistingSpelling(std::u16string_view path) {
+  WideString given(path);
+  if (GetPathType(path) != PathType::None) return given;
+  // Volumes copied from a system that ignores case may be spelt otherwise
+  // ("SET.Z01" for "set.z01"): take the one entry of the folder that
+  // matches ignoring case.
+  size_t cut = given.find_last_of(u"\\/");
+  WideString folder = cut == WideString::npos ? WideString(u".") : given.substr(0, cut + 1);
+  WideString name = cut == WideString::npos ? given : given.substr(cut + 1);
+  auto lower = [](WideString s) {
+    for (auto& c : s)
+      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    return s;
+  };
+  const WideString want = lower(name);
+  WideString found;
+  for (const WideString& entry : ListDirectory(folder)) {
+    if (lower(entry) != want) continue;
+    if (!found.empty()) return given;  // two spellings: neither is chosen
+    found = entry;
+  }
+  if (found.empty()) return given;
+  return cut == WideString::npos ? found : given.substr(0, cut + 1) + found;
 }
 
 WideString GetCurrentDir() {
@@ -332,6 +370,13 @@ WideString TempFileName(std::u16string_view dir, std::u16string_view prefix) {
   if (fd < 0) return WideString();
   ::close(fd);
   return FromUtf8(templ);
+}
+
+
+
+VolumeMedia& SystemMedia() {
+  static VolumeMedia media;
+  return media;
 }
 
 }  // namespace afp

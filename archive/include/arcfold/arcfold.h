@@ -15,6 +15,7 @@
 #include "arcfold/stream.h"
 #include "arcfold/types.h"
 #include "platform/codepage.h"
+#include "platform/media.h"
 #include "platform/prompts.h"
 
 namespace arcfold {
@@ -96,6 +97,8 @@ class TAFBaseArchiver {
   afp::Prompts* PromptUI = nullptr;
   // The ANSI/OEM code pages of item names.
   afp::CodePagePair CodePages = afp::DefaultCodePages();
+  // The drives volumes are written to and read from; null: the system's.
+  afp::VolumeMedia* Media = nullptr;
 
   // ---- lifecycle ----
   void OpenArchive();
@@ -218,6 +221,33 @@ class TAFBaseArchiver {
   virtual void DoExtractFile(afp::WideString& file_name, uint32_t& attr, const std::string& comment);
   virtual void DoAfterOpen();
 
+  // ---- volumes of a multi-volume archive ----
+  // Rewrites name into the file name of volume index (-1: the last one);
+  // with try_other, a spanned volume that is not there under the configured
+  // naming is looked for under the other one.
+  void VolumeFileName(afp::WideString& name, int index, bool try_other);
+  // Makes the requested volume the current one, asking for it (or, while
+  // creating, for a blank one) through the volume events; error 45 when the
+  // answer is cancel.
+  void SelectVolume(const TAFVolumeNumberInfo& requested);
+  const afp::WideString& CurrentVolumeFileName() const { return current_volume_file_name_; }
+  int64_t FreeSpace(const afp::WideString& path);
+  // Writes count bytes over as many volumes as they need, through cache
+  // when given; with reserve other than -1, what is left goes to the
+  // current volume only if it fits there with reserve bytes to spare (0
+  // keeps a record whole). Returns the bytes written.
+  int64_t WriteAcrossVolumes(const void* buffer, int64_t count, TStream* cache, int64_t reserve);
+  // The same; error 46 when fewer than count bytes went out.
+  void WriteAllAcrossVolumes(const void* buffer, int64_t count, TStream* cache, int64_t reserve);
+  // count bytes of source (all from its position with -1) through
+  // WriteAcrossVolumes in chunks, with OnCopyTempFileProgress when
+  // show_progress; abort is set when a handler asks to stop.
+  void CopyAcrossVolumes(TStream& source, bool show_progress, TStream* cache, int64_t reserve, int64_t count,
+                         bool& abort);
+  // Reads count bytes from the archive stream, going on at the start of the
+  // following volumes when one ends; true when all arrived.
+  bool ReadAcrossVolumes(void* buffer, int64_t count);
+
   // ---- item processing (shared by extract and test) ----
   void ProcessMarkedItems(TAFProcessOperation op, int index);
   void ExtractItem(int index, const afp::WideString& name, const afp::WideString& dest_folder);
@@ -230,6 +260,14 @@ class TAFBaseArchiver {
   afp::Prompts& PromptsInUse() { return PromptUI ? *PromptUI : afp::DefaultPrompts(); }
   void CheckActiveNoUpdate();
   void InternalOpen();
+  afp::VolumeMedia& MediaInUse() { return Media ? *Media : afp::SystemMedia(); }
+  bool SfxFlag() const;
+  // Finds out, from the files present, whether the archive is one file, a
+  // split set or a spanned set, and opens its last volume.
+  void DetectSpanning();
+  void DetectSpanningLoop();
+  void OpenLastVolumeDirectory();
+  void CloseVolumeStream();
   friend class TCommit;
   // Opens a transaction for one operation when none is open; Finish commits
   // it, and the destructor abandons it when the operation failed.
@@ -282,6 +320,10 @@ class TAFBaseArchiver {
   TStream* stream_ = nullptr;
   std::unique_ptr<TAFDirManager> dir_;
   afp::WideString current_volume_file_name_;
+  // Volumes created by the commit under way, deleted again when it fails.
+  std::vector<afp::WideString> created_volumes_;
+  // A multi-volume set takes one commit: the one that creates it.
+  bool volumes_written_ = false;
   bool standard_signatures_ = false;
   TAFSignatureSet signatures_ = TAFSignatureSet::Alternative();
 

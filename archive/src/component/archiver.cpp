@@ -121,7 +121,7 @@ void TAFBaseArchiver::OpenArchive() {
 void TAFBaseArchiver::OpenArchive(uint16_t mode) {
   if (!in_memory_ && NamePart(file_name_).empty()) throw EAFException::Create(10, this);
   if (mode != fmCreate && !afp::FileExists(file_name_) && spanning_mode_ != smSpanning &&
-      !afp::IsRemovablePath(file_name_))
+      !MediaInUse().IsRemovable(file_name_))
     throw EAFException::CreateFmt(12, this, {file_name_});
   if (mode != fmCreate && in_memory_) throw EAFException::CreateFmt(28, this, {file_name_});
   CloseArchive();
@@ -153,8 +153,14 @@ void TAFBaseArchiver::OpenInMemory(std::unique_ptr<TMemoryStream> content) {
 
 void TAFBaseArchiver::InternalOpen() {
   if (open_mode_ == fmCreate || in_memory_) {
+    volumes_written_ = false;
     if (in_memory_) {
       stream_ = new TMemoryStream();
+    } else if (spanning_mode_ != smNone) {
+      // A new set is written by its commit, all volumes at once; until then
+      // it lives in memory, and no blank disk is asked for.
+      stream_ = new TMemoryStream();
+      current_volume_file_name_.clear();
     } else {
       stream_ = new TFileStream(file_name_, fmCreate);
       current_volume_file_name_ = file_name_;
@@ -171,12 +177,9 @@ void TAFBaseArchiver::InternalOpen() {
   }
   spanning_mode_ = smNone;
   volume_info_.Reset();
-  // ".exe" names (self-extracting archives) need no path of their own: the
-  // directory reader measures any stub.
-  stream_ = new TFileStream(file_name_, open_mode_);
-  current_volume_file_name_ = file_name_;
+  volumes_written_ = false;
   try {
-    dir_ = std::make_unique<TAFDirManager>(stream_, this, false);
+    DetectSpanning();
     if (!dir_->CheckEndRecord()) {
       dir_.reset();
       throw EAFException::Create(48, this);

@@ -107,6 +107,7 @@ bool AskOk(afp::Prompts& p, const std::string& text) {
 
 void TAFBaseArchiver::DoRequestBlankVolume(int volume_number, afp::WideString& volume_file_name, bool& cancel) {
   cancel = false;
+  VolumeFileName(volume_file_name, std::max(volume_number, 0), false);
   if (OnRequestBlankVolume) {
     OnRequestBlankVolume(this, std::max(volume_number, 0) + 1, volume_file_name, cancel);
     return;
@@ -117,16 +118,25 @@ void TAFBaseArchiver::DoRequestBlankVolume(int volume_number, afp::WideString& v
 
 void TAFBaseArchiver::DoRequestFirstVolume(afp::WideString& volume_file_name, bool& cancel) {
   cancel = false;
+  const afp::WideString given = volume_file_name;
+  VolumeFileName(volume_file_name, 0, !OnRequestFirstVolume);
   if (OnRequestFirstVolume) {
     OnRequestFirstVolume(this, volume_file_name, cancel);
     return;
   }
-  if (spanning_mode_ == smSpanning) cancel = !AskOk(PromptsInUse(), "Please insert the first disk");
-  else cancel = open_mode_ != fmCreate && !afp::FileExists(volume_file_name);
+  if (spanning_mode_ == smSpanning) {
+    cancel = !AskOk(PromptsInUse(), "Please insert the first disk");
+    // The disk now in the drive decides which naming finds the volume.
+    volume_file_name = given;
+    VolumeFileName(volume_file_name, 0, true);
+  } else {
+    cancel = open_mode_ != fmCreate && !afp::FileExists(volume_file_name);
+  }
 }
 
 void TAFBaseArchiver::DoRequestLastVolume(afp::WideString& volume_file_name, bool& cancel) {
   cancel = false;
+  VolumeFileName(volume_file_name, -1, !OnRequestLastVolume);
   if (OnRequestLastVolume) {
     OnRequestLastVolume(this, volume_file_name, cancel);
     return;
@@ -144,12 +154,16 @@ void TAFBaseArchiver::DoRequestLastVolume(afp::WideString& volume_file_name, boo
 
 void TAFBaseArchiver::DoRequestMiddleVolume(int volume_number, afp::WideString& volume_file_name, bool& cancel) {
   cancel = false;
+  const afp::WideString given = volume_file_name;
+  VolumeFileName(volume_file_name, volume_number, !OnRequestMiddleVolume);
   if (OnRequestMiddleVolume) {
     OnRequestMiddleVolume(this, volume_number + 1, volume_file_name, cancel);
     return;
   }
   if (spanning_mode_ == smSpanning) cancel = !AskOk(PromptsInUse(), fmt::format("Please insert disk #{}", volume_number + 1));
   else cancel = !afp::FileExists(volume_file_name);
+  volume_file_name = given;
+  VolumeFileName(volume_file_name, volume_number, true);
 }
 
 void TAFBaseArchiver::DoDiskFull(int volume_number, const afp::WideString& volume_file_name, bool& cancel) {

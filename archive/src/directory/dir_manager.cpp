@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "volumes/volume_reader.h"
 #include "arcfold/arcfold.h"
 #include "arcfold/exception.h"
 #include "directory/name_codec.h"
@@ -177,6 +178,11 @@ void TAFDirManager::ReadDirectory() {
     RecoveryScan(true);
     return;
   }
+  const bool volumes = Archiver->SpanningMode() != smNone;
+  if (volumes && !ExternalStream) {
+    ReadVolumeDirectory();
+    return;
+  }
   Archiver->VolumeInfo().LastVolumeNumber = static_cast<int32_t>(LastDisk());
   Archiver->VolumeInfo().SetNumber(static_cast<int32_t>(FirstDisk()));
 
@@ -215,7 +221,7 @@ void TAFDirManager::ReadDirectory() {
     RecoveryScan(true);
     return;
   }
-  if (!Archiver->OpenDamagedArchives) {
+  if (!Archiver->OpenDamagedArchives && !volumes) {
     int64_t sum = 0;
     for (int i = 0; i < Items.Count(); ++i) sum += Items.ItemRef(i).CompressedSize();
     if (sum > ArchiveStream->Size()) throw EAFException::Create(57);
@@ -224,6 +230,41 @@ void TAFDirManager::ReadDirectory() {
     DetectStub(w);
     ShiftOffsets();
   }
+}
+
+void TAFDirManager::SwitchVolume(const TAFVolumeNumberInfo& volume) {
+  if (ExternalStream) return;
+  Archiver->SelectVolume(volume);
+  ArchiveStream = Archiver->ArchiveStream();
+}
+
+void TAFDirManager::ReadVolumeDirectory() {
+  TAFVolumeNumberInfo first;
+  first.LastVolumeNumber = static_cast<int32_t>(LastDisk());
+  first.SetNumber(static_cast<int32_t>(FirstDisk()));
+  if (first.VolumeNumber == 0) first.MarkFirst();
+  SwitchVolume(first);
+  const int64_t count =
+      IsZip64 ? static_cast<int64_t>(Zip64EndRecord.TotalEntries() & 0xFFFFFFFF) : EndRecord.TotalEntries();
+  const int64_t start = IsZip64 ? static_cast<int64_t>(Zip64EndRecord.DirectoryOffset()) : EndRecord.DirectoryOffset();
+  // The headers are read as they come, over as many volumes as they fill;
+  // the array grows with them, so a count the volumes cannot hold ends in a
+  // read error rather than in millions of empty items.
+  TVolumeReader across(*Archiver);
+  TStream* last_volume = ArchiveStream;
+  ArchiveStream = &across;
+  try {
+    ArchiveStream->SetPosition(start);
+    for (int64_t i = 0; i < count; ++i) {
+      if (i >= Items.Count()) Items.SetCount(static_cast<int>(std::min<int64_t>(count, Items.Count() * 2LL + 1024)));
+      if (i == 0) DirectoryOffset = start;
+      ReadCentralHeader(static_cast<int>(i));
+    }
+  } catch (...) {
+    ArchiveStream = Archiver->ArchiveStream() ? Archiver->ArchiveStream() : last_volume;
+    throw;
+  }
+  ArchiveStream = Archiver->ArchiveStream();
 }
 
 void TAFDirManager::ReadCentralHeaders(int64_t count) {
@@ -542,11 +583,15 @@ void TAFDirManager::WriteDirectory(TStream* stream) {
 }
 
 void TAFDirManager::WriteEndRecords(TStream& out, int64_t s) {
-  uint32_t volume = static_cast<uint32_t>(std::max(Archiver->VolumeInfo().VolumeNumber, 0));
-  EndRecord.SetDirectoryDisk(volume >= 0xFFFF ? 0xFFFF : static_cast<uint16_t>(volume));
+  const uint32_t volume = static_cast<uint32_t>(std::max(Archiver->VolumeInfo().VolumeNumber, 0));
+  WriteEndRecords(out, s, volume, out.Position() - s, volume);
+}
+
+void TAFDirManager::WriteEndRecords(TStream& out, int64_t s, uint32_t dir_disk, int64_t d, uint32_t volume) {
+  auto disk16 = [](uint32_t v) { return v >= 0xFFFF ? uint16_t{0xFFFF} : static_cast<uint16_t>(v); };
+  EndRecord.SetDirectoryDisk(disk16(dir_disk));
   DirectoryOffset = s;
   int64_t pos = out.Position();
-  int64_t d = pos - s;
   int64_t count = Items.Count();
   uint16_t count16 = count >= 0xFFFF ? 0xFFFF : static_cast<uint16_t>(count);
   EndRecord.SetSignature(Archiver->Signatures().end);
@@ -555,10 +600,11 @@ void TAFDirManager::WriteEndRecords(TStream& out, int64_t s) {
   EndRecord.SetDirectorySize(d >= 0xFFFFFFFFLL ? 0xFFFFFFFF : static_cast<uint32_t>(d));
   EndRecord.SetDirectoryOffset(s >= 0xFFFFFFFFLL ? 0xFFFFFFFF : static_cast<uint32_t>(s));
   EndRecord.SetCommentLength(static_cast<uint16_t>(Comment.size()));
-  EndRecord.SetThisDisk(volume >= 0xFFFF ? 0xFFFF : static_cast<uint16_t>(volume));
+  EndRecord.SetThisDisk(disk16(volume));
   IsZip64 = false;
-  if (pos >= 0xFFFFFFFFLL || count >= 0xFFFF) {
-    Zip64EndRecord.Set(volume, static_cast<uint64_t>(count), static_cast<uint64_t>(pos - s), static_cast<uint64_t>(s));
+  if (pos >= 0xFFFFFFFFLL || count >= 0xFFFF || volume >= 0xFFFF || dir_disk >= 0xFFFF) {
+    Zip64EndRecord.Set(volume, static_cast<uint64_t>(count), static_cast<uint64_t>(d), static_cast<uint64_t>(s));
+    Zip64EndRecord.SetU32(20, dir_disk);
     out.WriteBuffer(Zip64EndRecord.data(), 56);
     Zip64Locator.Set(volume, static_cast<uint64_t>(pos), volume + 1);
     out.WriteBuffer(Zip64Locator.data(), 20);

@@ -51,12 +51,19 @@ class TAFDirManager {
   // and the comment, for a directory of Items.Count() headers that starts at
   // dir_start and ends at out's position.
   void WriteEndRecords(TStream& out, int64_t dir_start);
+  // The same for a directory of dir_size bytes that starts at dir_start on
+  // volume dir_disk, the records going to volume this_disk.
+  void WriteEndRecords(TStream& out, int64_t dir_start, uint32_t dir_disk, int64_t dir_size, uint32_t this_disk);
 
   // Whether an item's data, from its local header at local_offset to
   // data_end, stays clear of every other item's local header, and no other
   // item shares that header. Overlapping items are how a small archive
   // inflates to terabytes; sound archives never have them.
   bool DataFits(int64_t local_offset, int64_t data_end);
+
+  // Makes volume the archive's current one and reads from it (nothing
+  // changes on an external stream).
+  void SwitchVolume(const TAFVolumeNumberInfo& volume);
 
   // Volume numbers of the end records (0xFFFF resolved through ZIP64).
   uint32_t FirstDisk() const;
@@ -65,6 +72,8 @@ class TAFDirManager {
  private:
   bool ValidateCandidate(int64_t pos, int64_t stream_size);
   void ReadCentralHeaders(int64_t count);
+  // The central directory of a split or spanned set, from its first disk on.
+  void ReadVolumeDirectory();
   void ReadCentralHeader(int index);
   // Positions of each signature (with at least its min_tail bytes to the
   // end of the stream) in one forward pass over the stream.

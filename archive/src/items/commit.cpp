@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "items/commit_plan.h"
 #include "arcfold/arcfold.h"
 #include "codec/decode.h"
 #include "codec/encode.h"
@@ -37,28 +38,6 @@ void Append(std::vector<uint8_t>& out, const void* data, size_t n) {
 
 }  // namespace
 
-struct TCommit::Plan {
-  int first = 0;
-  bool in_place = false;
-  int64_t base = 0;
-  // The old directory with its end records and comment, as they were.
-  std::vector<uint8_t> old_tail;
-  int64_t old_tail_at = 0;
-  // Each saved item's central record inside old_tail (offset, length);
-  // length 0 when the directory could not be used (a recovered archive).
-  std::vector<std::pair<size_t, size_t>> raw;
-  // Per current item: its saved item (-1 for a new one), whether its name
-  // changed, its new local header offset, and the name bytes written for it.
-  std::vector<int> saved;
-  std::vector<char> renamed;
-  std::vector<int64_t> offset;
-  std::vector<std::string> name_bytes;
-  std::vector<char> utf8;
-  std::unique_ptr<TStream> out;
-  afp::WideString temp_name;
-  // Sources of moved items that were written, to remove after the commit.
-  std::vector<afp::WideString> moved_files, moved_folders;
-};
 
 TCommit::TCommit(TAFBaseArchiver& archiver) : a_(archiver), dir_(*archiver.dir_), plan_(std::make_unique<Plan>()) {}
 TCommit::~TCommit() = default;
@@ -527,7 +506,10 @@ void TCommit::Run() {
   bool appendable = !dir_.Recovered && p.first >= saved.Count() && items.Count() >= saved.Count();
   for (int s = 0; appendable && s < saved.Count(); ++s)
     if (saved.ItemRef(s).LocalHeaderOffset() >= p.old_tail_at || p.raw[s].second == 0) appendable = false;
-  p.in_place = appendable && !a_.in_memory_;
+  // A split or spanned set is written whole, once: the archive is made in a
+  // temporary file first and then laid over the volumes.
+  const bool volumes = a_.spanning_mode_ != smNone && !a_.in_memory_;
+  p.in_place = appendable && !a_.in_memory_ && !volumes;
   const bool memory = a_.in_memory_;
 
   try {
@@ -544,7 +526,11 @@ void TCommit::Run() {
       if (memory) {
         p.out = std::make_unique<TMemoryStream>();
       } else {
-        const afp::WideString folder = paths::FolderPart(paths::Backslashed(a_.file_name_));
+        // Beside the archive, so that the rename is one step; a set's volumes
+        // may be on disks that are changed, so its temporary file is not.
+        const afp::WideString folder =
+            volumes ? (a_.temp_dir_.empty() ? afp::TempDirectory() : a_.temp_dir_)
+                    : paths::FolderPart(paths::Backslashed(a_.file_name_));
         for (int attempt = 0; !p.out && attempt < 16; ++attempt) {
           p.temp_name = afp::UniqueTempName(folder);
           try {
@@ -575,7 +561,15 @@ void TCommit::Run() {
     }
     dir_.Comment = new_comment;
     WriteCentralDirectory(*out);
-    if (p.in_place) {
+    if (volumes) {
+      WriteVolumes();
+      p.out.reset();
+      afp::DeleteFile(p.temp_name);
+      a_.renames_.clear();
+      // A split set is read back from its volumes; a spanned one keeps what
+      // was just written, rather than asking for its first disk again.
+      if (a_.spanning_mode_ == smSplitting) Reload(a_.stream_);
+    } else if (p.in_place) {
       if (a_.options_.FlushBuffers) old.Flush();
       a_.renames_.clear();
       Reload(&old);

@@ -48,6 +48,8 @@ class TCommit {
   bool WriteNewItem(int index, TStream& out);
   bool WriteItems(TStream& out, int from);
   void WriteCentralDirectory(TStream& out);
+  // Lays the finished archive in plan_->out over the volumes of a set.
+  void WriteVolumes();
   std::vector<uint8_t> CentralRecord(int index);
   void Reload(TStream* stream);
   void RemoveMovedSources();

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "volumes/volume_reader.h"
 #include "arcfold/arcfold.h"
 #include "codec/decode.h"
 #include "crypto/aes_prefetch.h"
@@ -156,15 +157,21 @@ void TAFBaseArchiver::TestItem(int index) {
 void TAFBaseArchiver::DecodeItem(int index, TStream& out) {
   if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(16, this);
   TDirItem& item = dir_->Items.ItemRef(index);
-  volume_info_.LastVolumeNumber = static_cast<int32_t>(dir_->LastDisk());
-  volume_info_.SetNumber(static_cast<int32_t>(item.DiskNumberStart()));
-  stream_->SetPosition(item.LocalHeaderOffset());
+  TAFVolumeNumberInfo volume;
+  volume.LastVolumeNumber = static_cast<int32_t>(dir_->LastDisk());
+  volume.SetNumber(static_cast<int32_t>(item.DiskNumberStart()));
+  if (volume.VolumeNumber == 0) volume.MarkFirst();
+  SelectVolume(volume);
+  // In a set, an item's data may go on at the start of the following volumes.
+  TVolumeReader across(*this);
+  TStream& archive = spanning_mode_ == smNone ? *stream_ : across;
+  archive.SetPosition(item.LocalHeaderOffset());
   // A skip answered for an earlier item must not excuse this one, whichever
   // way the decoder leaves.
   skip_ = false;
   bool ok;
   try {
-    ok = DecodeItemData(*this, *stream_, out, item);
+    ok = DecodeItemData(*this, archive, out, item);
   } catch (const EReadError&) {
     ok = false;  // the archive ends inside the item: damaged data, not a broken run
   }

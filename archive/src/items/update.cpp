@@ -19,6 +19,12 @@ using paths::Backslashed;
 void TAFBaseArchiver::BeginUpdate() {
   if (!active_) throw EAFException::Create(13, this);
   if (in_update_) return;
+  // A set's volumes are written once, by the commit that creates the set:
+  // volumes already on disks cannot be rewritten in place.
+  if (spanning_mode_ != smNone && !in_memory_) {
+    if (volumes_written_) throw EAFException::Create(37, this);
+    if (open_mode_ != fmCreate) throw EAFException::Create(31, this);
+  }
   dir_->SavedItems.Assign(dir_->Items);
   saved_comment_ = dir_->Comment;
   renames_.clear();

@@ -24,6 +24,13 @@ enum : uint32_t {
 };
 constexpr uint32_t kInvalidAttributes = 0xFFFFFFFF;
 
+// Whether "a.z01" and "A.Z01" name two files.
+#ifdef _WIN32
+constexpr bool kCaseSensitiveNames = false;
+#else
+constexpr bool kCaseSensitiveNames = true;
+#endif
+
 std::string NativePath(std::u16string_view path);
 WideString FromNativePath(const std::string& path);
 
@@ -77,7 +84,15 @@ bool IsRemovableFd(FileHandle fd);
 // Applies Windows attributes (read-only) and, when unix_mode is not 0, the
 // Unix permission bits masked to 0777, to an open file in one call.
 bool SetFdAttributes(FileHandle fd, uint32_t attrs, uint32_t unix_mode);
-int64_t FreeDiskSpace(std::u16string_view path);  // -1 when unknown
+// Bytes the caller may still write on the drive of path (a file need not
+// exist yet); -1 when unknown.
+int64_t FreeDiskSpace(std::u16string_view path);
+// Names the medium holding path; false where labels cannot be set.
+bool SetVolumeLabel(std::u16string_view path, const std::string& label);
+// path itself when something is there; else, where names are case
+// sensitive, the one entry of its folder spelt like it ignoring case; else
+// path unchanged.
+WideString ExistingSpelling(std::u16string_view path);
 
 WideString GetCurrentDir();
 bool SetCurrentDir(std::u16string_view path);

@@ -1,0 +1,110 @@
+// Reading and writing bytes across volume boundaries.
+#include <algorithm>
+#include <vector>
+
+#include "arcfold/arcfold.h"
+#include "volumes/volume_reader.h"
+
+namespace arcfold {
+
+namespace {
+
+TAFVolumeNumberInfo Following(const TAFVolumeNumberInfo& current) {
+  TAFVolumeNumberInfo next = current;
+  next.SetNumber(std::max(current.VolumeNumber, 0) + 1);
+  return next;
+}
+
+}  // namespace
+
+TStream& TVolumeReader::Current() {
+  if (!a_.ArchiveStream()) throw EReadError("No volume is open");
+  return *a_.ArchiveStream();
+}
+
+int64_t TVolumeReader::Read(void* buffer, int64_t count) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  int64_t got = Current().Read(out, count);
+  // Past the last volume there is nothing to go on to.
+  while (got < count && a_.SpanningMode() != smNone && !a_.VolumeInfo().IsLast()) {
+    a_.SelectVolume(Following(a_.VolumeInfo()));
+    Current().SetPosition(0);
+    const int64_t more = Current().Read(out + got, count - got);
+    if (more <= 0) break;
+    got += more;
+  }
+  return got;
+}
+
+bool TAFBaseArchiver::ReadAcrossVolumes(void* buffer, int64_t count) {
+  TVolumeReader reader(*this);
+  return reader.Read(buffer, count) == count;
+}
+
+int64_t TAFBaseArchiver::WriteAcrossVolumes(const void* buffer, int64_t count, TStream* cache, int64_t reserve) {
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  if (spanning_mode_ == smNone) return stream_->Write(in, count);
+  int64_t written = 0;
+  while (written < count) {
+    const int64_t cached = cache ? cache->Size() : 0;
+    int64_t free = FreeSpace(current_volume_file_name_) - cached;
+    const int64_t limit = spanning_options_.LimitOf(std::max(volume_info_.VolumeNumber, 0));
+    if (limit != -1) {
+      const int64_t room = limit - stream_->Size() - cached;
+      free = free < 0 ? room : std::min(room, free);
+    }
+    if (free < 0) return written;
+    const int64_t left = count - written;
+    // A record larger than a whole volume is split after all: a fresh
+    // volume would not hold it either, and asking for one after another
+    // would never end.
+    const bool fresh = stream_->Size() == 0 && cached == 0;
+    if (reserve == -1 || free >= reserve + left || fresh) {
+      const int64_t n = std::min(free, left);
+      TStream& to = cache ? *cache : *stream_;
+      const int64_t took = n > 0 ? to.Write(in + written, n) : 0;
+      written += took;
+      if (took < n) return written;  // the device refused the rest
+    }
+    if (written < count) {
+      if (cache && cache->Size() > 0) {
+        cache->SetPosition(0);
+        stream_->CopyFrom(*cache, cache->Size());
+        cache->SetSize(0);
+        cache->SetPosition(0);
+      }
+      if (spanning_mode_ == smSpanning) stream_->Flush();
+      SelectVolume(Following(volume_info_));
+    }
+  }
+  return written;
+}
+
+void TAFBaseArchiver::WriteAllAcrossVolumes(const void* buffer, int64_t count, TStream* cache, int64_t reserve) {
+  if (WriteAcrossVolumes(buffer, count, cache, reserve) != count) throw EAFException::Create(46, this);
+}
+
+void TAFBaseArchiver::CopyAcrossVolumes(TStream& source, bool show_progress, TStream* cache, int64_t reserve,
+                                        int64_t count, bool& abort) {
+  abort = false;
+  const int64_t total = count == -1 ? source.Size() - source.Position() : count;
+  if (show_progress) {
+    DoCopyTempFileProgress(0.0, ppStart, abort);
+    if (abort) return;
+  }
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(total, 1), 1000000)));
+  int64_t copied = 0;
+  while (copied < total) {
+    const int64_t n = std::min<int64_t>(static_cast<int64_t>(buf.size()), total - copied);
+    source.ReadBuffer(buf.data(), n);
+    WriteAllAcrossVolumes(buf.data(), n, cache, reserve);
+    copied += n;
+    if (show_progress) {
+      DoCopyTempFileProgress(100.0 * static_cast<double>(copied) / static_cast<double>(total), ppProcess, abort);
+      if (abort) return;
+    }
+  }
+  if (show_progress) DoCopyTempFileProgress(100.0, ppEnd, abort);
+}
+
+}  // namespace arcfold
