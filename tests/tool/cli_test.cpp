@@ -1,6 +1,8 @@
 // The arcfold tool as scripts use it.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "test_util.h"
 
 using testutil::Quote;
@@ -157,4 +159,28 @@ TEST_F(CliTest, DamagedArchivesNeverTestClean) {
   EXPECT_NE(out.find("damaged"), std::string::npos) << out;
   EXPECT_NE(out.find("two.txt"), std::string::npos) << out;
   EXPECT_EQ(out.find("No errors"), std::string::npos) << out;
+}
+
+TEST_F(CliTest, SplitSetsAreWrittenNewAndReadFromAnyVolume) {
+  std::string noise;
+  std::mt19937 rng(5);
+  for (int i = 0; i < 200000; ++i) noise += static_cast<char>(rng());
+  ASSERT_EQ(Sh("mkdir -p " + Quote(dir / "src")), 0);
+  testutil::WriteFile(dir / "src/noise.bin", noise);
+  testutil::WriteFile(dir / "src/a.txt", "alpha");
+  std::string out;
+  ASSERT_EQ(Tool("add --split 64k --first-volume 100k " + Quote(dir / "set.zip") + " -r " + Quote(dir / "src"), &out), 0)
+      << out;
+  EXPECT_TRUE(testutil::Exists(dir / "set.z02"));
+  out.clear();
+  ASSERT_EQ(Tool("test " + Quote(dir / "set.z02"), &out), 0) << out;
+  EXPECT_NE(out.find("set.z02 is a volume of a split set; reading the set from"), std::string::npos) << out;
+  EXPECT_NE(out.find("No errors"), std::string::npos) << out;
+  // A set is not appended to, and sizes are checked before anything is written.
+  EXPECT_EQ(Tool("add --split 64k " + Quote(dir / "set.zip") + " " + Quote(dir / "src/a.txt"), &out), 2);
+  out.clear();
+  EXPECT_EQ(Tool("add --split 10k " + Quote(dir / "new.zip") + " " + Quote(dir / "src/a.txt"), &out), 2);
+  EXPECT_NE(out.find("at least 64k"), std::string::npos) << out;
+  EXPECT_FALSE(testutil::Exists(dir / "new.zip"));
+  EXPECT_EQ(Tool("add --split 2x " + Quote(dir / "new.zip") + " " + Quote(dir / "src/a.txt")), 2);
 }

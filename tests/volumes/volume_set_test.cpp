@@ -262,3 +262,35 @@ TEST_F(SplitSetTest, ASetIsWrittenOnceAndNeverRewritten) {
 
 }  // namespace
 }  // namespace arcfold
+
+namespace arcfold {
+namespace {
+
+TEST_F(SplitSetTest, ASelfExtractingSetRunsFromBaseExeToBaseZIP) {
+  const std::string stub = RandomBytes(3000, 42);
+  WriteFile(t / "stub.bin", stub);
+  TArcfold a;
+  a.SetFileName(W(t / "setup.exe"));
+  a.SetSFXStub(W(t / "stub.bin"));
+  a.SetSpanningMode(smSplitting);
+  a.SpanningOptions().VolumeSize = vsCustom;
+  a.SpanningOptions().SetCustomVolumeSize(65536);
+  a.OpenArchive(fmCreate);
+  a.SetBaseDir(W(t / "src"));
+  a.AddFiles(u"*.*");
+  a.CloseArchive();
+  EXPECT_EQ(ReadFile(t / "setup.exe").substr(0, stub.size()), stub);
+  EXPECT_TRUE(testutil::Exists(t / "setup.z02"));
+  EXPECT_TRUE(testutil::Exists(t / "setup.ZIP"));
+  EXPECT_FALSE(testutil::Exists(t / "setup.z01"));
+  TArcfold r;
+  r.SetFileName(W(t / "setup.exe"));
+  r.SetBaseDir(W(t / "out"));
+  r.OpenArchive(fmOpenRead | fmShareDenyNone);
+  EXPECT_EQ(r.SpanningMode(), smSplitting);
+  r.ExtractFiles(u"*.*");
+  ExpectExtracted(t / "out", files);
+}
+
+}  // namespace
+}  // namespace arcfold

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "volumes/volume_reader.h"
 #include "arcfold/arcfold.h"
 #include "arcfold/exception.h"
-#include "directory/name_codec.h"
 #include "arcfold/stream.h"
+#include "directory/name_codec.h"
+#include "volumes/volume_reader.h"
 
 namespace arcfold {
 

@@ -4,12 +4,12 @@
 #include <cstring>
 #include <map>
 
-#include "items/commit_plan.h"
 #include "arcfold/arcfold.h"
 #include "codec/decode.h"
 #include "codec/encode.h"
 #include "directory/dir_manager.h"
 #include "directory/name_codec.h"
+#include "items/commit_plan.h"
 #include "items/path_parts.h"
 #include "platform/file_io.h"
 #include "platform/files.h"
@@ -37,7 +37,6 @@ void Append(std::vector<uint8_t>& out, const void* data, size_t n) {
 }
 
 }  // namespace
-
 
 TCommit::TCommit(TAFBaseArchiver& archiver) : a_(archiver), dir_(*archiver.dir_), plan_(std::make_unique<Plan>()) {}
 TCommit::~TCommit() = default;

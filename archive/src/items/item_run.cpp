@@ -6,7 +6,6 @@
 #include <mutex>
 #include <thread>
 
-#include "volumes/volume_reader.h"
 #include "arcfold/arcfold.h"
 #include "codec/decode.h"
 #include "crypto/aes_prefetch.h"
@@ -14,6 +13,7 @@
 #include "items/path_parts.h"
 #include "platform/files.h"
 #include "platform/lock.h"
+#include "volumes/volume_reader.h"
 
 namespace arcfold {
 

@@ -273,6 +273,9 @@ void TAFBaseArchiver::AddMatching(const afp::WideString& file_mask, uint32_t /*s
 }
 
 void TAFBaseArchiver::AddFromStream(const afp::WideString& name, TStream* stream, bool owns) {
+  // A stream handed over is freed also when the item is refused before it
+  // takes the stream.
+  std::unique_ptr<TStream> owned(owns ? stream : nullptr);
   if (!active_) throw EAFException::Create(13, this);
   TOwnTransaction transaction(*this);
   afp::WideString stored = paths::Replace(name, u'\\', u'/');
@@ -285,6 +288,7 @@ void TAFBaseArchiver::AddFromStream(const afp::WideString& name, TStream* stream
   item.Source->Password = password_;
   item.Source->SourceStream = stream;
   item.Source->OwnsSourceStream = owns;
+  owned.release();
   item.Marked = true;
   item.Comment.clear();
   item.ExtraFields.clear();

@@ -1,9 +1,10 @@
 // Reading and writing bytes across volume boundaries.
+#include "volumes/volume_reader.h"
+
 #include <algorithm>
 #include <vector>
 
 #include "arcfold/arcfold.h"
-#include "volumes/volume_reader.h"
 
 namespace arcfold {
 
