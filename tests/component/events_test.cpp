@@ -218,3 +218,25 @@ TEST_F(EventsTest, HandlersSeeOneBasedVolumeNumbers) {
   EXPECT_TRUE(cancel);
   EXPECT_EQ(ui.asked.back().first, "Please insert disk #3");
 }
+
+// With a handler assigned, a deflated item reports once per 1 MiB of output,
+// the rhythm handlers are written for (without one the decoder moves finer
+// pieces, which nobody sees).
+TEST_F(EventsTest, DeflatedItemProgressOncePerMebibyteOfOutput) {
+  std::string text;
+  while (text.size() < (5u << 19)) text += "progress is reported per mebibyte of output\n";
+  testutil::WriteFile(dir / "big.zip", testutil::BuildZip({{.name = "big.txt", .data = text, .method = 8}}));
+  TArcfold b;
+  b.SetFileName(W(dir / "big.zip"));
+  b.OpenArchive();
+  std::vector<double> steps;
+  b.OnFileProgress = [&](TAFBaseArchiver*, const afp::WideString&, double p, TAFProcessOperation, TAFProgressPhase ph,
+                         bool&) {
+    if (ph == ppProcess) steps.push_back(p * static_cast<double>(text.size()) / 100);
+  };
+  b.TestFiles(u"*.*");
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_EQ(steps[0], 0.0);
+  EXPECT_NEAR(steps[1], 1 << 20, 1e-6);
+  EXPECT_NEAR(steps[2], 2 << 20, 1e-6);
+}
