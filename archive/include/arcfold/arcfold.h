@@ -336,6 +336,9 @@ class TAFBaseArchiver {
   bool last_run_aborted_ = false;
   afp::WideString working_folder_;
   afp::WideString last_folder_made_;
+  // The folder last extracted into, and whether its drive is removable.
+  afp::WideString removable_checked_for_;
+  bool removable_folder_ = false;
   // Inside a transaction: the comment as it was, and renamed items by their
   // new lower-cased name with their name before the transaction.
   std::string saved_comment_;

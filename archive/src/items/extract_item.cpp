@@ -154,7 +154,16 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
     const TDirItem& done = dir_->Items.ItemRef(index);
     if (auto exact = ExactModificationTime(done)) afp::SetFileUnixTimeFd(out->Handle(), *exact);
     else afp::SetFileDosDateTimeFd(out->Handle(), done.HeaderImage.Date(), done.HeaderImage.Time());
-    if (options_.FlushBuffers && afp::IsRemovableFd(out->Handle())) out->Flush();
+    // Files on removable drives are flushed; whether the drive is one is
+    // asked once per folder, not with a call per file.
+    if (options_.FlushBuffers) {
+      const afp::WideString folder = FolderPart(target);
+      if (folder != removable_checked_for_ || removable_checked_for_.empty()) {
+        removable_checked_for_ = folder;
+        removable_folder_ = afp::IsRemovableFd(out->Handle());
+      }
+      if (removable_folder_) out->Flush();
+    }
     if (options_.SetAttributes) {
       // Unix-made archives keep permission bits in the upper half; links and
       // special files were written as plain files, so only 0777 applies. The

@@ -45,6 +45,7 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
   if (!active_ || !dir_) throw EAFException::Create(13, this);
   std::lock_guard<std::recursive_mutex> lock(afp::ProcessLock());
   last_folder_made_.clear();
+  removable_checked_for_.clear();  // a disk may have been changed between runs
   processed_count_ = 0;
   total_count_ = 0;
   skipped_existing_ = 0;
