@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
 #include "arcfold/arcfold.h"
 #include "test_util.h"
@@ -14,18 +13,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using testutil::Quote;
+using testutil::RandomBytes;
 using testutil::ReadFile;
 using testutil::Sh;
 using testutil::TempDir;
 using testutil::W;
 using testutil::WriteFile;
-
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(rng());
-  return s;
-}
 
 class VolumeInteropTest : public ::testing::Test {
  protected:

@@ -31,6 +31,8 @@ int Sh(const std::string& command, std::string* out = nullptr);
 // The 7-Zip command on this machine ("7zz" or "7z"), or empty.
 std::string SevenZip();
 std::string Quote(const std::string& s);
+// Bytes that do not compress, the same for the same seed.
+std::string RandomBytes(size_t n, unsigned seed);
 
 // Builds a ZIP archive byte by byte, for cases no tool would write.
 struct RawEntry {

@@ -1,8 +1,6 @@
 // The arcfold tool as scripts use it.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "test_util.h"
 
 using testutil::Quote;
@@ -162,9 +160,7 @@ TEST_F(CliTest, DamagedArchivesNeverTestClean) {
 }
 
 TEST_F(CliTest, SplitSetsAreWrittenNewAndReadFromAnyVolume) {
-  std::string noise;
-  std::mt19937 rng(5);
-  for (int i = 0; i < 200000; ++i) noise += static_cast<char>(rng());
+  const std::string noise = testutil::RandomBytes(200000, 5);
   ASSERT_EQ(Sh("mkdir -p " + Quote(dir / "src")), 0);
   testutil::WriteFile(dir / "src/noise.bin", noise);
   testutil::WriteFile(dir / "src/a.txt", "alpha");

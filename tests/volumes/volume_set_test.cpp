@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <map>
-#include <random>
 
 #include "arcfold/arcfold.h"
 #include "test_util.h"
@@ -13,18 +12,12 @@ namespace arcfold {
 namespace {
 
 namespace fs = std::filesystem;
+using testutil::RandomBytes;
 using testutil::ReadFile;
 using testutil::TempDir;
 using testutil::U;
 using testutil::W;
 using testutil::WriteFile;
-
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(rng());
-  return s;
-}
 
 // Files that do not compress, so that their data spans volumes.
 std::map<std::string, std::string> MakeSources(const std::string& folder, const std::vector<size_t>& sizes) {
@@ -166,18 +159,28 @@ TEST(VolumeSetTest, SpannedSetIsWrittenAndReadDiskByDisk) {
 
 class SplitSetTest : public ::testing::Test {
  protected:
-  // Writes a split set of the sources with 64 KiB volumes.
-  void WriteSet(const std::string& name, bool advanced = false) {
-    TArcfold a;
+  // Sets a up to write a split set name with 64 KiB volumes.
+  void SplitInto(TArcfold& a, const std::string& name) {
     a.SetFileName(W(name));
     a.SetSpanningMode(smSplitting);
     a.SpanningOptions().VolumeSize = vsCustom;
     a.SpanningOptions().SetCustomVolumeSize(65536);
+  }
+  // Writes a split set of the sources.
+  void WriteSet(const std::string& name, bool advanced = false) {
+    TArcfold a;
+    SplitInto(a, name);
     a.SpanningOptions().AdvancedNaming = advanced;
     a.OpenArchive(fmCreate);
     a.SetBaseDir(W(t / "src"));
     a.AddFiles(u"*.*");
     a.CloseArchive();
+  }
+  // Opens the set named name for extraction into out/.
+  void OpenSet(TArcfold& r, const std::string& name) {
+    r.SetFileName(W(name));
+    r.SetBaseDir(W(t / "out"));
+    r.OpenArchive(fmOpenRead | fmShareDenyNone);
   }
   TempDir t;
   std::map<std::string, std::string> files = MakeSources(t / "src", {40000, 100000, 3000, 70000});
@@ -187,9 +190,7 @@ TEST_F(SplitSetTest, OnlyTheInvertedNamingFindsTheVolumes) {
   WriteSet(t / "set.zip", true);
   ASSERT_TRUE(testutil::Exists(t / "set_001.zip"));
   TArcfold r;
-  r.SetFileName(W(t / "set.zip"));
-  r.SetBaseDir(W(t / "out"));
-  r.OpenArchive(fmOpenRead | fmShareDenyNone);
+  OpenSet(r, t / "set.zip");
   EXPECT_EQ(r.SpanningMode(), smSplitting);
   EXPECT_TRUE(r.SpanningOptions().AdvancedNaming);
   r.ExtractFiles(u"*.*");
@@ -201,9 +202,7 @@ TEST_F(SplitSetTest, AMissingMiddleVolumeEndsTheRunNamingItAndLeavesNothingHalfW
   ASSERT_TRUE(testutil::Exists(t / "set.z03"));
   fs::remove(t / "set.z02");
   TArcfold r;
-  r.SetFileName(W(t / "set.zip"));
-  r.SetBaseDir(W(t / "out"));
-  r.OpenArchive(fmOpenRead | fmShareDenyNone);
+  OpenSet(r, t / "set.zip");
   std::vector<std::string> failures;
   r.OnProcessFileFailure = [&](TAFBaseArchiver*, const afp::WideString&, TAFProcessOperation, int native, int,
                                const afp::WideString& message, TAFAction& action) {
@@ -229,10 +228,7 @@ TEST_F(SplitSetTest, AMissingMiddleVolumeEndsTheRunNamingItAndLeavesNothingHalfW
 TEST_F(SplitSetTest, CancellingABlankVolumeLeavesNoVolumesAndTheOldFileAsItWas) {
   WriteFile(t / "set.zip", "an older file of that name");
   TArcfold a;
-  a.SetFileName(W(t / "set.zip"));
-  a.SetSpanningMode(smSplitting);
-  a.SpanningOptions().VolumeSize = vsCustom;
-  a.SpanningOptions().SetCustomVolumeSize(65536);
+  SplitInto(a, t / "set.zip");
   a.OnRequestBlankVolume = [](TAFBaseArchiver*, int n, afp::WideString&, bool& cancel) { cancel = n == 3; };
   a.OpenArchive(fmCreate);
   a.SetBaseDir(W(t / "src"));
@@ -270,11 +266,8 @@ TEST_F(SplitSetTest, ASelfExtractingSetRunsFromBaseExeToBaseZIP) {
   const std::string stub = RandomBytes(3000, 42);
   WriteFile(t / "stub.bin", stub);
   TArcfold a;
-  a.SetFileName(W(t / "setup.exe"));
+  SplitInto(a, t / "setup.exe");
   a.SetSFXStub(W(t / "stub.bin"));
-  a.SetSpanningMode(smSplitting);
-  a.SpanningOptions().VolumeSize = vsCustom;
-  a.SpanningOptions().SetCustomVolumeSize(65536);
   a.OpenArchive(fmCreate);
   a.SetBaseDir(W(t / "src"));
   a.AddFiles(u"*.*");
@@ -284,9 +277,7 @@ TEST_F(SplitSetTest, ASelfExtractingSetRunsFromBaseExeToBaseZIP) {
   EXPECT_TRUE(testutil::Exists(t / "setup.ZIP"));
   EXPECT_FALSE(testutil::Exists(t / "setup.z01"));
   TArcfold r;
-  r.SetFileName(W(t / "setup.exe"));
-  r.SetBaseDir(W(t / "out"));
-  r.OpenArchive(fmOpenRead | fmShareDenyNone);
+  OpenSet(r, t / "setup.exe");
   EXPECT_EQ(r.SpanningMode(), smSplitting);
   r.ExtractFiles(u"*.*");
   ExpectExtracted(t / "out", files);

@@ -230,6 +230,8 @@ class TAFBaseArchiver {
   // creating, for a blank one) through the volume events; error 45 when the
   // answer is cancel.
   void SelectVolume(const TAFVolumeNumberInfo& requested);
+  // The same for the volume after the current one.
+  void SelectFollowingVolume();
   const afp::WideString& CurrentVolumeFileName() const { return current_volume_file_name_; }
   int64_t FreeSpace(const afp::WideString& path);
   // Writes count bytes over as many volumes as they need, through cache
@@ -266,6 +268,10 @@ class TAFBaseArchiver {
   // split set or a spanned set, and opens its last volume.
   void DetectSpanning();
   void DetectSpanningLoop();
+  // Bytes the current volume still takes: its drive's free space less what
+  // cached holds back, within the volume's size limit; negative when none.
+  int64_t RoomOnVolume(int64_t cached);
+
   void OpenLastVolumeDirectory();
   void CloseVolumeStream();
   friend class TCommit;

@@ -16,16 +16,6 @@
 
 namespace arcfold {
 
-namespace {
-
-TAFVolumeNumberInfo Following(const TAFVolumeNumberInfo& current) {
-  TAFVolumeNumberInfo next = current;
-  next.SetNumber(std::max(current.VolumeNumber, 0) + 1);
-  return next;
-}
-
-}  // namespace
-
 void TCommit::WriteVolumes() {
   Plan& p = *plan_;
   TStream& whole = *p.out;
@@ -91,12 +81,10 @@ void TCommit::WriteVolumes() {
     // fit beside the directory (ZIP64 records counted in), they begin a
     // volume of their own.
     const int64_t tail_size = 22 + 56 + 20 + static_cast<int64_t>(dir_.Comment.size());
-    const int64_t limit = a_.spanning_options_.LimitOf(a_.volume_info_.VolumeNumber);
-    int64_t room = a_.FreeSpace(a_.current_volume_file_name_);
-    if (limit != -1) room = room < 0 ? limit - a_.stream_->Size() : std::min(room, limit - a_.stream_->Size());
+    const int64_t room = a_.RoomOnVolume(0);
     if (room >= 0 && room < tail_size && a_.stream_->Size() > 0) {
       if (a_.spanning_mode_ == smSpanning) a_.stream_->Flush();
-      a_.SelectVolume(Following(a_.volume_info_));
+      a_.SelectFollowingVolume();
     }
     dir_.WriteEndRecords(*a_.stream_, dir_offset, dir_disk, dir_size,
                          static_cast<uint32_t>(a_.volume_info_.VolumeNumber));

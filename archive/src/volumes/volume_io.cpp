@@ -8,16 +8,6 @@
 
 namespace arcfold {
 
-namespace {
-
-TAFVolumeNumberInfo Following(const TAFVolumeNumberInfo& current) {
-  TAFVolumeNumberInfo next = current;
-  next.SetNumber(std::max(current.VolumeNumber, 0) + 1);
-  return next;
-}
-
-}  // namespace
-
 TStream& TVolumeReader::Current() {
   if (!a_.ArchiveStream()) throw EReadError("No volume is open");
   return *a_.ArchiveStream();
@@ -28,7 +18,7 @@ int64_t TVolumeReader::Read(void* buffer, int64_t count) {
   int64_t got = Current().Read(out, count);
   // Past the last volume there is nothing to go on to.
   while (got < count && a_.SpanningMode() != smNone && !a_.VolumeInfo().IsLast()) {
-    a_.SelectVolume(Following(a_.VolumeInfo()));
+    a_.SelectFollowingVolume();
     Current().SetPosition(0);
     const int64_t more = Current().Read(out + got, count - got);
     if (more <= 0) break;
@@ -48,12 +38,7 @@ int64_t TAFBaseArchiver::WriteAcrossVolumes(const void* buffer, int64_t count, T
   int64_t written = 0;
   while (written < count) {
     const int64_t cached = cache ? cache->Size() : 0;
-    int64_t free = FreeSpace(current_volume_file_name_) - cached;
-    const int64_t limit = spanning_options_.LimitOf(std::max(volume_info_.VolumeNumber, 0));
-    if (limit != -1) {
-      const int64_t room = limit - stream_->Size() - cached;
-      free = free < 0 ? room : std::min(room, free);
-    }
+    const int64_t free = RoomOnVolume(cached);
     if (free < 0) return written;
     const int64_t left = count - written;
     // A record larger than a whole volume is split after all: a fresh
@@ -75,10 +60,25 @@ int64_t TAFBaseArchiver::WriteAcrossVolumes(const void* buffer, int64_t count, T
         cache->SetPosition(0);
       }
       if (spanning_mode_ == smSpanning) stream_->Flush();
-      SelectVolume(Following(volume_info_));
+      SelectFollowingVolume();
     }
   }
   return written;
+}
+
+int64_t TAFBaseArchiver::RoomOnVolume(int64_t cached) {
+  const int64_t free = FreeSpace(current_volume_file_name_);
+  const int64_t limit = spanning_options_.LimitOf(std::max(volume_info_.VolumeNumber, 0));
+  if (limit == -1) return free - cached;
+  const int64_t room = limit - stream_->Size() - cached;
+  // A drive that cannot say how much it takes leaves the limit to decide.
+  return free < 0 ? room : std::min(room, free - cached);
+}
+
+void TAFBaseArchiver::SelectFollowingVolume() {
+  TAFVolumeNumberInfo next = volume_info_;
+  next.SetNumber(std::max(volume_info_.VolumeNumber, 0) + 1);
+  SelectVolume(next);
 }
 
 void TAFBaseArchiver::WriteAllAcrossVolumes(const void* buffer, int64_t count, TStream* cache, int64_t reserve) {

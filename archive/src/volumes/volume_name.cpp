@@ -27,13 +27,18 @@ TNameParts Split(const afp::WideString& name) {
 
 afp::WideString Numbered(int one_based) { return afp::FromUtf8(fmt::format("{:03}", one_based)); }
 
+afp::WideString Lowered(afp::WideString s) {
+  for (auto& c : s)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  return s;
+}
+
 }  // namespace
 
-bool HasExeExtension(const afp::WideString& file_name) {
-  afp::WideString ext = Split(file_name).ext;
-  for (auto& c : ext)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-  return ext == u".exe";
+bool HasExeExtension(const afp::WideString& file_name) { return Lowered(Split(file_name).ext) == u".exe"; }
+
+bool MentionsExe(const afp::WideString& file_name) {
+  return Lowered(file_name).find(u".exe") != afp::WideString::npos;
 }
 
 afp::WideString VolumeName(const afp::WideString& file_name, int index, const TVolumeNaming& naming) {

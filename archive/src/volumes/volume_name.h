@@ -30,5 +30,8 @@ afp::WideString VolumeName(const afp::WideString& file_name, int index, const TV
 
 // Whether an archive name ends in ".exe" in any case.
 bool HasExeExtension(const afp::WideString& file_name);
+// Whether ".exe" appears anywhere in it, in any case (a self-extractor's
+// name, also when the set's last volume is meant).
+bool MentionsExe(const afp::WideString& file_name);
 
 }  // namespace arcfold

@@ -14,12 +14,6 @@ namespace arcfold {
 
 namespace {
 
-afp::WideString Lowered(afp::WideString s) {
-  for (auto& c : s)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-  return s;
-}
-
 // Detection looks at the end record alone; damaged archives are not
 // rebuilt while it guesses, and the setting comes back however it ends.
 class TDamagedOff {
@@ -36,7 +30,7 @@ class TDamagedOff {
 
 bool TAFBaseArchiver::SfxFlag() const {
   if (dir_ && dir_->StubLength != 0) return true;
-  return !sfx_stub_.empty() || Lowered(file_name_).find(u".exe") != afp::WideString::npos;
+  return !sfx_stub_.empty() || MentionsExe(file_name_);
 }
 
 void TAFBaseArchiver::VolumeFileName(afp::WideString& name, int index, bool try_other) {
@@ -182,10 +176,7 @@ void TAFBaseArchiver::DetectSpanningLoop() {
         VolumeFileName(previous, disk - 1, false);
         if (!afp::FileExists(previous)) {
           spanning_options_.AdvancedNaming = !spanning_options_.AdvancedNaming;
-          if (HasExeExtension(file_name_) || Lowered(file_name_).find(u".exe") != afp::WideString::npos)
-            spanning_mode_ = smNone;
-          else
-            spanning_mode_ = disk > 0 || removable ? smSpanning : smNone;
+          spanning_mode_ = !MentionsExe(file_name_) && (disk > 0 || removable) ? smSpanning : smNone;
         }
       }
     }
