@@ -8,12 +8,12 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <unistd.h>
 #include <string>
 #include <vector>
 
 #include "arcfold/arcfold.h"
 #include "platform/codepage.h"
+#include "platform/console.h"
 #include "platform/files.h"
 #include "terminal_prompts.h"
 #include "volume_size.h"
@@ -385,7 +385,7 @@ int RunItems(const CommonOptions& common, const std::vector<std::string>& masks,
     bytes += a.Item(i).UncompressedSize();
   }
   std::unique_ptr<ProgressBar> bar;
-  if (::isatty(STDERR_FILENO)) bar = std::make_unique<ProgressBar>(a, bytes);
+  if (afp::IsTerminal(stderr)) bar = std::make_unique<ProgressBar>(a, bytes);
   if (!items.empty()) a.ProcessMarkedItems(extract ? arcfold::poExtract : arcfold::poTest, -1);
   const int skipped = a.SkippedExistingCount();
   const bool cancelled = a.CancelFlag();
@@ -503,7 +503,7 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
   }
   OpenForWriting(a, w);
   std::unique_ptr<ProgressBar> bar;
-  if (::isatty(STDERR_FILENO)) bar = std::make_unique<ProgressBar>(a, 0);
+  if (afp::IsTerminal(stderr)) bar = std::make_unique<ProgressBar>(a, 0);
   const std::string shown = Printable(common.archive);
   a.BeginUpdate();
   if (command == "add" || command == "update" || command == "move") {
@@ -551,7 +551,14 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv_given) {
+  // Names and passwords arrive in UTF-8 whatever the system's pages are.
+  std::vector<std::string> args = afp::Utf8Arguments(argc, argv_given);
+  std::vector<char*> arg_ptrs;
+  for (auto& arg : args) arg_ptrs.push_back(arg.data());
+  argc = static_cast<int>(arg_ptrs.size());
+  char** argv = arg_ptrs.data();
+  afp::UseUtf8Console();
   CLI::App app{"arcfold - list, extract, test, add to and change ZIP archives"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("arcfold ") + ARCFOLD_VERSION);

@@ -1,24 +1,18 @@
 #include "terminal_prompts.h"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <cctype>
+#include <optional>
 #include <string>
+
+#include "platform/console.h"
 
 namespace arcfold_cli {
 
-bool Interactive() { return ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO); }
+bool Interactive() { return afp::IsTerminal(stdin) && afp::IsTerminal(stderr); }
 
 bool TerminalPrompts::ReadLine(std::string& line, bool echo) {
-  int fd = ::fileno(in_);
-  termios saved{};
-  bool restore = false;
-  if (!echo && ::isatty(fd) && ::tcgetattr(fd, &saved) == 0) {
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    restore = ::tcsetattr(fd, TCSANOW, &quiet) == 0;
-  }
+  std::optional<afp::EchoOff> quiet;
+  if (!echo) quiet.emplace(in_);
   line.clear();
   int c;
   bool got = false;
@@ -27,10 +21,7 @@ bool TerminalPrompts::ReadLine(std::string& line, bool echo) {
     if (c == '\n') break;
     if (c != '\r') line += static_cast<char>(c);
   }
-  if (restore) {
-    ::tcsetattr(fd, TCSANOW, &saved);
-    std::fputc('\n', out_);
-  }
+  if (quiet && quiet->Active()) std::fputc('\n', out_);
   return got;
 }
 

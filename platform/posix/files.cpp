@@ -1,7 +1,5 @@
 #include "platform/files.h"
 
-#include "platform/media.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -370,13 +368,6 @@ WideString TempFileName(std::u16string_view dir, std::u16string_view prefix) {
   if (fd < 0) return WideString();
   ::close(fd);
   return FromUtf8(templ);
-}
-
-
-
-VolumeMedia& SystemMedia() {
-  static VolumeMedia media;
-  return media;
 }
 
 }  // namespace afp

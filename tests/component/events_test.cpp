@@ -123,7 +123,7 @@ TEST_F(EventsTest, FailurePromptRetryIgnoreAbort) {
   EXPECT_TRUE(testutil::Exists(dir / "out/three.txt"));
 
   ui.asked.clear();
-  testutil::Sh("rm -rf " + testutil::Quote(dir / "out"));
+  testutil::RemoveAll(dir / "out");
   ui.answers = {afp::PromptAnswer::Abort};
   a.ExtractFiles(u"*.*");
   EXPECT_EQ(ui.asked.size(), 1u);

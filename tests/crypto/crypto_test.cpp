@@ -265,7 +265,7 @@ TEST_F(EncryptedExtractTest, SevenZipAe2KnownAnswer) {
     natives.push_back(native);
     act = fxaIgnore;
   };
-  testutil::Sh("rm -rf " + Quote(dir / "out"));
+  testutil::RemoveAll(dir / "out");
   a.ExtractFiles(u"*.*");
   EXPECT_EQ(natives, (std::vector<int>{8}));
   EXPECT_FALSE(testutil::Exists(dir / "out/hello.txt"));

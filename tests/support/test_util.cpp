@@ -1,12 +1,17 @@
 #include "test_util.h"
 
-#include <sys/stat.h>
+#ifndef _WIN32
 #include <sys/wait.h>
-#include <unistd.h>
+#endif
 #include <zlib.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -14,34 +19,80 @@
 
 #include "codec/crc32.h"
 #include "arcfold/records.h"
+#include "platform/files.h"
 
 namespace testutil {
 
+namespace fs = std::filesystem;
+
+// Paths are UTF-8 everywhere in the tests; Windows would read a plain
+// string in its ANSI page.
+fs::path Fs(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string templ = std::string(base && *base ? base : "/tmp") + "/arcfold-test-XXXXXX";
-  if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = templ;
+  static std::atomic<unsigned> counter{0};
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  for (int attempt = 0;; ++attempt) {
+    const std::string name = "arcfold-test-" + std::to_string(stamp) + "-" + std::to_string(counter++);
+    const fs::path p = fs::temp_directory_path() / name;
+    std::error_code ec;
+    if (fs::create_directory(p, ec)) {
+      const auto u8 = p.generic_u8string();
+      path_.assign(u8.begin(), u8.end());
+      return;
+    }
+    if (attempt > 100) throw std::runtime_error("cannot make a temporary folder");
+  }
 }
 
-TempDir::~TempDir() { Sh("chmod -R u+w " + Quote(path_) + " 2>/dev/null; rm -rf " + Quote(path_)); }
+TempDir::~TempDir() { RemoveAll(path_); }
+
+void RemoveAll(const std::string& path) {
+  std::error_code ec;
+  // Read-only files and folders are made writable first, or they stay behind.
+  for (auto it = fs::recursive_directory_iterator(Fs(path), ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    std::error_code ignored;
+    if (!it->is_symlink(ignored)) fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+  }
+  fs::remove_all(Fs(path), ec);
+}
+
+std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (auto it = fs::directory_iterator(Fs(dir), ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const auto u8 = it->path().filename().u8string();
+    names.emplace_back(u8.begin(), u8.end());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string VolumeSpelling(std::string name) {
+  const size_t dot = name.find_last_of('.');
+  if (!afp::kCaseSensitiveNames && dot != std::string::npos && dot + 2 < name.size() &&
+      std::isdigit(static_cast<unsigned char>(name[dot + 2])))
+    name[dot + 1] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[dot + 1])));
+  return name;
+}
 
 void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  std::ofstream f(Fs(path), std::ios::binary | std::ios::trunc);
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!f) throw std::runtime_error("cannot write " + path);
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(Fs(path), std::ios::binary);
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
 }
 
 bool Exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(Fs(path), ec));
 }
 
 std::string RandomBytes(size_t n, unsigned seed) {
@@ -65,7 +116,11 @@ int Sh(const std::string& command, std::string* out) {
   while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
     if (out) out->append(buf, n);
   int status = ::pclose(p);
+#ifdef _WIN32
+  return status;
+#else
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
 }
 
 std::string SevenZip() {

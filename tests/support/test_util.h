@@ -26,6 +26,13 @@ class TempDir {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+// Removes path and all it holds, read-only files included.
+void RemoveAll(const std::string& path);
+// The names of the entries of a folder, sorted.
+std::vector<std::string> Entries(const std::string& dir);
+// A volume's expected name: the letter of a numbered extension (".z01") is
+// lower case where names are case sensitive, upper case (".Z01") elsewhere.
+std::string VolumeSpelling(std::string name);
 // Runs a shell command; returns its exit status and (optionally) its stdout.
 int Sh(const std::string& command, std::string* out = nullptr);
 // The 7-Zip command on this machine ("7zz" or "7z"), or empty.

@@ -9,6 +9,7 @@ namespace arcfold {
 std::unique_ptr<Deflater> MakeIsalDeflater(int level);
 #endif
 
+#ifdef ARCFOLD_HAVE_ISAL
 namespace {
 
 bool ForceZlib() {
@@ -29,6 +30,7 @@ int IsalLevelFor(int mode) {
 }
 
 }  // namespace
+#endif
 
 std::unique_ptr<Deflater> MakeDeflater(int mode) {
 #ifdef ARCFOLD_HAVE_ISAL

@@ -9,12 +9,14 @@ namespace arcfold {
 std::unique_ptr<Inflater> MakeIsalInflater();
 #endif
 
+#ifdef ARCFOLD_HAVE_ISAL
 namespace {
 bool ForceZlib() {
   const char* v = std::getenv("ARCFOLD_INFLATE");
   return v && std::strcmp(v, "zlib") == 0;
 }
 }  // namespace
+#endif
 
 std::unique_ptr<Inflater> MakeInflater() {
 #ifdef ARCFOLD_HAVE_ISAL

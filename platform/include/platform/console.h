@@ -1,0 +1,34 @@
+// The terminal services of the command-line tool: whether a stream is a
+// terminal, typing without echo, and the command line as UTF-8.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace afp {
+
+bool IsTerminal(std::FILE* stream);
+
+// Turns echo off on a terminal for as long as it lives (passwords).
+class EchoOff {
+ public:
+  explicit EchoOff(std::FILE* in);
+  ~EchoOff();
+  EchoOff(const EchoOff&) = delete;
+  EchoOff& operator=(const EchoOff&) = delete;
+  // Whether echo was turned off (the stream is a terminal).
+  bool Active() const { return active_; }
+
+ private:
+  std::FILE* in_;
+  bool active_ = false;
+  unsigned long saved_ = 0;
+};
+
+// The program's arguments in UTF-8 (Windows hands main() the ANSI page),
+// and a console set up to show UTF-8 output.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+void UseUtf8Console();
+
+}  // namespace afp

@@ -1,0 +1,80 @@
+#include "platform/file_io.h"
+
+#include "windows_api.h"
+
+#include <algorithm>
+
+#include "wide_path.h"
+
+namespace afp {
+
+FileHandle OpenFile(std::u16string_view path, FileOpen how, std::string* error) {
+  DWORD access = GENERIC_READ, disposition = OPEN_EXISTING;
+  switch (how) {
+    case FileOpen::Read: break;
+    case FileOpen::Write: access = GENERIC_WRITE | FILE_READ_ATTRIBUTES; break;
+    case FileOpen::ReadWrite: access = GENERIC_READ | GENERIC_WRITE; break;
+    case FileOpen::Create: access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+    case FileOpen::CreateNew: access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_NEW; break;
+  }
+  // Others may read, write and rename while we hold the file, as on POSIX.
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (!path.empty())
+    h = ::CreateFileW(win32::WidePath(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
+  // A folder does not open without backup semantics, so it fails here as a
+  // folder must.
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error) *error = win32::ErrorText(path.empty() ? ERROR_FILE_NOT_FOUND : ::GetLastError());
+    return kNoFile;
+  }
+  return reinterpret_cast<FileHandle>(h);
+}
+
+void CloseFile(FileHandle h) {
+  if (h != kNoFile) ::CloseHandle(reinterpret_cast<HANDLE>(h));
+}
+
+namespace {
+OVERLAPPED At(int64_t pos) {
+  OVERLAPPED o{};
+  o.Offset = static_cast<DWORD>(static_cast<uint64_t>(pos));
+  o.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(pos) >> 32);
+  return o;
+}
+// One call moves at most this much; larger counts are split by the callers'
+// loops, which treat a short count as progress.
+constexpr int64_t kMaxPiece = 1 << 30;
+}  // namespace
+
+int64_t ReadFileAt(FileHandle h, void* buffer, int64_t count, int64_t pos) {
+  OVERLAPPED o = At(pos);
+  DWORD got = 0;
+  if (!::ReadFile(reinterpret_cast<HANDLE>(h), buffer, static_cast<DWORD>(std::min(count, kMaxPiece)), &got, &o))
+    return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  return got;
+}
+
+int64_t WriteFileAt(FileHandle h, const void* buffer, int64_t count, int64_t pos) {
+  OVERLAPPED o = At(pos);
+  DWORD put = 0;
+  if (!::WriteFile(reinterpret_cast<HANDLE>(h), buffer, static_cast<DWORD>(std::min(count, kMaxPiece)), &put, &o))
+    return -1;
+  return put;
+}
+
+int64_t FileSizeOf(FileHandle h) {
+  LARGE_INTEGER size{};
+  return ::GetFileSizeEx(reinterpret_cast<HANDLE>(h), &size) ? size.QuadPart : 0;
+}
+
+bool SetFileSizeOf(FileHandle h, int64_t size) {
+  FILE_END_OF_FILE_INFO eof{};
+  eof.EndOfFile.QuadPart = size;
+  return ::SetFileInformationByHandle(reinterpret_cast<HANDLE>(h), FileEndOfFileInfo, &eof, sizeof eof) != 0;
+}
+
+void FlushFile(FileHandle h) { ::FlushFileBuffers(reinterpret_cast<HANDLE>(h)); }
+
+}  // namespace afp

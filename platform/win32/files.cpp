@@ -1,0 +1,350 @@
+#include "platform/files.h"
+
+#include "windows_api.h"
+
+#include <atomic>
+#include <ctime>
+#include <map>
+#include <mutex>
+
+#include "wide_path.h"
+
+namespace afp {
+
+using win32::FromWide;
+using win32::WidePath;
+
+std::string NativePath(std::u16string_view path) {
+  std::string p = ToUtf8(path);
+  for (auto& c : p)
+    if (c == '/') c = '\\';
+  return p;
+}
+
+WideString FromNativePath(const std::string& path) { return FromUtf8(path); }
+
+namespace {
+
+DWORD AttributesOf(std::u16string_view path) {
+  if (path.empty()) return INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(WidePath(path).c_str());
+}
+
+// The folder part of a path ("C:\a\b.zip" -> "C:\a\"), "" when it has none.
+WideString FolderOf(std::u16string_view path) {
+  const size_t cut = path.find_last_of(u"\\/:");
+  return cut == std::u16string_view::npos ? WideString() : WideString(path.substr(0, cut + 1));
+}
+
+// The nearest existing folder at or above path: a file about to be
+// created is judged by the folder it goes into.
+std::wstring ExistingFolder(std::u16string_view path) {
+  WideString p(path.empty() ? GetCurrentDir() : WideString(path));
+  for (;;) {
+    const DWORD a = AttributesOf(p);
+    if (a != INVALID_FILE_ATTRIBUTES) {
+      if (a & FILE_ATTRIBUTE_DIRECTORY) return WidePath(p);
+    }
+    while (!p.empty() && (p.back() == u'\\' || p.back() == u'/')) p.pop_back();
+    WideString up = FolderOf(p);
+    if (up.empty() || up == p) return WidePath(GetCurrentDir());
+    p = up;
+  }
+}
+
+// The root of the volume holding path ("C:\", "\\server\share\").
+std::wstring VolumeRoot(std::u16string_view path) {
+  wchar_t full[MAX_PATH + 1], root[MAX_PATH + 1];
+  const std::wstring folder = ExistingFolder(path);
+  if (!::GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr)) return std::wstring();
+  if (!::GetVolumePathNameW(full, root, MAX_PATH)) return std::wstring();
+  return root;
+}
+
+}  // namespace
+
+PathType GetPathType(std::u16string_view path) {
+  const DWORD a = AttributesOf(path);
+  if (a == INVALID_FILE_ATTRIBUTES) return PathType::None;
+  if (a & FILE_ATTRIBUTE_REPARSE_POINT) return PathType::Link;
+  if (a & FILE_ATTRIBUTE_DIRECTORY) return PathType::Directory;
+  if (a & FILE_ATTRIBUTE_DEVICE) return PathType::Other;
+  return PathType::File;
+}
+
+bool FileExists(std::u16string_view path) {
+  const DWORD a = AttributesOf(path);
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(std::u16string_view path) {
+  const DWORD a = AttributesOf(path);
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateDir(std::u16string_view path) {
+  return !path.empty() && ::CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
+}
+
+bool ForceDirectories(std::u16string_view path) {
+  WideString p(path);
+  while (p.size() > 1 && (p.back() == u'\\' || p.back() == u'/')) p.pop_back();
+  if (p.empty()) return false;
+  if (DirectoryExists(p)) return true;
+  if (FileExists(p)) return false;
+  const WideString up = FolderOf(p);
+  // A drive ("C:") or the top of a share exists or cannot be made.
+  if (!up.empty() && up != p && !(up.size() <= 3 && up.size() >= 2 && up[1] == u':')) ForceDirectories(up);
+  return CreateDir(p) || DirectoryExists(p);
+}
+
+bool RemoveDir(std::u16string_view path) { return ::RemoveDirectoryW(WidePath(path).c_str()) != 0; }
+
+bool DeleteFile(std::u16string_view path) {
+  const DWORD a = AttributesOf(path);
+  if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  return ::DeleteFileW(WidePath(path).c_str()) != 0;
+}
+
+// Like rename(): a file at the target is replaced; another drive is reached
+// by copying.
+bool RenameFile(std::u16string_view from, std::u16string_view to) {
+  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
+}
+
+std::vector<WideString> ListDirectory(std::u16string_view path) {
+  std::vector<WideString> names;
+  WideString pattern(path);
+  if (!pattern.empty() && pattern.back() != u'\\' && pattern.back() != u'/') pattern += u'\\';
+  pattern += u'*';
+  WIN32_FIND_DATAW found;
+  HANDLE h = ::FindFirstFileW(WidePath(pattern).c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring n = found.cFileName;
+    if (n != L"." && n != L"..") names.push_back(FromWide(n));
+  } while (::FindNextFileW(h, &found));
+  ::FindClose(h);
+  return names;
+}
+
+namespace {
+constexpr uint32_t kKeptAttributes = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrDirectory | kAttrArchive;
+}  // namespace
+
+uint32_t GetFileAttributes(std::u16string_view path) {
+  const DWORD a = AttributesOf(path);
+  return a == INVALID_FILE_ATTRIBUTES ? kInvalidAttributes : (a & kKeptAttributes);
+}
+
+bool SetFileAttributes(std::u16string_view path, uint32_t attrs) {
+  DWORD a = attrs & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
+  return ::SetFileAttributesW(WidePath(path).c_str(), a ? a : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+// Windows keeps no permission bits; a mode without the owner's write bit
+// is the read-only attribute.
+bool SetUnixMode(std::u16string_view path, uint32_t mode) {
+  const DWORD a = AttributesOf(path);
+  if (a == INVALID_FILE_ATTRIBUTES) return false;
+  const bool read_only = (mode & 0200) == 0;
+  if (read_only == ((a & FILE_ATTRIBUTE_READONLY) != 0)) return true;
+  return SetFileAttributes(path, (a & kKeptAttributes & ~kAttrDirectory & ~kAttrReadOnly) |
+                                     (read_only ? uint32_t{kAttrReadOnly} : 0u));
+}
+
+namespace {
+
+constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;  // 1970-01-01 in 100 ns units since 1601
+
+int64_t FileTimeToUnix(const FILETIME& ft) {
+  const int64_t t = (static_cast<int64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return (t - kUnixEpochAsFileTime) / 10000000;
+}
+
+FILETIME UnixToFileTime(int64_t unix_time) {
+  const int64_t t = unix_time * 10000000 + kUnixEpochAsFileTime;
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(t);
+  ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+  return ft;
+}
+
+// DOS times are local time; the file system keeps UTC.
+bool DosToFileTime(uint16_t dos_date, uint16_t dos_time, FILETIME& utc) {
+  // Months or days of 0 (seen in damaged headers) read as the first.
+  if (((dos_date >> 5) & 0x0F) == 0) dos_date |= 1 << 5;
+  if ((dos_date & 0x1F) == 0) dos_date |= 1;
+  FILETIME local;
+  return ::DosDateTimeToFileTime(dos_date, dos_time, &local) && ::LocalFileTimeToFileTime(&local, &utc);
+}
+
+uint32_t FileTimeToDos(const FILETIME& utc) {
+  FILETIME local;
+  WORD date = 0, tim = 0;
+  if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToDosDateTime(&local, &date, &tim))
+    return (1u << 21) | (1u << 16);  // 1980-01-01 00:00: the earliest a DOS time holds
+  return (static_cast<uint32_t>(date) << 16) | tim;
+}
+
+bool SetHandleTime(HANDLE h, const FILETIME& ft) { return ::SetFileTime(h, nullptr, &ft, &ft) != 0; }
+
+}  // namespace
+
+int64_t DosDateTimeToUnix(uint16_t dos_date, uint16_t dos_time) {
+  FILETIME utc;
+  return DosToFileTime(dos_date, dos_time, utc) ? FileTimeToUnix(utc) : 315532800;  // 1980-01-01
+}
+
+uint32_t UnixToDosDateTime(int64_t unix_time) {
+  if (unix_time < 315532800 - 86400) return (1u << 21) | (1u << 16);
+  return FileTimeToDos(UnixToFileTime(unix_time));
+}
+
+FileInfo GetFileInfo(std::u16string_view path) {
+  FileInfo info;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path.empty() || !::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return info;
+  info.exists = true;
+  info.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.attributes = data.dwFileAttributes & kKeptAttributes;
+  info.dos_time = static_cast<int32_t>(FileTimeToDos(data.ftLastWriteTime));
+  return info;
+}
+
+int32_t GetFileDosDateTime(std::u16string_view path) {
+  const FileInfo info = GetFileInfo(path);
+  return info.exists ? info.dos_time : -1;
+}
+
+bool SetFileDosDateTime(std::u16string_view path, uint16_t dos_date, uint16_t dos_time) {
+  FILETIME ft;
+  if (!DosToFileTime(dos_date, dos_time, ft)) return false;
+  // Folders take times too, through backup semantics.
+  HANDLE h = ::CreateFileW(WidePath(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = SetHandleTime(h, ft);
+  ::CloseHandle(h);
+  return ok;
+}
+
+bool SetFileDosDateTimeFd(FileHandle fd, uint16_t dos_date, uint16_t dos_time) {
+  FILETIME ft;
+  return DosToFileTime(dos_date, dos_time, ft) && SetHandleTime(reinterpret_cast<HANDLE>(fd), ft);
+}
+
+bool SetFileUnixTimeFd(FileHandle fd, int64_t unix_time) {
+  return SetHandleTime(reinterpret_cast<HANDLE>(fd), UnixToFileTime(unix_time));
+}
+
+int64_t UnixNow() { return static_cast<int64_t>(::time(nullptr)); }
+
+bool IsRemovablePath(std::u16string_view path) {
+  if (path.size() >= 2 && path[1] == u':' && (path[0] == u'A' || path[0] == u'a' || path[0] == u'B' || path[0] == u'b'))
+    return true;
+  const std::wstring root = VolumeRoot(path);
+  return !root.empty() && ::GetDriveTypeW(root.c_str()) == DRIVE_REMOVABLE;
+}
+
+bool IsRemovableFd(FileHandle fd) {
+  BY_HANDLE_FILE_INFORMATION info;
+  HANDLE h = reinterpret_cast<HANDLE>(fd);
+  if (!::GetFileInformationByHandle(h, &info)) return false;
+  static std::mutex mu;
+  static std::map<DWORD, bool> known;  // by volume serial number
+  std::lock_guard<std::mutex> lock(mu);
+  auto it = known.find(info.dwVolumeSerialNumber);
+  if (it != known.end()) return it->second;
+  wchar_t name[MAX_PATH + 8];
+  DWORD n = ::GetFinalPathNameByHandleW(h, name, MAX_PATH + 8, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  bool removable = false;
+  if (n > 0 && n < MAX_PATH + 8) {
+    std::wstring p(name, n);
+    if (p.rfind(L"\\\\?\\", 0) == 0 && p.size() > 6 && p[5] == L':') p = p.substr(4);
+    removable = IsRemovablePath(FromWide(p));
+  }
+  known[info.dwVolumeSerialNumber] = removable;
+  return removable;
+}
+
+bool SetFdAttributes(FileHandle fd, uint32_t attrs, uint32_t unix_mode) {
+  uint32_t keep = attrs & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
+  if (unix_mode != 0 && (unix_mode & 0200) == 0) keep |= kAttrReadOnly;
+  // A new file is already "normal": no call for the usual item.
+  if ((keep & ~kAttrArchive) == 0) return true;
+  FILE_BASIC_INFO basic{};
+  basic.FileAttributes = keep;
+  return ::SetFileInformationByHandle(reinterpret_cast<HANDLE>(fd), FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+int64_t FreeDiskSpace(std::u16string_view path) {
+  ULARGE_INTEGER available{};
+  const std::wstring folder = ExistingFolder(path);
+  if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return -1;
+  return static_cast<int64_t>(available.QuadPart);
+}
+
+bool SetVolumeLabel(std::u16string_view path, const std::string& label) {
+  const std::wstring root = VolumeRoot(path);
+  if (root.empty()) return false;
+  const WideString wide = FromUtf8(label);
+  return ::SetVolumeLabelW(root.c_str(), reinterpret_cast<const wchar_t*>(wide.c_str())) != 0;
+}
+
+// Names are found whatever their letter case: the one spelling is the file's.
+WideString ExistingSpelling(std::u16string_view path) { return WideString(path); }
+
+WideString GetCurrentDir() {
+  wchar_t buf[MAX_PATH + 1];
+  const DWORD n = ::GetCurrentDirectoryW(MAX_PATH + 1, buf);
+  if (n == 0 || n > MAX_PATH) return WideString();
+  return FromWide(buf, n);
+}
+
+bool SetCurrentDir(std::u16string_view path) {
+  return !path.empty() && ::SetCurrentDirectoryW(WidePath(path).c_str()) != 0;
+}
+
+WideString TempDirectory() {
+  wchar_t buf[MAX_PATH + 2];
+  DWORD n = ::GetTempPathW(MAX_PATH + 1, buf);
+  if (n == 0 || n > MAX_PATH + 1) return u"C:\\Windows\\Temp";
+  while (n > 3 && buf[n - 1] == L'\\') --n;
+  return FromWide(buf, n);
+}
+
+WideString UniqueTempName(std::u16string_view folder) {
+  static std::atomic<uint64_t> counter{0};
+  static const std::string prefix = ".arcfold-" + std::to_string(::GetCurrentProcessId()) + "-";
+  return WideString(folder) + FromUtf8(prefix + std::to_string(counter++) + ".tmp");
+}
+
+bool ReplaceFile(std::u16string_view from, std::u16string_view to) {
+  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// What a Windows file may carry over to its replacement: hidden and system
+// (its access rules come from the folder).
+bool CopyPermissions(std::u16string_view from, std::u16string_view to) {
+  const DWORD a = AttributesOf(from);
+  if (a == INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD carried = a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  if (!carried) return true;
+  const DWORD b = AttributesOf(to);
+  return b != INVALID_FILE_ATTRIBUTES && ::SetFileAttributesW(WidePath(to).c_str(), (b & ~FILE_ATTRIBUTE_NORMAL) | carried);
+}
+
+WideString TempFileName(std::u16string_view dir, std::u16string_view prefix) {
+  const WideString folder = dir.empty() ? TempDirectory() : WideString(dir);
+  wchar_t name[MAX_PATH + 1];
+  if (!::GetTempFileNameW(WidePath(folder).c_str(), reinterpret_cast<const wchar_t*>(WideString(prefix).c_str()), 0,
+                          name))
+    return WideString();
+  return FromWide(name, wcslen(name));
+}
+
+}  // namespace afp
