@@ -53,8 +53,8 @@ class TForm1 {
   std::string DefaultBaseFolder;
   std::string DownloadBaseUrl;
   // Path separator of this platform and its program folder.
-  static constexpr char kSeparator = '/';
-  static constexpr const char* kProgramFolder = "/opt";
+  static constexpr char kSeparator = afp::kPathSeparator;
+  static constexpr const char* kProgramFolder = afp::kProgramFolder;
 
  private:
   // Opens dll.zip and decodes every item without writing: only an archive

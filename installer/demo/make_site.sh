@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # Makes the three files of the demo download site in DEST/quorel/:
-#   quorel.jpg  the demo "product" (a small program, saved under a picture name)
+#   quorel.jpg  the demo "product" (a small program, saved under a picture name;
+#               PRODUCT when given, else a shell script)
 #   sutil.zip   the demo utility (a program, saved under an archive name)
 #   dll.zip     a real archive of libraries, libpq.dll among them, in folders
 set -euo pipefail
-dest=${1:?usage: make_site.sh DEST}
+dest=${1:?usage: make_site.sh DEST [PRODUCT]}
+product=${2:-}
 site="$dest/quorel"
 mkdir -p "$site"
+if [[ -n $product ]]; then
+  cp "$product" "$site/quorel.jpg"
+else
 cat > "$site/quorel.jpg" <<'PRODUCT'
 #!/bin/sh
 # The Quorel demo product: notes that it was started, next to itself.
 here=$(cd "$(dirname "$0")" && pwd)
 echo "Quorel started $(date '+%Y-%m-%d %H:%M:%S') in $here" > "$here/quorel-started.txt"
 PRODUCT
+fi
 cat > "$site/sutil.zip" <<'UTIL'
 #!/bin/sh
 echo "Quorel service utility (demo)"

@@ -26,4 +26,11 @@ class CurlDownloader : public Downloader {
   long transfer_timeout_s_;
 };
 
+// Windows: URLDownloadToFile after the URL's cache entry is dropped, into a
+// temporary name beside the target that is renamed once complete.
+class UrlmonDownloader : public Downloader {
+ public:
+  bool Download(const std::string& url, const std::string& target) override;
+};
+
 }  // namespace afp

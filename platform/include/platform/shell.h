@@ -6,6 +6,16 @@
 
 namespace afp {
 
+// Where programs are installed by default, and the separator of the paths
+// the installer composes.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+constexpr const char* kProgramFolder = "C:\\Program Files (x86)";
+#else
+constexpr char kPathSeparator = '/';
+constexpr const char* kProgramFolder = "/opt";
+#endif
+
 class Shell {
  public:
   virtual ~Shell() = default;
@@ -23,6 +33,16 @@ class Shell {
 // shortcut is a freedesktop desktop entry, saved under the requested name
 // with its extension replaced by ".desktop".
 class PosixShell : public Shell {
+ public:
+  bool Execute(const std::string& file) override;
+  std::string DesktopFolder() override;
+  void CreateLink(const std::string& target, const std::string& link_path, const std::string& description,
+                  const std::string& arguments) override;
+};
+
+// Windows: ShellExecute, the shell's desktop folder, and a shell link saved
+// through IShellLink and IPersistFile.
+class WindowsShell : public Shell {
  public:
   bool Execute(const std::string& file) override;
   std::string DesktopFolder() override;
