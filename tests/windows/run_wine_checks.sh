@@ -113,6 +113,28 @@ grep -q '"Árvíztűrő tükörfúrógép.txt"' "$work/out/cp852.zip/windows.jso
 [[ $(cd "$work/out/damaged.zip" && wine_run "$windows" test damaged.zip >/dev/null 2>&1; echo $?) != 0 ]] \
   || fail "damaged.zip: test reported success"
 
+echo "== names that mean something else to Windows"
+# Drive letters, drive-relative and UNC names, "..", alternate data streams
+# and device names: none may write outside the destination, or into a
+# device or a stream.
+hostile="$work/hostile"
+mkdir -p "$hostile/run/dest"
+python3 - "$hostile/hostile.zip" <<'PY'
+import sys, zipfile
+names = ["C:/evil1.txt", "C:evil2.txt", "..\\evil3.txt", "sub\\..\\..\\evil4.txt", "/evil5.txt",
+         "\\evil6.txt", "\\\\server\\share\\evil7.txt", "ok.txt:ads", "CON", "d:\\evil8.txt",
+         "sub/NUL.txt", "good.txt"]
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    for n in names:
+        z.writestr(zipfile.ZipInfo(n), "x " + n)
+PY
+he=0
+(cd "$hostile/run" && wine_run "$windows" extract -o -d dest ../hostile.zip >"$hostile/log" 2>&1) || he=$?
+[[ $he != 0 ]] || fail "hostile.zip: extract reported success"
+[[ $(cd "$hostile" && find run -type f) == run/dest/good.txt ]] || fail "hostile.zip: wrote $(cd "$hostile" && find run -type f)"
+[[ -z $(find "$WINEPREFIX/drive_c" -maxdepth 1 -name 'evil*') ]] || fail "hostile.zip: wrote into C:"
+echo "hostile.zip: $(grep -c 'Native error: 00019' "$hostile/log") names refused, only good.txt written"
+
 if ((failures)); then
   echo "$failures Windows check(s) failed" >&2
   exit 1
