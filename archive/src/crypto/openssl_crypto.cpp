@@ -7,10 +7,12 @@
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
 #include "crypto/crypto_primitives.h"
+#include "crypto/sha1_lanes.h"
 
 namespace arcfold::crypto {
 
@@ -105,30 +107,42 @@ void HmacSha1::Mac20(const uint8_t in[20], uint8_t out[20]) const {
 std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len,
                                     int iterations, size_t out_len) {
   HmacSha1 prf(reinterpret_cast<const uint8_t*>(password.data()), password.size());
+  const Sha1State inner{{prf.s_->inner.h0, prf.s_->inner.h1, prf.s_->inner.h2, prf.s_->inner.h3, prf.s_->inner.h4}};
+  const Sha1State outer{{prf.s_->outer.h0, prf.s_->outer.h1, prf.s_->outer.h2, prf.s_->outer.h3, prf.s_->outer.h4}};
   std::vector<uint8_t> out(out_len);
   std::vector<uint8_t> first(salt_len + 4);
   if (salt_len) std::memcpy(first.data(), salt, salt_len);
   PaddedBlock block;
-  for (uint32_t index = 1, done = 0; done < out_len; ++index) {
-    first[salt_len] = static_cast<uint8_t>(index >> 24);
-    first[salt_len + 1] = static_cast<uint8_t>(index >> 16);
-    first[salt_len + 2] = static_cast<uint8_t>(index >> 8);
-    first[salt_len + 3] = static_cast<uint8_t>(index);
-    uint8_t u[20], t[20], inner[20];
-    prf.Mac(first.data(), first.size(), u);
-    std::memcpy(t, u, 20);
-    for (int i = 1; i < iterations; ++i) {
-      Compress20(prf.s_->inner, block, u, inner);
-      Compress20(prf.s_->outer, block, inner, u);
-      for (int k = 0; k < 20; ++k) t[k] ^= u[k];
+  uint8_t u[kMaxLanes][20], t[kMaxLanes][20], inner_hash[20];
+  // The output blocks are independent chains: up to four run side by side.
+  for (uint32_t index = 1, done = 0; done < out_len;) {
+    const int lanes = static_cast<int>(std::min<size_t>(kMaxLanes, (out_len - done + 19) / 20));
+    for (int l = 0; l < lanes; ++l) {
+      const uint32_t i = index + static_cast<uint32_t>(l);
+      first[salt_len] = static_cast<uint8_t>(i >> 24);
+      first[salt_len + 1] = static_cast<uint8_t>(i >> 16);
+      first[salt_len + 2] = static_cast<uint8_t>(i >> 8);
+      first[salt_len + 3] = static_cast<uint8_t>(i);
+      prf.Mac(first.data(), first.size(), u[l]);
+      std::memcpy(t[l], u[l], 20);
     }
-    size_t n = std::min<size_t>(20, out_len - done);
-    std::memcpy(out.data() + done, t, n);
-    done += static_cast<uint32_t>(n);
-    Wipe(u, sizeof u);
-    Wipe(t, sizeof t);
-    Wipe(inner, sizeof inner);
+    if (!Pbkdf2LanesWithShaInstructions(inner, outer, u, t, lanes, iterations)) {
+      for (int l = 0; l < lanes; ++l)
+        for (int i = 1; i < iterations; ++i) {
+          Compress20(prf.s_->inner, block, u[l], inner_hash);
+          Compress20(prf.s_->outer, block, inner_hash, u[l]);
+          for (int k = 0; k < 20; ++k) t[l][k] ^= u[l][k];
+        }
+    }
+    for (int l = 0; l < lanes; ++l, ++index) {
+      const size_t n = std::min<size_t>(20, out_len - done);
+      std::memcpy(out.data() + done, t[l], n);
+      done += static_cast<uint32_t>(n);
+    }
   }
+  Wipe(u, sizeof u);
+  Wipe(t, sizeof t);
+  Wipe(inner_hash, sizeof inner_hash);
   Wipe(block.b, sizeof block.b);
   return out;
 }
