@@ -113,6 +113,25 @@ grep -q '"Árvíztűrő tükörfúrógép.txt"' "$work/out/cp852.zip/windows.jso
 [[ $(cd "$work/out/damaged.zip" && wine_run "$windows" test damaged.zip >/dev/null 2>&1; echo $?) != 0 ]] \
   || fail "damaged.zip: test reported success"
 
+echo "== archives written on Windows"
+# New archives, plain and AES, then a delete and a rename (each a commit that
+# rewrites the archive beside the old one and renames it into place); the
+# peers test them, and the Linux tool reads the names in the OEM page
+# Windows stored them in.
+written="$work/written"
+mkdir -p "$written"
+cp -r "$src" "$written/src"
+(cd "$written" && wine_run "$windows" add -r plain.zip src >/dev/null && wine_run "$windows" add -r --aes 256 -p titok aes.zip src >/dev/null \
+  && wine_run "$windows" delete plain.zip 'src/könyvtár/mély/*' >/dev/null \
+  && wine_run "$windows" rename plain.zip 'src/üres.txt' 'src/nem üres.txt' >/dev/null) || fail "arcfold.exe add/delete/rename"
+unzip -tqq "$written/plain.zip" || fail "plain.zip written on Windows: unzip -t"
+"$seven" t -bso0 -bsp0 -ptitok "$written/aes.zip" || fail "aes.zip written on Windows: 7zz t"
+"$linux" list --codepage 852 "$written/plain.zip" | grep -q 'src/nem üres.txt' || fail "plain.zip: the renamed item"
+"$linux" list --codepage 852 "$written/plain.zip" | grep -q 'nagy.txt' && fail "plain.zip: the deleted item is still there"
+"$linux" extract --codepage 852 -p titok -d "$written/out" "$written/aes.zip" >/dev/null || fail "aes.zip: Linux extract"
+diff -r "$src" "$written/out/src" >/dev/null || fail "aes.zip written on Windows differs from its source"
+echo "written on Windows: unzip -t, 7zz t and the Linux tool agree"
+
 echo "== names that mean something else to Windows"
 # Drive letters, drive-relative and UNC names, "..", alternate data streams
 # and device names: none may write outside the destination, or into a
