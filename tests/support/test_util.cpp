@@ -69,6 +69,31 @@ std::vector<std::string> Entries(const std::string& dir) {
   return names;
 }
 
+void MakeDir(const std::string& path) {
+  std::error_code ec;
+  fs::create_directories(Fs(path), ec);
+}
+
+std::string FindNamed(const std::string& folder, const std::vector<std::string>& prefixes) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(Fs(folder), ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    const auto u8 = it->path().filename().u8string();
+    const std::string name(u8.begin(), u8.end());
+    for (const auto& p : prefixes)
+      if (name.rfind(p, 0) == 0) {
+        const auto whole = it->path().generic_u8string();
+        found.emplace_back(whole.begin(), whole.end());
+        break;
+      }
+  }
+  std::sort(found.begin(), found.end());
+  std::string out;
+  for (const auto& f : found) out += f + "\n";
+  return out;
+}
+
 std::string VolumeSpelling(std::string name) {
   const size_t dot = name.find_last_of('.');
   if (!afp::kCaseSensitiveNames && dot != std::string::npos && dot + 2 < name.size() &&

@@ -30,6 +30,11 @@ bool Exists(const std::string& path);
 void RemoveAll(const std::string& path);
 // The names of the entries of a folder, sorted.
 std::vector<std::string> Entries(const std::string& dir);
+// Makes a folder and its missing parents.
+void MakeDir(const std::string& path);
+// The paths below folder (any depth) of entries whose names start with one
+// of the prefixes, sorted; "" when there are none.
+std::string FindNamed(const std::string& folder, const std::vector<std::string>& prefixes);
 // A volume's expected name: the letter of a numbered extension (".z01") is
 // lower case where names are case sensitive, upper case (".Z01") elsewhere.
 std::string VolumeSpelling(std::string name);
