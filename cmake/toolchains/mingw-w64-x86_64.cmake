@@ -1,17 +1,3 @@
-# Cross build for Windows (x86_64) with Debian's mingw-w64 (posix thread model).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 64-bit Windows (x86_64) with Debian's mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(ARCFOLD_MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${ARCFOLD_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ARCFOLD_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${ARCFOLD_MINGW_TRIPLE}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${ARCFOLD_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# The programs carry their runtime: nothing to ship beside the .exe.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-# zlib as a static library (the package also has an import library).
-set(ZLIB_LIBRARY /usr/${ARCFOLD_MINGW_TRIPLE}/lib/libz.a CACHE FILEPATH "")
-set(ZLIB_INCLUDE_DIR /usr/${ARCFOLD_MINGW_TRIPLE}/include CACHE PATH "")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

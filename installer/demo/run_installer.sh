@@ -15,6 +15,7 @@ build=${1:?build dir}
 work=${2:?work dir}
 check=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/window_driver.sh"
 if [[ -z ${DRIVE_ONLY:-} ]]; then
 setup="$build/installer/QuorelSetup"
 site_bin="$build/installer/quorel_demo_site"
@@ -37,21 +38,11 @@ fi
 drive() {
   # Runs inside the X session: start, screenshot, type the folder, Install.
   export XDG_DESKTOP_DIR="$desktop"
-  # A loaded machine may take a while to bring the display up: wait for it
-  # to answer before the program needs it.
-  for _ in $(seq 1 150); do
-    xdotool getdisplaygeometry >/dev/null 2>&1 && break
-    sleep 0.2
-  done
+  wait_for_display
   "$setup" &
   local pid=$!
-  local wid=""
-  for _ in $(seq 1 300); do
-    wid=$(xdotool search --name "Quorel telep" 2>/dev/null | head -1 || true)
-    [[ -n $wid ]] && break
-    sleep 0.1
-  done
-  [[ -n $wid ]] || { echo "installer window did not appear" >&2; kill $pid; return 1; }
+  local wid
+  wid=$(wait_for_window) || { echo "installer window did not appear" >&2; kill $pid; return 1; }
   sleep 0.5
   # xdotool reports harmless focus warnings on a bare X server: they go to a log.
   local log="$work/xdotool.log"
@@ -62,16 +53,7 @@ drive() {
   sleep 0.3
   import -window root "$work/typed.png"
   xdotool mousemove --window "$wid" 445 60 click 1 2>>"$log"
-  # The sequence ends by quitting. Frames are taken as fast as they come, and
-  # one counts only when the window was still there after it was taken: the
-  # last such frame is the last state the user saw ("Elkészült..." or the
-  # status just before the product starts).
-  for _ in $(seq 1 400); do
-    kill -0 $pid 2>/dev/null || break
-    import -window root "$work/frame.png" 2>>"$log" || continue
-    if xdotool search --name "Quorel telep" >/dev/null 2>>"$log"; then mv -f "$work/frame.png" "$work/after.png"; fi
-  done
-  rm -f "$work/frame.png"
+  capture_until_gone $pid "$work" || { kill $pid; return 1; }
   wait $pid
 }
 

@@ -19,24 +19,17 @@ root=$(cd "$here/../.." && pwd)
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 source "$root/scripts/wine-env" "$work/wine"
+source "$here/window_driver.sh"
 setup="$win_build/installer/QuorelSetup.exe"
 base="$work/base"
 
 drive() {
   # Inside the X session: start, screenshot, type the folder, Install.
-  for _ in $(seq 1 150); do
-    xdotool getdisplaygeometry >/dev/null 2>&1 && break
-    sleep 0.2
-  done
+  wait_for_display
   wine_run "$setup" &
   local pid=$!
-  local wid=""
-  for _ in $(seq 1 600); do
-    wid=$(xdotool search --name "Quorel telep" 2>/dev/null | head -1 || true)
-    [[ -n $wid ]] && break
-    sleep 0.1
-  done
-  [[ -n $wid ]] || { echo "installer window did not appear" >&2; kill $pid; return 1; }
+  local wid
+  wid=$(wait_for_window) || { echo "installer window did not appear" >&2; wine_stop; return 1; }
   sleep 1
   local log="$work/xdotool.log"
   import -window root "$work/before.png"
@@ -50,21 +43,7 @@ drive() {
   sleep 0.5
   import -window root "$work/typed.png"
   xdotool mousemove --window "$wid" $((cx + 445)) $((cy + 60)) click 1 2>>"$log"
-  # The last frame taken while the window was still there is the last state
-  # the user saw.
-  local deadline=$((SECONDS + 90))
-  while kill -0 $pid 2>/dev/null && ((SECONDS < deadline)); do
-    import -window root "$work/frame.png" 2>>"$log" || continue
-    if xdotool search --name "Quorel telep" >/dev/null 2>>"$log"; then mv -f "$work/frame.png" "$work/after.png"; fi
-  done
-  rm -f "$work/frame.png"
-  if kill -0 $pid 2>/dev/null; then
-    # Still open after 90 s: a message box waits for a click nobody gives.
-    import -window root "$work/stuck.png" 2>>"$log" || true
-    echo "the installer did not finish; its screen: $work/stuck.png" >&2
-    wine_stop
-    return 1
-  fi
+  capture_until_gone $pid "$work" || { wine_stop; return 1; }
   wait $pid || true
 }
 

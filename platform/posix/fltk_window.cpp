@@ -97,29 +97,11 @@ int ModalDialog(const std::string& caption, const std::string& text, const char*
 }  // namespace
 
 PromptAnswer FltkPrompts::Ask(std::string_view text, PromptButtons buttons) {
-  using A = PromptAnswer;
+  const std::vector<PromptButton> choices = ButtonsOf(buttons);
   std::vector<std::string> labels;
-  std::vector<A> answers;
-  switch (buttons) {
-    case PromptButtons::YesNoNoToAllYesToAll:
-      labels = {"&Yes", "&No", "N&o to All", "Yes to &All"};
-      answers = {A::Yes, A::No, A::NoToAll, A::YesToAll};
-      break;
-    case PromptButtons::AbortRetryIgnore:
-      labels = {"&Abort", "&Retry", "&Ignore"};
-      answers = {A::Abort, A::Retry, A::Ignore};
-      break;
-    case PromptButtons::AbortIgnore:
-      labels = {"&Abort", "&Ignore"};
-      answers = {A::Abort, A::Ignore};
-      break;
-    case PromptButtons::OkCancel:
-      labels = {"OK", "Cancel"};
-      answers = {A::Ok, A::Cancel};
-      break;
-  }
+  for (const auto& c : choices) labels.push_back(c.label);
   int i = ModalDialog("Confirm", std::string(text), "?", FL_BLUE, labels, 0);
-  return i < 0 ? A::Closed : answers[static_cast<size_t>(i)];
+  return i < 0 ? PromptAnswer::Closed : choices[static_cast<size_t>(i)].answer;
 }
 
 bool FltkPrompts::AskPassword(std::string_view caption, std::string_view prompt, std::string& password) {

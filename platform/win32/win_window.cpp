@@ -94,9 +94,11 @@ HBITMAP FolderGlyph() {
 
 // Runs a modal window: its owner is disabled until *done is set. The
 // caller reads what it needs and destroys the dialog.
-void RunModal(HWND dialog, HWND owner, const bool* done) {
+void RunModal(HWND dialog, HWND owner, const bool* done, HWND focus = nullptr) {
   if (owner) ::EnableWindow(owner, FALSE);
   ::ShowWindow(dialog, SW_SHOW);
+  ::SetForegroundWindow(dialog);
+  if (focus) ::SetFocus(focus);
   MSG msg;
   while (!*done && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (::IsDialogMessageW(dialog, &msg)) continue;
@@ -184,29 +186,11 @@ int MessageDialog(const std::wstring& caption, const std::wstring& text, const s
 }  // namespace
 
 PromptAnswer Win32Prompts::Ask(std::string_view text, PromptButtons buttons) {
-  using A = PromptAnswer;
+  const std::vector<PromptButton> choices = ButtonsOf(buttons);
   std::vector<std::wstring> labels;
-  std::vector<A> answers;
-  switch (buttons) {
-    case PromptButtons::YesNoNoToAllYesToAll:
-      labels = {L"&Yes", L"&No", L"N&o to All", L"Yes to &All"};
-      answers = {A::Yes, A::No, A::NoToAll, A::YesToAll};
-      break;
-    case PromptButtons::AbortRetryIgnore:
-      labels = {L"&Abort", L"&Retry", L"&Ignore"};
-      answers = {A::Abort, A::Retry, A::Ignore};
-      break;
-    case PromptButtons::AbortIgnore:
-      labels = {L"&Abort", L"&Ignore"};
-      answers = {A::Abort, A::Ignore};
-      break;
-    case PromptButtons::OkCancel:
-      labels = {L"OK", L"Cancel"};
-      answers = {A::Ok, A::Cancel};
-      break;
-  }
+  for (const auto& c : choices) labels.push_back(Wide(c.label));
   const int i = MessageDialog(L"Confirm", Wide(text), labels);
-  return i < 0 ? A::Closed : answers[static_cast<size_t>(i)];
+  return i < 0 ? PromptAnswer::Closed : choices[static_cast<size_t>(i)].answer;
 }
 
 bool Win32Prompts::AskPassword(std::string_view caption, std::string_view prompt, std::string& password) {
@@ -227,8 +211,7 @@ bool Win32Prompts::AskPassword(std::string_view caption, std::string_view prompt
   ::SendMessageW(edit, EM_LIMITTEXT, 255, 0);
   Child(d, L"BUTTON", L"OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, dx(38), dy(41), dx(50), dy(14), IDOK);
   Child(d, L"BUTTON", L"Cancel", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, dx(92), dy(41), dx(50), dy(14), IDCANCEL);
-  ::SetFocus(edit);
-  RunModal(d, owner, &state.done);
+  RunModal(d, owner, &state.done, edit);
   const bool ok = state.result == 0;
   if (ok) password = Utf8(WindowText(edit));
   ::DestroyWindow(d);

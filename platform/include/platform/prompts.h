@@ -4,11 +4,20 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace afp {
 
 enum class PromptButtons { YesNoNoToAllYesToAll, AbortRetryIgnore, AbortIgnore, OkCancel };
 enum class PromptAnswer { Closed, Yes, No, NoToAll, YesToAll, Abort, Retry, Ignore, Ok, Cancel };
+
+// A dialog's buttons in their order: the label ("&" marks the access key)
+// and the answer each gives.
+struct PromptButton {
+  const char* label;
+  PromptAnswer answer;
+};
+std::vector<PromptButton> ButtonsOf(PromptButtons buttons);
 
 class Prompts {
  public:
