@@ -323,8 +323,19 @@ WideString UniqueTempName(std::u16string_view folder) {
 }
 
 bool ReplaceFile(std::u16string_view from, std::u16string_view to) {
-  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  const std::wstring source = WidePath(from), target = WidePath(to);
+  auto move = [&] {
+    return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  };
+  if (move()) return true;
+  // Windows refuses to replace a read-only file, where POSIX would go ahead;
+  // the caller has already decided that this one goes.
+  const DWORD a = ::GetFileAttributesW(target.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_READONLY) || (a & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  ::SetFileAttributesW(target.c_str(), a & ~DWORD(FILE_ATTRIBUTE_READONLY));
+  if (move()) return true;
+  ::SetFileAttributesW(target.c_str(), a);
+  return false;
 }
 
 // What a Windows file may carry over to its replacement: hidden and system

@@ -65,7 +65,9 @@ TEST_F(FilesTest, OpeningCreatingAndReplacingFiles) {
   EXPECT_EQ(afp::FileSizeOf(h), 5);
   afp::CloseFile(h);
 
-  // The replacement takes the name of the file that is there, in one step.
+  // The replacement takes the name of the file that is there, in one step,
+  // read-only or not.
+  ASSERT_TRUE(afp::SetFileAttributes(W(target), afp::kAttrReadOnly));
   ASSERT_TRUE(afp::ReplaceFile(W(temp), W(target)));
   EXPECT_EQ(testutil::ReadFile(target), "12345");
   EXPECT_FALSE(testutil::Exists(temp));
