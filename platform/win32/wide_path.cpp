@@ -15,6 +15,13 @@ std::wstring WidePath(std::u16string_view path) {
   return p;
 }
 
+std::wstring Wide(std::string_view utf8) {
+  const WideString w = FromUtf8(utf8);
+  return std::wstring(w.begin(), w.end());
+}
+
+std::string Utf8(const std::wstring& w) { return ToUtf8(FromWide(w)); }
+
 std::string ErrorText(unsigned long code) {
   wchar_t* text = nullptr;
   DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,

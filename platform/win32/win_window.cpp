@@ -6,63 +6,16 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cmath>
-#include <vector>
 
 #include "platform/files.h"
 #include "wide_path.h"
+#include "win_controls.h"
 
 namespace afp {
 
+using namespace win32;
+
 namespace {
-
-std::wstring Wide(std::string_view utf8) {
-  const WideString w = FromUtf8(utf8);
-  return std::wstring(w.begin(), w.end());
-}
-
-std::string Utf8(const std::wstring& w) { return ToUtf8(win32::FromWide(w)); }
-
-std::wstring WindowText(HWND h) {
-  std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(h)) + 1, L'\0');
-  text.resize(static_cast<size_t>(::GetWindowTextW(h, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
-
-// "MS Sans Serif" 8 pt is 11 pixels high at 96 dpi; the status label is
-// bold and larger.
-HFONT UiFont() {
-  static HFONT f = ::CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, DEFAULT_QUALITY,
-                                 DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
-  return f;
-}
-
-HFONT StatusFont() {
-  static HFONT f = ::CreateFontW(-16, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, DEFAULT_QUALITY,
-                                 DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
-  return f;
-}
-
-HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
-
-HWND Child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h, int id,
-           DWORD ex_style = 0, HFONT font = UiFont()) {
-  HWND c = ::CreateWindowExW(ex_style, cls, text, WS_CHILD | style, x, y, w, h, parent,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
-  ::SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-  return c;
-}
-
-SIZE TextSize(HFONT font, const std::wstring& text, int wrap_width = 0) {
-  HDC dc = ::GetDC(nullptr);
-  HGDIOBJ old = ::SelectObject(dc, font);
-  RECT r{0, 0, wrap_width ? wrap_width : 10000, 0};
-  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r,
-              DT_CALCRECT | DT_NOPREFIX | (wrap_width ? DT_WORDBREAK : 0));
-  ::SelectObject(dc, old);
-  ::ReleaseDC(nullptr, dc);
-  return SIZE{r.right - r.left, r.bottom - r.top};
-}
 
 // A 16x16 folder for the speed button, on the button's face colour.
 HBITMAP FolderGlyph() {
@@ -92,131 +45,7 @@ HBITMAP FolderGlyph() {
   return bmp;
 }
 
-// Runs a modal window: its owner is disabled until *done is set. The
-// caller reads what it needs and destroys the dialog.
-void RunModal(HWND dialog, HWND owner, const bool* done, HWND focus = nullptr) {
-  if (owner) ::EnableWindow(owner, FALSE);
-  ::ShowWindow(dialog, SW_SHOW);
-  ::SetForegroundWindow(dialog);
-  if (focus) ::SetFocus(focus);
-  MSG msg;
-  while (!*done && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (::IsDialogMessageW(dialog, &msg)) continue;
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
-  }
-  if (owner) ::EnableWindow(owner, TRUE);
-}
-
-// What a modal dialog's window procedure reports back.
-struct DialogState {
-  bool done = false;
-  int result = -1;  // the button's index, or -1 when closed
-};
-
-LRESULT CALLBACK DialogProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* state = reinterpret_cast<DialogState*>(::GetWindowLongPtrW(h, GWLP_USERDATA));
-  switch (msg) {
-    case WM_COMMAND:
-      if (state && HIWORD(wp) == BN_CLICKED) {
-        const int id = LOWORD(wp);
-        // Enter is the default button (IDOK), Escape is closing (IDCANCEL).
-        state->result = id == IDCANCEL ? -1 : id == IDOK ? 0 : id - 100;
-        state->done = true;
-      }
-      return 0;
-    case WM_CLOSE:
-      if (state) state->done = true;
-      return 0;
-  }
-  return ::DefWindowProcW(h, msg, wp, lp);
-}
-
-const wchar_t* DialogClass() {
-  static const wchar_t* name = [] {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DialogProc;
-    wc.hInstance = Instance();
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = L"QuorelDialog";
-    ::RegisterClassW(&wc);
-    return L"QuorelDialog";
-  }();
-  return name;
-}
-
-// A popup of the given client size, centred on the screen.
-HWND MakeDialog(const std::wstring& caption, int client_w, int client_h, HWND owner, DialogState* state) {
-  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-  const DWORD ex = WS_EX_DLGMODALFRAME;
-  RECT r{0, 0, client_w, client_h};
-  ::AdjustWindowRectEx(&r, style, FALSE, ex);
-  const int w = r.right - r.left, h = r.bottom - r.top;
-  HWND d = ::CreateWindowExW(ex, DialogClass(), caption.c_str(), style, (::GetSystemMetrics(SM_CXSCREEN) - w) / 2,
-                             (::GetSystemMetrics(SM_CYSCREEN) - h) / 2, w, h, owner, nullptr, Instance(), nullptr);
-  ::SetWindowLongPtrW(d, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
-  return d;
-}
-
-// The message dialog: question icon, the text, a centred row of buttons
-// (the first is the default). Returns the button's index, -1 when closed.
-int MessageDialog(const std::wstring& caption, const std::wstring& text, const std::vector<std::wstring>& buttons) {
-  HWND owner = ::GetActiveWindow();
-  const int bw = 75, bh = 23, gap = 6;
-  const int row = static_cast<int>(buttons.size()) * (bw + gap) - gap;
-  const SIZE ts = TextSize(UiFont(), text, 400);
-  const int w = std::max(row + 24, static_cast<int>(ts.cx) + 80);
-  const int text_h = std::max(static_cast<int>(ts.cy), 32);
-  const int h = text_h + bh + 34;
-  DialogState state;
-  HWND d = MakeDialog(caption, w, h, owner, &state);
-  HWND icon = Child(d, L"STATIC", nullptr, WS_VISIBLE | SS_ICON, 12, 12, 32, 32, -1);
-  ::SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(::LoadIconW(nullptr, IDI_QUESTION)), 0);
-  Child(d, L"STATIC", text.c_str(), WS_VISIBLE | SS_NOPREFIX, 56, 12, ts.cx + 4, text_h, -1);
-  int x = (w - row) / 2;
-  for (size_t i = 0; i < buttons.size(); ++i, x += bw + gap)
-    Child(d, L"BUTTON", buttons[i].c_str(), WS_VISIBLE | WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), x,
-          h - bh - 10, bw, bh, i == 0 ? IDOK : 100 + static_cast<int>(i));
-  RunModal(d, owner, &state.done);
-  ::DestroyWindow(d);
-  return state.result;
-}
-
 }  // namespace
-
-PromptAnswer Win32Prompts::Ask(std::string_view text, PromptButtons buttons) {
-  const std::vector<PromptButton> choices = ButtonsOf(buttons);
-  std::vector<std::wstring> labels;
-  for (const auto& c : choices) labels.push_back(Wide(c.label));
-  const int i = MessageDialog(L"Confirm", Wide(text), labels);
-  return i < 0 ? PromptAnswer::Closed : choices[static_cast<size_t>(i)].answer;
-}
-
-bool Win32Prompts::AskPassword(std::string_view caption, std::string_view prompt, std::string& password) {
-  // Dialog units: cw is the average width of A-Z and a-z in the dialog
-  // font, ch its height.
-  const SIZE letters = TextSize(UiFont(), L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-  const int cw = letters.cx / 52, ch = letters.cy;
-  auto dx = [&](int a) { return static_cast<int>(std::lround(a * cw / 4.0)); };
-  auto dy = [&](int a) { return static_cast<int>(std::lround(a * ch / 8.0)); };
-  HWND owner = ::GetActiveWindow();
-  DialogState state;
-  HWND d = MakeDialog(Wide(caption), dx(180), dy(63), owner, &state);
-  const std::wstring p = Wide(prompt);
-  const SIZE ps = TextSize(UiFont(), p);
-  Child(d, L"STATIC", p.c_str(), WS_VISIBLE | SS_NOPREFIX, dx(8), dy(8), ps.cx, ps.cy, -1);
-  HWND edit = Child(d, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, dx(8), dy(19), dx(164),
-                    ps.cy + 8, 10, WS_EX_CLIENTEDGE);
-  ::SendMessageW(edit, EM_LIMITTEXT, 255, 0);
-  Child(d, L"BUTTON", L"OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, dx(38), dy(41), dx(50), dy(14), IDOK);
-  Child(d, L"BUTTON", L"Cancel", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, dx(92), dy(41), dx(50), dy(14), IDCANCEL);
-  RunModal(d, owner, &state.done, edit);
-  const bool ok = state.result == 0;
-  if (ok) password = Utf8(WindowText(edit));
-  ::DestroyWindow(d);
-  return ok;
-}
 
 enum ControlId { kEditId = 1, kFolderId = 2, kInstallId = 3, kLabelId = 4 };
 
@@ -390,7 +219,7 @@ bool Win32InstallerWindow::SelectDirectory(std::string& folder) {
   const bool got = ::SHGetPathFromIDListW(chosen, path);
   ::CoTaskMemFree(chosen);
   if (!got) return false;
-  const WideString dir = win32::FromWide(path, wcslen(path));
+  const WideString dir = FromWide(path, wcslen(path));
   if (!DirectoryExists(dir)) {
     if (::MessageBoxW(c_->window, L"The specified directory does not exist. Create it?", L"Confirm",
                       MB_YESNO | MB_ICONQUESTION) != IDYES)

@@ -6,15 +6,13 @@
 #include <shlobj.h>
 
 #include "platform/wide.h"
+#include "wide_path.h"
 
 namespace afp {
 
-namespace {
+using win32::Wide;
 
-std::wstring Wide(const std::string& utf8) {
-  const WideString w = FromUtf8(utf8);
-  return std::wstring(w.begin(), w.end());
-}
+namespace {
 
 std::wstring FolderOf(const std::wstring& file) {
   const size_t cut = file.find_last_of(L"\\/");
