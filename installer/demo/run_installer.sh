@@ -67,23 +67,11 @@ else
   xvfb-run -a -s "-screen 0 1024x600x24" "$0" --drive "$setup" "$work" "$base" "$desktop"
 fi
 
-echo "== installed tree ($base/quorel)"
-(cd "$base/quorel" && find . | sort)
-echo "== desktop shortcut"
-cat "$desktop"/*.desktop 2>/dev/null || echo "(none)"
 sleep 0.5
-echo "== product start"
-cat "$base/quorel/quorel-started.txt" 2>/dev/null || echo "(not started)"
-echo "== screenshots: $work/before.png $work/typed.png $work/after.png"
+report_install "$base" "$work" "$(cat "$desktop"/*.desktop 2>/dev/null || echo "(none)")"
 
 if [[ $check == --check ]]; then
-  test -f "$base/quorel/quorel.exe"
-  test -f "$base/quorel/sutil.exe"
-  test -f "$base/quorel/libpq.dll"
-  test -f "$base/quorel/platforms/qwindows.dll"
-  test ! -e "$base/quorel/dll.zip"
+  check_install "$base" "$work"
   test -f "$desktop/Quorel.desktop"
-  test -f "$base/quorel/quorel-started.txt"
-  test -s "$work/before.png"
   echo "installer check passed"
 fi

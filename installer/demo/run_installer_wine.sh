@@ -68,21 +68,10 @@ xvfb-run -a -s "-screen 0 1024x600x24" "$0" --drive "$win_build" "$host_build" "
 for _ in $(seq 1 50); do [[ -f $base/quorel/quorel-started.txt ]] && break; sleep 0.2; done
 
 link=$(find "$WINEPREFIX/drive_c/users" "$HOME" -name Quorel.lnk 2>/dev/null | head -1 || true)
-echo "== installed tree ($base/quorel)"
-(cd "$base/quorel" && find . | sort)
-echo "== desktop shortcut: ${link:-(none)}"
-echo "== product start"
-cat "$base/quorel/quorel-started.txt" 2>/dev/null || echo "(not started)"
-echo "== screenshots: $work/before.png $work/typed.png $work/after.png"
+report_install "$base" "$work" "${link:-(none)}"
 
 if [[ $check == --check ]]; then
-  test -f "$base/quorel/quorel.exe"
-  test -f "$base/quorel/sutil.exe"
-  test -f "$base/quorel/libpq.dll"
-  test -f "$base/quorel/platforms/qwindows.dll"
-  test ! -e "$base/quorel/dll.zip"
-  test -f "$base/quorel/quorel-started.txt"
-  test -s "$work/before.png"
+  check_install "$base" "$work"
   test -n "$link"
   # A shell link: header size 0x4C and the ShellLink class identifier, and
   # the product's path inside.

@@ -39,3 +39,30 @@ capture_until_gone() {
     return 1
   fi
 }
+
+# What the user ends up with: the installed tree, the shortcut (described
+# by SHORTCUT, as each system has its own kind), the product's start and
+# the screenshots.
+report_install() {
+  local base=$1 work=$2 shortcut=$3
+  echo "== installed tree ($base/quorel)"
+  (cd "$base/quorel" && find . | sort)
+  echo "== desktop shortcut"
+  echo "$shortcut"
+  echo "== product start"
+  cat "$base/quorel/quorel-started.txt" 2>/dev/null || echo "(not started)"
+  echo "== screenshots: $work/before.png $work/typed.png $work/after.png"
+}
+
+# Fails unless the install is whole: programs, libraries in their folders,
+# dll.zip gone, the product started, a first screenshot taken.
+check_install() {
+  local base=$1 work=$2
+  test -f "$base/quorel/quorel.exe"
+  test -f "$base/quorel/sutil.exe"
+  test -f "$base/quorel/libpq.dll"
+  test -f "$base/quorel/platforms/qwindows.dll"
+  test ! -e "$base/quorel/dll.zip"
+  test -f "$base/quorel/quorel-started.txt"
+  test -s "$work/before.png"
+}
