@@ -36,26 +36,38 @@ class TBuffer {
 };
 constexpr int64_t kStoredPiece = 0xFFFF;
 
-class Progress {
+// The disk-full question after a short write: true to write again; a
+// cancel is the run's.
+bool DiskFullRetried(TAFBaseArchiver& a) {
+  bool cancel = false;
+  a.DoDiskFull(-1, a.FileName(), cancel);
+  if (cancel) a.SetCancelFlag(true);
+  return !cancel;
+}
+
+// The component as decode host: progress events, the password question,
+// the disk-full question and the cancel flag, all on the calling thread.
+class ArchiverHost : public DecodeHost {
  public:
-  Progress(TAFBaseArchiver& a, TDirItem& item, int64_t total)
+  ArchiverHost(TAFBaseArchiver& a, TDirItem& item, int64_t total)
       : a_(a), item_(item), name_(paths::Backslashed(item.ItemName)), total_(total) {}
-  // Returns false when the user cancelled.
-  bool Report(int64_t processed) {
-    if (!a_.ProgressActive()) return !a_.CancelFlag();
-    double item_fraction = static_cast<double>(processed) / static_cast<double>(total_);
-    bool cancel = a_.CancelFlag();
-    a_.DoFileProgress(name_, item_fraction * 100.0, item_.Operation, ppProcess, cancel);
-    // Either event may cancel; the overall one (or its default, when no
-    // handler is assigned) must not take back a cancel given by the first.
-    const bool file_cancel = cancel;
-    if (a_.TotalCount() > 0)
-      a_.DoOverallProgress((item_fraction + a_.ProcessedCount()) / a_.TotalCount() * 100.0, item_.Operation,
-                           ppProcess, cancel);
-    cancel = cancel || file_cancel;
-    a_.SetCancelFlag(cancel);
-    return !cancel;
+
+  bool Report(int64_t processed) override { return ReportItemProgress(a_, item_, name_, total_, processed); }
+
+  bool PasswordRefused(std::string& password) override {
+    std::string pw = a_.Password();
+    bool skip = false;
+    a_.DoPassword(name_, pw, skip);
+    a_.SetPassword(pw);
+    a_.SetSkipFlag(skip);
+    password = pw;
+    return !skip;
   }
+
+  bool WriteFailed() override { return DiskFullRetried(a_); }
+
+  bool Stopped() override { return a_.CancelFlag(); }
+  bool ChecksWaived() override { return a_.SkipFlag(); }
 
  private:
   TAFBaseArchiver& a_;
@@ -64,23 +76,68 @@ class Progress {
   int64_t total_;
 };
 
+// Writes a block, asking the host what to do when the write falls short.
+bool WriteBlock(DecodeHost& host, TStream& stream, const void* buffer, int64_t count) {
+  int64_t pos = stream.Position();
+  for (;;) {
+    if (stream.Write(buffer, count) == count) return true;
+    if (!host.WriteFailed()) return false;
+    stream.SetPosition(pos);
+  }
+}
+
 }  // namespace
+
+int64_t ProgressTotal(const TDirItem& item) {
+  const int64_t uncompressed = item.UncompressedSize();
+  return uncompressed == 0 ? 2 : uncompressed;
+}
+
+bool ReportItemProgress(TAFBaseArchiver& a, const TDirItem& item, const afp::WideString& name, int64_t total,
+                        int64_t processed) {
+  if (!a.ProgressActive()) return !a.CancelFlag();
+  double item_fraction = static_cast<double>(processed) / static_cast<double>(total);
+  bool cancel = a.CancelFlag();
+  a.DoFileProgress(name, item_fraction * 100.0, item.Operation, ppProcess, cancel);
+  // Either event may cancel; the overall one (or its default, when no
+  // handler is assigned) must not take back a cancel given by the first.
+  const bool file_cancel = cancel;
+  if (a.TotalCount() > 0)
+    a.DoOverallProgress((item_fraction + a.ProcessedCount()) / a.TotalCount() * 100.0, item.Operation, ppProcess,
+                        cancel);
+  cancel = cancel || file_cancel;
+  a.SetCancelFlag(cancel);
+  return !cancel;
+}
 
 bool WriteWithDiskFullRetry(TAFBaseArchiver& archiver, TStream& stream, const void* buffer, int64_t count) {
   int64_t pos = stream.Position();
   for (;;) {
     if (stream.Write(buffer, count) == count) return true;
-    bool cancel = false;
-    archiver.DoDiskFull(-1, archiver.FileName(), cancel);
-    if (cancel) {
-      archiver.SetCancelFlag(true);
-      return false;
-    }
+    if (!DiskFullRetried(archiver)) return false;
     stream.SetPosition(pos);
   }
 }
 
 bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, TDirItem& item) {
+  DecodeSettings settings;
+  settings.password = archiver.Password();
+  settings.deriver = archiver.AesKeyDeriver();
+  if (archiver.SpanningMode() == smNone && archiver.DirManager()) {
+    TAFDirManager& dir = *archiver.DirManager();
+    if (!dir.Recovered && !archiver.Options().AllowOverlappingItems) settings.sorted_offsets = &dir.SortedLocalOffsets();
+    settings.directory_offset = dir.DirectoryOffset;
+  }
+  settings.chunk_size = archiver.OnFileProgress || archiver.OnOverallProgress ? kReportedChunk : kQuietChunk;
+  archiver.SetSkipFlag(false);
+  ArchiverHost host(archiver, item, ProgressTotal(item));
+  DecodeResult result = DecodeItemStream(host, settings, archive, dest, item);
+  if (result == DecodeResult::kDeflate64) throw EAFException::Create(55, &archiver);
+  return result == DecodeResult::kGood;
+}
+
+DecodeResult DecodeItemStream(DecodeHost& host, DecodeSettings& settings, TStream& archive, TStream& dest,
+                              const TDirItem& item) {
   TLocalHeader local;
   archive.ReadBuffer(local.data(), 30);
   archive.Seek(local.NameLength() + local.ExtraLength(), SeekOrigin::Current);
@@ -88,22 +145,17 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
   int64_t compressed = item.CompressedSize();
   const int64_t uncompressed = item.UncompressedSize();
   int64_t data_start = archive.Position();
-  if (archiver.SpanningMode() == smNone && archiver.DirManager()) {
-    TAFDirManager& dir = *archiver.DirManager();
-    if (!dir.Recovered && !archiver.Options().AllowOverlappingItems && compressed >= 0 &&
-        !dir.DataFits(item.LocalHeaderOffset(), data_start + compressed))
-      return false;
-    int64_t dir_start = dir.DirectoryOffset;
-    if (dir_start > data_start && data_start + compressed > dir_start) compressed = dir_start - data_start;
-  }
+  if (settings.sorted_offsets && compressed >= 0 &&
+      !DataFitsBetween(*settings.sorted_offsets, item.LocalHeaderOffset(), data_start + compressed))
+    return DecodeResult::kBad;
+  const int64_t dir_start = settings.directory_offset;
+  if (dir_start > data_start && data_start + compressed > dir_start) compressed = dir_start - data_start;
   // ZIP64 sizes are 64-bit fields: a "negative" one is damage, not a size.
-  if (compressed < 0 || uncompressed < 0) return false;
-  const int64_t progress_total = uncompressed == 0 ? 2 : uncompressed;
-  archiver.SetSkipFlag(false);
+  if (compressed < 0 || uncompressed < 0) return DecodeResult::kBad;
 
   const uint16_t method = item.ActualMethod;
-  if (method == kMethodDeflate64) throw EAFException::Create(55, &archiver);
-  if (method != kMethodStored && method != kMethodDeflate) return false;
+  if (method == kMethodDeflate64) return DecodeResult::kDeflate64;
+  if (method != kMethodStored && method != kMethodDeflate) return DecodeResult::kBad;
 
   // Encryption: the password loop leaves the keys ready at the first data byte.
   const bool legacy = item.HeaderImage.VersionNeeded() >= kAltVersion;
@@ -115,36 +167,29 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
     if (aes) {
       transform = std::make_unique<TAESCryptoTransform>(128 + 64 * (item.CryptoAlgorithm - 1), 2, method);
       transform->SetTransformMode(TAFCryptoTransform::kDecrypt);
-      if (archiver.AesKeyDeriver()) transform->SetDeriver(archiver.AesKeyDeriver());
-      transform->SetPassword(archiver.Password());
+      if (settings.deriver) transform->SetDeriver(settings.deriver);
+      transform->SetPassword(settings.password);
       compressed -= static_cast<int64_t>(transform->GetHeaderSize() + 10);
     } else {
       compressed -= 12;
     }
-    if (compressed < 0) return false;
+    if (compressed < 0) return DecodeResult::kBad;
     const int64_t header_pos = archive.Position();
-    const afp::WideString name = paths::Backslashed(item.ItemName);
     for (;;) {
       archive.SetPosition(header_pos);
       bool right;
       if (aes) {
         transform->ReadHeader(archive);
-        right = transform->CheckPassword(archiver.Password());
+        right = transform->CheckPassword(settings.password);
       } else {
-        right = CheckClassicHeader(archive, archiver.Password(), classic, local.Crc32(), local.Time(), local.Flags());
+        right = CheckClassicHeader(archive, settings.password, classic, local.Crc32(), local.Time(), local.Flags());
       }
       if (right) break;
-      std::string pw = archiver.Password();
-      bool skip = false;
-      archiver.DoPassword(name, pw, skip);
-      archiver.SetPassword(pw);
-      archiver.SetSkipFlag(skip);
-      if (skip) return false;
+      if (!host.PasswordRefused(settings.password)) return DecodeResult::kBad;
     }
   }
 
-  Progress progress(archiver, item, progress_total);
-  const int64_t chunk_size = archiver.OnFileProgress || archiver.OnOverallProgress ? kReportedChunk : kQuietChunk;
+  const int64_t chunk_size = settings.chunk_size;
   uint32_t crc = 0;
   int64_t read = 0, written = 0;
   // Buffers sized to the item, at most one chunk each; a small item does not
@@ -154,38 +199,38 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
   TBuffer out(0);
   if (method == kMethodDeflate) {
     inflater = MakeInflater();
-    if (!inflater) return false;
+    if (!inflater) return DecodeResult::kBad;
     out = TBuffer(static_cast<size_t>(std::min<int64_t>(uncompressed + 1, chunk_size)));
   }
   bool stream_end = false;
   while (read < compressed && !stream_end) {
     int64_t chunk = std::min<int64_t>(chunk_size, compressed - read);
-    if (archive.Read(in.data(), chunk) != chunk) return false;
+    if (archive.Read(in.data(), chunk) != chunk) return DecodeResult::kBad;
     if (aes) transform->DecryptBlock(in.data(), 0, in.data(), 0, static_cast<size_t>(chunk));
     else if (encrypted) classic.DecryptBuffer(in.data(), static_cast<size_t>(chunk));
     if (method == kMethodStored) {
       for (int64_t off = 0; off < chunk; off += kStoredPiece) {
         int64_t piece = std::min<int64_t>(kStoredPiece, chunk - off);
         // A declared size smaller than the data is a lie the output must not follow.
-        if (written + piece > uncompressed) return false;
+        if (written + piece > uncompressed) return DecodeResult::kBad;
         crc = Crc32Update(crc, in.data() + off, static_cast<size_t>(piece));
-        if (!progress.Report(read + off + piece)) return false;
-        if (!WriteWithDiskFullRetry(archiver, dest, in.data() + off, piece)) return false;
+        if (!host.Report(read + off + piece)) return DecodeResult::kBad;
+        if (!WriteBlock(host, dest, in.data() + off, piece)) return DecodeResult::kBad;
         written += piece;
       }
     } else {
       const uint8_t* ip = in.data();
       size_t il = static_cast<size_t>(chunk);
       for (;;) {
-        if (!progress.Report(written)) return false;
+        if (!host.Report(written)) return DecodeResult::kBad;
         uint8_t* op = out.data();
         size_t ol = out.size();
         Inflater::Status st = inflater->Inflate(ip, il, op, ol);
-        if (st == Inflater::Status::Error) return false;
+        if (st == Inflater::Status::Error) return DecodeResult::kBad;
         size_t made = out.size() - ol;
         if (made) {
-          if (written + static_cast<int64_t>(made) > uncompressed) return false;
-          if (!WriteWithDiskFullRetry(archiver, dest, out.data(), static_cast<int64_t>(made))) return false;
+          if (written + static_cast<int64_t>(made) > uncompressed) return DecodeResult::kBad;
+          if (!WriteBlock(host, dest, out.data(), static_cast<int64_t>(made))) return DecodeResult::kBad;
           crc = Crc32Update(crc, out.data(), made);
           written += static_cast<int64_t>(made);
         }
@@ -198,26 +243,25 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
       }
     }
     read += chunk;
-    if (archiver.CancelFlag()) return false;
+    if (host.Stopped()) return DecodeResult::kBad;
   }
   if (aes) {
     // The code covers every byte of ciphertext, also any after the end of
     // the deflate stream.
     while (read < compressed) {
       int64_t chunk = std::min<int64_t>(chunk_size, compressed - read);
-      if (archive.Read(in.data(), chunk) != chunk) return false;
+      if (archive.Read(in.data(), chunk) != chunk) return DecodeResult::kBad;
       transform->DecryptBlock(in.data(), 0, in.data(), 0, static_cast<size_t>(chunk));
       read += chunk;
     }
   }
-  if (written != uncompressed) return false;
-  if (archiver.SkipFlag()) return true;
-  if (legacy) return true;
+  if (written != uncompressed) return DecodeResult::kBad;
+  if (host.ChecksWaived() || legacy) return DecodeResult::kGood;
   if (aes) {
     transform->ReadAuthenticationCode(archive);
-    return !transform->CheckAuthenticationCode(item, crc);
+    return transform->CheckAuthenticationCode(item, crc) ? DecodeResult::kBad : DecodeResult::kGood;
   }
-  return crc == item.HeaderImage.Crc32();
+  return crc == item.HeaderImage.Crc32() ? DecodeResult::kGood : DecodeResult::kBad;
 }
 
 }  // namespace arcfold

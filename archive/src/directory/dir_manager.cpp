@@ -98,7 +98,7 @@ bool TAFDirManager::FindEndRecord(uint32_t signature, int64_t& position) {
   return true;
 }
 
-bool TAFDirManager::DataFits(int64_t local_offset, int64_t data_end) {
+const std::vector<int64_t>& TAFDirManager::SortedLocalOffsets() {
   if (!offsets_ready_) {
     // Folder entries are left out: their offsets are not shifted past a stub,
     // and they are never decoded.
@@ -109,9 +109,13 @@ bool TAFDirManager::DataFits(int64_t local_offset, int64_t data_end) {
     std::sort(sorted_offsets_.begin(), sorted_offsets_.end());
     offsets_ready_ = true;
   }
-  auto same = std::equal_range(sorted_offsets_.begin(), sorted_offsets_.end(), local_offset);
+  return sorted_offsets_;
+}
+
+bool DataFitsBetween(const std::vector<int64_t>& sorted_offsets, int64_t local_offset, int64_t data_end) {
+  auto same = std::equal_range(sorted_offsets.begin(), sorted_offsets.end(), local_offset);
   if (same.second - same.first > 1) return false;  // two items share one local header
-  return same.second == sorted_offsets_.end() || data_end <= *same.second;
+  return same.second == sorted_offsets.end() || data_end <= *same.second;
 }
 
 bool TAFDirManager::CheckEndRecord() {

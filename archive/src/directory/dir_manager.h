@@ -16,6 +16,10 @@ namespace arcfold {
 class TAFBaseArchiver;
 class TStream;
 
+// DataFits over a sorted list of local header offsets, for a reader that
+// holds a copy of it.
+bool DataFitsBetween(const std::vector<int64_t>& sorted_offsets, int64_t local_offset, int64_t data_end);
+
 class TAFDirManager {
  public:
   TAFDirManager(TStream* stream, TAFBaseArchiver* archiver, bool new_archive);
@@ -59,7 +63,11 @@ class TAFDirManager {
   // data_end, stays clear of every other item's local header, and no other
   // item shares that header. Overlapping items are how a small archive
   // inflates to terabytes; sound archives never have them.
-  bool DataFits(int64_t local_offset, int64_t data_end);
+  bool DataFits(int64_t local_offset, int64_t data_end) {
+    return DataFitsBetween(SortedLocalOffsets(), local_offset, data_end);
+  }
+  // The local header offsets of every file item, sorted (built once).
+  const std::vector<int64_t>& SortedLocalOffsets();
 
   // Makes volume the archive's current one and reads from it (nothing
   // changes on an external stream).
