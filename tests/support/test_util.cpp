@@ -148,6 +148,15 @@ int Sh(const std::string& command, std::string* out) {
 #endif
 }
 
+void SetEnv(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+  ::_putenv_s(name.c_str(), value.c_str());
+#else
+  if (value.empty()) ::unsetenv(name.c_str());
+  else ::setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
 std::string SevenZip() {
   if (Sh("command -v 7zz >/dev/null 2>&1") == 0) return "7zz";
   if (Sh("command -v 7z >/dev/null 2>&1") == 0) return "7z";

@@ -40,6 +40,8 @@ std::string FindNamed(const std::string& folder, const std::vector<std::string>&
 std::string VolumeSpelling(std::string name);
 // Runs a shell command; returns its exit status and (optionally) its stdout.
 int Sh(const std::string& command, std::string* out = nullptr);
+// Sets an environment variable of this process; "" removes it.
+void SetEnv(const std::string& name, const std::string& value);
 // The 7-Zip command on this machine ("7zz" or "7z"), or empty.
 std::string SevenZip();
 std::string Quote(const std::string& s);

@@ -259,6 +259,12 @@ class TAFBaseArchiver {
  protected:
   void SetStandardSignatures(bool on);
   std::unique_ptr<class TAesKeyPrefetcher> StartAesPrefetch(int index);
+  // Helpers decoding the next items of an extract or test run; null when
+  // the run goes one item at a time.
+  std::unique_ptr<class TExtractAhead> StartExtractAhead(TAFProcessOperation op, int index);
+  // Finishes an item from what the helpers decoded (its progress replayed,
+  // its file renamed over target); false leaves the item to be decoded here.
+  bool FinishDecodedAhead(int index, const afp::WideString& target);
   afp::Prompts& PromptsInUse() { return PromptUI ? *PromptUI : afp::DefaultPrompts(); }
   void CheckActiveNoUpdate();
   void InternalOpen();
@@ -353,6 +359,7 @@ class TAFBaseArchiver {
   TAFProcessOperation adding_ = poAdd;
   afp::WideString adding_base_;
   TAesKeyDeriver aes_key_deriver_;
+  class TExtractAhead* ahead_ = nullptr;  // the run's helpers, while it lasts
 };
 
 class TArcfold : public TAFBaseArchiver {

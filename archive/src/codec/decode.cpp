@@ -88,6 +88,10 @@ bool WriteBlock(DecodeHost& host, TStream& stream, const void* buffer, int64_t c
 
 }  // namespace
 
+int64_t DecodeChunkSize(const TAFBaseArchiver& archiver) {
+  return archiver.OnFileProgress || archiver.OnOverallProgress ? kReportedChunk : kQuietChunk;
+}
+
 int64_t ProgressTotal(const TDirItem& item) {
   const int64_t uncompressed = item.UncompressedSize();
   return uncompressed == 0 ? 2 : uncompressed;
@@ -128,7 +132,7 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
     if (!dir.Recovered && !archiver.Options().AllowOverlappingItems) settings.sorted_offsets = &dir.SortedLocalOffsets();
     settings.directory_offset = dir.DirectoryOffset;
   }
-  settings.chunk_size = archiver.OnFileProgress || archiver.OnOverallProgress ? kReportedChunk : kQuietChunk;
+  settings.chunk_size = DecodeChunkSize(archiver);
   archiver.SetSkipFlag(false);
   ArchiverHost host(archiver, item, ProgressTotal(item));
   DecodeResult result = DecodeItemStream(host, settings, archive, dest, item);

@@ -52,6 +52,10 @@ enum class DecodeResult { kGood, kBad, kDeflate64 };
 DecodeResult DecodeItemStream(DecodeHost& host, DecodeSettings& settings, TStream& archive, TStream& dest,
                               const TDirItem& item);
 
+// The chunk the component's decode moves: large when progress is reported
+// per chunk, small enough for the processor's cache when nobody sees it.
+int64_t DecodeChunkSize(const TAFBaseArchiver& archiver);
+
 // The bytes an item's progress counts to (an empty item still moves).
 int64_t ProgressTotal(const TDirItem& item);
 

@@ -5,7 +5,8 @@
 
 #include "arcfold/arcfold.h"
 #include "directory/dir_manager.h"
-#include "directory/item_time.h"
+#include "items/extract_ahead.h"
+#include "items/new_file.h"
 #include "items/path_parts.h"
 #include "platform/files.h"
 
@@ -30,8 +31,6 @@ bool LeavesDestination(const afp::WideString& name) {
   }
   return false;
 }
-
-constexpr uint32_t kUnixHost = 3;
 
 // Whether a folder of `relative` (a "\"-separated path below dest) already
 // exists as a symbolic link: writing through it would put the file wherever
@@ -91,6 +90,7 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
       if (!afp::DirectoryExists(folder) && !afp::ForceDirectories(folder))
         throw EAFException::CreateFmt(20, this, {folder});
       last_folder_made_ = folder;
+      if (ahead_) ahead_->FolderReady(folder);
     }
   }
   if (is_folder || file_name.empty()) return;
@@ -130,16 +130,11 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   // kill never costs the file that was there, nor leaves a short file under
   // the final name. The rename replaces whatever sits at the target (a file,
   // or a link planted there) and never writes through it.
-  std::unique_ptr<TFileStream> out;
+  // Decoded ahead by a helper: the same checks passed, the same time and
+  // attributes set (unless a handler changed them), only the rename left.
+  if (ahead_ && attr == it.HeaderImage.ExternalAttributes() && FinishDecodedAhead(index, target)) return;
   afp::WideString temp;
-  for (int attempt = 0; !out && attempt < 16; ++attempt) {
-    temp = afp::UniqueTempName(FolderPart(target));
-    try {
-      out = std::make_unique<TFileStream>(temp, fmCreateNew);
-    } catch (const EStreamError&) {
-      if (afp::GetPathType(temp) == afp::PathType::None) break;  // not a name clash: the folder refuses
-    }
-  }
+  std::unique_ptr<TFileStream> out = CreateFileBeside(FolderPart(target), temp);
   if (!out) throw EAFException::CreateFmt(19, this, {target});
   bool failed = false;
   std::exception_ptr error;
@@ -151,9 +146,6 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   }
   const bool keep = !(skip_ || cancel_ || failed);
   if (keep) {
-    const TDirItem& done = dir_->Items.ItemRef(index);
-    if (auto exact = ExactModificationTime(done)) afp::SetFileUnixTimeFd(out->Handle(), *exact);
-    else afp::SetFileDosDateTimeFd(out->Handle(), done.HeaderImage.Date(), done.HeaderImage.Time());
     // Files on removable drives are flushed; whether the drive is one is
     // asked once per folder, not with a call per file.
     if (options_.FlushBuffers) {
@@ -164,13 +156,7 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
       }
       if (removable_folder_) out->Flush();
     }
-    if (options_.SetAttributes) {
-      // Unix-made archives keep permission bits in the upper half; links and
-      // special files were written as plain files, so only 0777 applies. The
-      // attributes go on through the open handle: one call, no path lookup.
-      uint32_t unix_mode = (done.HeaderImage.VersionMadeBy() >> 8) == kUnixHost ? (attr >> 16) & 0777 : 0;
-      afp::SetFdAttributes(out->Handle(), attr, unix_mode);
-    }
+    FinishFile(*out, dir_->Items.ItemRef(index), attr, options_.SetAttributes);
   }
   out.reset();
   if (!keep) {

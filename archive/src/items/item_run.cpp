@@ -2,6 +2,7 @@
 // ProcessMarkedItems walks them firing the events, and DecodeItem hands one
 // item's data to the codec pipeline.
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -9,6 +10,7 @@
 #include "arcfold/arcfold.h"
 #include "codec/decode.h"
 #include "crypto/aes_prefetch.h"
+#include "items/extract_ahead.h"
 #include "directory/dir_manager.h"
 #include "items/path_parts.h"
 #include "platform/files.h"
@@ -69,6 +71,12 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
     TAesKeyDeriver saved;
     ~RestoreDeriver() { slot = std::move(saved); }
   } restore{aes_key_deriver_, saved_deriver};
+  std::unique_ptr<TExtractAhead> ahead = StartExtractAhead(op, index);
+  struct ForgetHelpers {
+    TExtractAhead*& slot;
+    ~ForgetHelpers() { slot = nullptr; }
+  } forget{ahead_};
+  ahead_ = ahead.get();
   if (reports) DoOverallProgress(0.0, op, ppStart, cancel_);
   TAFAction action = fxaIgnore;
   if (!cancel_) {
@@ -114,6 +122,7 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
           retry = action == fxaRetry;
         }
       } while (retry);
+      if (ahead) ahead->Passed(i);
       if (action == fxaAbort || cancel_) break;
       if (index != -1) break;
       if (!deleted) ++i;  // a deleted item's successor moved into its place
@@ -149,8 +158,66 @@ std::unique_ptr<TAesKeyPrefetcher> TAFBaseArchiver::StartAesPrefetch(int index) 
   return std::make_unique<TAesKeyPrefetcher>(current_volume_file_name_, password_, std::move(jobs));
 }
 
+std::unique_ptr<TExtractAhead> TAFBaseArchiver::StartExtractAhead(TAFProcessOperation op, int index) {
+  // Helpers read the archive through handles of their own; sets, memory
+  // and callers' streams are decoded one item at a time.
+  if ((op != poExtract && op != poTest) || index != -1 || in_memory_ || stream_is_callers_ ||
+      spanning_mode_ != smNone || std::thread::hardware_concurrency() < 2 || !dynamic_cast<TFileStream*>(stream_))
+    return nullptr;
+  if (const char* env = std::getenv("ARCFOLD_PARALLEL"); env && std::string(env) == "off") return nullptr;
+  std::vector<int> order;
+  const TAFDirArray& items = dir_->Items;
+  for (int i = 0; i < items.Count(); ++i)
+    if (items.ItemRef(i).Marked) order.push_back(i);
+  if (order.size() < 2) return nullptr;
+  TExtractAhead::Setup setup;
+  setup.archive_file = current_volume_file_name_;
+  setup.extract = op == poExtract;
+  if (working_folder_.empty()) working_folder_ = afp::GetCurrentDir();
+  setup.dest = DestinationFolder();
+  setup.settings.password = password_;
+  setup.settings.deriver = aes_key_deriver_;
+  setup.settings.directory_offset = dir_->DirectoryOffset;
+  setup.settings.chunk_size = DecodeChunkSize(*this);
+  setup.check_overlaps = !dir_->Recovered && !options_.AllowOverlappingItems;
+  if (setup.check_overlaps) setup.sorted_offsets = dir_->SortedLocalOffsets();
+  setup.set_attributes = options_.SetAttributes;
+  setup.flush_removable = options_.FlushBuffers;
+  return std::make_unique<TExtractAhead>(std::move(setup), items, std::move(order), 2);
+}
+
+bool TAFBaseArchiver::FinishDecodedAhead(int index, const afp::WideString& target) {
+  auto result = ahead_->Take(index);
+  if (!result) return false;
+  // The progress the decode made, reported now in its order; a cancel
+  // costs the decoded file, as a cancel during the decode would.
+  skip_ = false;
+  const TDirItem& item = dir_->Items.ItemRef(index);
+  const afp::WideString name = Backslashed(item.ItemName);
+  const int64_t total = ProgressTotal(item);
+  bool cancelled = false;
+  for (int64_t processed : result->progress) {
+    if (!ReportItemProgress(*this, item, name, total, processed)) {
+      cancelled = true;
+      break;
+    }
+  }
+  if (!cancelled && cancel_) cancelled = true;
+  if (result->temp.empty()) return true;  // tested
+  if (cancelled) {
+    afp::DeleteFile(result->temp);
+    return true;
+  }
+  if (afp::ReplaceFile(result->temp, target)) return true;
+  // Another file system, or the target refuses: decoding here gives the
+  // item its own file and, if it fails again, its own error.
+  afp::DeleteFile(result->temp);
+  return false;
+}
+
 void TAFBaseArchiver::TestItem(int index) {
   if (dir_->Items.ItemRef(index).HeaderImage.ExternalAttributes() & 0x10) return;
+  if (ahead_ && FinishDecodedAhead(index, afp::WideString())) return;
   TNullStream null;
   DecodeItem(index, null);
 }
@@ -176,6 +243,8 @@ void TAFBaseArchiver::DecodeItem(int index, TStream& out) {
   } catch (const EReadError&) {
     ok = false;  // the archive ends inside the item: damaged data, not a broken run
   }
+  // A password answered here is the one the helpers should try next.
+  if (ahead_) ahead_->PasswordChanged(password_);
   if (!ok && !cancel_ && !extract_corrupted_files_ && !skip_) throw EAFException::Create(8, this);
 }
 

@@ -1,0 +1,237 @@
+// Runs with helpers decoding ahead and runs that take one item at a time
+// must not be told apart: the same files with the same times and modes,
+// the same events with the same arguments in the same order, the same
+// answers to the same questions, and nothing left behind.
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+
+#include "arcfold/arcfold.h"
+#include "test_util.h"
+
+using namespace arcfold;
+using testutil::W;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Configure = std::function<void(TArcfold&, std::vector<std::string>&)>;
+
+// Every event of a run, with its arguments.
+void LogEvents(TArcfold& a, std::vector<std::string>& log) {
+  a.OnConfirmProcessFile = [&log](TAFBaseArchiver*, const afp::WideString& n, TAFProcessOperation op, bool&) {
+    log.push_back(fmt::format("confirm {} {}", testutil::U(n), int(op)));
+  };
+  a.OnFileProgress = [&log](TAFBaseArchiver*, const afp::WideString& n, double p, TAFProcessOperation,
+                            TAFProgressPhase ph, bool&) {
+    log.push_back(fmt::format("file {} {} {:.6f}", testutil::U(n), int(ph), p));
+  };
+  a.OnOverallProgress = [&log](TAFBaseArchiver*, double p, TAFProcessOperation, TAFProgressPhase ph, bool&) {
+    log.push_back(fmt::format("overall {} {:.6f}", int(ph), p));
+  };
+  a.OnExtractFile = [&log](TAFBaseArchiver*, afp::WideString& n, uint32_t& attr, const std::string&) {
+    log.push_back(fmt::format("extract {} {}", testutil::U(n), attr));
+  };
+  a.OnProcessFileFailure = [&log](TAFBaseArchiver*, const afp::WideString& n, TAFProcessOperation, int native,
+                                  int category, const afp::WideString&, TAFAction& action) {
+    log.push_back(fmt::format("failure {} {} {}", testutil::U(n), native, category));
+    action = fxaIgnore;
+  };
+}
+
+// What an extraction left: every path with its kind, size, content, time
+// and permissions.
+std::vector<std::string> Tree(const std::string& root) {
+  std::vector<std::string> out;
+  if (!fs::exists(root)) return out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    std::string rel = fs::relative(e.path(), root).generic_string();
+    auto perms = static_cast<unsigned>(fs::symlink_status(e.path()).permissions());
+    if (e.is_directory()) {
+      out.push_back(fmt::format("{}/ {:o}", rel, perms));
+      continue;
+    }
+    auto time = fs::last_write_time(e.path()).time_since_epoch().count();
+    out.push_back(fmt::format("{} {} {} {} {:o}", rel, e.file_size(),
+                              std::hash<std::string>()(testutil::ReadFile(e.path().string())), time, perms));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+class ExtractAheadTest : public ::testing::Test {
+ protected:
+  void TearDown() override { testutil::SetEnv("ARCFOLD_PARALLEL", ""); }
+
+  // Enough items for the helpers to run well ahead: stored and deflated,
+  // empty, folders, one large enough for several progress reports, and
+  // the item at `bad` with a wrong CRC.
+  void MakeArchive(int count, int bad = -1, const std::string& folder = "") {
+    std::vector<testutil::RawEntry> entries;
+    for (int i = 0; i < count; ++i) {
+      testutil::RawEntry e;
+      e.name = fmt::format("{}d{}/f{}.txt", folder, i / 25, i);
+      e.data = i % 7 == 3 ? "" : fmt::format("item {} ", i) + std::string(static_cast<size_t>(i * 97 % 5000), 'x');
+      e.method = i % 2 ? 8 : 0;
+      e.time = static_cast<uint16_t>(0x6000 + i);
+      e.version_made = 0x0314;  // Unix: the modes below apply
+      e.external = (i % 3 ? 0644u : 0755u) << 16;
+      if (i == bad) e.crc = 7;
+      entries.push_back(e);
+      if (i % 25 == 24) entries.push_back({.name = fmt::format("{}empty{}/", folder, i), .external = 0x10});
+    }
+    entries.push_back({.name = "big.bin", .data = testutil::RandomBytes(2600000, 5), .method = 8});
+    testutil::WriteFile(zip, testutil::BuildZip(entries));
+  }
+
+  // Extracts (or tests) everything with configure's handlers, with helpers
+  // or without; returns the events.
+  std::vector<std::string> Run(bool parallel, const std::string& out, const Configure& configure,
+                               TAFProcessOperation op = poExtract) {
+    testutil::SetEnv("ARCFOLD_PARALLEL", parallel ? "" : "off");
+    std::vector<std::string> log;
+    TArcfold a;
+    a.SetFileName(W(zip));
+    a.OpenArchive();
+    a.SetBaseDir(W(out));
+    LogEvents(a, log);
+    configure(a, log);
+    if (op == poExtract) a.ExtractFiles(u"*.*");
+    else a.TestFiles(u"*.*");
+    return log;
+  }
+
+  // Both ways into their own folders: the same events, files and leftovers.
+  void ExpectSameBothWays(const Configure& configure, TAFProcessOperation op = poExtract,
+                          const std::function<void(const std::string&)>& prepare = nullptr) {
+    std::string one = dir / "one", two = dir / "two";
+    if (prepare) {
+      prepare(one);
+      prepare(two);
+    }
+    std::vector<std::string> sequential = Run(false, one, configure, op);
+    std::vector<std::string> parallel = Run(true, two, configure, op);
+    EXPECT_EQ(sequential, parallel);
+    EXPECT_GT(sequential.size(), 10u);
+    EXPECT_EQ(Tree(one), Tree(two));
+    EXPECT_EQ(testutil::FindNamed(two, {".arcfold-"}), "");
+    EXPECT_EQ(testutil::FindNamed(one, {".arcfold-"}), "");
+  }
+
+  testutil::TempDir dir;
+  std::string zip = dir / "a.zip";
+};
+
+}  // namespace
+
+TEST_F(ExtractAheadTest, SameFilesAndEventsWithDamageInTheMiddle) {
+  MakeArchive(150, 60);
+  ExpectSameBothWays([](TArcfold&, std::vector<std::string>&) {});
+  ExpectSameBothWays([](TArcfold&, std::vector<std::string>&) {}, poTest);
+  // No handler for progress: the quiet chunk size, the same files.
+  ExpectSameBothWays([](TArcfold& a, std::vector<std::string>&) {
+    a.OnFileProgress = nullptr;
+    a.OnOverallProgress = nullptr;
+  });
+}
+
+TEST_F(ExtractAheadTest, RunStopsWhereItIsStopped) {
+  MakeArchive(150, 60);
+  // A cancel from the progress of one item, while helpers have decoded
+  // the next ones.
+  ExpectSameBothWays([](TArcfold& a, std::vector<std::string>& log) {
+    auto logged = a.OnFileProgress;
+    a.OnFileProgress = [logged, &log](TAFBaseArchiver* s, const afp::WideString& n, double p, TAFProcessOperation op,
+                                      TAFProgressPhase ph, bool& cancel) {
+      logged(s, n, p, op, ph, cancel);
+      if (n == u"d1\\f31.txt" && ph == ppProcess) cancel = true;
+    };
+  });
+  // Abort at the damaged item.
+  ExpectSameBothWays([](TArcfold& a, std::vector<std::string>& log) {
+    a.OnProcessFileFailure = [&log](TAFBaseArchiver*, const afp::WideString& n, TAFProcessOperation, int native, int,
+                                    const afp::WideString&, TAFAction& action) {
+      log.push_back(fmt::format("failure {} {}", testutil::U(n), native));
+      action = fxaAbort;
+    };
+  });
+}
+
+TEST_F(ExtractAheadTest, DeclinedKeptAndRenamedItems) {
+  MakeArchive(120);
+  ExpectSameBothWays(
+      [](TArcfold& a, std::vector<std::string>& log) {
+        a.Options().OverwriteMode = omNever;
+        a.OnConfirmProcessFile = [&log](TAFBaseArchiver*, const afp::WideString& n, TAFProcessOperation, bool& c) {
+          log.push_back("confirm " + testutil::U(n));
+          c = n.find(u'7') == afp::WideString::npos;
+        };
+        // A handler that moves an item elsewhere, and one that changes its
+        // attributes.
+        a.OnExtractFile = [&log](TAFBaseArchiver*, afp::WideString& n, uint32_t& attr, const std::string&) {
+          log.push_back("extract " + testutil::U(n));
+          if (n == u"d2\\f55.txt") n = u"moved\\f55.txt";
+          if (n == u"d2\\f56.txt") attr = (0600u << 16);
+        };
+      },
+      poExtract,
+      [](const std::string& out) {
+        // Files already there are kept (omNever).
+        testutil::MakeDir(out + "/d1");
+        for (int i = 25; i < 50; i += 5) {
+          const std::string old = fmt::format("{}/d1/f{}.txt", out, i);
+          testutil::WriteFile(old, "old");
+          fs::last_write_time(old, fs::file_time_type(std::chrono::hours(24 * 365 * 20)));
+        }
+      });
+  EXPECT_EQ(testutil::ReadFile(dir / "two/d1/f30.txt"), "old");
+  EXPECT_TRUE(testutil::Exists(dir / "two/moved/f55.txt"));
+}
+
+TEST_F(ExtractAheadTest, PasswordAskedAtTheFirstEncryptedItemOnly) {
+  for (TAFCryptoAlgorithm alg : {caPkzipClassic, caAES_256}) {
+    SCOPED_TRACE(int(alg));
+    {
+      TArcfold w;
+      w.SetFileName(W(zip));
+      w.OpenArchive();
+      w.BeginUpdate();
+      w.SetPassword("secret");
+      w.SetEncryptionMethod(alg);
+      for (int i = 0; i < 40; ++i) {
+        std::string data = fmt::format("secret item {}", i) + std::string(static_cast<size_t>(i * 300), 's');
+        w.AddFromBuffer(W(fmt::format("s/{}.txt", i)), data.data(), static_cast<int64_t>(data.size()));
+      }
+      w.EndUpdate();
+      w.CloseArchive();
+    }
+    ExpectSameBothWays([](TArcfold& a, std::vector<std::string>& log) {
+      a.SetPassword("wrong");
+      a.OnPassword = [&log](TAFBaseArchiver*, const afp::WideString& n, std::string& pw, bool&) {
+        log.push_back("password " + testutil::U(n));
+        pw = "secret";
+      };
+    });
+    EXPECT_TRUE(testutil::Exists(dir / "two/s/39.txt"));
+    testutil::RemoveAll(dir / "one");
+    testutil::RemoveAll(dir / "two");
+    testutil::RemoveAll(zip);
+  }
+}
+
+#ifndef _WIN32  // symbolic links
+TEST_F(ExtractAheadTest, NothingWrittenThroughALinkInTheDestination) {
+  MakeArchive(100, -1, "sub/");
+  std::string outside = dir / "outside";
+  for (int d = 0; d < 4; ++d) testutil::MakeDir(fmt::format("{}/d{}", outside, d));
+  ExpectSameBothWays([](TArcfold&, std::vector<std::string>&) {}, poExtract,
+                     [&](const std::string& out) {
+                       testutil::MakeDir(out);
+                       fs::create_directory_symlink(outside, out + "/sub");
+                     });
+  EXPECT_EQ(testutil::FindNamed(outside, {"f", "."}), "");
+}
+#endif
