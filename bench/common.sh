@@ -41,3 +41,11 @@ for i in range(20000):
         f.write(" ".join(str(rnd.randint(0, 10**6)) for _ in range(rnd.randint(10, 400))))
 PY
 }
+
+# make_big_file PATH: one 512 MB file, half text, half random: neither all
+# compressible nor all not. (seq ends on SIGPIPE when head has enough: not
+# a failure here.)
+make_big_file() {
+  { seq 1 40000000 | head -c 268435456 || true; head -c 268435456 /dev/urandom; } > "$1.part"
+  mv "$1.part" "$1"
+}

@@ -19,12 +19,9 @@ make_trees() {
   if [[ ! -d $small ]]; then
     make_small_tree "$small"
   fi
-  if [[ ! -d $big ]]; then
-    # Half text, half random: neither all compressible nor all not. (seq
-    # ends on SIGPIPE when head has enough: not a failure here.)
-    mkdir -p "$big.part"
-    { seq 1 40000000 | head -c 268435456 || true; head -c 268435456 /dev/urandom; } > "$big.part/big.bin"
-    mv "$big.part" "$big"
+  if [[ ! -f $big/big.bin ]]; then
+    mkdir -p "$big"
+    make_big_file "$big/big.bin"
   fi
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Extracts a ~200 MB mixed tree and a 20,000 small-file tree (both zip -1)
-# with arcfold and the peers into a tmpfs; prints time ratios and peak memory.
+# Extracts a ~200 MB mixed tree, a 20,000 small-file tree and one 512 MB
+# file (all zip -1) with arcfold and the peers into a tmpfs; prints time
+# ratios and peak memory.
 source "$(dirname "$0")/common.sh"
 
 make_sets() {
@@ -23,11 +24,17 @@ make_sets() {
     (cd "$small" && zip -qr1 "$scratch/small.zip" .)
     rm -rf "$small"
   fi
+  if [[ ! -f $scratch/big.zip ]]; then
+    mkdir -p "$scratch/big-src"
+    make_big_file "$scratch/big-src/big.bin"
+    (cd "$scratch/big-src" && zip -q1 "$scratch/big.zip" big.bin)
+    rm -rf "$scratch/big-src"
+  fi
 }
 
 make_sets
 out="$scratch/out"
-for set in mixed small; do
+for set in mixed small big; do
   zip="$scratch/$set.zip"
   echo "== $set.zip ($(du -m "$zip" | cut -f1) MB, $(unzip -l "$zip" | tail -1 | awk '{print $2}') items)"
   run_ours() { rm -rf "$out"; "$tool" extract "$zip" -d "$out" -o; }
