@@ -145,6 +145,10 @@ int64_t DosDateTimeToUnix(uint16_t dos_date, uint16_t dos_time) {
   tm.tm_isdst = -1;
   if (tm.tm_mon < 0) tm.tm_mon = 0;
   if (tm.tm_mday == 0) tm.tm_mday = 1;
+  // mktime reloads the time zone into process-wide state on every call;
+  // extraction helpers call it from several threads.
+  static std::mutex zone;
+  std::lock_guard<std::mutex> lock(zone);
   return static_cast<int64_t>(::mktime(&tm));
 }
 

@@ -1,9 +1,6 @@
 #include "codec/decode.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <string>
-#include <thread>
 #include <vector>
 
 #include "crypto/aes_transform.h"
@@ -12,7 +9,6 @@
 #include "codec/crc32.h"
 #include "directory/dir_manager.h"
 #include "codec/inflater.h"
-#include "codec/write_behind.h"
 #include "arcfold/stream.h"
 #include "items/path_parts.h"
 
@@ -39,10 +35,6 @@ class TBuffer {
   size_t size_;
 };
 constexpr int64_t kStoredPiece = 0xFFFF;
-// Items from this size on write behind the inflate, with this many output
-// buffers in flight.
-constexpr int64_t kWriteBehindFrom = 4 << 20;
-constexpr size_t kWriteBehindBuffers = 8;
 
 // The disk-full question after a short write: true to write again; a
 // cancel is the run's.
@@ -96,13 +88,6 @@ bool WriteBlock(DecodeHost& host, TStream& stream, const void* buffer, int64_t c
 
 }  // namespace
 
-bool SecondCoreAllowed() {
-  // Read each time: a program (or a test) may switch between runs.
-  static const bool two_cores = std::thread::hardware_concurrency() > 1;
-  const char* env = std::getenv("ARCFOLD_PARALLEL");
-  return two_cores && !(env && std::string(env) == "off");
-}
-
 int64_t DecodeChunkSize(const TAFBaseArchiver& archiver) {
   return archiver.OnFileProgress || archiver.OnOverallProgress ? kReportedChunk : kQuietChunk;
 }
@@ -148,9 +133,6 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
     settings.directory_offset = dir.DirectoryOffset;
   }
   settings.chunk_size = DecodeChunkSize(archiver);
-  // Writing behind moves a disk-full question a few blocks later than the
-  // progress reports around it; with nobody watching progress, nobody sees.
-  settings.write_behind = SecondCoreAllowed() && !archiver.OnFileProgress && !archiver.OnOverallProgress;
   archiver.SetSkipFlag(false);
   ArchiverHost host(archiver, item, ProgressTotal(item));
   DecodeResult result = DecodeItemStream(host, settings, archive, dest, item);
@@ -224,34 +206,6 @@ DecodeResult DecodeItemStream(DecodeHost& host, DecodeSettings& settings, TStrea
     if (!inflater) return DecodeResult::kBad;
     out = TBuffer(static_cast<size_t>(std::min<int64_t>(uncompressed + 1, chunk_size)));
   }
-  // A large deflated item writes its output on a second thread while this
-  // one inflates; after a short write the rest is written here, where the
-  // disk-full question can be asked.
-  std::unique_ptr<WriteBehind> behind;
-  if (settings.write_behind && method == kMethodDeflate && uncompressed >= kWriteBehindFrom)
-    behind = std::make_unique<WriteBehind>(dest, out.size(), kWriteBehindBuffers);
-  uint8_t* behind_buffer = nullptr;
-  // Everything queued written; false when that needed a question answered
-  // with a cancel. Afterwards every write happens here.
-  auto settle = [&]() -> bool {
-    if (!behind) return true;
-    bool all = behind->Drain();
-    crc = behind->Crc();
-    if (!all) {
-      // The question the short write brings, then the block again and
-      // those queued behind it.
-      std::vector<WriteBehind::Block> rest = behind->Unwritten();
-      if (!host.WriteFailed()) return false;
-      dest.SetPosition(behind->UnwrittenPosition());
-      for (const auto& block : rest) {
-        if (!WriteBlock(host, dest, block.data, static_cast<int64_t>(block.size))) return false;
-        crc = Crc32Update(crc, block.data, block.size);
-      }
-    }
-    behind.reset();
-    behind_buffer = nullptr;
-    return true;
-  };
   bool stream_end = false;
   while (read < compressed && !stream_end) {
     int64_t chunk = std::min<int64_t>(chunk_size, compressed - read);
@@ -273,25 +227,15 @@ DecodeResult DecodeItemStream(DecodeHost& host, DecodeSettings& settings, TStrea
       size_t il = static_cast<size_t>(chunk);
       for (;;) {
         if (!host.Report(written)) return DecodeResult::kBad;
-        if (behind && !behind_buffer) {
-          behind_buffer = behind->Buffer();
-          if (!behind_buffer && !settle()) return DecodeResult::kBad;  // a write fell short
-        }
-        uint8_t* const target = behind ? behind_buffer : out.data();
-        uint8_t* op = target;
+        uint8_t* op = out.data();
         size_t ol = out.size();
         Inflater::Status st = inflater->Inflate(ip, il, op, ol);
         if (st == Inflater::Status::Error) return DecodeResult::kBad;
         size_t made = out.size() - ol;
         if (made) {
           if (written + static_cast<int64_t>(made) > uncompressed) return DecodeResult::kBad;
-          if (behind) {
-            behind->Submit(target, made);
-            behind_buffer = nullptr;
-          } else {
-            if (!WriteBlock(host, dest, target, static_cast<int64_t>(made))) return DecodeResult::kBad;
-            crc = Crc32Update(crc, target, made);
-          }
+          if (!WriteBlock(host, dest, out.data(), static_cast<int64_t>(made))) return DecodeResult::kBad;
+          crc = Crc32Update(crc, out.data(), made);
           written += static_cast<int64_t>(made);
         }
         if (st == Inflater::Status::StreamEnd) {
@@ -305,7 +249,6 @@ DecodeResult DecodeItemStream(DecodeHost& host, DecodeSettings& settings, TStrea
     read += chunk;
     if (host.Stopped()) return DecodeResult::kBad;
   }
-  if (!settle()) return DecodeResult::kBad;
   if (aes) {
     // The code covers every byte of ciphertext, also any after the end of
     // the deflate stream.

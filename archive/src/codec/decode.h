@@ -42,8 +42,6 @@ struct DecodeSettings {
   const std::vector<int64_t>* sorted_offsets = nullptr;
   int64_t directory_offset = 0;  // data is clamped there; 0 when unknown
   int64_t chunk_size = 1 << 17;
-  // Large items write their output on a second thread.
-  bool write_behind = false;
 };
 
 enum class DecodeResult { kGood, kBad, kDeflate64 };
@@ -53,11 +51,6 @@ enum class DecodeResult { kGood, kBad, kDeflate64 };
 // mismatch, an unsupported method, a refused password or a stop.
 DecodeResult DecodeItemStream(DecodeHost& host, DecodeSettings& settings, TStream& archive, TStream& dest,
                               const TDirItem& item);
-
-// Whether decoding may use a second core: there is one, and the
-// environment variable ARCFOLD_PARALLEL is not "off" (one thread, as a
-// reference the tests compare with).
-bool SecondCoreAllowed();
 
 // The chunk the component's decode moves: large when progress is reported
 // per chunk, small enough for the processor's cache when nobody sees it.

@@ -2,6 +2,7 @@
 // ProcessMarkedItems walks them firing the events, and DecodeItem hands one
 // item's data to the codec pipeline.
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -161,8 +162,9 @@ std::unique_ptr<TExtractAhead> TAFBaseArchiver::StartExtractAhead(TAFProcessOper
   // Helpers read the archive through handles of their own; sets, memory
   // and callers' streams are decoded one item at a time.
   if ((op != poExtract && op != poTest) || index != -1 || in_memory_ || stream_is_callers_ ||
-      spanning_mode_ != smNone || !SecondCoreAllowed() || !dynamic_cast<TFileStream*>(stream_))
+      spanning_mode_ != smNone || std::thread::hardware_concurrency() < 2 || !dynamic_cast<TFileStream*>(stream_))
     return nullptr;
+  if (const char* env = std::getenv("ARCFOLD_PARALLEL"); env && std::string(env) == "off") return nullptr;
   std::vector<int> order;
   const TAFDirArray& items = dir_->Items;
   for (int i = 0; i < items.Count(); ++i)
