@@ -47,6 +47,11 @@ TExtractAhead::TExtractAhead(Setup setup, const TAFDirArray& items, std::vector<
     : setup_(std::move(setup)), items_(items), order_(std::move(order)), password_(setup_.settings.password) {
   if (setup_.check_overlaps) setup_.settings.sorted_offsets = &setup_.sorted_offsets;
   if (setup_.extract && afp::DirectoryExists(setup_.dest)) ready_folders_.insert(setup_.dest);
+  try {
+    run_archive_ = std::make_unique<TFileStream>(setup_.archive_file, fmOpenRead | fmShareDenyNone);
+  } catch (...) {
+    // The run only waits, then.
+  }
   TopUp();
   for (unsigned i = 0; i < helpers; ++i) helpers_.emplace_back(&TExtractAhead::Run, this);
 }
@@ -94,9 +99,19 @@ std::optional<TExtractAhead::Result> TExtractAhead::Take(int index) {
   std::unique_lock<std::mutex> lock(mu_);
   Slot* slot = Find(index);
   if (!slot) return std::nullopt;
-  run_waiting_ = true;
-  cv_.wait(lock, [&] { return slot->state != State::kWorking; });
-  run_waiting_ = false;
+  // Rather than wait for a helper to finish this item, the run decodes a
+  // later one itself: both cores stay busy, and nobody sleeps per item.
+  while (slot->state == State::kWorking) {
+    afp::WideString folder;
+    Slot* other = run_archive_ ? NextWork(folder) : nullptr;
+    if (other) {
+      Work(*other, folder, *run_archive_, run_state_, lock);
+      continue;
+    }
+    run_waiting_ = true;
+    cv_.wait(lock, [&] { return slot->state != State::kWorking; });
+    run_waiting_ = false;
+  }
   std::optional<Result> out;
   if (slot->state == State::kDone) {
     out = std::move(slot->result);
@@ -164,6 +179,37 @@ afp::WideString TExtractAhead::PlaceFor(const Slot& slot) const {
   return afp::WideString();
 }
 
+TExtractAhead::Slot* TExtractAhead::NextWork(afp::WideString& folder) {
+  for (size_t p = 0; p < slots_.size(); ++p) {
+    if (slots_[p]->state != State::kPending) continue;
+    if (!MayStart(p)) return nullptr;
+    folder = PlaceFor(*slots_[p]);
+    if (folder.empty()) continue;  // its folder is not made yet
+    return slots_[p].get();
+  }
+  return nullptr;
+}
+
+void TExtractAhead::Work(Slot& slot, const afp::WideString& folder, TStream& archive, HelperState& state,
+                         std::unique_lock<std::mutex>& lock) {
+  slot.state = State::kWorking;
+  bytes_ahead_ += slot.item.UncompressedSize();
+  std::string password = password_;
+  lock.unlock();
+  Result result;
+  bool good = Decode(archive, slot, folder, std::move(password), state, result);
+  lock.lock();
+  if (good && !slot.abandoned && !stop_) {
+    slot.result = std::move(result);
+    slot.state = State::kDone;
+  } else {
+    if (!result.temp.empty()) afp::DeleteFile(result.temp);
+    bytes_ahead_ -= slot.item.UncompressedSize();
+    slot.state = State::kFailed;
+  }
+  WakeHelpers();
+}
+
 void TExtractAhead::Run() {
   std::unique_ptr<TFileStream> archive;
   try {
@@ -177,36 +223,10 @@ void TExtractAhead::Run() {
     Slot* slot = nullptr;
     afp::WideString folder;
     ++helpers_waiting_;
-    cv_.wait(lock, [&] {
-      if (stop_) return true;
-      for (size_t p = 0; p < slots_.size(); ++p) {
-        if (slots_[p]->state != State::kPending) continue;
-        if (!MayStart(p)) return false;
-        folder = PlaceFor(*slots_[p]);
-        if (folder.empty()) continue;  // its folder is not made yet
-        slot = slots_[p].get();
-        return true;
-      }
-      return false;
-    });
+    cv_.wait(lock, [&] { return stop_ || (slot = NextWork(folder)) != nullptr; });
     --helpers_waiting_;
     if (stop_) return;
-    slot->state = State::kWorking;
-    bytes_ahead_ += slot->item.UncompressedSize();
-    std::string password = password_;
-    lock.unlock();
-    Result result;
-    bool good = Decode(*archive, *slot, folder, std::move(password), state, result);
-    lock.lock();
-    if (good && !slot->abandoned && !stop_) {
-      slot->result = std::move(result);
-      slot->state = State::kDone;
-    } else {
-      if (!result.temp.empty()) afp::DeleteFile(result.temp);
-      bytes_ahead_ -= slot->item.UncompressedSize();
-      slot->state = State::kFailed;
-    }
-    WakeHelpers();
+    Work(*slot, folder, *archive, state, lock);
   }
 }
 

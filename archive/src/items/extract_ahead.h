@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "arcfold/dir_array.h"
+#include "arcfold/stream.h"
 #include "codec/decode.h"
 #include "platform/wide.h"
 
@@ -84,6 +85,12 @@ class TExtractAhead {
     afp::WideString removable_checked_for;
     bool removable = false;
   };
+  // The first pending item a helper may start (its folder ready, the window
+  // not full), or null; under the lock.
+  Slot* NextWork(afp::WideString& folder);
+  // Decodes slot's item with the lock released, then records the outcome.
+  void Work(Slot& slot, const afp::WideString& folder, TStream& archive, HelperState& state,
+            std::unique_lock<std::mutex>& lock);
   bool Decode(TStream& archive, Slot& slot, const afp::WideString& folder, std::string password, HelperState& state,
               Result& result);
   void WakeHelpers();  // under the lock
@@ -103,6 +110,9 @@ class TExtractAhead {
   int helpers_waiting_ = 0;
   bool run_waiting_ = false;
   std::vector<std::thread> helpers_;
+  // The run's own handle and state, for the items it decodes while waiting.
+  std::unique_ptr<TFileStream> run_archive_;
+  HelperState run_state_;
 };
 
 }  // namespace arcfold

@@ -183,7 +183,10 @@ std::unique_ptr<TExtractAhead> TAFBaseArchiver::StartExtractAhead(TAFProcessOper
   if (setup.check_overlaps) setup.sorted_offsets = dir_->SortedLocalOffsets();
   setup.set_attributes = options_.SetAttributes;
   setup.flush_removable = options_.FlushBuffers;
-  return std::make_unique<TExtractAhead>(std::move(setup), items, std::move(order), 2);
+  // The run decodes items too while it would wait: one helper per core
+  // beyond its own (a few at most: the files are written in one folder).
+  const unsigned helpers = std::clamp(std::thread::hardware_concurrency(), 2u, 4u) - 1;
+  return std::make_unique<TExtractAhead>(std::move(setup), items, std::move(order), helpers);
 }
 
 bool TAFBaseArchiver::FinishDecodedAhead(int index, const afp::WideString& target) {
