@@ -79,6 +79,10 @@ class ExtractAheadTest : public ::testing::Test {
       e.time = static_cast<uint16_t>(0x6000 + i);
       e.version_made = 0x0314;  // Unix: the modes below apply
       e.external = (i % 3 ? 0644u : 0755u) << 16;
+      if (i % 11 == 5) {  // read-only, as DOS and Windows mark it
+        e.version_made = 20;
+        e.external = 0x21;
+      }
       if (i == bad) e.crc = 7;
       entries.push_back(e);
       if (i % 25 == 24) entries.push_back({.name = fmt::format("{}empty{}/", folder, i), .external = 0x10});

@@ -64,7 +64,7 @@ TExtractAhead::~TExtractAhead() {
   cv_.notify_all();
   for (auto& h : helpers_) h.join();
   for (auto& slot : slots_)
-    if (slot->state == State::kDone && !slot->result.temp.empty()) afp::DeleteFile(slot->result.temp);
+    if (slot->state == State::kDone && !slot->result.temp.empty()) DiscardFile(slot->result.temp);
 }
 
 void TExtractAhead::TopUp() {
@@ -138,7 +138,7 @@ void TExtractAhead::Passed(int index) {
         run_waiting_ = false;
       }
       if (slot.state == State::kDone) {
-        afp::DeleteFile(slot.result.temp);
+        DiscardFile(slot.result.temp);
         bytes_ahead_ -= slot.item.UncompressedSize();
       }
       const bool reached = slot.index == index;
@@ -203,7 +203,7 @@ void TExtractAhead::Work(Slot& slot, const afp::WideString& folder, TStream& arc
     slot.result = std::move(result);
     slot.state = State::kDone;
   } else {
-    if (!result.temp.empty()) afp::DeleteFile(result.temp);
+    if (!result.temp.empty()) DiscardFile(result.temp);
     bytes_ahead_ -= slot.item.UncompressedSize();
     slot.state = State::kFailed;
   }

@@ -160,12 +160,12 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   }
   out.reset();
   if (!keep) {
-    afp::DeleteFile(temp);
+    DiscardFile(temp);
     if (error) std::rethrow_exception(error);
     return;
   }
   if (!afp::ReplaceFile(temp, target)) {
-    afp::DeleteFile(temp);
+    DiscardFile(temp);
     throw EAFException::CreateFmt(19, this, {target});
   }
 }

@@ -11,6 +11,7 @@
 #include "codec/decode.h"
 #include "crypto/aes_prefetch.h"
 #include "items/extract_ahead.h"
+#include "items/new_file.h"
 #include "directory/dir_manager.h"
 #include "items/path_parts.h"
 #include "platform/files.h"
@@ -208,13 +209,13 @@ bool TAFBaseArchiver::FinishDecodedAhead(int index, const afp::WideString& targe
   if (!cancelled && cancel_) cancelled = true;
   if (result->temp.empty()) return true;  // tested
   if (cancelled) {
-    afp::DeleteFile(result->temp);
+    DiscardFile(result->temp);
     return true;
   }
   if (afp::ReplaceFile(result->temp, target)) return true;
   // Another file system, or the target refuses: decoding here gives the
   // item its own file and, if it fails again, its own error.
-  afp::DeleteFile(result->temp);
+  DiscardFile(result->temp);
   return false;
 }
 

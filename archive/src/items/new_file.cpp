@@ -33,4 +33,10 @@ void FinishFile(TFileStream& out, const TDirItem& item, uint32_t attr, bool set_
   afp::SetFdAttributes(out.Handle(), attr, unix_mode);
 }
 
+void DiscardFile(const afp::WideString& path) {
+  if (afp::DeleteFile(path)) return;
+  afp::SetFileAttributes(path, afp::kAttrNormal);
+  afp::DeleteFile(path);
+}
+
 }  // namespace arcfold

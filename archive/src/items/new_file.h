@@ -22,4 +22,8 @@ std::unique_ptr<TFileStream> CreateFileBeside(const afp::WideString& folder, afp
 // open handle: one call each, no path lookup.
 void FinishFile(TFileStream& out, const TDirItem& item, uint32_t attr, bool set_attributes);
 
+// Deletes a file made here that is not wanted after all, read-only or not
+// (Windows refuses to delete a read-only file).
+void DiscardFile(const afp::WideString& path);
+
 }  // namespace arcfold
