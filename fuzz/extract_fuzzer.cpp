@@ -39,7 +39,10 @@ struct Scratch {
     afp::ForceDirectories(cwd);
     afp::SetCurrentDir(cwd);
     ScratchRoot() = root;
-    std::atexit([] { RemoveTree(ScratchRoot()); });
+    std::atexit([] {
+      RemoveTree(ScratchRoot());
+      afp::DeleteFile(ScratchRoot() + u"-input.zip");
+    });
   }
   static Scratch& Get() {
     static Scratch scratch;
@@ -52,7 +55,10 @@ struct Scratch {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Scratch& scratch = Scratch::Get();
   fuzzing::MemoryArchiver a;
-  if (!a.Open(data, size)) return 0;
+  // Inputs of odd length are opened from a file, which brings in the
+  // helpers that decode items ahead of the run.
+  const bool opened = size % 2 ? a.OpenAsFile(scratch.root + u"-input.zip", data, size) : a.Open(data, size);
+  if (!opened) return 0;
   a.SetBaseDir(scratch.dest);
   a.Options().OverwriteMode = arcfold::omAlways;
   try {

@@ -24,4 +24,19 @@ bool MemoryArchiver::Open(const uint8_t* data, size_t size) {
   return true;
 }
 
+bool MemoryArchiver::OpenAsFile(const afp::WideString& path, const uint8_t* data, size_t size) {
+  try {
+    {
+      arcfold::TFileStream file(path, arcfold::fmCreate);
+      file.WriteBuffer(data, static_cast<int64_t>(size));
+    }
+    SetInMemory(false);
+    SetFileName(path);
+    OpenArchive();
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace fuzzing
