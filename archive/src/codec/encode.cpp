@@ -1,13 +1,13 @@
 #include "codec/encode.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "arcfold/arcfold.h"
 #include "codec/crc32.h"
+#include "codec/second_core.h"
 #include "codec/decode.h"
 #include "codec/deflater.h"
 #include "crypto/aes_transform.h"
@@ -97,8 +97,7 @@ bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive
   // ended by a sync flush (the last by the end of the stream), so the
   // streams join into one and the archive is the same whichever core made
   // which part. Two chunks are compressed at once and written in order.
-  const bool two_cores = deflater && source_size > chunk_size && std::thread::hardware_concurrency() > 1 &&
-                         !std::getenv("ARCFOLD_ONE_CORE");
+  const bool two_cores = deflater && source_size > chunk_size && SecondCoreAllowed();
   std::vector<uint8_t> second_in, second_out, tail;
   auto compress = [mode](const uint8_t* data, size_t n, const std::vector<uint8_t>& dict, bool last,
                          std::vector<uint8_t>& result) {

@@ -2,13 +2,13 @@
 // ProcessMarkedItems walks them firing the events, and DecodeItem hands one
 // item's data to the codec pipeline.
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "arcfold/arcfold.h"
 #include "codec/decode.h"
+#include "codec/second_core.h"
 #include "crypto/aes_prefetch.h"
 #include "items/extract_ahead.h"
 #include "items/new_file.h"
@@ -143,8 +143,8 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
 std::unique_ptr<TAesKeyPrefetcher> TAFBaseArchiver::StartAesPrefetch(int index) {
   // Only worth a thread when several AES items come, the archive is a file
   // that a second handle can read, and there is a second core.
-  if (index != -1 || in_memory_ || stream_is_callers_ || spanning_mode_ != smNone ||
-      std::thread::hardware_concurrency() < 2 || !dynamic_cast<TFileStream*>(stream_))
+  if (index != -1 || in_memory_ || stream_is_callers_ || spanning_mode_ != smNone || !SecondCoreAllowed() ||
+      !dynamic_cast<TFileStream*>(stream_))
     return nullptr;
   std::vector<TAesKeyPrefetcher::Job> jobs;
   const TAFDirArray& items = dir_->Items;
@@ -163,9 +163,8 @@ std::unique_ptr<TExtractAhead> TAFBaseArchiver::StartExtractAhead(TAFProcessOper
   // Helpers read the archive through handles of their own; sets, memory
   // and callers' streams are decoded one item at a time.
   if ((op != poExtract && op != poTest) || index != -1 || in_memory_ || stream_is_callers_ ||
-      spanning_mode_ != smNone || std::thread::hardware_concurrency() < 2 || !dynamic_cast<TFileStream*>(stream_))
+      spanning_mode_ != smNone || !SecondCoreAllowed() || !dynamic_cast<TFileStream*>(stream_))
     return nullptr;
-  if (const char* env = std::getenv("ARCFOLD_PARALLEL"); env && std::string(env) == "off") return nullptr;
   std::vector<int> order;
   const TAFDirArray& items = dir_->Items;
   for (int i = 0; i < items.Count(); ++i)
