@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "arcfold/arcfold.h"
+#include "platform/files.h"
 #include "test_util.h"
 
 using namespace arcfold;
@@ -244,3 +245,28 @@ TEST_F(ExtractAheadTest, NothingWrittenThroughALinkInTheDestination) {
   EXPECT_EQ(testutil::FindNamed(outside, {"f", "."}), "");
 }
 #endif
+
+// Without a base folder the destination is the folder current at the first
+// item; a handler may change it before then, and helpers must follow.
+TEST_F(ExtractAheadTest, DestinationIsTheCurrentFolderAtTheFirstItem) {
+  MakeArchive(60);
+  const afp::WideString start_dir = afp::GetCurrentDir();
+  for (const char* d : {"start", "one", "two"}) testutil::MakeDir(dir / d);
+  for (bool parallel : {false, true}) {
+    testutil::SetEnv("ARCFOLD_PARALLEL", parallel ? "" : "off");
+    afp::SetCurrentDir(W(dir / "start"));
+    TArcfold a;
+    a.SetFileName(W(zip));
+    a.OpenArchive();
+    bool first = true;
+    a.OnConfirmProcessFile = [&](TAFBaseArchiver*, const afp::WideString&, TAFProcessOperation, bool&) {
+      if (first) afp::SetCurrentDir(W(dir / (parallel ? "two" : "one")));
+      first = false;
+    };
+    a.ExtractFiles(u"*.*");
+  }
+  afp::SetCurrentDir(start_dir);
+  EXPECT_EQ(testutil::Entries(dir / "start"), std::vector<std::string>{});
+  EXPECT_EQ(Tree(dir / "one"), Tree(dir / "two"));
+  EXPECT_TRUE(testutil::Exists(dir / "two/d2/f59.txt"));
+}

@@ -46,7 +46,7 @@ class HelperHost : public DecodeHost {
 TExtractAhead::TExtractAhead(Setup setup, const TAFDirArray& items, std::vector<int> order, unsigned helpers)
     : setup_(std::move(setup)), items_(items), order_(std::move(order)), password_(setup_.settings.password) {
   if (setup_.check_overlaps) setup_.settings.sorted_offsets = &setup_.sorted_offsets;
-  if (setup_.extract && afp::DirectoryExists(setup_.dest)) ready_folders_.insert(setup_.dest);
+  if (setup_.extract && !setup_.dest.empty() && afp::DirectoryExists(setup_.dest)) root_ = setup_.dest;
   try {
     run_archive_ = std::make_unique<TFileStream>(setup_.archive_file, fmOpenRead | fmShareDenyNone);
   } catch (...) {
@@ -151,14 +151,11 @@ void TExtractAhead::Passed(int index) {
   TopUp();
 }
 
-void TExtractAhead::FolderReady(const afp::WideString& folder) {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    ready_folders_.insert(folder);
-    // The destination holds every folder the run makes.
-    ready_folders_.insert(setup_.dest);
-    WakeHelpers();
-  }
+void TExtractAhead::FolderReady(const afp::WideString& dest, const afp::WideString& folder) {
+  std::lock_guard<std::mutex> lock(mu_);
+  ready_folders_.insert(folder);
+  if (!dest.empty()) root_ = dest;
+  WakeHelpers();
 }
 
 void TExtractAhead::PasswordChanged(const std::string& password) {
@@ -175,8 +172,7 @@ afp::WideString TExtractAhead::PlaceFor(const Slot& slot) const {
   // Only folders the run has made or checked: a folder it has not looked
   // at yet may be a link out of the destination.
   if (ready_folders_.count(slot.folder)) return slot.folder;
-  if (ready_folders_.count(setup_.dest)) return setup_.dest;
-  return afp::WideString();
+  return root_;
 }
 
 TExtractAhead::Slot* TExtractAhead::NextWork(afp::WideString& folder) {

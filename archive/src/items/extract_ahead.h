@@ -33,7 +33,7 @@ class TExtractAhead {
   struct Setup {
     afp::WideString archive_file;
     bool extract = true;       // false: test only
-    afp::WideString dest;      // the destination folder, ending in "\"
+    afp::WideString dest;      // the destination folder, ending in "\"; empty when not known yet
     DecodeSettings settings;   // password, deriver, chunk size, clamp
     std::vector<int64_t> sorted_offsets;  // for the overlap check, when on
     bool check_overlaps = false;
@@ -58,8 +58,10 @@ class TExtractAhead {
   std::optional<Result> Take(int index);
   // The run is done with item `index`, whatever became of it.
   void Passed(int index);
-  // A folder the run has made or checked: helpers may put files there.
-  void FolderReady(const afp::WideString& folder);
+  // A folder the run has made or checked below its destination `dest`
+  // (empty for a folder elsewhere that a handler chose): helpers may put
+  // files in either.
+  void FolderReady(const afp::WideString& dest, const afp::WideString& folder);
   // The password answered to a question of the run.
   void PasswordChanged(const std::string& password);
 
@@ -105,6 +107,7 @@ class TExtractAhead {
   size_t front_ = 0;                         // the position of order_ that slots_[0] holds
   int64_t bytes_ahead_ = 0;                  // decoded or being decoded, not yet taken
   std::set<afp::WideString> ready_folders_;
+  afp::WideString root_;  // the destination, once known to exist
   std::string password_;
   std::atomic<bool> stop_{false};
   int helpers_waiting_ = 0;

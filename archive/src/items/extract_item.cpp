@@ -90,7 +90,7 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
       if (!afp::DirectoryExists(folder) && !afp::ForceDirectories(folder))
         throw EAFException::CreateFmt(20, this, {folder});
       last_folder_made_ = folder;
-      if (ahead_) ahead_->FolderReady(folder);
+      if (ahead_) ahead_->FolderReady(absolute ? afp::WideString() : dest, folder);
     }
   }
   if (is_folder || file_name.empty()) return;

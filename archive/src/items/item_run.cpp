@@ -173,8 +173,10 @@ std::unique_ptr<TExtractAhead> TAFBaseArchiver::StartExtractAhead(TAFProcessOper
   TExtractAhead::Setup setup;
   setup.archive_file = current_volume_file_name_;
   setup.extract = op == poExtract;
-  if (working_folder_.empty()) working_folder_ = afp::GetCurrentDir();
-  setup.dest = DestinationFolder();
+  // Without a base folder the destination is the current folder at the
+  // first item, which a handler may still change: the helpers then wait
+  // for the run to name it.
+  if (!base_dir_.empty() || !working_folder_.empty()) setup.dest = DestinationFolder();
   setup.settings.password = password_;
   setup.settings.deriver = aes_key_deriver_;
   setup.settings.directory_offset = dir_->DirectoryOffset;
@@ -198,14 +200,9 @@ bool TAFBaseArchiver::FinishDecodedAhead(int index, const afp::WideString& targe
   const TDirItem& item = dir_->Items.ItemRef(index);
   const afp::WideString name = Backslashed(item.ItemName);
   const int64_t total = ProgressTotal(item);
-  bool cancelled = false;
-  for (int64_t processed : result->progress) {
-    if (!ReportItemProgress(*this, item, name, total, processed)) {
-      cancelled = true;
-      break;
-    }
-  }
-  if (!cancelled && cancel_) cancelled = true;
+  bool cancelled = cancel_;
+  for (size_t i = 0; i < result->progress.size() && !cancelled; ++i)
+    cancelled = !ReportItemProgress(*this, item, name, total, result->progress[i]);
   if (result->temp.empty()) return true;  // tested
   if (cancelled) {
     DiscardFile(result->temp);
