@@ -258,6 +258,8 @@ class TAFBaseArchiver {
 
  protected:
   void SetStandardSignatures(bool on);
+  // Whether helper threads may read the archive (a file, a second core).
+  bool OtherThreadsCanRead() const;
   std::unique_ptr<class TAesKeyPrefetcher> StartAesPrefetch(int index);
   // Helpers decoding the next items of an extract or test run; null when
   // the run goes one item at a time.

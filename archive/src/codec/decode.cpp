@@ -76,14 +76,20 @@ class ArchiverHost : public DecodeHost {
   int64_t total_;
 };
 
-// Writes a block, asking the host what to do when the write falls short.
-bool WriteBlock(DecodeHost& host, TStream& stream, const void* buffer, int64_t count) {
+// Writes a block; after a short write, asks `write_again` whether to write
+// it again from the same position.
+template <typename Retry>
+bool WriteRetrying(TStream& stream, const void* buffer, int64_t count, Retry write_again) {
   int64_t pos = stream.Position();
   for (;;) {
     if (stream.Write(buffer, count) == count) return true;
-    if (!host.WriteFailed()) return false;
+    if (!write_again()) return false;
     stream.SetPosition(pos);
   }
+}
+
+bool WriteBlock(DecodeHost& host, TStream& stream, const void* buffer, int64_t count) {
+  return WriteRetrying(stream, buffer, count, [&] { return host.WriteFailed(); });
 }
 
 }  // namespace
@@ -115,12 +121,7 @@ bool ReportItemProgress(TAFBaseArchiver& a, const TDirItem& item, const afp::Wid
 }
 
 bool WriteWithDiskFullRetry(TAFBaseArchiver& archiver, TStream& stream, const void* buffer, int64_t count) {
-  int64_t pos = stream.Position();
-  for (;;) {
-    if (stream.Write(buffer, count) == count) return true;
-    if (!DiskFullRetried(archiver)) return false;
-    stream.SetPosition(pos);
-  }
+  return WriteRetrying(stream, buffer, count, [&] { return DiskFullRetried(archiver); });
 }
 
 bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, TDirItem& item) {

@@ -140,12 +140,16 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
   progress_active_ = false;
 }
 
+bool TAFBaseArchiver::OtherThreadsCanRead() const {
+  // Helper threads open handles of their own on the archive's file: sets,
+  // archives in memory and callers' streams are read on the calling thread.
+  return !in_memory_ && !stream_is_callers_ && spanning_mode_ == smNone && SecondCoreAllowed() &&
+         dynamic_cast<TFileStream*>(stream_) != nullptr;
+}
+
 std::unique_ptr<TAesKeyPrefetcher> TAFBaseArchiver::StartAesPrefetch(int index) {
-  // Only worth a thread when several AES items come, the archive is a file
-  // that a second handle can read, and there is a second core.
-  if (index != -1 || in_memory_ || stream_is_callers_ || spanning_mode_ != smNone || !SecondCoreAllowed() ||
-      !dynamic_cast<TFileStream*>(stream_))
-    return nullptr;
+  // Only worth a thread when several AES items come.
+  if (index != -1 || !OtherThreadsCanRead()) return nullptr;
   std::vector<TAesKeyPrefetcher::Job> jobs;
   const TAFDirArray& items = dir_->Items;
   for (int i = 0; i < items.Count(); ++i) {
@@ -160,11 +164,7 @@ std::unique_ptr<TAesKeyPrefetcher> TAFBaseArchiver::StartAesPrefetch(int index) 
 }
 
 std::unique_ptr<TExtractAhead> TAFBaseArchiver::StartExtractAhead(TAFProcessOperation op, int index) {
-  // Helpers read the archive through handles of their own; sets, memory
-  // and callers' streams are decoded one item at a time.
-  if ((op != poExtract && op != poTest) || index != -1 || in_memory_ || stream_is_callers_ ||
-      spanning_mode_ != smNone || !SecondCoreAllowed() || !dynamic_cast<TFileStream*>(stream_))
-    return nullptr;
+  if ((op != poExtract && op != poTest) || index != -1 || !OtherThreadsCanRead()) return nullptr;
   std::vector<int> order;
   const TAFDirArray& items = dir_->Items;
   for (int i = 0; i < items.Count(); ++i)
