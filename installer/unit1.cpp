@@ -8,6 +8,9 @@ namespace {
 
 afp::WideString W(const std::string& s) { return afp::FromUtf8(s); }
 
+// "Invalid password. Cannot decompress encrypted file."
+constexpr int kPasswordRefused = 67;
+
 bool Exists(const std::string& path) { return afp::GetPathType(W(path)) != afp::PathType::None; }
 void Delete(const std::string& path) { afp::DeleteFile(W(path)); }
 
@@ -64,10 +67,10 @@ void TForm1::WInstall(const std::string& install_folder) {
   window_.ShowStatus();
   window_.ProcessMessages();
   const bool existed_before = Exists(product);
-  // A running product on Windows keeps its file: it cannot be deleted then.
+  // A running product on Windows keeps its file: it cannot be replaced then.
   // POSIX lets a running program's file go, so the question is rarer here.
-  Delete(product);
-  if (Exists(product)) {
+  // The file itself stays until its new copy has arrived.
+  if (!afp::FileReplaceable(W(product))) {
     window_.MessageBox("Zárd be a QUOREL programot és próbáld újra !");
     return;
   }
@@ -123,27 +126,50 @@ void TForm1::VerifyLibraryArchive(const std::string& zip, const std::string& fol
     if (!first_failure) first_failure = std::make_unique<arcfold::EAFException>(arcfold::EAFException::Reraised(native, code, afp::ToUtf8(message)));
     action = arcfold::fxaAbort;
   };
+  // The password question is the one the unpacking would ask. A skipped
+  // item would be missing after the old libraries are gone, so it fails
+  // the check; a password that works serves the unpacking too.
+  check.OnPassword = [&](arcfold::TAFBaseArchiver* sender, const afp::WideString& name, std::string& password,
+                         bool& skip) {
+    Arcfold.DoPassword(name, password, skip);
+    if (skip && !first_failure) {
+      first_failure = std::make_unique<arcfold::EAFException>(arcfold::EAFException::Create(kPasswordRefused, &check));
+      sender->SetCancelFlag(true);
+    }
+  };
   check.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
   check.TestFiles(u"*.*", 10431, u"");
   check.CloseArchive();
   if (first_failure) throw *first_failure;
+  Arcfold.SetPassword(check.Password());
 }
 
 bool TForm1::SysUpgrade(const std::string& target, const std::string& url) {
-  for (int attempt = 0; attempt < 11; ++attempt) {
-    Delete(target);
-    if (!Exists(target)) break;
-    window_.Sleep(1000);
-  }
-  bool result = false;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    window_.Sleep(1000);
-    downloader_.Download(url, target);  // fetches past any cache; its own result is not needed
-    result = Exists(target);
-    if (result) break;
+  // The new copy arrives beside the old file, which goes only when the new
+  // one is complete: an unreachable site leaves the installed program working.
+  const std::string arriving = target + kArrivingSuffix;
+  return Fetch(url, arriving) && PutInPlace(arriving, target);
+}
+
+bool TForm1::Fetch(const std::string& url, const std::string& file) {
+  for (int attempt = 0; attempt < kDownloadAttempts; ++attempt) {
+    window_.Sleep(kRetryPauseMs);
+    Delete(file);  // a copy left by an interrupted run must not pass for this one
+    downloader_.Download(url, file);  // fetches past any cache; its own result is not needed
+    if (Exists(file)) return true;
     window_.Beep();
   }
-  return result;
+  return false;
+}
+
+bool TForm1::PutInPlace(const std::string& arrived, const std::string& target) {
+  // A program that is still closing may hold its file for a while.
+  for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
+    if (afp::ReplaceFile(W(arrived), W(target))) return true;
+    window_.Sleep(kRetryPauseMs);
+  }
+  Delete(arrived);
+  return false;
 }
 
 void TForm1::DeleteFiles(const std::string& folder, const std::string& mask) {

@@ -26,6 +26,8 @@ class TForm1 {
 
   // The install sequence and its helpers.
   void WInstall(const std::string& install_folder);
+  // Downloads url beside target and puts it in target's place; true when
+  // the new file is there. A failure leaves what was at target.
   bool SysUpgrade(const std::string& target, const std::string& url);
   void DeleteFiles(const std::string& folder, const std::string& mask);
   // Whether folder_prefix holds a file called name, in any letter case.
@@ -60,6 +62,16 @@ class TForm1 {
   // Opens dll.zip and decodes every item without writing: only an archive
   // that is whole may replace the libraries. Raises what the component raises.
   void VerifyLibraryArchive(const std::string& zip, const std::string& folder_prefix);
+  // Downloads url into file, a few attempts a second apart; true when it arrived.
+  bool Fetch(const std::string& url, const std::string& file);
+  // Renames arrived over target, retrying while target is held; on failure
+  // arrived goes and target stays.
+  bool PutInPlace(const std::string& arrived, const std::string& target);
+
+  static constexpr const char* kArrivingSuffix = ".download";
+  static constexpr int kDownloadAttempts = 3;
+  static constexpr int kReplaceAttempts = 11;
+  static constexpr int kRetryPauseMs = 1000;
 
   afp::InstallerWindow& window_;
   afp::Downloader& downloader_;

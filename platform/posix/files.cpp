@@ -358,6 +358,17 @@ WideString UniqueTempName(std::u16string_view folder) {
 
 bool ReplaceFile(std::u16string_view from, std::u16string_view to) { return RenameFile(from, to); }
 
+bool FileReplaceable(std::u16string_view path) {
+  const std::string p = NativePath(path);
+  struct stat st;
+  if (::lstat(p.c_str(), &st) != 0) return errno == ENOENT;
+  if (S_ISDIR(st.st_mode)) return false;
+  // Unlinking and renaming over a name are rights of its folder.
+  const size_t slash = p.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
+  return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
 bool CopyPermissions(std::u16string_view from, std::u16string_view to) {
   struct stat st;
   if (::stat(NativePath(from).c_str(), &st) != 0) return false;

@@ -338,6 +338,21 @@ bool ReplaceFile(std::u16string_view from, std::u16string_view to) {
   return false;
 }
 
+bool FileReplaceable(std::u16string_view path) {
+  const DWORD a = AttributesOf(path);
+  if (a == INVALID_FILE_ATTRIBUTES) return true;
+  if (a & FILE_ATTRIBUTE_DIRECTORY) return false;
+  // A running program's file opens for reading only, and a handle that does
+  // not share deletion keeps the name; opening it for both tells, and
+  // writes nothing.
+  const HANDLE h = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE | DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(h);
+  return true;
+}
+
 // What a Windows file may carry over to its replacement: hidden and system
 // (its access rules come from the folder).
 bool CopyPermissions(std::u16string_view from, std::u16string_view to) {

@@ -35,11 +35,17 @@ class ScriptedWindow : public afp::InstallerWindow {
   struct Prompts : afp::Prompts {
     std::vector<std::string> asked;
     afp::PromptAnswer answer = afp::PromptAnswer::Abort;
+    std::optional<std::string> password;  // empty: the password box is cancelled
+    int password_questions = 0;
     afp::PromptAnswer Ask(std::string_view text, afp::PromptButtons) override {
       asked.emplace_back(text);
       return answer;
     }
-    bool AskPassword(std::string_view, std::string_view, std::string&) override { return false; }
+    bool AskPassword(std::string_view, std::string_view, std::string& entered) override {
+      ++password_questions;
+      if (password) entered = *password;
+      return password.has_value();
+    }
   } prompts;
 
   std::string EditText() override { return edit; }
@@ -229,6 +235,40 @@ TEST_F(InstallerTest, LibraryArchiveNeverArrives) {
   EXPECT_FALSE(Exists(folder + "/dll.zip"));  // a failed download leaves no file
 }
 
+TEST_F(InstallerTest, FailedDownloadsKeepTheInstalledPrograms) {
+  OldInstall();
+  WriteFile(folder + "/quorel.exe", "old product");
+  WriteFile(folder + "/sutil.exe", "old utility");
+  // Nothing listens on port 1 here: every download fails at once.
+  form->DownloadBaseUrl = "http://127.0.0.1:1/quorel/";
+  Click();
+  EXPECT_EQ(window.messages, (std::vector<std::string>{"Nem sikerült, próbáld újra de egy másik könyvtárba !"}));
+  EXPECT_EQ(window.statuses, (std::vector<std::string>{"Letöltés 10%", "Letöltés 30%", "Letöltés 80%"}));
+  EXPECT_EQ(window.beeps, 9);
+  EXPECT_EQ(window.sleeps_ms, 9000);
+  EXPECT_TRUE(window.quit);
+  EXPECT_EQ(ReadFile(folder + "/quorel.exe"), "old product");
+  EXPECT_EQ(ReadFile(folder + "/sutil.exe"), "old utility");
+  EXPECT_EQ(testutil::Entries(folder), (std::vector<std::string>{"LIBPQ.DLL", "old.dll", "quorel.exe", "sutil.exe"}));
+
+  // A program that cannot be replaced stays as it is, after as many tries
+  // as deleting it was given, and its new copy does not linger.
+  window.messages.clear();
+  window.sleeps_ms = 0;
+  window.quit = false;
+  ::unlink((folder + "/sutil.exe").c_str());
+  ::mkdir((folder + "/sutil.exe").c_str(), 0777);
+  WriteFile(folder + "/sutil.exe/x", "");
+  form->DownloadBaseUrl = site.BaseUrl();
+  Click();
+  EXPECT_TRUE(window.messages.empty());
+  EXPECT_EQ(window.sleeps_ms, 4000 + 11000);
+  EXPECT_TRUE(window.quit);
+  EXPECT_EQ(ReadFile(folder + "/quorel.exe"), kProduct);
+  EXPECT_TRUE(Exists(folder + "/sutil.exe/x"));
+  EXPECT_FALSE(Exists(folder + "/sutil.exe.download"));
+}
+
 TEST_F(InstallerTest, LibpqMissingAfterUnpacking) {
   site.Serve("dll.zip", LibraryZip(false));
   Click();
@@ -327,4 +367,30 @@ TEST_F(InstallerTest, LibraryNamedInCapitalsCountsAsPresent) {
   EXPECT_EQ(window.beeps, 0);
   EXPECT_EQ(ReadFile(folder + "/LIBPQ.DLL"), "new libpq");
   EXPECT_EQ(window.statuses.back(), "Elkészült...");
+}
+
+TEST_F(InstallerTest, EncryptedLibraryArchiveWithoutItsPasswordKeepsOldLibraries) {
+  OldInstall();
+  std::string src = dir / "secret-libs";
+  Sh("mkdir -p " + Quote(src) + " && printf 'new libpq' > " + Quote(src + "/libpq.dll"));
+  std::string zip = dir / "secret.zip";
+  Sh("cd " + Quote(src) + " && zip -qr -P secret " + Quote(zip) + " .");
+  site.Serve("dll.zip", ReadFile(zip));
+  Click();  // the password box is cancelled
+  EXPECT_EQ(window.errors,
+            (std::vector<std::string>{"Arcfold: Invalid password. Cannot decompress encrypted file. - Native error: 00067."}));
+  EXPECT_EQ(window.prompts.password_questions, 1);
+  EXPECT_FALSE(window.quit);
+  EXPECT_EQ(ReadFile(folder + "/old.dll"), "old library");
+  EXPECT_EQ(ReadFile(folder + "/LIBPQ.DLL"), "old libpq");
+
+  // The password given once serves the unpacking as well.
+  window.errors.clear();
+  window.prompts.password = "secret";
+  Click();
+  EXPECT_TRUE(window.errors.empty()) << window.errors[0];
+  EXPECT_EQ(window.prompts.password_questions, 2);
+  EXPECT_TRUE(window.quit);
+  EXPECT_EQ(ReadFile(folder + "/libpq.dll"), "new libpq");
+  EXPECT_FALSE(Exists(folder + "/old.dll"));
 }

@@ -111,6 +111,11 @@ constexpr size_t kMaxPathChars = 4095;
 bool CopyPermissions(std::u16string_view from, std::u16string_view to);
 // Renames from over to, replacing a file (or link) that is there, in one step.
 bool ReplaceFile(std::u16string_view from, std::u16string_view to);
+// Whether the file at path could be deleted or replaced now, found out
+// without changing it: not a folder, not held by a running program or an
+// open handle that forbids it (Windows), in a folder this process may
+// change. True when nothing is there.
+bool FileReplaceable(std::u16string_view path);
 // A new, empty, uniquely named file in dir (created so the name is reserved).
 WideString TempFileName(std::u16string_view dir, std::u16string_view prefix);
 WideString TempDirectory();
