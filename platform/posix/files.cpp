@@ -175,6 +175,16 @@ FileInfo GetFileInfo(std::u16string_view path) {
   return info;
 }
 
+FileIdentity GetFileIdentity(std::u16string_view path) {
+  FileIdentity id;
+  struct stat st;
+  if (!StatPath(path, st)) return id;
+  id.device = static_cast<uint64_t>(st.st_dev);
+  id.file = static_cast<uint64_t>(st.st_ino);
+  id.valid = true;
+  return id;
+}
+
 int32_t GetFileDosDateTime(std::u16string_view path) {
   struct stat st;
   if (!StatPath(path, st)) return -1;

@@ -2,6 +2,7 @@
 
 #include "arcfold/dir_array.h"
 #include "arcfold/exception.h"
+#include "platform/files.h"
 #include "test_util.h"
 
 using namespace arcfold;
@@ -83,24 +84,39 @@ TEST(DirArray, IndexErrors) {
   item.ItemName = u"third";
   a.PutItem(2, item);
   int at;
-  EXPECT_TRUE(a.FindName(u"THIRD", at));
+  EXPECT_TRUE(a.FindName(u"third", at));
   EXPECT_EQ(at, 2);
 }
 
-TEST(DirArray, CaseInsensitiveLookupBeyondAscii) {
+TEST(DirArray, LookupIgnoresCaseOnlyWhereFileNamesDo) {
   TAFDirArray a;
   a.SetCount(3);
   a.RenameItem(0, W("árvíztűrő.txt"));
   a.RenameItem(1, W("ΑΒΓ/Файл.dll"));
   a.RenameItem(2, W("plain"));
   int at;
-  ASSERT_TRUE(a.FindName(W("ÁRVÍZTŰRŐ.TXT"), at));
+  ASSERT_TRUE(a.FindName(W("árvíztűrő.txt"), at));
   EXPECT_EQ(at, 0);
-  ASSERT_TRUE(a.FindName(W("αβγ/файл.DLL"), at));
-  EXPECT_EQ(at, 1);
+  // Beyond ASCII too, where names ignore case.
+  EXPECT_EQ(a.FindName(W("ÁRVÍZTŰRŐ.TXT"), at), !afp::kCaseSensitiveNames);
+  EXPECT_EQ(a.FindName(W("αβγ/файл.DLL"), at), !afp::kCaseSensitiveNames);
+  if (!afp::kCaseSensitiveNames) {
+    EXPECT_EQ(at, 1);
+  }
   EXPECT_FALSE(a.FindName(u"missing", at));
   EXPECT_EQ(at, -1);
   EXPECT_EQ(a.ItemRef(0).ItemName, W("árvíztűrő.txt"));  // case kept
+  if (afp::kCaseSensitiveNames) {
+    // Two names that differ in case only are two items, each found as itself.
+    TAFDirArray b;
+    b.SetCount(2);
+    b.RenameItem(0, u"xt_CONNMARK.h");
+    b.RenameItem(1, u"xt_connmark.h");
+    ASSERT_TRUE(b.FindName(u"xt_connmark.h", at));
+    EXPECT_EQ(at, 1);
+    ASSERT_TRUE(b.FindName(u"xt_CONNMARK.h", at));
+    EXPECT_EQ(at, 0);
+  }
 }
 
 TEST(DirArray, DeleteMovesItemsAndKeepsIndex) {
@@ -113,7 +129,7 @@ TEST(DirArray, DeleteMovesItemsAndKeepsIndex) {
   EXPECT_EQ(a.ItemRef(9).ExtraFields.size(), 1u);
   int at;
   EXPECT_FALSE(a.FindName(u"dir/file3.txt", at));
-  ASSERT_TRUE(a.FindName(u"dir/file49.txt", at));
+  ASSERT_TRUE(a.FindName(u"dir/File49.TXT", at));
   EXPECT_EQ(at, 48);
   for (int i = 0; i < 49; ++i) {
     ASSERT_TRUE(a.FindName(a.ItemRef(i).ItemName, at));
@@ -126,7 +142,7 @@ TEST(DirArray, RenameConflictsAndEmptyNames) {
   Fill(a, 3);
   a.RenameItem(1, u"renamed");
   int at;
-  EXPECT_TRUE(a.FindName(u"RENAMED", at));
+  EXPECT_TRUE(a.FindName(u"renamed", at));
   EXPECT_EQ(at, 1);
   EXPECT_FALSE(a.FindName(u"dir/file1.txt", at));
 
@@ -139,7 +155,7 @@ TEST(DirArray, RenameConflictsAndEmptyNames) {
   b.RenameItem(1, u"third");
   EXPECT_TRUE(b.FindName(u"second", at));
   EXPECT_EQ(at, 2);
-  EXPECT_TRUE(b.FindName(u"THIRD", at));
+  EXPECT_TRUE(b.FindName(u"third", at));
   EXPECT_EQ(at, 1);
   // An index that no longer matches its item is broken.
   b.NameIndex().Put(2, u"stray");
@@ -160,7 +176,7 @@ TEST(DirArray, PutGetAndAssignDuplicateBuffers) {
   a.ItemRef(0).ExtraFields[0].Data[0] = 5;
   EXPECT_EQ(b.ItemRef(0).ExtraFields[0].Data[0], 1);
   int at;
-  EXPECT_TRUE(b.FindName(u"DIR/FILE1.TXT", at));
+  EXPECT_TRUE(b.FindName(u"dir/File1.TXT", at));
   EXPECT_EQ(at, 1);
   b.ItemRef(1).Marked = true;
   b.ClearMarks();

@@ -154,6 +154,53 @@ TEST_F(WriteInteropTest, ChangesToPeerArchivesKeepEveryOtherItemByteForByte) {
   }
 }
 
+TEST_F(WriteInteropTest, ItemsOfOneNameOrOfNamesDifferingInCaseKeepTheirOwnData) {
+  // Pairs like these are in the Linux kernel tree; Python writes a name twice.
+  const std::string pyzip = "python3 " + Quote(kScripts + "/pyzip.py");
+  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && mkdir k && printf upper > k/xt_CONNMARK.h && printf lower > "
+               "k/xt_connmark.h && printf other > other.txt"),
+            0);
+  auto dump = [&](const std::string& zip) {
+    std::string out;
+    EXPECT_EQ(Sh(pyzip + " dump " + Quote(zip), &out), 0) << zip;
+    return out;
+  };
+  std::string out;
+  const std::string ours = dir / "ours.zip";
+  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + Quote(kTool) + " add -r " + Quote(ours) + " k"), 0);
+  EXPECT_EQ(dump(ours), "k/=\nk/xt_CONNMARK.h=upper\nk/xt_connmark.h=lower\n");
+  ASSERT_EQ(Tool("extract " + Quote(ours) + " -d " + Quote(dir / "x"), &out), 0) << out;
+  EXPECT_EQ(Sh("diff -r " + Quote(dir / "k") + " " + Quote(dir / "x/k")), 0);
+
+  const std::string pair = dir / "pair.zip", dup = dir / "dup.zip";
+  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && zip -qr pair.zip k"), 0);
+  ASSERT_EQ(Sh(pyzip + " members " + Quote(dup) + " a.txt one b.txt two a.txt three 2>/dev/null"), 0);
+  struct Change {
+    std::string archive, command, after;
+  };
+  const Change changes[] = {
+      {pair, "add {} other.txt", "k/=\nk/xt_CONNMARK.h=upper\nk/xt_connmark.h=lower\nother.txt=other\n"},
+      {pair, "delete {} k/xt_connmark.h", "k/=\nk/xt_CONNMARK.h=upper\n"},
+      {pair, "rename {} k/xt_CONNMARK.h k/upper.h", "k/=\nk/upper.h=upper\nk/xt_connmark.h=lower\n"},
+      {dup, "add {} other.txt", "a.txt=one\nb.txt=two\na.txt=three\nother.txt=other\n"},
+      {dup, "delete {} b.txt", "a.txt=one\na.txt=three\n"},
+      {dup, "rename {} b.txt c.txt", "a.txt=one\nc.txt=two\na.txt=three\n"},
+  };
+  for (const auto& change : changes) {
+    SCOPED_TRACE(change.command + " on " + change.archive);
+    const std::string zip = dir / "changed.zip";
+    std::string command = change.command;
+    command.replace(command.find("{}"), 2, Quote(zip));
+    ASSERT_EQ(Sh("cp " + Quote(change.archive) + " " + Quote(zip) + " && cd " + Quote(dir.path()) + " && " +
+                     Quote(kTool) + " " + command + " </dev/null 2>&1",
+                 &out),
+              0)
+        << out;
+    EXPECT_EQ(dump(zip), change.after);
+    EXPECT_EQ(Sh("unzip -tq " + Quote(zip) + " 2>&1", &out), 0) << out;
+  }
+}
+
 TEST_F(WriteInteropTest, AnItemOver4GiBFromASparseFile) {
 #ifdef ARCFOLD_SANITIZED
   GTEST_SKIP() << "4.5 GB through the sanitizers takes minutes; the release tree runs it";

@@ -199,7 +199,10 @@ TEST_F(WriteTest, OneTransactionAddsDeletesAndRenames) {
   w.RenameFile(u"c.txt", u"dir/renamed.txt");
   w.RenameFile(u"dir/renamed.txt", u"dir/final.txt");
   w.AddFromBuffer(u"d.txt", "delta", 5);
-  EXPECT_EQ(NativeOf([&] { w.RenameFile(u"a.txt", u"D.TXT"); }), 59);  // names ignore case
+  EXPECT_EQ(NativeOf([&] { w.RenameFile(u"a.txt", u"d.txt"); }), 59);
+  if (!afp::kCaseSensitiveNames) {
+    EXPECT_EQ(NativeOf([&] { w.RenameFile(u"a.txt", u"D.TXT"); }), 59);  // names ignore case there
+  }
   w.SetArchiveComment("changed in one go");
   w.EndUpdate();
   EXPECT_EQ(w.ArchiveComment(), "changed in one go");

@@ -5,6 +5,8 @@
   pyzip.py utf8 OUT             UTF-8 names
   pyzip.py stream OUT SRC       members written through a stream (data descriptors)
   pyzip.py test ARCHIVE         testzip(); exit 1 on a bad member
+  pyzip.py members OUT NAME TEXT [NAME TEXT...]   those members, in order (names may repeat)
+  pyzip.py dump ARCHIVE         every member in order, one "NAME=TEXT" line each
 """
 import os
 import sys
@@ -15,6 +17,16 @@ if mode == "test":
     with zipfile.ZipFile(out) as z:
         bad = z.testzip()
     sys.exit(1 if bad else 0)
+if mode == "dump":
+    with zipfile.ZipFile(out) as z:
+        for i in z.infolist():
+            print(f"{i.filename}={z.read(i).decode()}")
+    sys.exit(0)
+if mode == "members":
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, text in zip(sys.argv[3::2], sys.argv[4::2]):
+            z.writestr(name, text)
+    sys.exit(0)
 if mode == "many":
     with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as z:
         for i in range(int(sys.argv[3])):

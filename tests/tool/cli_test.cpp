@@ -180,3 +180,93 @@ TEST_F(CliTest, SplitSetsAreWrittenNewAndReadFromAnyVolume) {
   EXPECT_FALSE(testutil::Exists(dir / "new.zip"));
   EXPECT_EQ(Tool("add --split 2x " + Quote(dir / "new.zip") + " " + Quote(dir / "src/a.txt")), 2);
 }
+
+namespace {
+// The names of an archive's items as Python reads them, one a line.
+std::string NamesIn(const std::string& zip) {
+  std::string out;
+  Sh("python3 " + Quote(std::string(ARCFOLD_TEST_DATA) + "/../scripts/zipinfo.py") + " " + Quote(zip) +
+         " | cut -d'|' -f1",
+     &out);
+  return out;
+}
+}  // namespace
+
+TEST_F(CliTest, ColonsInFileNamesAreNotDrives) {
+  const std::string run = dir / "col/run1";
+  ASSERT_EQ(Sh("mkdir -p " + Quote(run) + " && printf one > " + Quote(run + "/2024-01-01T10:00:00.log") +
+               " && printf two > " + Quote(run + "/2024-01-01T11:00:00.log")),
+            0);
+  const std::string logs = dir / "logs.zip";
+  std::string out;
+  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + Quote(kTool) + " move -r " + Quote(logs) + " col 2>&1", &out), 0)
+      << out;
+  EXPECT_EQ(NamesIn(logs), "col/\ncol/run1/\ncol/run1/2024-01-01T10:00:00.log\ncol/run1/2024-01-01T11:00:00.log\n");
+  EXPECT_FALSE(testutil::Exists(dir / "col"));
+  for (const std::string how : {"ours", "unzip"}) {
+    SCOPED_TRACE(how);
+    const std::string to = dir / how;
+    if (how == "ours") ASSERT_EQ(Tool("extract " + Quote(logs) + " -d " + Quote(to), &out), 0) << out;
+    else ASSERT_EQ(Sh("unzip -q " + Quote(logs) + " -d " + Quote(to)), 0);
+    EXPECT_EQ(testutil::ReadFile(to + "/col/run1/2024-01-01T10:00:00.log"), "one");
+    EXPECT_EQ(testutil::ReadFile(to + "/col/run1/2024-01-01T11:00:00.log"), "two");
+  }
+  // Names shaped like drives land below the destination, as the peers put them.
+  const std::string drives = dir / "drives.zip";
+  ASSERT_EQ(Sh("python3 " + Quote(std::string(ARCFOLD_TEST_DATA) + "/../scripts/pyzip.py") + " members " +
+               Quote(drives) + " C:/x.txt x a:b.txt ab 'D:\\y.txt' y"),
+            0);
+  const std::string deep = dir / "deep/er";
+  ASSERT_EQ(Tool("extract " + Quote(drives) + " -d " + Quote(deep), &out), 0) << out;
+  EXPECT_EQ(testutil::ReadFile(deep + "/C:/x.txt"), "x");
+  EXPECT_EQ(testutil::ReadFile(deep + "/a:b.txt"), "ab");
+  EXPECT_EQ(testutil::ReadFile(deep + "/D:/y.txt"), "y");
+  EXPECT_EQ(testutil::Entries(dir / "deep"), std::vector<std::string>{"er"});
+}
+
+TEST_F(CliTest, TheArchiveIsNeverItsOwnSource) {
+  const std::string docs = dir / "docs";
+  ASSERT_EQ(Sh("mkdir -p " + Quote(docs + "/in") + " && printf alpha > " + Quote(docs + "/a.txt") +
+               " && printf beta > " + Quote(docs + "/in/b.txt")),
+            0);
+  const std::string backup = docs + "/backup.zip";
+  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + Quote(kTool) + " add " + Quote(backup) + " docs/a.txt"), 0);
+  // Another name of the same file is the archive too.
+  ASSERT_EQ(Sh("ln " + Quote(backup) + " " + Quote(docs + "/hard.zip")), 0);
+  std::string out;
+  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + Quote(kTool) + " move " + Quote(backup) + " docs -r 2>&1", &out), 0)
+      << out;
+  EXPECT_EQ(NamesIn(backup), "docs/a.txt\ndocs/\ndocs/in/\ndocs/in/b.txt\n");
+  // The files stored are gone; the folder that holds the archive stays.
+  EXPECT_EQ(testutil::Entries(docs), (std::vector<std::string>{"backup.zip", "hard.zip"}));
+  ASSERT_EQ(Sh("unzip -q " + Quote(backup) + " -d " + Quote(dir / "x")), 0);
+  EXPECT_EQ(testutil::ReadFile(dir / "x/docs/in/b.txt"), "beta");
+
+  // The current folder moved into an archive inside it.
+  const std::string here = dir / "here";
+  ASSERT_EQ(Sh("mkdir -p " + Quote(here) + " && printf x > " + Quote(here + "/x.txt")), 0);
+  ASSERT_EQ(Sh("cd " + Quote(here) + " && " + Quote(kTool) + " move s.zip . -r 2>&1", &out), 0) << out;
+  EXPECT_EQ(testutil::Entries(here), std::vector<std::string>{"s.zip"});
+  EXPECT_EQ(NamesIn(here + "/s.zip"), "x.txt\n");
+  // Adding the folder again does not put the archive inside itself.
+  ASSERT_EQ(Sh("cd " + Quote(here) + " && printf y > y.txt && " + Quote(kTool) + " add s.zip . -r 2>&1", &out), 0)
+      << out;
+  EXPECT_EQ(NamesIn(here + "/s.zip"), "x.txt\ny.txt\n");
+}
+
+TEST_F(CliTest, StoredNamesNeverStartFromTheRootUnlessAsked) {
+  const std::string top = dir / "top";
+  ASSERT_EQ(Sh("mkdir -p " + Quote(top + "/sub") + " && printf f > " + Quote(top + "/f.txt") + " && printf s > " +
+               Quote(top + "/sub/s.txt")),
+            0);
+  std::string out;
+  ASSERT_EQ(Sh("cd " + Quote(top) + " && " + Quote(kTool) + " add ../dot.zip . -r 2>&1", &out), 0) << out;
+  EXPECT_EQ(NamesIn(dir / "dot.zip"), "f.txt\nsub/\nsub/s.txt\n");
+  // "..": the names unzip gives zip's "../f.txt" and "../sub/s.txt".
+  ASSERT_EQ(Sh("cd " + Quote(top + "/sub") + " && " + Quote(kTool) + " add ../../up.zip .. -r 2>&1", &out), 0) << out;
+  EXPECT_EQ(NamesIn(dir / "up.zip"), "f.txt\nsub/\nsub/s.txt\n");
+  ASSERT_EQ(Sh("cd " + Quote(top + "/sub") + " && " + Quote(kTool) + " add ../../full.zip --store-path full . 2>&1", &out),
+            0)
+      << out;
+  EXPECT_EQ(NamesIn(dir / "full.zip"), top.substr(1) + "/sub/\n" + top.substr(1) + "/sub/s.txt\n");
+}

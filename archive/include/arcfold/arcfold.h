@@ -15,6 +15,7 @@
 #include "arcfold/stream.h"
 #include "arcfold/types.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/media.h"
 #include "platform/prompts.h"
 
@@ -297,6 +298,11 @@ class TAFBaseArchiver {
   };
   int NewItemSlot(const afp::WideString& name, TAFProcessOperation op);
   void AddOnePath(const afp::WideString& full, bool folder);
+  // The archive's own files (the archive, the volumes of its set) as they
+  // are when adding starts, and whether path is one of them or a temporary
+  // file of a commit beside the archive: none of them is ever a source.
+  void NoteOwnFiles();
+  bool IsOwnFile(const afp::WideString& path) const;
   afp::WideString AddingBase() const;
   void SetNewHeader(TDirItem& item, uint16_t method, uint32_t dos_time, uint32_t attributes);
   void AddMatching(const afp::WideString& file_mask, uint32_t search_attr, const afp::WideString& exclusion_mask,
@@ -353,13 +359,12 @@ class TAFBaseArchiver {
   // The folder last extracted into, and whether its drive is removable.
   afp::WideString removable_checked_for_;
   bool removable_folder_ = false;
-  // Inside a transaction: the comment as it was, and renamed items by their
-  // new lower-cased name with their name before the transaction.
+  // Inside a transaction: the comment as it was.
   std::string saved_comment_;
-  std::map<afp::WideString, afp::WideString> renames_;
   // What AddFiles, UpdateFiles and MoveFiles are doing: poAdd, poUpdate or poMove.
   TAFProcessOperation adding_ = poAdd;
   afp::WideString adding_base_;
+  std::vector<afp::FileIdentity> own_files_;
   TAesKeyDeriver aes_key_deriver_;
   class TExtractAhead* ahead_ = nullptr;  // the run's helpers, while it lasts
 };

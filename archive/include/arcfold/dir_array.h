@@ -15,6 +15,12 @@ namespace arcfold {
 
 class TStream;
 
+// The form of a name under which two names are the same file or item: the
+// name lower-cased where the system's file names ignore letter case, the
+// name as it is where they do not ("xt_CONNMARK.h" and "xt_connmark.h" are
+// two files on Linux).
+afp::WideString NameKey(std::u16string_view name);
+
 // Where the data of an item being added comes from. Only items that are being
 // added carry one, so it lives apart from the item: a directory of many
 // thousands of items read from an archive does not pay for these fields.
@@ -51,6 +57,10 @@ struct TDirItem {
   uint16_t ActualMethod = 0;
   uint8_t ItemCompressionMode = 0;
   TAFProcessOperation Operation = poExtract;
+  // During an update: the position in SavedItems of the item this one was
+  // when the transaction began (-1 for an item added since). The commit
+  // copies old data by it, never by name: names may repeat.
+  int SavedIndex = -1;
 
   // Sizes and offset with the 64-bit value used where the 32-bit field is all-ones.
   int64_t CompressedSize() const;
@@ -113,9 +123,10 @@ class TAFHashedStringList {
   bool hash_valid_ = false;
 };
 
+// The name index holds the NameKey of every item, in item order.
 class TAFDirArray {
  public:
-  TAFDirArray() = default;
+  TAFDirArray();
   ~TAFDirArray();
   TAFDirArray(const TAFDirArray&) = delete;
   TAFDirArray& operator=(const TAFDirArray&) = delete;

@@ -5,8 +5,13 @@
 #include "arcfold/exception.h"
 #include "arcfold/stream.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 
 namespace arcfold {
+
+afp::WideString NameKey(std::u16string_view name) {
+  return afp::kCaseSensitiveNames ? afp::WideString(name) : afp::LowerCase(name);
+}
 
 // ---- TItemSource ----
 
@@ -152,6 +157,9 @@ int TAFHashedStringList::IndexOf(std::u16string_view s) {
 
 // ---- TAFDirArray ----
 
+// The index's keys are NameKeys already: the list uses them as they are.
+TAFDirArray::TAFDirArray() { name_index_.CaseSensitive = true; }
+
 TAFDirArray::~TAFDirArray() { SetCount(0); }
 
 void TAFDirArray::FreeItemBuffers(TDirItem& item) { item.ExtraFields.clear(); }
@@ -196,7 +204,7 @@ void TAFDirArray::PutItem(int i, const TDirItem& item) {
   if (i >= name_index_.Count() && name_index_.Count() != i) throw EAFException::Create(58);
   TDirItem copy = item;
   FreeItemBuffers(slots_[i]);
-  afp::WideString key = afp::LowerCase(item.ItemName);
+  afp::WideString key = NameKey(item.ItemName);
   if (i < name_index_.Count()) name_index_.Put(i, key);
   else name_index_.Add(key);
   slots_[i] = std::move(copy);
@@ -206,8 +214,9 @@ void TAFDirArray::Delete(int i) {
   if (i < 0 || i >= count_) throw EAFException::Create(4);
   TDirItem& item = slots_[i];
   FreeItemBuffers(item);
-  int at = name_index_.IndexOf(afp::LowerCase(item.ItemName));
-  if (at >= 0) name_index_.Delete(at);
+  // Entry i is item i's: a lookup by name could meet another item of the
+  // same name and drop its entry instead.
+  if (i < name_index_.Count()) name_index_.Delete(i);
   std::move(slots_.begin() + i + 1, slots_.begin() + count_, slots_.begin() + i);
   slots_[count_ - 1] = TDirItem();
   SetCount(count_ - 1);
@@ -218,19 +227,19 @@ void TAFDirArray::ClearMarks() {
 }
 
 bool TAFDirArray::FindName(std::u16string_view name, int& index) {
-  index = name_index_.IndexOf(afp::LowerCase(name));
+  index = name_index_.IndexOf(NameKey(name));
   return index >= 0;
 }
 
 void TAFDirArray::RenameItem(int i, const afp::WideString& name) {
   TDirItem& item = ItemRef(i);
-  afp::WideString key = afp::LowerCase(name);
+  afp::WideString key = NameKey(name);
   // The index entry of item i is found by position: a lookup by the old name
   // would meet another item of the same name (an empty name, say) and take
   // the index for broken.
   if (i == name_index_.Count()) {
     name_index_.Add(key);
-  } else if (i < name_index_.Count() && name_index_[i] == afp::LowerCase(item.ItemName)) {
+  } else if (i < name_index_.Count() && name_index_[i] == NameKey(item.ItemName)) {
     name_index_.Put(i, key);
   } else {
     throw EAFException::Create(59);

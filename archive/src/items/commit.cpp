@@ -55,15 +55,11 @@ bool TCommit::FindFirstChange() {
   for (int i = 0; i < n; ++i) {
     const TDirItem& it = items.ItemRef(i);
     const bool pending = it.Source && it.Source->IsPending;
-    int s = -1;
-    auto was = a_.renames_.find(afp::LowerCase(it.ItemName));
-    if (was != a_.renames_.end()) {
-      p.renamed[i] = 1;
-      if (!saved.FindName(was->second, s)) s = -1;
-    } else if (!saved.FindName(it.ItemName, s)) {
-      s = -1;
-    }
+    // The saved item this one was, by position: names may repeat (two
+    // items of one name, or names that differ in case only).
+    const int s = it.SavedIndex < saved.Count() ? it.SavedIndex : -1;
     if (!pending && s < 0) throw EAFException::Create(7, &a_);
+    p.renamed[i] = s >= 0 && it.ItemName != saved.ItemRef(s).ItemName;
     p.saved[i] = pending ? -1 : s;
     const bool changed = pending || p.renamed[i] || i >= saved.Count() || s != i;
     if (changed && i < p.first) p.first = i;
@@ -356,13 +352,14 @@ bool TCommit::WriteItems(TStream& out, int from) {
     }
     // An item that could not be added is left out; one that could not be
     // replaced keeps its old data.
-    const int was = p.saved[i] >= 0 ? p.saved[i] : -1;
-    int old_index = -1;
-    if (was < 0 && dir_.SavedItems.FindName(items.ItemRef(i).ItemName, old_index)) {
+    const int old_index = items.ItemRef(i).SavedIndex;
+    if (p.saved[i] < 0 && old_index >= 0 && old_index < dir_.SavedItems.Count()) {
       TDirItem old;
       dir_.SavedItems.GetItem(old_index, old);
+      old.SavedIndex = old_index;
       items.PutItem(i, old);
       p.saved[i] = old_index;
+      p.renamed[i] = 0;
       continue;
     }
     items.Delete(i);
@@ -477,11 +474,9 @@ void TCommit::Run() {
   auto restore = [&] {
     items.Assign(dir_.SavedItems);
     dir_.Comment = a_.saved_comment_;
-    a_.renames_.clear();
     a_.progress_active_ = false;
   };
   if (!FindFirstChange()) {
-    a_.renames_.clear();
     a_.progress_active_ = false;
     return;
   }
@@ -564,18 +559,15 @@ void TCommit::Run() {
       WriteVolumes();
       p.out.reset();
       afp::DeleteFile(p.temp_name);
-      a_.renames_.clear();
       // A split set is read back from its volumes; a spanned one keeps what
       // was just written, rather than asking for its first disk again.
       if (a_.spanning_mode_ == smSplitting) Reload(a_.stream_);
     } else if (p.in_place) {
       if (a_.options_.FlushBuffers) old.Flush();
-      a_.renames_.clear();
       Reload(&old);
     } else if (memory) {
       delete a_.stream_;
       a_.stream_ = p.out.release();
-      a_.renames_.clear();
       Reload(a_.stream_);
     } else {
       p.out->Flush();
@@ -587,7 +579,6 @@ void TCommit::Run() {
       if (!replaced) afp::DeleteFile(p.temp_name);
       a_.open_mode_ = fmOpenReadWrite | fmShareDenyWrite;
       a_.stream_ = new TFileStream(a_.file_name_, a_.open_mode_);
-      a_.renames_.clear();
       if (!replaced) {
         Reload(a_.stream_);
         throw EAFException::CreateFmt(19, &a_, {a_.file_name_});

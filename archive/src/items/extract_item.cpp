@@ -18,9 +18,10 @@ using paths::FolderPart;
 namespace {
 
 // A stored name that would put its file outside the destination folder: a
-// drive, a share or a root in front, or a ".." segment anywhere.
+// drive, a share or a root in front, or a ".." segment anywhere. Where
+// there are no drives, "C:\x" is a folder "C:" below the destination.
 bool LeavesDestination(const afp::WideString& name) {
-  if (name.find(u':') != afp::WideString::npos) return true;
+  if (paths::HasDrive(name)) return true;
   if (!name.empty() && name[0] == u'\\') return true;
   size_t start = 0;
   while (start <= name.size()) {
@@ -68,7 +69,7 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   // gets this far with one) replaces the destination; anything else lands
   // below it, with empty and "." segments collapsed so that they can never
   // turn the composed path into another one.
-  const bool absolute = file_name.find(u':') != afp::WideString::npos || (!file_name.empty() && file_name[0] == u'\\');
+  const bool absolute = paths::HasDrive(file_name) || (!file_name.empty() && file_name[0] == u'\\');
   afp::WideString dest = dest_folder;
   if (absolute) {
     dest.clear();

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/files.h"
 #include "platform/wide.h"
 
 namespace arcfold::paths {
@@ -16,15 +17,23 @@ inline afp::WideString Replace(afp::WideString s, char16_t from, char16_t to) {
 // Item names as handlers see them: "\" separators.
 inline afp::WideString Backslashed(afp::WideString s) { return Replace(std::move(s), u'/', u'\\'); }
 
-// Text up to and including the last "\" or ":".
+// What ends a folder part: "\" and, where a path may begin with a drive, ":".
+inline constexpr const char16_t* kFolderEnds = afp::kDriveLetters ? u"\\:" : u"\\";
+
+// Whether the path names a drive: anything up to a ":" is one where the
+// system has drives; elsewhere ":" is a character of a file name and a name
+// like "C:\x" is a folder "C:" like any other.
+inline bool HasDrive(const afp::WideString& s) { return afp::kDriveLetters && s.find(u':') != afp::WideString::npos; }
+
+// Text up to and including the last "\" (or drive ":").
 inline afp::WideString FolderPart(const afp::WideString& s) {
-  size_t cut = s.find_last_of(u"\\:");
+  size_t cut = s.find_last_of(kFolderEnds);
   return cut == afp::WideString::npos ? afp::WideString() : s.substr(0, cut + 1);
 }
 
-// Text after the last "\" or ":".
+// Text after the last "\" (or drive ":").
 inline afp::WideString FilePart(const afp::WideString& s) {
-  size_t cut = s.find_last_of(u"\\:");
+  size_t cut = s.find_last_of(kFolderEnds);
   return cut == afp::WideString::npos ? s : s.substr(cut + 1);
 }
 

@@ -15,7 +15,7 @@ namespace {
 
 // Length of the drive part: "X:" or "\\server\share".
 size_t DrivePartLength(const afp::WideString& mask) {
-  if (mask.size() >= 2 && mask[1] == u':') return 2;
+  if (afp::kDriveLetters && mask.size() >= 2 && mask[1] == u':') return 2;  // a drive only where there are drives
   if (mask.size() >= 2 && mask[0] == u'\\' && mask[1] == u'\\') {
     size_t server_end = mask.find(u'\\', 2);
     if (server_end == afp::WideString::npos) return mask.size();

@@ -16,6 +16,11 @@ namespace arcfold {
 
 using paths::Backslashed;
 
+namespace {
+// Volumes of a set are numbered in 16 bits.
+constexpr int kMaxVolumes = 0xFFFF;
+}  // namespace
+
 void TAFBaseArchiver::BeginUpdate() {
   if (!active_) throw EAFException::Create(13, this);
   if (in_update_) return;
@@ -26,8 +31,8 @@ void TAFBaseArchiver::BeginUpdate() {
     if (open_mode_ != fmCreate) throw EAFException::Create(31, this);
   }
   dir_->SavedItems.Assign(dir_->Items);
+  for (int i = 0; i < dir_->Items.Count(); ++i) dir_->Items.ItemRef(i).SavedIndex = i;
   saved_comment_ = dir_->Comment;
-  renames_.clear();
   in_update_ = true;
 }
 
@@ -47,7 +52,6 @@ TAFBaseArchiver::TOwnTransaction::~TOwnTransaction() {
   a_.in_update_ = false;
   a_.dir_->Items.Assign(a_.dir_->SavedItems);
   a_.dir_->Comment = a_.saved_comment_;
-  a_.renames_.clear();
 }
 
 void TAFBaseArchiver::TOwnTransaction::Finish() {
@@ -150,7 +154,7 @@ void TAFBaseArchiver::UpdateItemFromFile(int index, const afp::WideString& name,
   if (dir_->Items.ItemRef(index).HeaderImage.ExternalAttributes() & afp::kAttrDirectory) return;
   const afp::WideString n = Backslashed(name);
   afp::WideString source;
-  if (n.find(u':') != afp::WideString::npos || n.rfind(u"\\\\", 0) == 0) source = n;
+  if (paths::HasDrive(n) || n.rfind(u"\\\\", 0) == 0) source = n;
   else if (!n.empty() && n[0] == u'\\') source = ExpandFileName(n);
   else source = ExpandFileName(Backslashed(dest_folder) + u"\\" + n);
   if (!afp::FileExists(source) || !ReplaceWith(index, source)) return;
@@ -166,7 +170,35 @@ void TAFBaseArchiver::UpdateItemFromFile(int index, const afp::WideString& name,
   adding_base_ = saved_base;
 }
 
+void TAFBaseArchiver::NoteOwnFiles() {
+  own_files_.clear();
+  if (in_memory_) return;
+  auto note = [this](const afp::WideString& path) {
+    const afp::FileIdentity id = afp::GetFileIdentity(path);
+    if (id.valid) own_files_.push_back(id);
+    return id.valid;
+  };
+  note(file_name_);
+  if (spanning_mode_ != smSplitting) return;
+  for (int i = 0; i < kMaxVolumes; ++i) {
+    afp::WideString volume = file_name_;
+    VolumeFileName(volume, i, false);
+    if (!note(volume)) break;
+  }
+}
+
+bool TAFBaseArchiver::IsOwnFile(const afp::WideString& path) const {
+  if (in_memory_) return false;
+  if (afp::IsUniqueTempName(paths::FilePart(path)) &&
+      NameKey(paths::FolderPart(path)) == NameKey(paths::FolderPart(ExpandFileName(file_name_))))
+    return true;
+  if (own_files_.empty()) return false;
+  const afp::FileIdentity id = afp::GetFileIdentity(path);
+  return std::find(own_files_.begin(), own_files_.end(), id) != own_files_.end();
+}
+
 void TAFBaseArchiver::AddOnePath(const afp::WideString& full, bool folder) {
+  if (!folder && IsOwnFile(full)) return;
   afp::WideString stored = StoredNameForFile(full, AddingBase(), options_.StorePath);
   if (stored.empty()) return;
   if (folder) stored += u'/';
@@ -176,10 +208,7 @@ void TAFBaseArchiver::AddOnePath(const afp::WideString& full, bool folder) {
   PrepareItemFromFile(at, full);
   if (adding_ == poMove && dir_->Items.ItemRef(at).Source) dir_->Items.ItemRef(at).Operation = poMove;
   // A handler of OnStoreFile may have left the item out.
-  if (!dir_->Items.ItemRef(at).Source) {
-    int saved;
-    if (!dir_->SavedItems.FindName(dir_->Items.ItemRef(at).ItemName, saved)) DeleteItem(at);
-  }
+  if (!dir_->Items.ItemRef(at).Source && dir_->Items.ItemRef(at).SavedIndex < 0) DeleteItem(at);
 }
 
 void TAFBaseArchiver::AddPath(const afp::WideString& path, const afp::WideString& mask,
@@ -250,15 +279,24 @@ void TAFBaseArchiver::AddMatching(const afp::WideString& file_mask, uint32_t /*s
     ~Restore() {
       a.adding_ = poAdd;
       a.adding_base_.clear();
+      a.own_files_.clear();
     }
   } restore{*this};
   adding_ = how;
+  NoteOwnFiles();
   const afp::WideString base = base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
   adding_base_ = base;
   afp::WideString full = Backslashed(file_mask);
-  const bool absolute = (!full.empty() && full[0] == u'\\') || full.find(u':') != afp::WideString::npos;
+  const bool absolute = (!full.empty() && full[0] == u'\\') || paths::HasDrive(full);
   if (!absolute) full = Backslashed(base) + u"\\" + full;
   full = ExpandFileName(full);
+  // What lies beside or above the base ("..", "../other") is named from the
+  // folder that holds it and the base, as zip's "../" names are extracted:
+  // never by the absolute path.
+  if (options_.StorePath == spRelativePath) {
+    const afp::WideString common = CommonFolder(full, ExpandFileName(base));
+    if (!common.empty()) adding_base_ = common;
+  }
   if (afp::DirectoryExists(full)) {
     // A folder: the folder itself and, with Recurse, all it holds.
     AddOnePath(full, true);
@@ -326,17 +364,11 @@ void TAFBaseArchiver::RenameFile(const afp::WideString& old_name, const afp::Wid
   if (!items.FindName(from, at)) throw EAFException::Create(16, this);
   if (to.empty()) throw EAFException::CreateFmt(19, this, {new_name});
   if (items.FindName(to, other) && other != at) throw EAFException::Create(59, this);
-  // The name before this transaction, however often it was renamed since.
-  afp::WideString original = items.ItemRef(at).ItemName;
-  auto earlier = renames_.find(afp::LowerCase(original));
-  if (earlier != renames_.end()) {
-    original = earlier->second;
-    renames_.erase(earlier);
-  }
+  // The item keeps its place in SavedItems: the commit finds its old data
+  // by that, however often it was renamed since.
   items.RenameItem(at, to);
   items.ItemRef(at).Operation = poRename;
   items.ItemRef(at).Marked = true;
-  renames_[afp::LowerCase(to)] = original;
   transaction.Finish();
 }
 

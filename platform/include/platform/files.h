@@ -31,6 +31,14 @@ constexpr bool kCaseSensitiveNames = false;
 constexpr bool kCaseSensitiveNames = true;
 #endif
 
+// Whether a path may begin with a drive ("C:"). Where it may not, ":" is an
+// ordinary character of a file name ("10:00:00.log").
+#ifdef _WIN32
+constexpr bool kDriveLetters = true;
+#else
+constexpr bool kDriveLetters = false;
+#endif
+
 std::string NativePath(std::u16string_view path);
 WideString FromNativePath(const std::string& path);
 
@@ -64,6 +72,16 @@ struct FileInfo {
   int32_t dos_time = -1;  // as GetFileDosDateTime
 };
 FileInfo GetFileInfo(std::u16string_view path);
+
+// What tells one file from another whatever name or link it is reached by:
+// its device (volume) and its number there. Links are followed.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t file = 0;
+  bool valid = false;  // false when nothing could be looked at
+  bool operator==(const FileIdentity& o) const { return valid && o.valid && device == o.device && file == o.file; }
+};
+FileIdentity GetFileIdentity(std::u16string_view path);
 
 // DOS date-time (date high, time low) of the file's last write, read as local
 // time; -1 when it cannot be read.
@@ -100,6 +118,10 @@ bool SetCurrentDir(std::u16string_view path);
 // that this process has not handed out before and that is meant for a file
 // created exclusively: ".arcfold-<process>-<n>.tmp".
 WideString UniqueTempName(std::u16string_view folder);
+// Whether a file name (without its folder) has the form UniqueTempName gives.
+inline bool IsUniqueTempName(std::u16string_view name) {
+  return name.starts_with(u".arcfold-") && name.ends_with(u".tmp");
+}
 // The longest path the file functions take without a long-path prefix.
 #ifdef _WIN32
 constexpr size_t kMaxPathChars = 259;
