@@ -78,7 +78,34 @@ class ToolArchiver : public TArcfold {
     TArcfold::DoPassword(file_name, new_password, skip);
     if (skip) failures.push_back({ShownName(file_name), "skipped: wrong or missing password"});
   }
+  // An interrupt, a termination request or a hang-up cancels the run at
+  // its next item or chunk: what was being written is rolled back.
+  void DoFileProgress(const afp::WideString& file_name, double progress, arcfold::TAFProcessOperation op,
+                      arcfold::TAFProgressPhase phase, bool& cancel) override {
+    TArcfold::DoFileProgress(file_name, progress, op, phase, cancel);
+    if (afp::StopRequested()) cancel = true;
+  }
+  void DoOverallProgress(double progress, arcfold::TAFProcessOperation op, arcfold::TAFProgressPhase phase,
+                         bool& cancel) override {
+    TArcfold::DoOverallProgress(progress, op, phase, cancel);
+    if (afp::StopRequested()) cancel = true;
+  }
+  void DoCopyTempFileProgress(double progress, arcfold::TAFProgressPhase phase, bool& cancel) override {
+    TArcfold::DoCopyTempFileProgress(progress, phase, cancel);
+    if (afp::StopRequested()) cancel = true;
+  }
+  // Another arcfold (or a program using the library) is writing the archive.
+  void DoArchiveBusy(const afp::WideString& file_name, bool& cancel) override {
+    cancel = no_wait || afp::StopRequested();
+    if (cancel || told_waiting_ || !afp::IsTerminal(stderr)) return;
+    std::fprintf(stderr, "arcfold: waiting for %s, another program is writing it\n", ShownName(file_name).c_str());
+    told_waiting_ = true;
+  }
   bool keep_going = false;
+  bool no_wait = false;
+
+ private:
+  bool told_waiting_ = false;
 };
 
 struct CommonOptions {
@@ -425,6 +452,8 @@ struct WriteOptions {
   std::string split, first_volume;
   bool advanced_naming = false;
   bool recurse = false;
+  // Fail rather than wait while another program writes the archive.
+  bool no_wait = false;
 };
 
 std::vector<afp::WideString> SplitMasks(const std::string& list) {
@@ -450,6 +479,18 @@ void OpenForWriting(ToolArchiver& a, const WriteOptions& w) {
     throw std::runtime_error(fmt::format("{}: damaged (no usable central directory); repair it before changing it", shown));
 }
 
+// Whether the file at path is an archive without items.
+bool HoldsNoItems(const afp::WideString& path) {
+  TArcfold check;
+  check.SetFileName(path);
+  try {
+    check.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return check.ItemCount() == 0;
+}
+
 // The common end of a writing command: failures listed, status 1 when any.
 int FinishWrite(ToolArchiver& a) {
   const bool cancelled = a.CancelFlag();
@@ -460,7 +501,7 @@ int FinishWrite(ToolArchiver& a) {
     if (a.LastRunAborted()) std::fprintf(stderr, "run aborted; the archive was left as it was\n");
     return 1;
   }
-  if (cancelled) {
+  if (cancelled || afp::StopRequested()) {
     std::fprintf(stderr, "cancelled; the archive was left as it was\n");
     return 1;
   }
@@ -505,7 +546,14 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
   std::unique_ptr<ProgressBar> bar;
   if (afp::IsTerminal(stderr)) bar = std::make_unique<ProgressBar>(a, 0);
   const std::string shown = Printable(common.archive);
-  a.BeginUpdate();
+  a.no_wait = w.no_wait;
+  try {
+    a.BeginUpdate();
+  } catch (const arcfold::EAFException& e) {
+    if (e.NativeError() != 36) throw;
+    if (afp::StopRequested()) throw std::runtime_error(fmt::format("{}: interrupted while waiting for another program to finish writing it", shown));
+    throw std::runtime_error(fmt::format("{}: another program is writing it (--no-wait)", shown));
+  }
   if (command == "add" || command == "update" || command == "move") {
     afp::WideString exclusion;
     for (const auto& x : w.exclude) exclusion = FromUtf8(x);  // the last one counts
@@ -540,12 +588,17 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
       throw;
     }
   }
-  a.EndUpdate();
+  try {
+    a.EndUpdate();
+  } catch (const arcfold::EAFException& e) {
+    if (e.NativeError() != 36) throw;
+    throw std::runtime_error(fmt::format("{}: created by another program meanwhile; nothing was written", shown));
+  }
   // A new archive that ended up holding nothing because its items failed is
-  // not left behind.
+  // not left behind (nor one that another program put there meanwhile).
   const bool empty_new = !existed && a.ItemCount() == 0 && !a.failures.empty();
   const int status = FinishWrite(a);
-  if (empty_new) afp::DeleteFile(a.FileName());
+  if (empty_new && HoldsNoItems(a.FileName())) afp::DeleteFile(a.FileName());
   return status;
 }
 
@@ -559,6 +612,7 @@ int main(int argc, char** argv_given) {
   argc = static_cast<int>(arg_ptrs.size());
   char** argv = arg_ptrs.data();
   afp::UseUtf8Console();
+  afp::CatchStopSignals();
   CLI::App app{"arcfold - list, extract, test, add to and change ZIP archives"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("arcfold ") + ARCFOLD_VERSION);
@@ -621,6 +675,7 @@ int main(int argc, char** argv_given) {
       write.have_comment = true;
     });
     sub->add_option("--no-compress", write.no_compress, "masks stored without compression, ';'-separated");
+    sub->add_flag("--no-wait", write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
   };
   auto* add = app.add_subcommand("add", "add files and folders (a new archive is created)");
   add_write(add);
@@ -644,11 +699,13 @@ int main(int argc, char** argv_given) {
   auto* del = app.add_subcommand("delete", "delete items");
   add_common(del);
   del->add_option("MASK", write.paths, "masks of items to delete")->required();
+  del->add_flag("--no-wait", write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
   auto* ren = app.add_subcommand("rename", "rename an item");
   add_common(ren);
   std::string old_name, new_name;
   ren->add_option("OLD", old_name, "the item's name")->required();
   ren->add_option("NEW", new_name, "its new name")->required();
+  ren->add_flag("--no-wait", write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
 
   try {
     app.parse(argc, argv);

@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -28,5 +29,37 @@ EchoOff::~EchoOff() {
 std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 void UseUtf8Console() {}
+
+}  // namespace afp
+
+namespace afp {
+
+namespace {
+
+volatile sig_atomic_t stop_requested = 0;
+
+void OnStopSignal(int signal_number) {
+  if (stop_requested) {
+    // Asked twice: the program is not finishing fast enough for its user.
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
+    return;
+  }
+  stop_requested = 1;
+}
+
+}  // namespace
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  ::sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a call that waits (a read from the terminal) returns, so
+  // that the program gets to look at the request.
+  action.sa_flags = 0;
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &action, nullptr);
+}
+
+bool StopRequested() { return stop_requested != 0; }
 
 }  // namespace afp

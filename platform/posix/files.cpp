@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
@@ -363,7 +364,9 @@ WideString UniqueTempName(std::u16string_view folder) {
   // caller's exclusive create one more try.
   static const std::string prefix = ".arcfold-" + std::to_string(::getpid()) + "-";
   std::string name = prefix + std::to_string(counter++) + ".tmp";
-  return WideString(folder) + FromUtf8(name);
+  WideString path(folder);
+  if (!path.empty() && path.back() != u'/' && path.back() != u'\\') path += u'/';
+  return path + FromUtf8(name);
 }
 
 bool ReplaceFile(std::u16string_view from, std::u16string_view to) { return RenameFile(from, to); }
@@ -377,6 +380,49 @@ bool FileReplaceable(std::u16string_view path) {
   const size_t slash = p.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
   return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+bool RenameNoReplace(std::u16string_view from, std::u16string_view to) {
+  const std::string source = NativePath(from), target = NativePath(to);
+  // A second name for the file, made only where none exists, then the
+  // first name gone: nothing is ever replaced.
+  if (::link(source.c_str(), target.c_str()) != 0) return false;
+  ::unlink(source.c_str());
+  return true;
+}
+
+void SyncFolderOf(std::u16string_view path) {
+  std::string p = NativePath(path);
+  const auto slash = p.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+WideString FinalLinkTarget(std::u16string_view path) {
+  if (GetPathType(path) != PathType::Link) return WideString(path);
+  char resolved[PATH_MAX];
+  if (!::realpath(NativePath(path).c_str(), resolved)) {
+    // A link to a file not made yet: its target, read one step at a time.
+    std::string p = NativePath(path);
+    for (int hops = 0; hops < 40; ++hops) {
+      char target[PATH_MAX];
+      const ssize_t n = ::readlink(p.c_str(), target, sizeof target - 1);
+      if (n <= 0) return FromUtf8(p);
+      target[n] = 0;
+      const auto slash = p.find_last_of('/');
+      p = target[0] == '/' || slash == std::string::npos ? std::string(target) : p.substr(0, slash + 1) + target;
+    }
+    return WideString(path);
+  }
+  return FromUtf8(resolved);
+}
+
+bool ProcessExists(int64_t pid) {
+  if (pid <= 0) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 bool CopyPermissions(std::u16string_view from, std::u16string_view to) {

@@ -44,4 +44,26 @@ void UseUtf8Console() {
   ::SetConsoleCP(CP_UTF8);
 }
 
+namespace {
+
+volatile LONG stop_requested = 0;
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  // Asked twice: the default handling ends the process.
+  if (::InterlockedExchange(&stop_requested, 1) != 0) return FALSE;
+  if (event == CTRL_CLOSE_EVENT) {
+    // The system ends the process when this returns: give the run a moment
+    // to stop at its next safe point.
+    ::Sleep(2000);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+void CatchStopSignals() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+bool StopRequested() { return stop_requested != 0; }
+
 }  // namespace afp

@@ -15,7 +15,8 @@ FileHandle OpenFile(std::u16string_view path, FileOpen how, std::string* error) 
     case FileOpen::Write: access = GENERIC_WRITE | FILE_READ_ATTRIBUTES; break;
     case FileOpen::ReadWrite: access = GENERIC_READ | GENERIC_WRITE; break;
     case FileOpen::Create: access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
-    case FileOpen::CreateNew: access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_NEW; break;
+    case FileOpen::CreateNew:
+    case FileOpen::CreateNewPrivate: access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_NEW; break;
   }
   // Others may read, write and rename while we hold the file, as on POSIX.
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -76,5 +77,42 @@ bool SetFileSizeOf(FileHandle h, int64_t size) {
 }
 
 void FlushFile(FileHandle h) { ::FlushFileBuffers(reinterpret_cast<HANDLE>(h)); }
+
+// No copy inside the system for two open handles: the caller copies.
+int64_t CopyFileBytes(FileHandle, int64_t, FileHandle, int64_t, int64_t) { return 0; }
+
+namespace {
+// The lock covers one byte far beyond any data: a Windows lock also keeps
+// the locking process's other handles off its range, and the archive's own
+// reads and writes must go on.
+constexpr DWORD kLockOffsetLow = 0xFFFFFFFE, kLockOffsetHigh = 0x7FFFFFFF;
+}  // namespace
+
+bool TryLockFile(FileHandle h) {
+  OVERLAPPED o{};
+  o.Offset = kLockOffsetLow;
+  o.OffsetHigh = kLockOffsetHigh;
+  return ::LockFileEx(reinterpret_cast<HANDLE>(h), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o) !=
+         0;
+}
+
+void UnlockFile(FileHandle h) {
+  OVERLAPPED o{};
+  o.Offset = kLockOffsetLow;
+  o.OffsetHigh = kLockOffsetHigh;
+  ::UnlockFileEx(reinterpret_cast<HANDLE>(h), 0, 1, 0, &o);
+}
+
+bool IsSameFile(FileHandle h, std::u16string_view path) {
+  BY_HANDLE_FILE_INFORMATION open_file{}, named{};
+  if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(h), &open_file)) return false;
+  HANDLE other = ::CreateFileW(win32::WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (other == INVALID_HANDLE_VALUE) return false;
+  const bool got = ::GetFileInformationByHandle(other, &named) != 0;
+  ::CloseHandle(other);
+  return got && open_file.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+         open_file.nFileIndexHigh == named.nFileIndexHigh && open_file.nFileIndexLow == named.nFileIndexLow;
+}
 
 }  // namespace afp

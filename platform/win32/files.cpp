@@ -337,7 +337,42 @@ WideString TempDirectory() {
 WideString UniqueTempName(std::u16string_view folder) {
   static std::atomic<uint64_t> counter{0};
   static const std::string prefix = ".arcfold-" + std::to_string(::GetCurrentProcessId()) + "-";
-  return WideString(folder) + FromUtf8(prefix + std::to_string(counter++) + ".tmp");
+  WideString path(folder);
+  if (!path.empty() && path.back() != u'\\' && path.back() != u'/' && path.back() != u':') path += u'\\';
+  return path + FromUtf8(prefix + std::to_string(counter++) + ".tmp");
+}
+
+bool RenameNoReplace(std::u16string_view from, std::u16string_view to) {
+  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// The renames here are written through (MOVEFILE_WRITE_THROUGH).
+void SyncFolderOf(std::u16string_view) {}
+
+WideString FinalLinkTarget(std::u16string_view path) {
+  const DWORD a = AttributesOf(path);
+  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_REPARSE_POINT)) return WideString(path);
+  HANDLE h = ::CreateFileW(WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return WideString(path);
+  wchar_t buf[32768];
+  const DWORD n = ::GetFinalPathNameByHandleW(h, buf, 32767, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  ::CloseHandle(h);
+  if (n == 0 || n >= 32767) return WideString(path);
+  WideString target = FromWide(buf, n);
+  if (target.compare(0, 8, u"\\\\?\\UNC\\") == 0) return u"\\\\" + target.substr(8);
+  if (target.compare(0, 4, u"\\\\?\\") == 0) return target.substr(4);
+  return target;
+}
+
+bool ProcessExists(int64_t pid) {
+  if (pid <= 0) return false;
+  HANDLE h = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (!h) return ::GetLastError() == ERROR_ACCESS_DENIED;
+  DWORD code = 0;
+  const bool running = ::GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+  ::CloseHandle(h);
+  return running;
 }
 
 bool ReplaceFile(std::u16string_view from, std::u16string_view to) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -387,4 +388,106 @@ TEST_F(WriteTest, ItemRunsDeleteAndUpdateMarkedItems) {
   w.EndUpdate();
   w.CloseArchive();
   EXPECT_EQ(Contents(), (std::map<std::string, std::string>{{"a.txt", "alpha from disk"}, {"d.txt", "delta"}}));
+}
+
+// Two writers of one archive: the second waits for the first (or, told not
+// to wait, fails naming the archive) and then builds on the archive the
+// first one left, not on the directory it read before.
+TEST_F(WriteTest, OneWriterAtATimeBuildsOnWhatTheOtherLeft) {
+  Create({{"a.txt", "alpha"}});
+  TArcfold first, second;
+  first.SetFileName(W(zip));
+  second.SetFileName(W(zip));
+  first.OpenArchive();
+  second.OpenArchive();
+  first.BeginUpdate();
+  first.AddFromBuffer(u"first.txt", "1", 1);
+  second.Options().WaitForOtherWriters = false;
+  try {
+    second.BeginUpdate();
+    ADD_FAILURE() << "a second writer went ahead";
+  } catch (const EAFException& e) {
+    EXPECT_EQ(e.NativeError(), 36);
+    EXPECT_NE(std::string(e.what()).find("w.zip"), std::string::npos) << e.what();
+  }
+  second.Options().WaitForOtherWriters = true;
+  int busy = 0;
+  second.OnArchiveBusy = [&](TAFBaseArchiver*, const afp::WideString&, bool&) {
+    if (busy++ == 0) first.EndUpdate();  // the other writer finishes while this one waits
+  };
+  second.BeginUpdate();
+  second.AddFromBuffer(u"second.txt", "2", 1);
+  second.EndUpdate();
+  EXPECT_GE(busy, 1);
+  first.CloseArchive();
+  second.CloseArchive();
+  EXPECT_EQ(Contents(), (std::map<std::string, std::string>{{"a.txt", "alpha"}, {"first.txt", "1"}, {"second.txt", "2"}}));
+}
+
+// What a commit writes is never seen half done under the archive's name,
+// nor by others: a new archive appears with its commit, the copy of a
+// private archive is private from its first byte, a set's temporary file
+// stays inside the temporary folder given without a final separator, and
+// an archive written through a symbolic link is the one that changes.
+TEST_F(WriteTest, CommitsShowOnlyWholeArchivesAndOnlyToTheirOwners) {
+  TArcfold w;
+  w.SetFileName(W(zip));
+  w.OpenArchive();
+  w.BeginUpdate();
+  w.AddFromBuffer(u"a.txt", "alpha", 5);
+  w.AddFromBuffer(u"b.txt", "beta", 4);
+  bool seen_early = false;
+  w.OnFileProgress = [&](TAFBaseArchiver*, const afp::WideString&, double, TAFProcessOperation, TAFProgressPhase,
+                         bool&) { seen_early |= testutil::Exists(zip); };
+  w.EndUpdate();
+  w.CloseArchive();
+  EXPECT_FALSE(seen_early);
+  EXPECT_EQ(Contents(), (std::map<std::string, std::string>{{"a.txt", "alpha"}, {"b.txt", "beta"}}));
+
+  const std::string temp = dir / "tmp";
+  testutil::MakeDir(temp);
+  TArcfold set;
+  set.SetFileName(W(dir / "set.zip"));
+  set.SetSpanningMode(smSplitting);
+  set.SpanningOptions().VolumeSize = vsCustom;
+  set.SpanningOptions().SetCustomVolumeSize(65536);
+  set.SetTempDir(W(temp));
+  set.OpenArchive(fmCreate);
+  std::string made_in;
+  set.OnFileProgress = [&](TAFBaseArchiver*, const afp::WideString&, double, TAFProcessOperation, TAFProgressPhase,
+                           bool&) { made_in = TemporaryFilesIn(temp); };
+  const std::string noise = testutil::RandomBytes(100000, 3);
+  set.AddFromBuffer(u"n.bin", noise.data(), static_cast<int64_t>(noise.size()));
+  set.CloseArchive();
+  EXPECT_NE(made_in, "");
+  EXPECT_EQ(TemporaryFilesIn(temp), "");
+#ifndef _WIN32
+  ASSERT_EQ(::chmod(zip.c_str(), 0600), 0);
+  TArcfold d;
+  d.SetFileName(W(zip));
+  d.OpenArchive();
+  int temp_mode = -1;
+  d.OnCopyTempFileProgress = [&](TAFBaseArchiver*, double, TAFProgressPhase, bool&) {
+    struct stat st {};
+    std::string t = TemporaryFilesIn(dir.path());
+    t = t.substr(0, t.find('\n'));
+    if (temp_mode < 0 && !t.empty() && ::stat(t.c_str(), &st) == 0) temp_mode = st.st_mode & 0777;
+  };
+  d.DeleteFiles(u"b.txt");
+  d.CloseArchive();
+  EXPECT_EQ(temp_mode, 0600);
+  struct stat st {};
+  ASSERT_EQ(::stat(zip.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  const std::string link = dir / "link.zip";
+  ASSERT_EQ(::symlink(zip.c_str(), link.c_str()), 0);
+  TArcfold l;
+  l.SetFileName(W(link));
+  l.OpenArchive();
+  l.AddFromBuffer(u"c.txt", "gamma", 5);
+  l.CloseArchive();
+  EXPECT_EQ(afp::GetPathType(W(link)), afp::PathType::Link);
+  EXPECT_EQ(Contents(), (std::map<std::string, std::string>{{"a.txt", "alpha"}, {"c.txt", "gamma"}}));
+#endif
 }

@@ -3,6 +3,8 @@
 // files, whatever calls stand behind them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/codepage.h"
 #include "platform/file_io.h"
 #include "platform/files.h"
@@ -75,6 +77,33 @@ TEST_F(FilesTest, OpeningCreatingAndReplacingFiles) {
   EXPECT_EQ(testutil::Entries(dir.path()), std::vector<std::string>{"renamed.txt"});
   EXPECT_TRUE(afp::DeleteFile(W(Path("renamed.txt"))));
   EXPECT_FALSE(afp::DeleteFile(W(dir.path())));  // a folder is not a file
+}
+
+// Temporary names land inside the folder given with or without its final
+// separator; those of processes that no longer run are deleted by the next
+// look at the folder, and nothing else is.
+TEST_F(FilesTest, TemporaryNamesStayInTheirFolderAndDeadProcessesLeaveNone) {
+  const std::string sub = Path("sub");
+  testutil::MakeDir(sub);
+  auto slashed = [](std::string s) {
+    std::replace(s.begin(), s.end(), '\\', '/');
+    return s;
+  };
+  const std::string bare = slashed(testutil::U(afp::UniqueTempName(W(sub))));
+  EXPECT_EQ(bare.rfind(slashed(sub) + "/.arcfold-", 0), 0u) << bare;
+  EXPECT_EQ(slashed(testutil::U(afp::UniqueTempName(W(sub + "/")))).rfind(slashed(sub) + "/.arcfold-", 0), 0u);
+
+  const std::string own = slashed(testutil::U(afp::UniqueTempName(W(sub))));
+  testutil::WriteFile(own, "ours, still running");
+  // Process ids beyond any system's range belong to nobody.
+  testutil::WriteFile(sub + "/.arcfold-2147483600-3.tmp", "left by a killed run");
+  testutil::WriteFile(sub + "/.arcfold-x-3.tmp", "not one of ours");
+  testutil::WriteFile(sub + "/keep.txt", "a file");
+  EXPECT_TRUE(afp::ProcessExists(static_cast<int64_t>(std::stoll(own.substr(own.find(".arcfold-") + 9)))));
+  EXPECT_FALSE(afp::ProcessExists(2147483600));
+  afp::RemoveDeadTempFiles(W(sub));
+  const std::string own_name = own.substr(own.find_last_of('/') + 1);
+  EXPECT_EQ(testutil::Entries(sub), (std::vector<std::string>{own_name, ".arcfold-x-3.tmp", "keep.txt"}));
 }
 
 TEST_F(FilesTest, FoldersDeeperThanTheClassicPathLimit) {

@@ -92,6 +92,7 @@ class TAFBaseArchiver {
   TAFOnDiskFullEvent OnDiskFull;
   TAFOnStoreFileEvent OnStoreFile;
   TAFOnExtractFileEvent OnExtractFile;
+  TAFArchiveBusyEvent OnArchiveBusy;
 
   // ---- platform services of this instance ----
   // Where the built-in questions go; null: the process's default prompts.
@@ -221,6 +222,7 @@ class TAFBaseArchiver {
                            const afp::WideString& original);
   virtual void DoExtractFile(afp::WideString& file_name, uint32_t& attr, const std::string& comment);
   virtual void DoAfterOpen();
+  virtual void DoArchiveBusy(const afp::WideString& file_name, bool& cancel);
 
   // ---- volumes of a multi-volume archive ----
   // Rewrites name into the file name of volume index (-1: the last one);
@@ -311,6 +313,15 @@ class TAFBaseArchiver {
   void AddPath(const afp::WideString& path, const afp::WideString& mask, const afp::WideString& exclusion_mask,
                bool recurse);
   void OpenInMemory(std::unique_ptr<TMemoryStream> content);
+  // The writer's lock on the archive file, held from the start of a
+  // transaction to the end of its commit, so that two programs never build
+  // on the same old archive; the directory is read again when another
+  // program replaced the archive since it was opened.
+  void LockForWriting();
+  void UnlockAfterWriting() noexcept;
+  // Writes a new archive that no commit has written (an empty one) under
+  // its name, unless another program created one there meanwhile.
+  void PublishUnwrittenArchive() noexcept;
   bool SearchStep(TAFArchiveItem& item);
   bool ItemMatchesMask(int index, const afp::WideString& mask, const TInternalSearchRec& state);
   void FillSearchItem(int index, TAFArchiveItem& item);
@@ -337,6 +348,10 @@ class TAFBaseArchiver {
   bool in_update_ = false;
   uint16_t open_mode_ = 0;
   bool stream_is_callers_ = false;
+  // A new archive that is not on disk yet: it appears, whole, with its
+  // first commit (or an empty one on close).
+  bool unwritten_ = false;
+  intptr_t write_lock_ = -1;
   TStream* stream_ = nullptr;
   std::unique_ptr<TAFDirManager> dir_;
   afp::WideString current_volume_file_name_;

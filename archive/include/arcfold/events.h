@@ -39,6 +39,10 @@ using TAFOnDiskFullEvent =
     std::function<void(TAFBaseArchiver* Sender, int VolumeNumber, const WideString& VolumeFileName, bool& Cancel)>;
 using TAFOnStoreFileEvent = std::function<void(TAFBaseArchiver* Sender, WideString& FileName, int32_t& FileAttr,
                                                std::string& Comment, const WideString& OriginalFileName)>;
+// Another program is writing the archive: fired before a transaction waits
+// for it to finish, and again about ten times a second while it waits;
+// Cancel gives up (error 36 naming the archive).
+using TAFArchiveBusyEvent = std::function<void(TAFBaseArchiver* Sender, const WideString& FileName, bool& Cancel)>;
 using TAFOnExtractFileEvent = std::function<void(TAFBaseArchiver* Sender, WideString& FileName, uint32_t& FileAttr,
                                                  const std::string& Comment)>;
 

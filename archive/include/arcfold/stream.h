@@ -37,6 +37,7 @@ class TStream {
 enum : uint16_t {
   fmCreate = 0xFFFF,
   fmCreateNew = 0xFFFE,  // create, failing when the name exists
+  fmCreateNewPrivate = 0xFFFD,  // the same, readable by its owner only (a copy of a private file)
   fmOpenRead = 0x0000,
   fmOpenWrite = 0x0001,
   fmOpenReadWrite = 0x0002,
@@ -64,6 +65,9 @@ class TFileStream : public TStream {
   // The platform layer's handle of the open file.
   intptr_t Handle() const { return handle_; }
   const afp::WideString& FileName() const { return name_; }
+  // Copies count bytes from source's position to this one's inside the
+  // system where it can (both positions move on); the bytes copied.
+  int64_t CopyInSystem(TFileStream& source, int64_t count);
 
  private:
   intptr_t handle_ = -1;

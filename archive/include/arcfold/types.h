@@ -53,6 +53,9 @@ class TAFOptions {
   // of a "zip bomb" that packs one kernel many times) fail as damaged unless
   // this is set, for recovering what such an archive holds.
   bool AllowOverlappingItems = false;
+  // A transaction on an archive that another program is writing waits until
+  // that one is done; off, it fails at once (error 36 naming the archive).
+  bool WaitForOtherWriters = true;
 
   // Copies every field; ShareMode too, since a copy is expected to behave alike.
   void Assign(const TAFOptions& other) { *this = other; }

@@ -162,7 +162,11 @@ void TAFBaseArchiver::InternalOpen() {
       stream_ = new TMemoryStream();
       current_volume_file_name_.clear();
     } else {
-      stream_ = new TFileStream(file_name_, fmCreate);
+      // Nothing appears under the archive's name until its first commit
+      // renames the whole archive there: an interrupted creation leaves no
+      // half archive behind.
+      stream_ = new TMemoryStream();
+      unwritten_ = true;
       current_volume_file_name_ = file_name_;
     }
     volume_info_.Reset();
@@ -198,10 +202,13 @@ void TAFBaseArchiver::CloseArchive() noexcept {
     try {
       if (in_update_) EndUpdate();
       if (stream_ && dir_ && stream_->Size() == dir_->StubLength) dir_->WriteDirectory();
+      if (unwritten_) PublishUnwrittenArchive();
     } catch (...) {
     }
     active_ = false;
   }
+  UnlockAfterWriting();
+  unwritten_ = false;
   if (!stream_is_callers_) delete stream_;
   stream_ = nullptr;
   dir_.reset();

@@ -21,6 +21,11 @@ void TAFBaseArchiver::DoAfterOpen() {
   if (AfterOpen) AfterOpen(this);
 }
 
+void TAFBaseArchiver::DoArchiveBusy(const afp::WideString& file_name, bool& cancel) {
+  cancel = false;
+  if (OnArchiveBusy) OnArchiveBusy(this, file_name, cancel);
+}
+
 void TAFBaseArchiver::DoOverallProgress(double progress, TAFProcessOperation op, TAFProgressPhase phase,
                                         bool& cancel) {
   if (OnOverallProgress) OnOverallProgress(this, progress, op, phase, cancel);

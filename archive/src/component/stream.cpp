@@ -28,8 +28,13 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
     source.SetPosition(0);
     count = source.Size();
   }
-  std::vector<unsigned char> buf(static_cast<size_t>(std::min<int64_t>(count, 1 << 20)));
   int64_t left = count;
+  // Between two files the system copies without the bytes coming up here.
+  auto* to_file = dynamic_cast<TFileStream*>(this);
+  auto* from_file = dynamic_cast<TFileStream*>(&source);
+  if (to_file && from_file && to_file != from_file) left -= to_file->CopyInSystem(*from_file, left);
+  if (left <= 0) return count;
+  std::vector<unsigned char> buf(static_cast<size_t>(std::min<int64_t>(left, 1 << 20)));
   while (left > 0) {
     int64_t n = std::min<int64_t>(left, static_cast<int64_t>(buf.size()));
     source.ReadBuffer(buf.data(), n);
@@ -49,13 +54,14 @@ TFileStream::TFileStream(const afp::WideString& file_name, uint16_t mode) : name
   afp::FileOpen how;
   if (mode == fmCreate) how = afp::FileOpen::Create;
   else if (mode == fmCreateNew) how = afp::FileOpen::CreateNew;
+  else if (mode == fmCreateNewPrivate) how = afp::FileOpen::CreateNewPrivate;
   else if ((mode & 3) == fmOpenReadWrite) how = afp::FileOpen::ReadWrite;
   else if ((mode & 3) == fmOpenWrite) how = afp::FileOpen::Write;
   else how = afp::FileOpen::Read;
   std::string reason;
   handle_ = afp::OpenFile(file_name, how, &reason);
   if (handle_ == afp::kNoFile) {
-    std::string what = mode == fmCreate || mode == fmCreateNew ? "Cannot create file \"" : "Cannot open file \"";
+    std::string what = mode == fmCreate || mode == fmCreateNew || mode == fmCreateNewPrivate ? "Cannot create file \"" : "Cannot open file \"";
     throw EFOpenError(what + afp::ToUtf8(file_name) + "\". " + reason);
   }
 }
@@ -127,6 +133,15 @@ void TFileStream::SetSize(int64_t size) {
 }
 
 void TFileStream::Flush() { afp::FlushFile(handle_); }
+
+int64_t TFileStream::CopyInSystem(TFileStream& source, int64_t count) {
+  const int64_t copied = afp::CopyFileBytes(source.handle_, source.pos_, handle_, pos_, count);
+  if (copied <= 0) return 0;
+  cache_len_ = 0;
+  source.pos_ += copied;
+  pos_ += copied;
+  return copied;
+}
 
 // ---- TMemoryStream ----
 

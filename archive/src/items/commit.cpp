@@ -496,59 +496,47 @@ void TCommit::Run() {
   ReadOldDirectory();
   TStream& old = *a_.stream_;
   const TAFDirArray& saved = dir_.SavedItems;
-  // Appending in place needs every old item before the old directory.
-  bool appendable = !dir_.Recovered && p.first >= saved.Count() && items.Count() >= saved.Count();
-  for (int s = 0; appendable && s < saved.Count(); ++s)
-    if (saved.ItemRef(s).LocalHeaderOffset() >= p.old_tail_at || p.raw[s].second == 0) appendable = false;
   // A split or spanned set is written whole, once: the archive is made in a
   // temporary file first and then laid over the volumes.
   const bool volumes = a_.spanning_mode_ != smNone && !a_.in_memory_;
-  p.in_place = appendable && !a_.in_memory_ && !volumes;
   const bool memory = a_.in_memory_;
+  // Written through a symbolic link, the archive it points to changes.
+  const afp::WideString target = afp::FinalLinkTarget(a_.file_name_);
 
   try {
-    TStream* out;
-    int from;
-    if (p.in_place) {
-      p.base = p.old_tail_at;
-      for (int i = 0; i < saved.Count(); ++i) p.offset[i] = saved.ItemRef(p.saved[i]).LocalHeaderOffset();
-      old.SetSize(p.base);
-      old.SetPosition(p.base);
-      out = &old;
-      from = saved.Count();
+    if (memory) {
+      p.out = std::make_unique<TMemoryStream>();
     } else {
-      if (memory) {
-        p.out = std::make_unique<TMemoryStream>();
-      } else {
-        // Beside the archive, so that the rename is one step; a set's volumes
-        // may be on disks that are changed, so its temporary file is not.
-        const afp::WideString folder =
-            volumes ? (a_.temp_dir_.empty() ? afp::TempDirectory() : a_.temp_dir_)
-                    : paths::FolderPart(paths::Backslashed(a_.file_name_));
-        for (int attempt = 0; !p.out && attempt < 16; ++attempt) {
-          p.temp_name = afp::UniqueTempName(folder);
-          try {
-            p.out = std::make_unique<TFileStream>(p.temp_name, fmCreateNew);
-          } catch (const EStreamError&) {
-            if (afp::GetPathType(p.temp_name) == afp::PathType::None) throw EAFException::CreateFmt(19, &a_, {p.temp_name});
-          }
+      // Beside the archive, so that the rename is one step; a set's volumes
+      // may be on disks that are changed, so its temporary file is not.
+      const afp::WideString folder = volumes ? (a_.temp_dir_.empty() ? afp::TempDirectory() : a_.temp_dir_)
+                                             : paths::FolderPart(paths::Backslashed(target));
+      afp::RemoveDeadTempFiles(folder);
+      // The copy of an archive that exists is for its owner's eyes until it
+      // takes the archive's place (and its permissions) by the rename.
+      const uint16_t create = a_.unwritten_ || volumes ? fmCreateNew : fmCreateNewPrivate;
+      for (int attempt = 0; !p.out && attempt < 16; ++attempt) {
+        p.temp_name = afp::UniqueTempName(folder);
+        try {
+          p.out = std::make_unique<TFileStream>(p.temp_name, create);
+        } catch (const EStreamError&) {
+          if (afp::GetPathType(p.temp_name) == afp::PathType::None) throw EAFException::CreateFmt(19, &a_, {p.temp_name});
         }
-        if (!p.out) throw EAFException::CreateFmt(19, &a_, {a_.file_name_});
       }
-      // What precedes the first item (a self-extractor stub) comes along; a
-      // recovered archive's items start where their headers were found.
-      int64_t prefix = saved.Count() ? saved.ItemRef(0).LocalHeaderOffset() : dir_.StubLength;
-      for (int s = 0; s < saved.Count(); ++s) prefix = std::min(prefix, saved.ItemRef(s).LocalHeaderOffset());
-      if (dir_.Recovered) prefix = 0;
-      prefix = std::clamp<int64_t>(prefix, 0, old.Size());
-      if (prefix > 0) {
-        old.SetPosition(0);
-        p.out->CopyFrom(old, prefix);
-      }
-      out = p.out.get();
-      from = 0;
+      if (!p.out) throw EAFException::CreateFmt(19, &a_, {a_.file_name_});
     }
-    if (!WriteItems(*out, from)) {
+    // What precedes the first item (a self-extractor stub) comes along; a
+    // recovered archive's items start where their headers were found.
+    int64_t prefix = saved.Count() ? saved.ItemRef(0).LocalHeaderOffset() : dir_.StubLength;
+    for (int s = 0; s < saved.Count(); ++s) prefix = std::min(prefix, saved.ItemRef(s).LocalHeaderOffset());
+    if (dir_.Recovered) prefix = 0;
+    prefix = std::clamp<int64_t>(prefix, 0, old.Size());
+    if (prefix > 0) {
+      old.SetPosition(0);
+      p.out->CopyFrom(old, prefix);
+    }
+    TStream* out = p.out.get();
+    if (!WriteItems(*out, 0)) {
       RollBackBytes();
       restore();
       return;
@@ -562,28 +550,12 @@ void TCommit::Run() {
       // A split set is read back from its volumes; a spanned one keeps what
       // was just written, rather than asking for its first disk again.
       if (a_.spanning_mode_ == smSplitting) Reload(a_.stream_);
-    } else if (p.in_place) {
-      if (a_.options_.FlushBuffers) old.Flush();
-      Reload(&old);
     } else if (memory) {
       delete a_.stream_;
       a_.stream_ = p.out.release();
       Reload(a_.stream_);
     } else {
-      p.out->Flush();
-      p.out.reset();
-      afp::CopyPermissions(a_.file_name_, p.temp_name);
-      delete a_.stream_;
-      a_.stream_ = nullptr;
-      const bool replaced = afp::ReplaceFile(p.temp_name, a_.file_name_);
-      if (!replaced) afp::DeleteFile(p.temp_name);
-      a_.open_mode_ = fmOpenReadWrite | fmShareDenyWrite;
-      a_.stream_ = new TFileStream(a_.file_name_, a_.open_mode_);
-      if (!replaced) {
-        Reload(a_.stream_);
-        throw EAFException::CreateFmt(19, &a_, {a_.file_name_});
-      }
-      Reload(a_.stream_);
+      PutInPlace(target);
     }
   } catch (...) {
     RollBackBytes();
@@ -596,18 +568,40 @@ void TCommit::Run() {
   a_.progress_active_ = false;
 }
 
-void TCommit::RollBackBytes() noexcept {
+void TCommit::PutInPlace(const afp::WideString& target) {
   Plan& p = *plan_;
-  if (p.in_place) {
-    // The archive is cut back where the old directory began and gets it again.
-    try {
-      TStream& old = *a_.stream_;
-      old.SetSize(p.base);
-      old.SetPosition(p.base);
-      old.WriteBuffer(p.old_tail.data(), static_cast<int64_t>(p.old_tail.size()));
-    } catch (...) {
+  // Complete on the disk before it takes the archive's name: a power loss
+  // leaves the old archive or the new one, never a part of either.
+  p.out->Flush();
+  p.out.reset();
+  if (a_.unwritten_) {
+    // A new archive never replaces one that another program created
+    // meanwhile.
+    if (!afp::RenameNoReplace(p.temp_name, target)) {
+      afp::DeleteFile(p.temp_name);
+      throw EAFException::CreateFmt(36, &a_, {a_.file_name_});
+    }
+    a_.unwritten_ = false;
+  } else {
+    afp::CopyPermissions(target, p.temp_name);
+    delete a_.stream_;
+    a_.stream_ = nullptr;
+    if (!afp::ReplaceFile(p.temp_name, target)) {
+      afp::DeleteFile(p.temp_name);
+      a_.stream_ = new TFileStream(a_.file_name_, a_.open_mode_);
+      Reload(a_.stream_);
+      throw EAFException::CreateFmt(19, &a_, {a_.file_name_});
     }
   }
+  afp::SyncFolderOf(target);
+  delete a_.stream_;
+  a_.open_mode_ = fmOpenReadWrite | fmShareDenyWrite;
+  a_.stream_ = new TFileStream(a_.file_name_, a_.open_mode_);
+  Reload(a_.stream_);
+}
+
+void TCommit::RollBackBytes() noexcept {
+  Plan& p = *plan_;
   if (p.out && !a_.in_memory_) {
     p.out.reset();
     afp::DeleteFile(p.temp_name);

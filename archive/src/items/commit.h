@@ -17,16 +17,16 @@ class TStream;
 struct TDirItem;
 
 // One commit, start to end. How it keeps the archive whole:
-//  1. Only new items behind the old ones (appending): the old central
-//     directory is kept in memory, the archive is cut where it began and the
-//     new items and directory are written in place. A failure cuts the
-//     archive there again and writes the old directory back byte for byte; a
-//     kill leaves every old item in place, readable by recovery.
-//  2. Anything else (deleting, replacing, renaming, a new comment on a file
-//     that keeps its items): the whole new archive is written to a
-//     temporary file beside the old one, flushed, given the old file's
-//     permissions and renamed over it. A failure deletes the temporary file;
-//     the old archive is never touched.
+//  1. An archive file (a new one too): the whole new archive is written to a
+//     temporary file beside it (readable by its owner only while it is one),
+//     flushed, given the old file's permissions and renamed over it (a new
+//     archive only where nothing appeared under its name meanwhile); then
+//     the folder is flushed. A failure or cancel deletes the temporary
+//     file; the old archive is never touched, and a kill or power loss
+//     leaves either the old archive or the new one, and a temporary file
+//     that the next commit in the folder deletes.
+//  2. A split or spanned set: the same temporary file, then laid over the
+//     volumes.
 //  3. An archive held in memory is written to a new memory stream that
 //     replaces the old one only when complete.
 // Items copied from the old archive keep their local header, data and
@@ -53,8 +53,10 @@ class TCommit {
   std::vector<uint8_t> CentralRecord(int index);
   void Reload(TStream* stream);
   void RemoveMovedSources();
-  // Undoes what the commit wrote: the old directory back in place, or the
-  // new archive's temporary file gone.
+  // Renames the finished temporary file over the archive (target: the
+  // archive's file, links followed) and opens it as the archive.
+  void PutInPlace(const afp::WideString& target);
+  // Undoes what the commit wrote: the new archive's temporary file gone.
   void RollBackBytes() noexcept;
 
   TAFBaseArchiver& a_;

@@ -15,8 +15,6 @@ namespace arcfold {
 
 struct TCommit::Plan {
   int first = 0;
-  bool in_place = false;
-  int64_t base = 0;
   // The old directory with its end records and comment, as they were.
   std::vector<uint8_t> old_tail;
   int64_t old_tail_at = 0;

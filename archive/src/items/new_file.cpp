@@ -12,6 +12,8 @@ constexpr uint32_t kUnixHost = 3;
 }  // namespace
 
 std::unique_ptr<TFileStream> CreateFileBeside(const afp::WideString& folder, afp::WideString& path) {
+  // What killed runs left here goes first (once per folder).
+  afp::RemoveDeadTempFiles(folder);
   for (int attempt = 0; attempt < 16; ++attempt) {
     path = afp::UniqueTempName(folder);
     try {

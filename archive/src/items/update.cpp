@@ -30,6 +30,7 @@ void TAFBaseArchiver::BeginUpdate() {
     if (volumes_written_) throw EAFException::Create(37, this);
     if (open_mode_ != fmCreate) throw EAFException::Create(31, this);
   }
+  LockForWriting();
   dir_->SavedItems.Assign(dir_->Items);
   for (int i = 0; i < dir_->Items.Count(); ++i) dir_->Items.ItemRef(i).SavedIndex = i;
   saved_comment_ = dir_->Comment;
@@ -39,7 +40,13 @@ void TAFBaseArchiver::BeginUpdate() {
 void TAFBaseArchiver::EndUpdate() {
   if (!in_update_ || !dir_) return;
   in_update_ = false;
-  TCommit(*this).Run();
+  try {
+    TCommit(*this).Run();
+  } catch (...) {
+    UnlockAfterWriting();
+    throw;
+  }
+  UnlockAfterWriting();
 }
 
 TAFBaseArchiver::TOwnTransaction::TOwnTransaction(TAFBaseArchiver& a) : a_(a), own_(!a.in_update_) {
@@ -52,6 +59,7 @@ TAFBaseArchiver::TOwnTransaction::~TOwnTransaction() {
   a_.in_update_ = false;
   a_.dir_->Items.Assign(a_.dir_->SavedItems);
   a_.dir_->Comment = a_.saved_comment_;
+  a_.UnlockAfterWriting();
 }
 
 void TAFBaseArchiver::TOwnTransaction::Finish() {

@@ -31,4 +31,11 @@ class EchoOff {
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
 void UseUtf8Console();
 
+// Turns an interrupt, a termination request and a hang-up (Ctrl-C,
+// Ctrl-Break and a closed console window on Windows) into a request to stop
+// that the program polls, so that it can finish cleanly: the first one sets
+// it; a second one ends the process at once, as it would have without this.
+void CatchStopSignals();
+bool StopRequested();
+
 }  // namespace afp

@@ -19,6 +19,7 @@ enum class FileOpen {
   ReadWrite,  // existing file, both
   Create,     // new or emptied file, both
   CreateNew,  // new file, both; fails when the name exists
+  CreateNewPrivate,  // as CreateNew, readable and writable by its owner only
 };
 
 // Opens path; on failure returns kNoFile and puts the system's reason in
@@ -31,5 +32,19 @@ int64_t WriteFileAt(FileHandle h, const void* buffer, int64_t count, int64_t pos
 int64_t FileSizeOf(FileHandle h);  // 0 when it cannot be read
 bool SetFileSizeOf(FileHandle h, int64_t size);
 void FlushFile(FileHandle h);
+// Copies count bytes from one open file to another inside the system (no
+// trip through the caller's memory; a clone where the file system shares
+// blocks). Returns the bytes copied, which may be fewer than count (0 where
+// the system cannot: the caller then copies the rest itself).
+int64_t CopyFileBytes(FileHandle from, int64_t from_pos, FileHandle to, int64_t to_pos, int64_t count);
+
+// An exclusive lock between processes on the whole of an open file, held
+// until UnlockFile or until the handle is closed. It guards only against
+// others who take it too; reading and writing through any handle go on.
+// Never waits: false when another handle holds it.
+bool TryLockFile(FileHandle h);
+void UnlockFile(FileHandle h);
+// Whether path names the very file open on h (not a file renamed there since).
+bool IsSameFile(FileHandle h, std::u16string_view path);
 
 }  // namespace afp

@@ -114,9 +114,9 @@ WideString ExistingSpelling(std::u16string_view path);
 
 WideString GetCurrentDir();
 bool SetCurrentDir(std::u16string_view path);
-// A name in folder (ending in a separator, or empty for the current folder)
-// that this process has not handed out before and that is meant for a file
-// created exclusively: ".arcfold-<process>-<n>.tmp".
+// A name in folder (with or without a final separator, or empty for the
+// current folder) that this process has not handed out before and that is
+// meant for a file created exclusively: ".arcfold-<process>-<n>.tmp".
 WideString UniqueTempName(std::u16string_view folder);
 // Whether a file name (without its folder) has the form UniqueTempName gives.
 inline bool IsUniqueTempName(std::u16string_view name) {
@@ -138,6 +138,21 @@ bool ReplaceFile(std::u16string_view from, std::u16string_view to);
 // open handle that forbids it (Windows), in a folder this process may
 // change. True when nothing is there.
 bool FileReplaceable(std::u16string_view path);
+// Renames from to to only when nothing is named to (false when something is).
+bool RenameNoReplace(std::u16string_view from, std::u16string_view to);
+// Makes the entries of the folder holding path (a rename into it) survive a
+// power loss.
+void SyncFolderOf(std::u16string_view path);
+// The file a chain of symbolic links at path ends in; path itself when it
+// is not a link (or the chain cannot be followed).
+WideString FinalLinkTarget(std::u16string_view path);
+// Whether a process with this id runs on this machine (one that merely
+// cannot be signalled counts as running).
+bool ProcessExists(int64_t pid);
+// Deletes the temporary files of UniqueTempName in folder that belong to
+// processes that no longer run (a kill leaves them behind). Cheap to call
+// again: each folder is looked at once per process.
+void RemoveDeadTempFiles(std::u16string_view folder);
 // A new, empty, uniquely named file in dir (created so the name is reserved).
 WideString TempFileName(std::u16string_view dir, std::u16string_view prefix);
 WideString TempDirectory();
