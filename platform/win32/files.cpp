@@ -375,10 +375,25 @@ bool ProcessExists(int64_t pid) {
   return running;
 }
 
+namespace {
+constexpr int kReplaceAttempts = 40;
+constexpr DWORD kReplaceRetryMs = 50;
+}  // namespace
+
 bool ReplaceFile(std::u16string_view from, std::u16string_view to) {
   const std::wstring source = WidePath(from), target = WidePath(to);
   auto move = [&] {
-    return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    // A reader or a writer that waits for the archive holds it open for a
+    // moment: the rename is tried again for a while.
+    for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
+      if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+      const DWORD error = ::GetLastError();
+      if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+      const DWORD now = ::GetFileAttributesW(target.c_str());
+      if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_READONLY)) return false;  // no wait helps that
+      ::Sleep(kReplaceRetryMs);
+    }
+    return false;
   };
   if (move()) return true;
   // Windows refuses to replace a read-only file, where POSIX would go ahead;

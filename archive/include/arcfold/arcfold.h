@@ -319,6 +319,9 @@ class TAFBaseArchiver {
   // program replaced the archive since it was opened.
   void LockForWriting();
   void UnlockAfterWriting() noexcept;
+  // Locks the file at path (the finished new archive) and lets go of the
+  // old one.
+  void MoveWriteLockTo(const afp::WideString& path) noexcept;
   // Writes a new archive that no commit has written (an empty one) under
   // its name, unless another program created one there meanwhile.
   void PublishUnwrittenArchive() noexcept;

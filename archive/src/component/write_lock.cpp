@@ -71,6 +71,17 @@ void TAFBaseArchiver::UnlockAfterWriting() noexcept {
   write_lock_ = afp::kNoFile;
 }
 
+void TAFBaseArchiver::MoveWriteLockTo(const afp::WideString& path) noexcept {
+  if (write_lock_ == afp::kNoFile) return;
+  const afp::FileHandle next = afp::OpenFile(path, afp::FileOpen::Read, nullptr);
+  if (next != afp::kNoFile && !afp::TryLockFile(next)) {
+    afp::CloseFile(next);
+    return;
+  }
+  UnlockAfterWriting();
+  write_lock_ = next;
+}
+
 void TAFBaseArchiver::PublishUnwrittenArchive() noexcept {
   auto* memory = dynamic_cast<TMemoryStream*>(stream_);
   if (!memory) return;

@@ -583,7 +583,17 @@ void TCommit::PutInPlace(const afp::WideString& target) {
     }
     a_.unwritten_ = false;
   } else {
+    // Still the archive whose directory this commit read (a program that
+    // takes no lock may have replaced it): its items would be lost.
+    auto* file = dynamic_cast<TFileStream*>(a_.stream_);
+    if (file && !afp::IsSameFile(file->Handle(), target)) {
+      afp::DeleteFile(p.temp_name);
+      throw EAFException::CreateFmt(36, &a_, {a_.file_name_});
+    }
     afp::CopyPermissions(target, p.temp_name);
+    // Where an open file cannot be replaced, the lock moves to the new file
+    // first.
+    if (afp::kOpenFilesBlockReplace) a_.MoveWriteLockTo(p.temp_name);
     delete a_.stream_;
     a_.stream_ = nullptr;
     if (!afp::ReplaceFile(p.temp_name, target)) {

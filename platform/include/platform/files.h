@@ -39,6 +39,14 @@ constexpr bool kDriveLetters = true;
 constexpr bool kDriveLetters = false;
 #endif
 
+// Whether a file that is open (with every sharing allowed) blocks a rename
+// over its name.
+#ifdef _WIN32
+constexpr bool kOpenFilesBlockReplace = true;
+#else
+constexpr bool kOpenFilesBlockReplace = false;
+#endif
+
 std::string NativePath(std::u16string_view path);
 WideString FromNativePath(const std::string& path);
 
