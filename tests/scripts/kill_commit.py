@@ -7,7 +7,7 @@ leaves no temporary file behind.
 
 usage: kill_commit.py ARCFOLD_TOOL
 ARCFOLD_KILL_ROUNDS (default 12) rounds of each kind (SIGKILL, and SIGINT or
-SIGTERM); ARCFOLD_KILL_MB (default 8) megabytes of old items."""
+SIGTERM); ARCFOLD_KILL_MB (default 4) megabytes of old items."""
 import os
 import random
 import shutil
@@ -20,7 +20,7 @@ import zipfile
 
 TOOL = sys.argv[1]
 ROUNDS = int(os.environ.get("ARCFOLD_KILL_ROUNDS", "12"))
-MEGABYTES = int(os.environ.get("ARCFOLD_KILL_MB", "8"))
+MEGABYTES = int(os.environ.get("ARCFOLD_KILL_MB", "4"))
 SEVEN = shutil.which("7zz") or shutil.which("7z")
 failures = []
 
@@ -60,7 +60,8 @@ def main():
         rng = random.Random(20261209)
         zip_path = os.path.join(work, "k.zip")
         old = {}
-        piece = max(1, MEGABYTES * 1000000 // 8)
+        # Four large items and four small ones, about MEGABYTES in all.
+        piece = max(1, MEGABYTES * 1000000 // 4)
         for i in range(8):
             name = f"old{i}.bin"
             old[name] = rng.randbytes(piece if i % 2 else piece // 50)
