@@ -247,8 +247,8 @@ void TAFBaseArchiver::DecodeItem(int index, TStream& out) {
     return;
   }
   if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(16, this);
-  // A cancel left by an earlier run is not this call's; a caller reading an
-  // entry into memory must never get it short or empty without an error.
+  // A cancel left by an earlier run is not this call's: it would cut the
+  // item short without an error.
   cancel_ = false;
   try {
     if (!DecodeItemOfRun(index, out) && skip_) throw EAFException::Create(67, this);
