@@ -291,6 +291,8 @@ int List(const CommonOptions& common, const std::vector<std::string>& masks, boo
   ToolArchiver a;
   ApplyCommon(a, common);
   OpenExisting(a);
+  // A listing of a damaged archive is shown, but does not pass for a sound one.
+  const bool damaged = ReportOpenDamage(a, common.archive);
   std::vector<int> items = Select(a, masks, {});
   if (items.empty() && !masks.empty()) throw NothingMatched(NothingMatchedText(masks));
   nlohmann::json arr = nlohmann::json::array();
@@ -340,7 +342,7 @@ int List(const CommonOptions& common, const std::vector<std::string>& masks, boo
     std::printf("%12lld %12lld        %zu item(s)\n", static_cast<long long>(total), static_cast<long long>(packed),
                 items.size());
   }
-  return 0;
+  return damaged ? 1 : 0;
 }
 
 // A one-line progress display on a terminal: overall percentage, current

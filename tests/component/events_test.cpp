@@ -5,6 +5,8 @@
 #include <deque>
 
 #include "arcfold/arcfold.h"
+#include "codec/crc32.h"
+#include "crypto/classic_cipher.h"
 #include "test_util.h"
 
 using namespace arcfold;
@@ -239,4 +241,127 @@ TEST_F(EventsTest, DeflatedItemProgressOncePerMebibyteOfOutput) {
   EXPECT_EQ(steps[0], 0.0);
   EXPECT_NEAR(steps[1], 1 << 20, 1e-6);
   EXPECT_NEAR(steps[2], 2 << 20, 1e-6);
+}
+
+namespace {
+
+// An archive of one encrypted item, "docs/secret.txt", under the password
+// "right". The classic item's header is fixed, so that whether a wrong
+// password slips through its one-byte check is the same on every run.
+std::string EncryptedArchive(const testutil::TempDir& dir, TAFCryptoAlgorithm alg) {
+  const std::string zip = dir / "secret.zip";
+  testutil::RemoveAll(zip);
+  if (alg == caPkzipClassic) {
+    const std::string plain = "top secret";
+    const uint32_t crc = Crc32(plain.data(), plain.size());
+    std::string bytes = "0123456789" + std::string{char(crc >> 16), char(crc >> 24)} + plain;
+    TZipClassicKeys keys;
+    keys.Init("right");
+    keys.EncryptBuffer(reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
+    testutil::WriteFile(zip, testutil::BuildZip({{.name = "docs/secret.txt", .data = bytes, .raw = true, .flags = 1,
+                                                  .crc = crc, .usize = static_cast<int64_t>(plain.size())}}));
+    return zip;
+  }
+  TArcfold w;
+  w.SetFileName(W(zip));
+  w.OpenArchive();
+  w.SetPassword("right");
+  w.SetEncryptionMethod(alg);
+  const std::string data = "top secret";
+  w.AddFromBuffer(u"docs/secret.txt", data.data(), static_cast<int64_t>(data.size()));
+  w.CloseArchive();
+  return zip;
+}
+
+}  // namespace
+
+// Read on its own (into memory, say), an item whose password does not fit
+// must fail, not come back empty: nobody else hears of the skip.
+TEST_F(EventsTest, DecodingAnItemWithoutItsPasswordFailsNamingIt) {
+  for (TAFCryptoAlgorithm alg : {caPkzipClassic, caAES_256}) {
+    SCOPED_TRACE(int(alg));
+    TArcfold b;
+    b.SetFileName(W(EncryptedArchive(dir, alg)));
+    b.OpenArchive();
+    b.PromptUI = &ui;  // no answers: the question is cancelled
+    auto expect_refused = [&](const char* how) {
+      TMemoryStream sink;
+      try {
+        b.DecodeItem(0, sink);
+        ADD_FAILURE() << how << ": no error";
+      } catch (const EAFException& e) {
+        EXPECT_EQ(e.NativeError(), 67) << how;
+        EXPECT_NE(std::string(e.what()).find("docs/secret.txt"), std::string::npos) << e.what();
+      }
+      EXPECT_EQ(sink.Size(), 0) << how;
+    };
+    expect_refused("no password");
+    b.SetPassword("wrong");
+    expect_refused("wrong password");
+    b.OnPassword = [](TAFBaseArchiver*, const afp::WideString&, std::string&, bool& skip) { skip = true; };
+    expect_refused("skipped by a handler");
+    EXPECT_THROW(b.TestItem(0), EAFException);
+
+    // A run passes a skipped item over as before; a cancelled run does not
+    // make later reads come back short.
+    b.OnFileProgress = [](TAFBaseArchiver*, const afp::WideString&, double, TAFProcessOperation,
+                          TAFProgressPhase, bool& cancel) { cancel = true; };
+    b.TestFiles(u"*.*");
+    ASSERT_TRUE(b.CancelFlag());
+    b.OnFileProgress = nullptr;
+    b.SetPassword("right");
+    TMemoryStream sink;
+    b.DecodeItem(0, sink);
+    EXPECT_EQ(std::string(sink.Data().begin(), sink.Data().end()), "top secret");
+  }
+}
+
+// A password handler that only logs (or keeps guessing wrong) must not hold
+// the item, or the run, forever: the item fails with error 67.
+TEST_F(EventsTest, PasswordQuestionEndsAfterUselessAnswers) {
+  for (TAFCryptoAlgorithm alg : {caPkzipClassic, caAES_256}) {
+    SCOPED_TRACE(int(alg));
+    TArcfold b;
+    b.SetFileName(W(EncryptedArchive(dir, alg)));
+    b.OpenArchive();
+    b.SetBaseDir(W(dir / "pw"));
+    b.SetPassword("wrong");
+    std::vector<int> failures;
+    b.OnProcessFileFailure = [&](TAFBaseArchiver*, const afp::WideString&, TAFProcessOperation, int native, int,
+                                 const afp::WideString&, TAFAction& action) {
+      failures.push_back(native);
+      action = fxaIgnore;
+    };
+    int asked = 0;
+    // Each handler gives up by itself after 1,000 questions, so that a
+    // missing bound fails here instead of hanging.
+    auto handler = [&](std::function<std::string(int)> answer) {
+      asked = 0;
+      failures.clear();
+      b.OnPassword = [&asked, answer](TAFBaseArchiver*, const afp::WideString&, std::string& pw, bool& skip) {
+        if (++asked == 1000) skip = true;
+        else pw = answer(asked);
+      };
+    };
+    handler([](int) { return std::string("wrong"); });  // leaves it as it was
+    b.ExtractFiles(u"*.*");
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(failures, std::vector<int>{67});
+    EXPECT_FALSE(testutil::Exists(dir / "pw/docs/secret.txt"));
+
+    handler([](int n) { return fmt::format("guess {}", n); });
+    b.TestFiles(u"*.*");
+    EXPECT_EQ(asked, 5);
+    EXPECT_EQ(failures, std::vector<int>{67});
+    TNullStream sink;
+    EXPECT_EQ(testutil::NativeOf([&] { b.DecodeItem(0, sink); }), 67);
+
+    // Wrong answers that end in the right one are fine.
+    handler([](int n) { return n < 4 ? fmt::format("guess {}", n) : std::string("right"); });
+    b.ExtractFiles(u"*.*");
+    EXPECT_EQ(asked, 4);
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(testutil::ReadFile(dir / "pw/docs/secret.txt"), "top secret");
+    testutil::RemoveAll(dir / "pw");
+  }
 }

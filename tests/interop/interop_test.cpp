@@ -142,6 +142,51 @@ TEST_F(InteropTest, InfoZipSelfExtractorStubAdjusted) {
   ExpectSameExtraction(exe);
 }
 
+// Without a ZIP64 record an end record field at its escape value is a value:
+// Info-ZIP counts exactly 65,535 items as 0xFFFF, and every peer reads an
+// archive whose directory disk or entries-on-disk field holds 0xFFFF.
+TEST_F(InteropTest, InfoZipEscapeValuesWithoutZip64AreValues) {
+  // 65,535 empty files: on tmpfs, where there is one, they cost a second
+  // instead of many on a loaded disk.
+  std::string zip = dir / "65535.zip";
+  ASSERT_EQ(Sh("d=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d -p " + Quote(dir.path()) +
+               ") && cd \"$d\" && seq -f f%g 65535 | xargs touch && zip -qr " + Quote(zip) +
+               " .; rc=$?; rm -rf \"$d\"; exit $rc"),
+            0);
+  {
+    TArcfold a;
+    a.SetFileName(W(zip));
+    a.OpenArchive(fmOpenRead);
+    EXPECT_FALSE(a.DirectoryRebuilt());
+    EXPECT_FALSE(a.DirManager()->IsZip64);
+    EXPECT_EQ(a.ItemCount(), 65535);
+    int failures = 0;
+    a.OnProcessFileFailure = [&](TAFBaseArchiver*, const afp::WideString&, TAFProcessOperation, int, int,
+                                 const afp::WideString&, TAFAction& act) {
+      ++failures;
+      act = fxaIgnore;
+    };
+    a.TestFiles(u"*.*");
+    EXPECT_EQ(failures, 0);
+  }
+  std::string small = dir / "small.zip";
+  ASSERT_EQ(Sh("cd " + Quote(src) + " && zip -qr " + Quote(small) + " ."), 0);
+  const std::string bytes = testutil::ReadFile(small);
+  const size_t end = bytes.rfind(std::string("PK\x05\x06", 4));
+  for (size_t field : {6u, 8u}) {  // the directory's disk, the entries on this disk
+    std::string mutant = bytes;
+    mutant[end + field] = mutant[end + field + 1] = '\xFF';
+    std::string zip = dir / ("m" + std::to_string(field) + ".zip");
+    testutil::WriteFile(zip, mutant);
+    TArcfold a;
+    a.SetFileName(W(zip));
+    a.OpenArchive(fmOpenRead);
+    EXPECT_FALSE(a.DirectoryRebuilt()) << field;
+    a.CloseArchive();
+    ExpectSameExtraction(zip);
+  }
+}
+
 TEST_F(InteropTest, InfoZipUnicodeNames) {
   ASSERT_EQ(Sh("cd " + Quote(src) + " && echo hu > 'árvíztűrő.txt' && echo gr > 'αβγ.txt'"), 0);
   std::string zip = dir / "u.zip";
@@ -213,6 +258,43 @@ TEST_F(InteropTest, PythonDataDescriptorsRecoveredWithoutDirectory) {
   a.ExtractFiles(u"*.*");
   EXPECT_EQ(failures, 0);
   EXPECT_EQ(testutil::ReadFile(dir / "rec/a/numbers.txt"), testutil::ReadFile(src + "/a/numbers.txt"));
+}
+
+// An item that carries data is a file, whatever folder marks it has (the
+// DOS folder bit, a name ending in a backslash): extracted under its name,
+// and tested by its data.
+TEST_F(InteropTest, PythonItemsWithDataAreFilesWhateverTheirFolderMarks) {
+  std::string zip = dir / "marks.zip";
+  ASSERT_EQ(Sh("python3 " + Quote(kScripts + "/pyzip.py") + " foldermarks " + Quote(zip)), 0);
+  std::vector<std::pair<std::string, int>> failures;
+  auto open = [&](TArcfold& a) {
+    a.SetFileName(W(zip));
+    a.OpenArchive(fmOpenRead);
+    a.SetBaseDir(W(dir / "marks"));
+    a.OnProcessFileFailure = [&](TAFBaseArchiver*, const afp::WideString& name, TAFProcessOperation, int native, int,
+                                 const afp::WideString&, TAFAction& act) {
+      failures.push_back({testutil::U(name), native});
+      act = fxaIgnore;
+    };
+  };
+  {
+    TArcfold a;
+    open(a);
+    a.ExtractFiles(u"*.*");
+    EXPECT_TRUE(failures.empty());
+    std::string marked;
+    for (int i = 0; i < 40; ++i) marked += "data under a folder bit\n";
+    EXPECT_EQ(testutil::ReadFile(dir / "marks/marked.bin"), marked);
+    EXPECT_EQ(testutil::ReadFile(dir / "marks/back"), "data under a folder's name\n");
+    EXPECT_EQ(testutil::ReadFile(dir / "marks/real/inner.txt"), "inside a real folder\n");
+  }
+  std::string bytes = testutil::ReadFile(zip);
+  for (const char* data : {"data under a folder bit", "data under a folder's name"}) bytes[bytes.find(data)] ^= 1;
+  testutil::WriteFile(zip, bytes);
+  TArcfold a;
+  open(a);
+  a.TestFiles(u"*.*");
+  EXPECT_EQ(failures, (std::vector<std::pair<std::string, int>>{{"marked.bin", 8}, {"back\\", 8}}));
 }
 
 TEST_F(InteropTest, PythonManyEntriesUseZip64EndRecords) {

@@ -4,6 +4,7 @@
   pyzip.py many OUT N           N tiny members
   pyzip.py utf8 OUT             UTF-8 names
   pyzip.py stream OUT SRC       members written through a stream (data descriptors)
+  pyzip.py foldermarks OUT      members with data that carry a folder's marks
   pyzip.py test ARCHIVE         testzip(); exit 1 on a bad member
   pyzip.py members OUT NAME TEXT [NAME TEXT...]   those members, in order (names may repeat)
   pyzip.py dump ARCHIVE         every member in order, one "NAME=TEXT" line each
@@ -31,6 +32,16 @@ if mode == "many":
     with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as z:
         for i in range(int(sys.argv[3])):
             z.writestr(f"d{i // 1000}/f{i}.txt", str(i))
+elif mode == "foldermarks":
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as z:
+        # The DOS folder bit on a file with data, as some Windows tools set it.
+        marked = zipfile.ZipInfo("marked.bin")
+        marked.external_attr = 0x10
+        z.writestr(marked, "data under a folder bit\n" * 40)
+        # A name ending in a backslash, with data.
+        z.writestr("back\\", "data under a folder's name\n")
+        z.writestr("real/", "")
+        z.writestr("real/inner.txt", "inside a real folder\n")
 elif mode == "utf8":
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
         for name in ["árvíztűrő tükörfúrógép.txt", "Ελληνικά/αβγ.txt", "日本語.txt", "emoji-😀.txt"]:

@@ -157,6 +157,12 @@ TEST_F(CliTest, DamagedArchivesNeverTestClean) {
   EXPECT_NE(out.find("damaged"), std::string::npos) << out;
   EXPECT_NE(out.find("two.txt"), std::string::npos) << out;
   EXPECT_EQ(out.find("No errors"), std::string::npos) << out;
+  // Listing shows what was found, and says and exits as the other commands do.
+  for (std::string list : {"list ", "list --json "}) {
+    EXPECT_EQ(Tool(list + Quote(zip), &out), 1) << list;
+    EXPECT_NE(out.find("damaged"), std::string::npos) << out;
+    EXPECT_NE(out.find("one.txt"), std::string::npos) << out;
+  }
 }
 
 TEST_F(CliTest, SplitSetsAreWrittenNewAndReadFromAnyVolume) {

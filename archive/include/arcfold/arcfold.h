@@ -257,6 +257,9 @@ class TAFBaseArchiver {
   void ProcessMarkedItems(TAFProcessOperation op, int index);
   void ExtractItem(int index, const afp::WideString& name, const afp::WideString& dest_folder);
   void TestItem(int index);
+  // Decodes one item into out. Outside a run every failure raises, a
+  // password question answered with skip included (error 67), and the
+  // message names the item.
   void DecodeItem(int index, TStream& out);
 
  protected:
@@ -329,6 +332,9 @@ class TAFBaseArchiver {
   bool ItemMatchesMask(int index, const afp::WideString& mask, const TInternalSearchRec& state);
   void FillSearchItem(int index, TAFArchiveItem& item);
   afp::WideString DestinationFolder() const;
+  // DecodeItem as a run does it: false when the password question was
+  // answered with skip (or a cancel came); other failures raise.
+  bool DecodeItemOfRun(int index, TStream& out);
 
   std::string name_;
   afp::WideString file_name_, base_dir_, temp_dir_, sfx_stub_;
@@ -368,6 +374,9 @@ class TAFBaseArchiver {
   bool cancel_ = false;
   bool skip_ = false;
   bool progress_active_ = false;
+  // Inside ProcessMarkedItems: a password skip passes its item over there,
+  // while an item decoded on its own fails.
+  bool in_item_run_ = false;
   int processed_count_ = 0;
   int total_count_ = 0;
   int skipped_existing_ = 0;

@@ -138,6 +138,7 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
   ArchiverHost host(archiver, item, ProgressTotal(item));
   DecodeResult result = DecodeItemStream(host, settings, archive, dest, item);
   if (result == DecodeResult::kDeflate64) throw EAFException::Create(55, &archiver);
+  if (result == DecodeResult::kPasswordRefused) throw EAFException::Create(67, &archiver);
   return result == DecodeResult::kGood;
 }
 
@@ -180,6 +181,9 @@ DecodeResult DecodeItemStream(DecodeHost& host, DecodeSettings& settings, TStrea
     }
     if (compressed < 0) return DecodeResult::kBad;
     const int64_t header_pos = archive.Position();
+    // A handler that leaves the password as it was (one that only logs), or
+    // one that keeps guessing, would be asked forever.
+    int wrong_answers = 0;
     for (;;) {
       archive.SetPosition(header_pos);
       bool right;
@@ -190,7 +194,11 @@ DecodeResult DecodeItemStream(DecodeHost& host, DecodeSettings& settings, TStrea
         right = CheckClassicHeader(archive, settings.password, classic, local.Crc32(), local.Time(), local.Flags());
       }
       if (right) break;
+      if (wrong_answers == kPasswordAnswersPerItem) return DecodeResult::kPasswordRefused;
+      const std::string refused = settings.password;
       if (!host.PasswordRefused(settings.password)) return DecodeResult::kBad;
+      if (settings.password == refused) return DecodeResult::kPasswordRefused;
+      ++wrong_answers;
     }
   }
 

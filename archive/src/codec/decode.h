@@ -44,11 +44,17 @@ struct DecodeSettings {
   int64_t chunk_size = 1 << 17;
 };
 
-enum class DecodeResult { kGood, kBad, kDeflate64 };
+enum class DecodeResult { kGood, kBad, kDeflate64, kPasswordRefused };
+
+// How many wrong answers in a row the password question may give for one
+// item before the item fails.
+constexpr int kPasswordAnswersPerItem = 5;
 
 // The archive stream stands at the item's local header. kGood when the
 // whole item was decoded and checked; kBad for damaged data, a size or CRC
-// mismatch, an unsupported method, a refused password or a stop.
+// mismatch, an unsupported method, a password question given up or a stop;
+// kPasswordRefused when the question was answered with the password just
+// refused, or with kPasswordAnswersPerItem wrong ones in a row.
 DecodeResult DecodeItemStream(DecodeHost& host, DecodeSettings& settings, TStream& archive, TStream& dest,
                               const TDirItem& item);
 
@@ -66,7 +72,8 @@ bool ReportItemProgress(TAFBaseArchiver& archiver, const TDirItem& item, const a
 
 // The component's decode, with its events and questions: true when the
 // whole item was decoded and checked; false for damaged data, a size or CRC
-// mismatch, an unsupported method, a skipped password or a cancel.
+// mismatch, an unsupported method, a skipped password or a cancel. Error 67
+// when the password question keeps giving wrong answers.
 bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, TDirItem& item);
 
 // Every write of item data: on a short write the disk-full question decides

@@ -34,7 +34,13 @@ uint32_t TDirItem::DiskNumberStart() const {
   return HeaderImage.DiskNumberStart() == 0xFFFF ? DiskNumberStart64 : HeaderImage.DiskNumberStart();
 }
 bool TDirItem::IsDirectory() const {
-  return (HeaderImage.ExternalAttributes() & 0x10) != 0 || (!ItemName.empty() && (ItemName.back() == u'/' || ItemName.back() == u'\\'));
+  const bool marked = (HeaderImage.ExternalAttributes() & 0x10) != 0 ||
+                      (!ItemName.empty() && (ItemName.back() == u'/' || ItemName.back() == u'\\'));
+  // A folder mark on an item that carries data does not make it a folder:
+  // its data would go unread, by extraction and by tests alike. (Its
+  // compressed size does not count: some tools deflate an empty folder's
+  // nothing into two bytes.)
+  return marked && UncompressedSize() == 0;
 }
 
 // ---- TAFStringHash ----

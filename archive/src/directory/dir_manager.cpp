@@ -15,6 +15,12 @@ namespace {
 constexpr int64_t kEndWindow = 65600;
 constexpr size_t kRecoveryBlock = 65535;
 constexpr size_t kStubBlock = 10000;
+
+// Items with the folder bit and no data keep their offset when a stub is
+// found; an item with data is decoded, so its offset must be right.
+bool OffsetLeftUnshifted(const TDirItem& item) {
+  return (item.HeaderImage.ExternalAttributes() & 0x10) && item.UncompressedSize() == 0;
+}
 }  // namespace
 
 TAFDirManager::TAFDirManager(TStream* stream, TAFBaseArchiver* archiver, bool new_archive)
@@ -57,7 +63,11 @@ bool TAFDirManager::ValidateCandidate(int64_t p, int64_t stream_size) {
   int64_t got = ArchiveStream->Read(r.data(), 22);
   ArchiveStream->SetPosition(saved);
   if (got != 22) return false;
-  if (r.ThisDisk() < r.DirectoryDisk() || r.TotalEntries() < r.EntriesOnDisk()) return false;
+  // A field at its escape value may stand for a value in a ZIP64 record,
+  // which is looked for only once a candidate won: it is no reason to
+  // pass the record over.
+  if (r.DirectoryDisk() != 0xFFFF && r.ThisDisk() < r.DirectoryDisk()) return false;
+  if (r.EntriesOnDisk() != 0xFFFF && r.TotalEntries() < r.EntriesOnDisk()) return false;
   if (r.DirectorySize() != 0xFFFFFFFF && !(static_cast<int64_t>(r.DirectorySize()) < p + 22)) return false;
   if (!(r.DirectoryDisk() < r.ThisDisk() || r.DirectoryOffset() == 0xFFFFFFFF ||
         static_cast<int64_t>(r.DirectoryOffset()) < p + 22 - static_cast<int64_t>(r.DirectorySize())))
@@ -104,7 +114,7 @@ const std::vector<int64_t>& TAFDirManager::SortedLocalOffsets() {
     // and they are never decoded.
     sorted_offsets_.clear();
     for (int i = 0; i < Items.Count(); ++i)
-      if (!(Items.ItemRef(i).HeaderImage.ExternalAttributes() & 0x10))
+      if (!OffsetLeftUnshifted(Items.ItemRef(i)))
         sorted_offsets_.push_back(Items.ItemRef(i).LocalHeaderOffset());
     std::sort(sorted_offsets_.begin(), sorted_offsets_.end());
     offsets_ready_ = true;
@@ -178,10 +188,6 @@ void TAFDirManager::ReadDirectory() {
     }
     if (!ok) throw EAFException::Create(40);
   }
-  if (!IsZip64 && EndRecord.TotalEntries() == 0xFFFF) {
-    RecoveryScan(true);
-    return;
-  }
   const bool volumes = Archiver->SpanningMode() != smNone;
   if (volumes && !ExternalStream) {
     ReadVolumeDirectory();
@@ -195,6 +201,8 @@ void TAFDirManager::ReadDirectory() {
     start = w - static_cast<int64_t>(Zip64EndRecord.DirectorySize());
     count = static_cast<int64_t>(Zip64EndRecord.TotalEntries() & 0xFFFFFFFF);
   } else {
+    // Without a ZIP64 record an all-ones count is a count: Info-ZIP writes
+    // exactly 65,535 items so.
     start = e - static_cast<int64_t>(EndRecord.DirectorySize());
     count = EndRecord.TotalEntries();
   }
@@ -425,7 +433,7 @@ void TAFDirManager::ShiftOffsets() {
   if (first < 0 || Items.ItemRef(first).LocalHeaderOffset() >= StubLength) return;
   for (int i = 0; i < Items.Count(); ++i) {
     TDirItem& item = Items.ItemRef(i);
-    if (item.HeaderImage.ExternalAttributes() & 0x10) continue;
+    if (OffsetLeftUnshifted(item)) continue;
     // A ZIP64 offset lives in the 64-bit field; shifting the all-ones
     // placeholder would wrap it.
     if (item.HeaderImage.LocalHeaderOffset() == 0xFFFFFFFF) item.LocalHeaderOffset64 += StubLength;

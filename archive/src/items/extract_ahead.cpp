@@ -76,8 +76,7 @@ void TExtractAhead::TopUp() {
     slot->item.Source.reset();
     slot->folder =
         setup_.dest + paths::FolderPart(paths::CollapseSegments(paths::Backslashed(slot->item.ItemName)));
-    const bool folder = (slot->item.HeaderImage.ExternalAttributes() & 0x10) || slot->item.IsDirectory();
-    if (folder) slot->state = State::kTaken;  // nothing to decode
+    if (slot->item.IsDirectory()) slot->state = State::kTaken;  // nothing to decode
     slots_.push_back(std::move(slot));
     ++next_fill_;
   }

@@ -76,8 +76,12 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   } else {
     file_name = paths::CollapseSegments(file_name);
   }
-  const bool is_folder = (item.HeaderImage.ExternalAttributes() & 0x10) || item.IsDirectory() ||
-                         (!file_name.empty() && file_name.back() == u'\\');
+  // A name a handler ends in a separator makes a folder only of an item
+  // without data; an item with data is a file under its name without the
+  // separator, never dropped unread.
+  const bool is_folder =
+      item.IsDirectory() || (item.UncompressedSize() == 0 && !file_name.empty() && file_name.back() == u'\\');
+  while (!is_folder && !file_name.empty() && file_name.back() == u'\\') file_name.pop_back();
   if (file_name.empty() && !is_folder) throw EAFException::CreateFmt(19, this, {name});
   if (!options_.CreateDirs) {
     file_name = FilePart(file_name);

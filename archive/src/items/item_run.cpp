@@ -47,6 +47,12 @@ void TAFBaseArchiver::TestFiles(const afp::WideString& file_mask, uint32_t searc
 void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
   if (!active_ || !dir_) throw EAFException::Create(13, this);
   std::lock_guard<std::recursive_mutex> lock(afp::ProcessLock());
+  struct RunFlag {
+    bool& flag;
+    bool saved;
+    ~RunFlag() { flag = saved; }
+  } in_run{in_item_run_, in_item_run_};
+  in_item_run_ = true;
   last_folder_made_.clear();
   removable_checked_for_.clear();  // a disk may have been changed between runs
   processed_count_ = 0;
@@ -155,7 +161,7 @@ std::unique_ptr<TAesKeyPrefetcher> TAFBaseArchiver::StartAesPrefetch(int index) 
   for (int i = 0; i < items.Count(); ++i) {
     const TDirItem& it = items.ItemRef(i);
     if (!it.Marked || !(it.HeaderImage.Flags() & kFlagEncrypted) || it.CryptoAlgorithm == caPkzipClassic ||
-        it.HeaderImage.VersionNeeded() >= kAltVersion || (it.HeaderImage.ExternalAttributes() & 0x10))
+        it.HeaderImage.VersionNeeded() >= kAltVersion || it.IsDirectory())
       continue;
     jobs.push_back({it.LocalHeaderOffset(), static_cast<uint16_t>(8 + 8 * it.CryptoAlgorithm)});
   }
@@ -216,13 +222,42 @@ bool TAFBaseArchiver::FinishDecodedAhead(int index, const afp::WideString& targe
 }
 
 void TAFBaseArchiver::TestItem(int index) {
-  if (dir_->Items.ItemRef(index).HeaderImage.ExternalAttributes() & 0x10) return;
+  if (dir_->Items.ItemRef(index).IsDirectory()) return;
   if (ahead_ && FinishDecodedAhead(index, afp::WideString())) return;
   TNullStream null;
   DecodeItem(index, null);
 }
 
+namespace {
+
+// A failure of an item decoded on its own: no failure event names the item
+// to the caller, so the message does, after the component's name.
+EAFException NamingItem(const TAFBaseArchiver& a, const EAFException& e, const afp::WideString& item_name) {
+  std::string text = e.what();
+  const size_t at = a.Name().empty() || text.rfind(a.Name() + ": ", 0) != 0 ? 0 : a.Name().size() + 2;
+  text.insert(at, afp::ToUtf8(item_name) + ": ");
+  return EAFException::Reraised(e.NativeError(), e.ErrorCode(), text);
+}
+
+}  // namespace
+
 void TAFBaseArchiver::DecodeItem(int index, TStream& out) {
+  if (in_item_run_) {
+    DecodeItemOfRun(index, out);
+    return;
+  }
+  if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(16, this);
+  // A cancel left by an earlier run is not this call's: it would cut the
+  // item short without an error.
+  cancel_ = false;
+  try {
+    if (!DecodeItemOfRun(index, out) && skip_) throw EAFException::Create(67, this);
+  } catch (const EAFException& e) {
+    throw NamingItem(*this, e, dir_->Items.ItemRef(index).ItemName);
+  }
+}
+
+bool TAFBaseArchiver::DecodeItemOfRun(int index, TStream& out) {
   if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(16, this);
   TDirItem& item = dir_->Items.ItemRef(index);
   TAFVolumeNumberInfo volume;
@@ -246,6 +281,7 @@ void TAFBaseArchiver::DecodeItem(int index, TStream& out) {
   // A password answered here is the one the helpers should try next.
   if (ahead_) ahead_->PasswordChanged(password_);
   if (!ok && !cancel_ && !extract_corrupted_files_ && !skip_) throw EAFException::Create(8, this);
+  return ok;
 }
 
 }  // namespace arcfold
