@@ -65,6 +65,27 @@ struct FileInfo {
 };
 FileInfo GetFileInfo(std::u16string_view path);
 
+// The file or folder that path leads to, links followed: its kind (File,
+// Directory or Other, such as a FIFO, a socket or a device; None when
+// nothing is there) and an identity that two names of one file share.
+struct FileTarget {
+  PathType type = PathType::None;
+  uint64_t device = 0;
+  uint64_t index = 0;
+};
+FileTarget GetFileTarget(std::u16string_view path);
+
+// Size and last-write time (in the system's finest unit) of a file: a file
+// written to between two looks gives two different stamps. Size -1 when the
+// file cannot be looked at.
+struct FileStamp {
+  int64_t size = -1;
+  int64_t write_time = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+FileStamp GetFileStamp(std::u16string_view path);
+FileStamp GetFileStampFd(FileHandle h);
+
 // DOS date-time (date high, time low) of the file's last write, read as local
 // time; -1 when it cannot be read.
 int32_t GetFileDosDateTime(std::u16string_view path);
