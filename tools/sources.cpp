@@ -36,7 +36,7 @@ class Walk {
   // folders with all they hold.
   void Folder(const afp::WideString& path, const afp::FileTarget& self, const afp::WideString& mask) {
     holders_.push_back(self);
-    std::vector<afp::WideString> names = afp::ListDirectory(path);
+    std::vector<afp::WideString> names = afp::ListDirectory(path.empty() ? u"." : path);
     std::sort(names.begin(), names.end());
     const afp::WideString prefix = path.empty() || path.back() == u'/' || path.back() == u'\\' ? path : path + u"/";
     for (const auto& name : names) Entry(prefix + name, name, mask);
@@ -85,8 +85,8 @@ void WalkSource(const afp::WideString& path, bool recurse, SourceVisitor& visito
   const size_t cut = path.find_last_of(u"/\\");
   const afp::WideString last = cut == afp::WideString::npos ? path : path.substr(cut + 1);
   if (!HasWildcards(last) || afp::GetPathType(path) != afp::PathType::None) return walk.Named(path);
-  const afp::WideString folder = cut == afp::WideString::npos ? afp::WideString(u"./") : path.substr(0, cut + 1);
-  const afp::FileTarget target = afp::GetFileTarget(folder);
+  const afp::WideString folder = cut == afp::WideString::npos ? afp::WideString() : path.substr(0, cut + 1);
+  const afp::FileTarget target = afp::GetFileTarget(folder.empty() ? u"." : folder);
   if (target.type == afp::PathType::Directory) walk.Folder(folder, target, last);
 }
 
