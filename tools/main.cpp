@@ -15,6 +15,8 @@
 #include "platform/codepage.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "masks.h"
+#include "sources.h"
 #include "terminal_prompts.h"
 #include "volume_size.h"
 
@@ -104,8 +106,54 @@ class ToolArchiver : public TArcfold {
   bool keep_going = false;
   bool no_wait = false;
 
+  // What add, update and move store: names that an exclusion selects are
+  // left out, and so are names that no extraction would give back (control
+  // characters), each a failure that names the file. left_out says whether
+  // the last file or folder offered was left out.
+  const arcfold_cli::NameMasks* exclusions = nullptr;
+  std::string offered;
+  bool left_out = false;
+  void DoStoreFile(afp::WideString& stored, int32_t& attr, std::string& comment,
+                   const afp::WideString& source) override {
+    left_out = exclusions && exclusions->Selects(stored);
+    if (!left_out && std::any_of(stored.begin(), stored.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; })) {
+      failures.push_back({Printable(offered), "not added: a name with a control character could not be extracted"});
+      left_out = true;
+    }
+    if (left_out) {
+      stored.clear();
+      return;
+    }
+    TArcfold::DoStoreFile(stored, attr, comment, source);
+  }
+
  private:
   bool told_waiting_ = false;
+};
+
+// Adds what the walk of the sources finds, one file or folder at a time,
+// by the command's rules (add, update or move).
+class SourceAdder : public arcfold_cli::SourceVisitor {
+ public:
+  SourceAdder(ToolArchiver& a, const std::string& command) : a_(a), command_(command) {}
+  void File(const afp::WideString& path) override { Add(path, afp::WideString()); }
+  // The mask "*" leaves out what the folder holds: the walk offers that.
+  bool Folder(const afp::WideString& path) override { return Add(path, u"*"); }
+  void Skipped(const afp::WideString& path, const std::string& why) override {
+    std::fprintf(stderr, "arcfold: %s: %s\n", Printable(ToUtf8(path)).c_str(), why.c_str());
+  }
+
+ private:
+  bool Add(const afp::WideString& path, const afp::WideString& exclusion) {
+    a_.offered = ToUtf8(path);
+    a_.left_out = false;
+    if (command_ == "update") a_.UpdateFiles(path, 10431, exclusion);
+    else if (command_ == "move") a_.MoveFiles(path, 10431, exclusion);
+    else a_.AddFiles(path, 10431, exclusion);
+    return !a_.left_out;
+  }
+  ToolArchiver& a_;
+  const std::string& command_;
 };
 
 struct CommonOptions {
@@ -258,31 +306,14 @@ std::string NothingMatchedText(const std::vector<std::string>& masks) {
   return fmt::format("no items match {}", joined);
 }
 
-// Indices of the items that match any mask and no exclusion.
+// Indices of the items that a mask selects (every item without masks) and
+// no exclusion does.
 std::vector<int> Select(ToolArchiver& a, const std::vector<std::string>& masks, const std::vector<std::string>& excl) {
-  if (masks.empty() && excl.empty()) {
-    std::vector<int> all(static_cast<size_t>(a.ItemCount()));
-    for (int i = 0; i < a.ItemCount(); ++i) all[static_cast<size_t>(i)] = i;
-    return all;
-  }
-  std::vector<std::string> use = masks.empty() ? std::vector<std::string>{"*.*"} : masks;
-  std::set<int> chosen;
-  for (const auto& m : use) {
-    arcfold::TAFArchiveItem item;
-    for (bool ok = a.FindFirst(FromUtf8(m), item, 10431); ok; ok = a.FindNext(item))
-      chosen.insert(item.SearchState.Position);
-  }
+  const arcfold_cli::NameMasks chosen(masks), left_out(excl);
   std::vector<int> out;
-  for (int i : chosen) {
-    afp::WideString name = a.Item(i).ItemName;
-    if (!name.empty() && name.back() == u'/') name.pop_back();
-    bool excluded = false;
-    for (const auto& x : excl) {
-      afp::WideString xm = FromUtf8(x);
-      if (arcfold::MaskMatch(name, xm) || arcfold::MaskMatch(name.substr(name.find_last_of(u'/') + 1), xm))
-        excluded = true;
-    }
-    if (!excluded) out.push_back(i);
+  for (int i = 0; i < a.ItemCount(); ++i) {
+    const afp::WideString& name = a.Item(i).ItemName;
+    if ((masks.empty() || chosen.Selects(name)) && !left_out.Selects(name)) out.push_back(i);
   }
   return out;
 }
@@ -530,7 +561,7 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
   for (const auto& [text, value] : kStore)
     if (w.store_path == text) a.Options().StorePath = value;
   a.SetZip64Mode(w.zip64 == "always" ? arcfold::zmAlways : w.zip64 == "never" ? arcfold::zmDisabled : arcfold::zmAuto);
-  a.Options().Recurse = w.recurse;
+  a.Options().Recurse = false;  // the tool walks the sources itself
   a.SetNoCompressionMasks(SplitMasks(w.no_compress));
   const bool existed = afp::FileExists(a.FileName());
   if (!w.split.empty()) {
@@ -557,27 +588,23 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
     throw std::runtime_error(fmt::format("{}: another program is writing it (--no-wait)", shown));
   }
   if (command == "add" || command == "update" || command == "move") {
-    afp::WideString exclusion;
-    for (const auto& x : w.exclude) exclusion = FromUtf8(x);  // the last one counts
+    const arcfold_cli::NameMasks exclusions(w.exclude);
+    a.exclusions = &exclusions;
+    // Files newer than their items replace them; new files are added.
+    if (command == "update") a.Options().OverwriteMode = arcfold::omIfNewer;
+    SourceAdder adder(a, command);
     for (const auto& p : w.paths) {
       afp::WideString path = FromUtf8(p);
-      if (!afp::FileExists(path) && !afp::DirectoryExists(path) && p.find_first_of("*?") == std::string::npos)
+      if (afp::GetPathType(path) == afp::PathType::None && p.find_first_of("*?") == std::string::npos)
         throw std::runtime_error(fmt::format("{}: no such file or folder", Printable(p)));
-      if (command == "update") {
-        // Files newer than their items replace them; new files are added.
-        a.Options().OverwriteMode = arcfold::omIfNewer;
-        a.UpdateFiles(path, 10431, exclusion);
-      } else if (command == "move") {
-        a.MoveFiles(path, 10431, exclusion);
-      } else {
-        a.AddFiles(path, 10431, exclusion);
-      }
+      arcfold_cli::WalkSource(path, w.recurse, adder);
     }
+    a.exclusions = nullptr;
     if (w.have_comment) a.SetArchiveComment(w.comment);
   } else if (command == "delete") {
-    int before = a.ItemCount();
-    for (const auto& m : w.paths) a.DeleteFiles(FromUtf8(m));
-    if (a.ItemCount() == before) {
+    const std::vector<int> doomed = Select(a, w.paths, {});
+    for (auto i = doomed.rbegin(); i != doomed.rend(); ++i) a.DeleteItem(*i);
+    if (doomed.empty()) {
       a.CloseArchive();
       throw NothingMatched(NothingMatchedText(w.paths));
     }
@@ -694,6 +721,10 @@ int main(int argc, char** argv_given) {
   add->add_option("--first-volume", write.first_volume, "size of the first volume of a split set")
       ->check(size_check);
   add->add_flag("--advanced-naming", write.advanced_naming, "name volumes Base_001.zip ... rather than Base.z01 ...");
+  // A split set whose first volume is a self-extractor (Base.exe, Base.z02,
+  // ..., Base.ZIP) is a set that other tools cannot read: its first volume
+  // is not where they look for it.
+  add->get_option("--split")->excludes(add->get_option("--sfx"));
   auto* upd = app.add_subcommand("update", "add new files and replace items whose file is newer");
   add_write(upd);
   auto* mov = app.add_subcommand("move", "add files, then delete them once the archive is written");

@@ -176,14 +176,33 @@ FileInfo GetFileInfo(std::u16string_view path) {
   return info;
 }
 
-FileIdentity GetFileIdentity(std::u16string_view path) {
-  FileIdentity id;
+namespace {
+
+FileStamp StampOf(const struct stat& st) {
+  return FileStamp{static_cast<int64_t>(st.st_size),
+                   static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+FileTarget GetFileTarget(std::u16string_view path) {
+  FileTarget target;
   struct stat st;
-  if (!StatPath(path, st)) return id;
-  id.device = static_cast<uint64_t>(st.st_dev);
-  id.file = static_cast<uint64_t>(st.st_ino);
-  id.valid = true;
-  return id;
+  if (!StatPath(path, st)) return target;
+  target.type = S_ISREG(st.st_mode) ? PathType::File : S_ISDIR(st.st_mode) ? PathType::Directory : PathType::Other;
+  target.device = static_cast<uint64_t>(st.st_dev);
+  target.index = static_cast<uint64_t>(st.st_ino);
+  return target;
+}
+
+FileStamp GetFileStamp(std::u16string_view path) {
+  struct stat st;
+  return StatPath(path, st) ? StampOf(st) : FileStamp();
+}
+
+FileStamp GetFileStampFd(FileHandle h) {
+  struct stat st;
+  return ::fstat(static_cast<int>(h), &st) == 0 ? StampOf(st) : FileStamp();
 }
 
 int32_t GetFileDosDateTime(std::u16string_view path) {

@@ -213,22 +213,46 @@ FileInfo GetFileInfo(std::u16string_view path) {
   return info;
 }
 
-FileIdentity GetFileIdentity(std::u16string_view path) {
-  FileIdentity id;
-  if (path.empty()) return id;
-  // No access is asked for: only the file's numbers are read. Backup
-  // semantics let folders be opened too.
+namespace {
+
+int64_t JoinHalves(DWORD high, DWORD low) {
+  return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+}
+
+}  // namespace
+
+FileTarget GetFileTarget(std::u16string_view path) {
+  FileTarget target;
+  if (path.empty()) return target;
+  // Opening without access rights follows links and opens folders too.
   HANDLE h = ::CreateFileW(WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return id;
+  if (h == INVALID_HANDLE_VALUE) return target;
   BY_HANDLE_FILE_INFORMATION info;
   if (::GetFileInformationByHandle(h, &info)) {
-    id.device = info.dwVolumeSerialNumber;
-    id.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    id.valid = true;
+    const DWORD a = info.dwFileAttributes;
+    target.type = (a & FILE_ATTRIBUTE_DIRECTORY) ? PathType::Directory
+                  : (a & FILE_ATTRIBUTE_DEVICE)  ? PathType::Other
+                                                 : PathType::File;
+    target.device = info.dwVolumeSerialNumber;
+    target.index = static_cast<uint64_t>(JoinHalves(info.nFileIndexHigh, info.nFileIndexLow));
   }
   ::CloseHandle(h);
-  return id;
+  return target;
+}
+
+FileStamp GetFileStamp(std::u16string_view path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path.empty() || !::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return FileStamp();
+  return FileStamp{JoinHalves(data.nFileSizeHigh, data.nFileSizeLow),
+                   JoinHalves(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
+}
+
+FileStamp GetFileStampFd(FileHandle h) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(h), &info)) return FileStamp();
+  return FileStamp{JoinHalves(info.nFileSizeHigh, info.nFileSizeLow),
+                   JoinHalves(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)};
 }
 
 int32_t GetFileDosDateTime(std::u16string_view path) {

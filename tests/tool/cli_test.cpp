@@ -185,6 +185,123 @@ TEST_F(CliTest, SplitSetsAreWrittenNewAndReadFromAnyVolume) {
   EXPECT_NE(out.find("at least 64k"), std::string::npos) << out;
   EXPECT_FALSE(testutil::Exists(dir / "new.zip"));
   EXPECT_EQ(Tool("add --split 2x " + Quote(dir / "new.zip") + " " + Quote(dir / "src/a.txt")), 2);
+  // A self-extracting first volume is where no reader looks for volume 1.
+  testutil::WriteFile(dir / "stub", "MZ stub");
+  out.clear();
+  EXPECT_EQ(Tool("add --split 64k --sfx " + Quote(dir / "stub") + " " + Quote(dir / "sfx.zip") + " -r " +
+                     Quote(dir / "src"), &out), 2);
+  EXPECT_NE(out.find("--split"), std::string::npos) << out;
+  EXPECT_FALSE(testutil::Exists(dir / "sfx.exe"));
+  EXPECT_FALSE(testutil::Exists(dir / "sfx.zip"));
+}
+
+namespace {
+// The names an archive holds, one a line, as "list --json" gives them.
+std::vector<std::string> Names(const std::string& json) {
+  std::vector<std::string> names;
+  const std::string key = "\"name\": \"";
+  for (size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
+    const size_t start = at + key.size();
+    names.push_back(json.substr(start, json.find('"', start) - start));
+  }
+  return names;
+}
+
+// A file with its folders.
+void WriteInTree(const std::string& path, const std::string& bytes) {
+  ASSERT_EQ(Sh("mkdir -p " + Quote(path.substr(0, path.rfind('/')))), 0);
+  testutil::WriteFile(path, bytes);
+}
+}  // namespace
+
+TEST_F(CliTest, MasksSelectTheSameItemsForEveryCommand) {
+  const std::string src = dir / "src";
+  for (const char* f : {"docs/a.txt", "docs/b.md", "docs/sub/c.txt", "other/docs/d.txt", "other/e.txt", "top.txt"})
+    WriteInTree(src + "/" + f, f);
+  ASSERT_EQ(Sh("cd " + Quote(src) + " && " + Quote(kTool) + " add ../d.zip docs other top.txt -r"), 0);
+  const std::string d = Quote(dir / "d.zip");
+  auto listed = [&](const std::string& masks) {
+    std::string out;
+    Tool("list --json " + d + " " + masks, &out);
+    return Names(out);
+  };
+  // What delete removes is what list shows for the same masks.
+  auto deleted = [&](const std::string& masks) {
+    Sh("cp " + d + " " + Quote(dir / "c.zip"));
+    EXPECT_EQ(Tool("delete " + Quote(dir / "c.zip") + " " + masks), 0) << masks;
+    std::string out;
+    Tool("list --json " + Quote(dir / "c.zip"), &out);
+    std::vector<std::string> gone, all = listed(""), left = Names(out);
+    for (const auto& n : all)
+      if (std::find(left.begin(), left.end(), n) == left.end()) gone.push_back(n);
+    return gone;
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(listed("'*.txt'"), (V{"docs/a.txt", "docs/sub/c.txt", "other/docs/d.txt", "other/e.txt", "top.txt"}));
+  EXPECT_EQ(listed("'docs/*'"), (V{"docs/a.txt", "docs/b.md", "docs/sub/", "docs/sub/c.txt"}));
+  EXPECT_EQ(listed("docs/"), (V{"docs/", "docs/a.txt", "docs/b.md", "docs/sub/", "docs/sub/c.txt"}));
+  EXPECT_EQ(listed("sub"), (V{"docs/sub/", "docs/sub/c.txt"}));
+  EXPECT_EQ(listed("docs").size(), 7u);  // both folders named docs, with what they hold
+  for (const char* masks : {"'*.txt'", "'docs/*'", "docs/", "docs", "'other/*.txt' top.txt"})
+    EXPECT_EQ(deleted(masks), listed(masks)) << masks;
+  // Every -x counts, with the same rule, when extracting and when adding.
+  ASSERT_EQ(Tool("extract " + d + " -d " + Quote(dir / "x") + " -x docs -x '*.md' -x other/e.txt"), 0);
+  EXPECT_EQ(testutil::Entries(dir / "x"), (V{"other", "top.txt"}));
+  EXPECT_EQ(testutil::Entries(dir / "x/other"), (V{}));
+  testutil::WriteFile(src + "/docs/creds.log", "secret");
+  ASSERT_EQ(Sh("cd " + Quote(src) + " && " + Quote(kTool) +
+               " move ../m.zip docs -r -x creds.log -x 'docs/sub/' -x '*.md'"), 0);
+  std::string out;
+  Tool("list --json " + Quote(dir / "m.zip"), &out);
+  EXPECT_EQ(Names(out), (V{"docs/", "docs/a.txt"}));
+  EXPECT_EQ(testutil::ReadFile(src + "/docs/creds.log"), "secret");
+  EXPECT_TRUE(testutil::Exists(src + "/docs/sub/c.txt"));
+  EXPECT_FALSE(testutil::Exists(src + "/docs/a.txt"));
+}
+
+TEST_F(CliTest, MoveKeepsASourceThatChangedWhileItWasRead) {
+  // A log that grows all the time the move runs.
+  const std::string logs = dir / "logs";
+  WriteInTree(logs + "/app.log", testutil::RandomBytes(6 << 20, 9));
+  testutil::WriteFile(logs + "/done.log", "finished");
+  const std::string grow =
+      "timeout 60 sh -c 'while [ ! -e stop ]; do echo more >> logs/app.log; done' >/dev/null 2>&1 & ";
+  std::string out;
+  EXPECT_EQ(Sh("cd " + Quote(dir.path()) + " || exit 9; " + grow + "sleep 0.1; " + Quote(kTool) +
+               " move m.zip logs -r </dev/null 2>&1; status=$?; touch stop; wait; exit $status", &out), 1);
+  EXPECT_NE(out.find("app.log"), std::string::npos) << out;
+  EXPECT_NE(out.find("changed"), std::string::npos) << out;
+  EXPECT_GT(testutil::ReadFile(logs + "/app.log").size(), 6u << 20);
+  EXPECT_FALSE(testutil::Exists(logs + "/done.log"));
+  EXPECT_EQ(Tool("test " + Quote(dir / "m.zip")), 0);
+}
+
+TEST_F(CliTest, SourcesThatCannotBeReadOrGivenBackAreLeftOut) {
+  const std::string src = dir / "src";
+  WriteInTree(src + "/real/f.txt", "in a folder reached by a link");
+  ASSERT_EQ(Sh("cd " + Quote(src) + " && printf x > \"$(printf 'new\\nline')\" && printf y > \"$(printf 'tab\\tname')\"" +
+               " && mkfifo fifo && ln -s real link && ln -s .. real/up && ln -s nowhere dangling"), 0);
+  std::string out;
+  // A FIFO is never opened: that would wait for a writer forever.
+  EXPECT_EQ(Sh("cd " + Quote(dir.path()) + " && timeout 60 " + Quote(kTool) + " move m.zip src -r </dev/null 2>&1", &out), 1)
+      << out;
+  EXPECT_NE(out.find("src/fifo: skipped"), std::string::npos) << out;
+  EXPECT_NE(out.find("src/dangling: skipped"), std::string::npos) << out;
+  EXPECT_NE(out.find("src/real/up: skipped"), std::string::npos) << out;
+  // Names with control characters are refused, named escaped, and kept.
+  EXPECT_NE(out.find("src/new\\x0aline"), std::string::npos) << out;
+  EXPECT_NE(out.find("src/tab\\x09name"), std::string::npos) << out;
+  EXPECT_EQ(testutil::ReadFile(src + "/tab\tname"), "y");
+  EXPECT_EQ(testutil::ReadFile(src + "/new\nline"), "x");
+  out.clear();
+  Tool("list --json " + Quote(dir / "m.zip"), &out);
+  // The link to a folder is followed: what it leads to is stored under its name.
+  const std::vector<std::string> names = Names(out);
+  EXPECT_NE(std::find(names.begin(), names.end(), "src/link/f.txt"), names.end()) << out;
+  EXPECT_NE(std::find(names.begin(), names.end(), "src/real/f.txt"), names.end()) << out;
+  EXPECT_EQ(names.size(), 5u) << out;  // src/, link/, link/f.txt, real/, real/f.txt
+  ASSERT_EQ(Tool("extract " + Quote(dir / "m.zip") + " -d " + Quote(dir / "out")), 0);
+  EXPECT_EQ(testutil::ReadFile(dir / "out/src/link/f.txt"), "in a folder reached by a link");
 }
 
 namespace {

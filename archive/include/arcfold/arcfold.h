@@ -391,7 +391,7 @@ class TAFBaseArchiver {
   // What AddFiles, UpdateFiles and MoveFiles are doing: poAdd, poUpdate or poMove.
   TAFProcessOperation adding_ = poAdd;
   afp::WideString adding_base_;
-  std::vector<afp::FileIdentity> own_files_;
+  std::vector<afp::FileTarget> own_files_;
   TAesKeyDeriver aes_key_deriver_;
   class TExtractAhead* ahead_ = nullptr;  // the run's helpers, while it lasts
 };

@@ -164,7 +164,9 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
       if (path.size() > afp::kMaxPathChars && path.find(u"\\\\?\\") == afp::WideString::npos)
         throw EAFException::CreateFmt(61, &a_, {path});
       try {
-        opened = std::make_unique<TFileStream>(path, fmOpenRead | fmShareDenyNone);
+        auto file = std::make_unique<TFileStream>(path, fmOpenRead | fmShareDenyNone);
+        p.opened_stamp = afp::GetFileStampFd(file->Handle());
+        opened = std::move(file);
       } catch (const EStreamError&) {
         throw EAFException::CreateFmt(33, &a_, {path});
       }
@@ -344,8 +346,10 @@ bool TCommit::WriteItems(TStream& out, int from) {
     if (a_.cancel_) return false;
     if (ok) {
       const TDirItem& it = items.ItemRef(i);
-      if (it.Operation == poMove && it.Source && !it.Source->SourcePath.empty())
-        (it.IsDirectory() ? p.moved_folders : p.moved_files).push_back(it.Source->SourcePath);
+      if (it.Operation == poMove && it.Source && !it.Source->SourcePath.empty()) {
+        if (it.IsDirectory()) p.moved_folders.push_back(it.Source->SourcePath);
+        else p.moved_files.push_back({it.Source->SourcePath, p.opened_stamp});
+      }
       if (fresh) ++a_.processed_count_;  // the overall progress counts the items written anew
       ++i;
       continue;
@@ -624,28 +628,35 @@ void TCommit::RemoveMovedSources() {
   // Files first, then the folders they leave empty, deepest first. A folder
   // that still holds something (a file left out by a mask, say) stays: its
   // content was never put in the archive.
-  auto attempt = [&](const afp::WideString& path, bool folder) {
+  // A file written to since it was opened for its item (a growing log, say)
+  // is kept: the archive holds it only as it was read.
+  auto attempt = [&](const afp::WideString& path, bool folder, const afp::FileStamp& stamp) {
     TAFAction action;
     do {
       action = fxaIgnore;
-      bool gone;
+      bool gone, changed = false;
       if (folder) {
         gone = afp::RemoveDir(path) || !afp::ListDirectory(path).empty() || !afp::DirectoryExists(path);
       } else {
-        gone = afp::DeleteFile(path) || (afp::SetFileAttributes(path, 0) && afp::DeleteFile(path));
+        const afp::FileStamp now = afp::GetFileStamp(path);
+        changed = now.size >= 0 && !(now == stamp);
+        gone = !changed && (afp::DeleteFile(path) || (afp::SetFileAttributes(path, 0) && afp::DeleteFile(path)) ||
+                            afp::GetPathType(path) == afp::PathType::None);
       }
       if (gone) return true;
       EAFException e = EAFException::CreateFmt(folder ? 60 : 27, &a_, {path});
-      a_.DoProcessFileFailure(path, poMove, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), action);
+      afp::WideString message = afp::FromUtf8(e.what());
+      if (changed) message += u": it changed after it was read into the archive, so it was kept";
+      a_.DoProcessFileFailure(path, poMove, e.NativeError(), e.ErrorCode(), message, action);
     } while (action == fxaRetry);
     return action != fxaAbort;
   };
   for (const auto& f : p.moved_files)
-    if (!attempt(f, false)) return;
+    if (!attempt(f.path, false, f.stamp)) return;
   std::sort(p.moved_folders.begin(), p.moved_folders.end(),
             [](const afp::WideString& x, const afp::WideString& y) { return x.size() > y.size(); });
   for (const auto& d : p.moved_folders)
-    if (!attempt(d, true)) return;
+    if (!attempt(d, true, afp::FileStamp())) return;
 }
 
 }  // namespace arcfold

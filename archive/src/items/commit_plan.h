@@ -9,6 +9,7 @@
 
 #include "arcfold/stream.h"
 #include "items/commit.h"
+#include "platform/files.h"
 #include "platform/wide.h"
 
 namespace arcfold {
@@ -30,8 +31,16 @@ struct TCommit::Plan {
   std::vector<char> utf8;
   std::unique_ptr<TStream> out;
   afp::WideString temp_name;
-  // Sources of moved items that were written, to remove after the commit.
-  std::vector<afp::WideString> moved_files, moved_folders;
+  // Sources of moved items that were written, to remove after the commit;
+  // a file only when it still has the size and time it had when it was
+  // opened for its item (opened_stamp, of the source last opened).
+  struct MovedFile {
+    afp::WideString path;
+    afp::FileStamp stamp;
+  };
+  std::vector<MovedFile> moved_files;
+  std::vector<afp::WideString> moved_folders;
+  afp::FileStamp opened_stamp;
 };
 
 }  // namespace arcfold

@@ -182,9 +182,9 @@ void TAFBaseArchiver::NoteOwnFiles() {
   own_files_.clear();
   if (in_memory_) return;
   auto note = [this](const afp::WideString& path) {
-    const afp::FileIdentity id = afp::GetFileIdentity(path);
-    if (id.valid) own_files_.push_back(id);
-    return id.valid;
+    const afp::FileTarget id = afp::GetFileTarget(path);
+    if (id.type != afp::PathType::None) own_files_.push_back(id);
+    return id.type != afp::PathType::None;
   };
   note(file_name_);
   if (spanning_mode_ != smSplitting) return;
@@ -201,8 +201,8 @@ bool TAFBaseArchiver::IsOwnFile(const afp::WideString& path) const {
       NameKey(paths::FolderPart(path)) == NameKey(paths::FolderPart(ExpandFileName(file_name_))))
     return true;
   if (own_files_.empty()) return false;
-  const afp::FileIdentity id = afp::GetFileIdentity(path);
-  return std::find(own_files_.begin(), own_files_.end(), id) != own_files_.end();
+  const afp::FileTarget id = afp::GetFileTarget(path);
+  return std::any_of(own_files_.begin(), own_files_.end(), [&](const afp::FileTarget& f) { return f.SameFileAs(id); });
 }
 
 void TAFBaseArchiver::AddOnePath(const afp::WideString& full, bool folder) {

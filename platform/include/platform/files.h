@@ -81,15 +81,30 @@ struct FileInfo {
 };
 FileInfo GetFileInfo(std::u16string_view path);
 
-// What tells one file from another whatever name or link it is reached by:
-// its device (volume) and its number there. Links are followed.
-struct FileIdentity {
+// The file or folder that path leads to, links followed: its kind (File,
+// Directory or Other, such as a FIFO, a socket or a device; None when
+// nothing is there) and an identity that two names of one file share.
+struct FileTarget {
+  PathType type = PathType::None;
   uint64_t device = 0;
-  uint64_t file = 0;
-  bool valid = false;  // false when nothing could be looked at
-  bool operator==(const FileIdentity& o) const { return valid && o.valid && device == o.device && file == o.file; }
+  uint64_t index = 0;
+  // Whether two looks found one file (never when either found nothing).
+  bool SameFileAs(const FileTarget& o) const {
+    return type != PathType::None && o.type != PathType::None && device == o.device && index == o.index;
+  }
 };
-FileIdentity GetFileIdentity(std::u16string_view path);
+FileTarget GetFileTarget(std::u16string_view path);
+
+// Size and last-write time (in the system's finest unit) of a file: a file
+// written to between two looks gives two different stamps. Size -1 when the
+// file cannot be looked at.
+struct FileStamp {
+  int64_t size = -1;
+  int64_t write_time = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+FileStamp GetFileStamp(std::u16string_view path);
+FileStamp GetFileStampFd(FileHandle h);
 
 // DOS date-time (date high, time low) of the file's last write, read as local
 // time; -1 when it cannot be read.

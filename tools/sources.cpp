@@ -1,0 +1,92 @@
+#include "sources.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "arcfold/search.h"
+#include "platform/files.h"
+
+namespace arcfold_cli {
+
+namespace {
+
+constexpr const char* kSpecialFile = "skipped: not a regular file or folder (a FIFO, socket or device)";
+constexpr const char* kBrokenLink = "skipped: a link that leads to nothing";
+constexpr const char* kLoopingLink = "skipped: a link back to a folder that holds it";
+
+bool HasWildcards(const afp::WideString& s) { return s.find_first_of(u"*?") != afp::WideString::npos; }
+
+class Walk {
+ public:
+  Walk(bool recurse, SourceVisitor& visitor) : recurse_(recurse), visitor_(visitor) {}
+
+  // One named thing: a file is added, a folder walked.
+  void Named(const afp::WideString& path) {
+    const afp::FileTarget target = afp::GetFileTarget(path);
+    if (target.type == afp::PathType::File) {
+      visitor_.File(path);
+    } else if (target.type == afp::PathType::Directory) {
+      if (visitor_.Folder(path)) Folder(path, target, u"*");
+    } else {
+      visitor_.Skipped(path, target.type == afp::PathType::None ? kBrokenLink : kSpecialFile);
+    }
+  }
+
+  // The entries of a folder: files that match mask and, with recurse, its
+  // folders with all they hold.
+  void Folder(const afp::WideString& path, const afp::FileTarget& self, const afp::WideString& mask) {
+    holders_.push_back(self);
+    std::vector<afp::WideString> names = afp::ListDirectory(path.empty() ? u"." : path);
+    std::sort(names.begin(), names.end());
+    const afp::WideString prefix = path.empty() || path.back() == u'/' || path.back() == u'\\' ? path : path + u"/";
+    for (const auto& name : names) Entry(prefix + name, name, mask);
+    holders_.pop_back();
+  }
+
+ private:
+  void Entry(const afp::WideString& full, const afp::WideString& name, const afp::WideString& mask) {
+    const afp::PathType kind = afp::GetPathType(full);
+    if (kind == afp::PathType::File) {
+      if (arcfold::MaskMatch(name, mask)) visitor_.File(full);
+      return;
+    }
+    if (kind != afp::PathType::Directory && kind != afp::PathType::Link) {
+      if (arcfold::MaskMatch(name, mask)) visitor_.Skipped(full, kSpecialFile);
+      return;
+    }
+    const afp::FileTarget target = afp::GetFileTarget(full);
+    if (target.type == afp::PathType::Directory) {
+      if (!recurse_) return;
+      if (Holds(target)) return visitor_.Skipped(full, kLoopingLink);
+      if (visitor_.Folder(full)) Folder(full, target, mask);
+    } else if (arcfold::MaskMatch(name, mask)) {
+      if (target.type == afp::PathType::File) visitor_.File(full);
+      else visitor_.Skipped(full, target.type == afp::PathType::None ? kBrokenLink : kSpecialFile);
+    }
+  }
+
+  // Whether the folder is one of those being walked: a link to it would
+  // walk it again without end.
+  bool Holds(const afp::FileTarget& folder) const {
+    return std::any_of(holders_.begin(), holders_.end(),
+                       [&](const afp::FileTarget& h) { return h.SameFileAs(folder); });
+  }
+
+  const bool recurse_;
+  SourceVisitor& visitor_;
+  std::vector<afp::FileTarget> holders_;
+};
+
+}  // namespace
+
+void WalkSource(const afp::WideString& path, bool recurse, SourceVisitor& visitor) {
+  Walk walk(recurse, visitor);
+  const size_t cut = path.find_last_of(u"/\\");
+  const afp::WideString last = cut == afp::WideString::npos ? path : path.substr(cut + 1);
+  if (!HasWildcards(last) || afp::GetPathType(path) != afp::PathType::None) return walk.Named(path);
+  const afp::WideString folder = cut == afp::WideString::npos ? afp::WideString() : path.substr(0, cut + 1);
+  const afp::FileTarget target = afp::GetFileTarget(folder.empty() ? u"." : folder);
+  if (target.type == afp::PathType::Directory) walk.Folder(folder, target, last);
+}
+
+}  // namespace arcfold_cli

@@ -1,0 +1,31 @@
+// Walking what add, update and move are given: files, folders (with -r, all
+// they hold) and masks in the last part of a path ("src/*.c"). The walk
+// decides what may be read; the caller decides what is stored.
+#pragma once
+
+#include <string>
+
+#include "platform/wide.h"
+
+namespace arcfold_cli {
+
+class SourceVisitor {
+ public:
+  virtual ~SourceVisitor() = default;
+  // A regular file (or a link to one).
+  virtual void File(const afp::WideString& path) = 0;
+  // A folder (or a link to one); true when what it holds is to be walked.
+  virtual bool Folder(const afp::WideString& path) = 0;
+  // Something that is not read, and why: a FIFO, socket or device (opening
+  // one may wait forever or read without end), a link that leads nowhere or
+  // back to a folder that holds it.
+  virtual void Skipped(const afp::WideString& path, const std::string& why) = 0;
+};
+
+// Walks path: a file; a folder with the files it holds (with recurse, its
+// folders too, all the way down); or, when its last part has "*" or "?",
+// the files of its folder that match it (with recurse, in all folders
+// below too). Links are followed.
+void WalkSource(const afp::WideString& path, bool recurse, SourceVisitor& visitor);
+
+}  // namespace arcfold_cli
