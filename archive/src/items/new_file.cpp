@@ -7,10 +7,6 @@
 
 namespace arcfold {
 
-namespace {
-constexpr uint32_t kUnixHost = 3;
-}  // namespace
-
 std::unique_ptr<TFileStream> CreateFileBeside(const afp::WideString& folder, afp::WideString& path) {
   for (int attempt = 0; attempt < 16; ++attempt) {
     path = afp::UniqueTempName(folder);
