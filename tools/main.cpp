@@ -467,6 +467,9 @@ int RunItems(const CommonOptions& common, const std::vector<std::string>& masks,
   return 0;
 }
 
+// The component's refusal of sizes or counts that need ZIP64 when it is off.
+constexpr int kZip64Refused = 41;
+
 // What the writing commands share.
 struct WriteOptions {
   std::vector<std::string> paths;
@@ -552,6 +555,13 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
   if (w.level >= 0) a.SetCompressionMode(w.level);
   if (w.have_password) {
     if (w.password.empty() && interactive) w.password = terminal.AskNewPassword();
+    // An empty password would write the items unencrypted: -p asked for
+    // encryption, so nothing is written instead.
+    if (w.password.empty())
+      throw std::runtime_error(interactive
+                                   ? "-p: no password given; nothing was written"
+                                   : "-p: no password given and no terminal to ask on (give it as -p PASSWORD); "
+                                     "nothing was written");
     a.SetPassword(w.password);
   }
   if (w.aes) a.SetEncryptionMethod(w.aes == 128 ? arcfold::caAES_128 : w.aes == 192 ? arcfold::caAES_192 : arcfold::caAES_256);
@@ -620,8 +630,16 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
   try {
     a.EndUpdate();
   } catch (const arcfold::EAFException& e) {
-    if (e.NativeError() != 36) throw;
-    throw std::runtime_error(fmt::format("{}: created by another program meanwhile; nothing was written", shown));
+    if (e.NativeError() == 36)
+      throw std::runtime_error(fmt::format("{}: created by another program meanwhile; nothing was written", shown));
+    // The commit as a whole was refused (more items than the classic end
+    // record counts, under --zip64 never): the archive stays as it was, and
+    // a new one is never put in place.
+    if (e.NativeError() != kZip64Refused) throw;
+    a.CloseArchive();
+    std::fprintf(stderr, "arcfold: %s; %s\n", Printable(e.what()).c_str(),
+                 existed ? "the archive was left as it was" : "no archive was written");
+    return 1;
   }
   // A new archive that ended up holding nothing because its items failed is
   // not left behind (nor one that another program put there meanwhile).
@@ -691,8 +709,9 @@ int main(int argc, char** argv_given) {
                              level == 0 ? "store only; -1 fastest ... -9 smallest" : "");
     auto* pw = sub->add_option("-p,--password", write.password, "encrypt with this password (asked when empty)");
     pw->expected(0, 1);
-    pw->each([&write](const std::string&) { write.have_password = true; });
-    pw->trigger_on_parse();
+    // Given without a value (or as -p ''), the option still asks for
+    // encryption: counted as given, whatever value arrived.
+    sub->parse_complete_callback([&write, pw] { write.have_password = write.have_password || pw->count() > 0; });
     sub->add_option("--aes", write.aes, "AES key size: 128, 192 or 256 (default: classic encryption)")
         ->check(CLI::IsMember({128, 192, 256}));
     sub->add_option("--store-path", write.store_path, "none|relative|full|drive (default relative)")

@@ -173,6 +173,9 @@ FileInfo GetFileInfo(std::u16string_view path) {
   info.attributes = info.directory ? kAttrDirectory : kAttrArchive;
   if ((st.st_mode & 0222) == 0) info.attributes |= kAttrReadOnly;
   info.dos_time = static_cast<int32_t>(UnixToDosDateTime(st.st_mtime));
+  // A link is followed and anything that is not a folder is read as a file,
+  // so only these two types are reported.
+  info.unix_mode = (info.directory ? S_IFDIR : S_IFREG) | (st.st_mode & 0777);
   return info;
 }
 

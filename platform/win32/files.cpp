@@ -210,6 +210,7 @@ FileInfo GetFileInfo(std::u16string_view path) {
   info.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   info.attributes = data.dwFileAttributes & kKeptAttributes;
   info.dos_time = static_cast<int32_t>(FileTimeToDos(data.ftLastWriteTime));
+  // unix_mode stays 0: NTFS and FAT keep no Unix permission bits.
   return info;
 }
 

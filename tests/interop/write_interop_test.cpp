@@ -226,6 +226,42 @@ TEST_F(WriteInteropTest, AnItemOver4GiBFromASparseFile) {
   EXPECT_FALSE(testutil::Exists(dir / "new.zip"));
 }
 
+TEST_F(WriteInteropTest, UnixModesTravelWithTheItems) {
+  // A script, a read-only file, a private file and a private folder.
+  const std::string modes = dir / "modes", zip = dir / "modes.zip";
+  auto output = [](const std::string& command) {
+    std::string out;
+    Sh(command + " </dev/null 2>&1", &out);
+    return out;
+  };
+  ASSERT_EQ(Sh("mkdir -p " + Quote(modes) + "/private && cd " + Quote(modes) +
+               " && printf '#!/bin/sh\\necho ran\\n' > run.sh && echo ro > ro.txt && echo mine > mine.txt"
+               " && chmod 755 run.sh && chmod 444 ro.txt && chmod 600 mine.txt && chmod 700 private"),
+            0);
+  ASSERT_EQ(Sh("cd " + Quote(modes) + " && " + Quote(kTool) + " add -r " + Quote(zip) +
+               " run.sh ro.txt mine.txt private </dev/null"),
+            0);
+  // Python's view: the Unix host, the mode above, the DOS bits below.
+  EXPECT_EQ(output("python3 -c \"import zipfile,sys\n"
+                   "for i in zipfile.ZipFile(sys.argv[1]).infolist():"
+                   " print(i.filename, i.create_system, oct(i.external_attr >> 16), hex(i.external_attr & 0xFF))\" " +
+                   Quote(zip)),
+            "run.sh 3 0o100755 0x20\n"
+            "ro.txt 3 0o100444 0x21\n"
+            "mine.txt 3 0o100600 0x20\n"
+            "private/ 3 0o40700 0x10\n");
+  EXPECT_NE(output("zipinfo " + Quote(zip)).find("-rwxr-xr-x  2.0 unx"), std::string::npos);
+  // unzip and the tool itself give the files their modes back.
+  for (const std::string& extract : {std::string("unzip -q -d "), Quote(kTool) + " extract -d "}) {
+    SCOPED_TRACE(extract);
+    const std::string x = dir / "x";
+    testutil::RemoveAll(x);
+    EXPECT_EQ(output(extract + Quote(x) + " " + Quote(zip)), "");
+    EXPECT_EQ(output("cd " + Quote(x) + " && stat -c '%n %a' run.sh ro.txt mine.txt && ./run.sh"),
+              "run.sh 755\nro.txt 444\nmine.txt 600\nran\n");
+  }
+}
+
 TEST_F(WriteInteropTest, NameEncodingsEveryPeerReads) {
   // OEM (CP437) or ANSI (CP1252) names, each with and without the
   // component's unicode-name field; names outside the page go as UTF-8.

@@ -59,6 +59,26 @@ class ShortStream : public TStream {
   int64_t pos_ = 0;
 };
 
+// A source read front to back only, as a pipe is: it cannot be read twice.
+class OneWayStream : public TStream {
+ public:
+  explicit OneWayStream(std::string data) : data_(std::move(data)) {}
+  int64_t Read(void* buffer, int64_t count) override {
+    const int64_t n = std::clamp<int64_t>(static_cast<int64_t>(data_.size()) - pos_, 0, count);
+    std::memcpy(buffer, data_.data() + pos_, static_cast<size_t>(n));
+    pos_ += n;
+    return n;
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t, SeekOrigin) override { return pos_; }  // stays where it is
+  int64_t Size() override { return static_cast<int64_t>(data_.size()); }
+  void SetSize(int64_t) override {}
+
+ private:
+  std::string data_;
+  int64_t pos_ = 0;
+};
+
 std::string TemporaryFilesIn(const std::string& folder) {
   return testutil::FindNamed(folder, {".arcfold-"});
 }
@@ -110,8 +130,9 @@ TEST_F(WriteTest, EveryModeAndChunkBoundaryReadsBack) {
     w.BeginUpdate();
     for (const auto& [name, data] : items) w.AddFromBuffer(W(name), data.data(), static_cast<int64_t>(data.size()));
     w.EndUpdate();
-    // Mode 0 under deflate: stored deflate blocks, not method 0.
-    EXPECT_EQ(w.Item(0).HeaderImage.Method(), mode == 0 ? kMethodStored : kMethodDeflate);
+    // Mode 0 under deflate: stored deflate blocks, not method 0. (The
+    // largest item: a single byte grows when deflated and is stored.)
+    EXPECT_EQ(w.Item(w.ItemCount() - 1).HeaderImage.Method(), mode == 0 ? kMethodStored : kMethodDeflate);
     w.CloseArchive();
     auto got = Contents();
     for (const auto& [name, data] : items) EXPECT_EQ(got[name], data) << name;
@@ -160,6 +181,65 @@ TEST_F(WriteTest, EncryptedItemsReadBackOnlyWithThePassword) {
   }
 }
 
+TEST_F(WriteTest, DataThatGrowsWhenDeflatedIsStored) {
+  // Noise over several chunks of the fast mode (deflated on two cores where
+  // allowed), noise of one chunk, a single byte; then text that compresses,
+  // and (unencrypted: encryption reads twice anyway) noise from a source
+  // that cannot be read twice: both stay deflated.
+  const std::string noise = testutil::RandomBytes(1300000, 3), chunk = testutil::RandomBytes(100000, 4),
+                    text = Mixed(300000, 5);
+  struct Case {
+    TAFCryptoAlgorithm algorithm;
+    std::string password;
+    int64_t overhead;  // encryption header and code around the data
+  };
+  for (const Case& c : {Case{caPkzipClassic, "", 0}, Case{caPkzipClassic, "pw", 12}, Case{caAES_256, "pw", 28}}) {
+    SCOPED_TRACE(c.password + " " + std::to_string(c.algorithm));
+    testutil::RemoveAll(zip);
+    TArcfold w;
+    w.SetFileName(W(zip));
+    w.OpenArchive();
+    w.SetPassword(c.password);
+    w.SetEncryptionMethod(c.algorithm);
+    w.BeginUpdate();
+    w.AddFromBuffer(u"noise.bin", noise.data(), static_cast<int64_t>(noise.size()));
+    w.AddFromBuffer(u"chunk.bin", chunk.data(), static_cast<int64_t>(chunk.size()));
+    w.AddFromBuffer(u"one.txt", "1", 1);
+    w.AddFromBuffer(u"text.txt", text.data(), static_cast<int64_t>(text.size()));
+    if (c.password.empty()) w.AddFromStream(u"pipe.bin", new OneWayStream(chunk), true);
+    w.EndUpdate();
+    ASSERT_EQ(w.ItemCount(), c.password.empty() ? 5 : 4);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(w.Item(i).ActualMethod, kMethodStored) << i;
+      EXPECT_EQ(w.Item(i).CompressedSize(), w.Item(i).UncompressedSize() + c.overhead) << i;
+    }
+    EXPECT_EQ(w.Item(3).ActualMethod, kMethodDeflate);
+    if (c.password.empty()) {
+      EXPECT_EQ(w.Item(4).ActualMethod, kMethodDeflate);
+    }
+    w.CloseArchive();
+    std::map<std::string, std::string> expected{
+        {"noise.bin", noise}, {"chunk.bin", chunk}, {"one.txt", "1"}, {"text.txt", text}};
+    if (c.password.empty()) expected["pipe.bin"] = chunk;
+    EXPECT_EQ(Contents(c.password), expected);
+#ifndef _WIN32
+    const std::string seven = testutil::SevenZip();
+    if (!seven.empty()) {
+      EXPECT_EQ(testutil::Sh(seven + " t -p" + c.password + " " + testutil::Quote(zip) + " >/dev/null 2>&1"), 0);
+    }
+    if (c.password.empty()) {
+      std::string methods;
+      testutil::Sh(
+          "python3 -c \"import zipfile,sys;"
+          " print([i.compress_type for i in zipfile.ZipFile(sys.argv[1]).infolist()])\" " +
+              testutil::Quote(zip),
+          &methods);
+      EXPECT_EQ(methods, "[0, 0, 0, 8, 8]\n");
+    }
+#endif
+  }
+}
+
 TEST_F(WriteTest, SourcesThatLieAboutTheirSize) {
   Create({{"keep.txt", "kept"}});
   const std::string before = ReadFile(zip);
@@ -181,6 +261,24 @@ TEST_F(WriteTest, SourcesThatLieAboutTheirSize) {
   w.SetZip64Mode(zmDisabled);
   w.AddFromStream(u"huge.bin", new ShortStream(int64_t{5} << 30), true);
   EXPECT_EQ(failures, (std::vector<int>{34, 43}));
+  w.CloseArchive();
+  EXPECT_TRUE(ReadFile(zip) == before);
+  EXPECT_EQ(TemporaryFilesIn(dir.path()), "");
+}
+
+TEST_F(WriteTest, MoreItemsThanTheClassicEndRecordCountsNeedZip64) {
+  Create({{"keep.txt", "kept"}});
+  const std::string before = ReadFile(zip);
+  // 65,535 items and more are counted by the ZIP64 end records alone.
+  constexpr int kItems = 0xFFFF;
+  TArcfold w;
+  w.SetFileName(W(zip));
+  w.OpenArchive();
+  ASSERT_EQ(w.Zip64Mode(), zmDisabled);
+  w.BeginUpdate();
+  for (int i = 1; i < kItems; ++i) w.AddFromBuffer(W("e/" + std::to_string(i)), "", 0);
+  EXPECT_EQ(NativeOf([&] { w.EndUpdate(); }), 41);
+  EXPECT_EQ(w.ItemCount(), 1);
   w.CloseArchive();
   EXPECT_TRUE(ReadFile(zip) == before);
   EXPECT_EQ(TemporaryFilesIn(dir.path()), "");

@@ -96,6 +96,31 @@ TEST_F(CliTest, UsageErrorsExitTwoAndNameTheProblem) {
   EXPECT_EQ(out.rfind("arcfold ", 0), 0u) << out;
 }
 
+TEST_F(CliTest, PasswordOptionWithoutAValueEncryptsOrWritesNothing) {
+  const std::string file = dir / "plain.txt", secret = dir / "secret.zip";
+  testutil::WriteFile(file, "to be kept secret");
+  // Without a terminal there is nobody to ask: a usage error, no archive.
+  for (const std::string& option : {std::string(" -p"), std::string(" -p ''")}) {
+    SCOPED_TRACE(option);
+    std::string out;
+    EXPECT_EQ(Tool("add " + Quote(secret) + " " + Quote(file) + option, &out), 2);
+    EXPECT_NE(out.find("-p: no password given"), std::string::npos) << out;
+    EXPECT_FALSE(testutil::Exists(secret));
+  }
+  // On a terminal the password is asked twice; no answer writes nothing.
+  const std::string on_terminal =
+      "cd " + Quote(dir.path()) + " && python3 " + Quote(std::string(ARCFOLD_TEST_DATA) + "/../scripts/on_terminal.py");
+  const std::string add = " -- " + Quote(kTool) + " add secret.zip plain.txt -p >/dev/null";
+  EXPECT_EQ(Sh(on_terminal + add), 2);
+  EXPECT_FALSE(testutil::Exists(secret));
+  ASSERT_EQ(Sh(on_terminal + " s3cret s3cret" + add), 0);
+  EXPECT_EQ(testutil::ReadFile(secret).find("to be kept secret"), std::string::npos);
+  EXPECT_EQ(Sh("unzip -p -P s3cret " + Quote(secret) + " plain.txt 2>&1"), 0);
+  std::string listing;
+  Tool("list " + Quote(secret), &listing);
+  EXPECT_NE(listing.find(" * plain.txt"), std::string::npos) << listing;
+}
+
 TEST_F(CliTest, WithoutATerminalFailedItemsAreSkippedAndListed) {
   testutil::WriteFile(zip, testutil::BuildZip({{.name = "bad1.txt", .data = "x", .crc = 1},
                                                {.name = "good.txt", .data = "y"},

@@ -43,6 +43,9 @@ constexpr uint32_t kAltSigCentral = 0x03025C61;
 constexpr uint32_t kAltSigEnd = 0x06054141;
 constexpr uint16_t kAltVersion = 0x4114;       // 16660: entries written under the alternative set
 constexpr uint16_t kAltVersionZip64 = 0x412D;  // 16685: the same, needing ZIP64
+// The host in the high byte of "version made by" whose items carry a Unix
+// mode in the upper half of their external attributes.
+constexpr uint16_t kUnixHost = 3;
 
 struct TAFSignatureSet {
   uint32_t local;

@@ -38,9 +38,11 @@ bool ReportProgress(TAFBaseArchiver& a, const TDirItem& item, int64_t done, int6
   return !cancel;
 }
 
-}  // namespace
-
-bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item) {
+// One pass over the source: CRC, compression by the item's method,
+// encryption, writing. data_bytes counts the compressed data without the
+// encryption header and authentication code.
+bool EncodeOnce(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item,
+                int64_t& data_bytes) {
   TCentralHeader header = item.HeaderImage;
   source.SetPosition(0);
   const int mode = item.ItemCompressionMode;
@@ -111,6 +113,7 @@ bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive
     else if (encrypted) keys.EncryptBuffer(bytes.data(), bytes.size());
     if (!WriteWithDiskFullRetry(archiver, archive, bytes.data(), static_cast<int64_t>(bytes.size()))) return false;
     written += static_cast<int64_t>(bytes.size());
+    data_bytes += static_cast<int64_t>(bytes.size());
     return true;
   };
   if (two_cores) second_in.resize(static_cast<size_t>(chunk_size));
@@ -208,6 +211,40 @@ bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive
   }
   item.HeaderImage = header;
   return true;
+}
+
+// Whether the source can be read again from its start.
+bool Rewinds(TStream& source) {
+  try {
+    return source.Seek(0, SeekOrigin::Begin) == 0;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item) {
+  const TCentralHeader before = item.HeaderImage;
+  const bool zip64_before = item.HasZip64;
+  const int64_t data_at = archive.Position();
+  // Deflate at level 0 was asked for by name: its stored blocks stay.
+  const bool may_store = item.ActualMethod == kMethodDeflate && item.ItemCompressionMode > 0;
+  int64_t data_bytes = 0;
+  if (!EncodeOnce(archiver, source, archive, source_size, item, data_bytes)) return false;
+  if (!may_store || data_bytes <= source_size || !Rewinds(source)) return true;
+  // Data that does not compress grew by the deflate framing: the item is
+  // stored instead, as every other zip tool does, from a second reading of
+  // the source over the deflated data (a new encryption header and salt
+  // with it). A source that cannot be read again keeps its deflated data.
+  item.HeaderImage = before;
+  item.HeaderImage.SetMethod(kMethodStored);
+  item.ActualMethod = kMethodStored;
+  item.HasZip64 = zip64_before;
+  archive.SetPosition(data_at);
+  archive.SetSize(data_at);
+  data_bytes = 0;
+  return EncodeOnce(archiver, source, archive, source_size, item, data_bytes);
 }
 
 }  // namespace arcfold

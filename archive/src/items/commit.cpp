@@ -36,6 +36,16 @@ void Append(std::vector<uint8_t>& out, const void* data, size_t n) {
   std::memcpy(out.data() + at, data, n);
 }
 
+// From this many items on, only the ZIP64 end records hold the count.
+constexpr int kZip64ItemCount = 0xFFFF;
+
+// Whether the commit would grow the archive to a count that needs the ZIP64
+// end records while ZIP64 is switched off. An archive that holds that many
+// already may still lose, replace or rename items.
+bool GrowsPastClassicCount(const TAFBaseArchiver& a, int count, int saved_count) {
+  return a.Zip64Mode() == zmDisabled && count >= kZip64ItemCount && count > saved_count;
+}
+
 }  // namespace
 
 TCommit::TCommit(TAFBaseArchiver& archiver) : a_(archiver), dir_(*archiver.dir_), plan_(std::make_unique<Plan>()) {}
@@ -483,6 +493,10 @@ void TCommit::Run() {
   if (!FindFirstChange()) {
     a_.progress_active_ = false;
     return;
+  }
+  if (GrowsPastClassicCount(a_, items.Count(), dir_.SavedItems.Count())) {
+    restore();
+    throw EAFException::CreateFmt(41, &a_, {a_.file_name_});
   }
   TAFProcessOperation op = poDelete;
   for (int i = 0; i < items.Count(); ++i)

@@ -7,10 +7,6 @@
 
 namespace arcfold {
 
-namespace {
-constexpr uint32_t kUnixHost = 3;
-}  // namespace
-
 std::unique_ptr<TFileStream> CreateFileBeside(const afp::WideString& folder, afp::WideString& path) {
   // What killed runs left here goes first (once per folder).
   afp::RemoveDeadTempFiles(folder);

@@ -19,6 +19,15 @@ using paths::Backslashed;
 namespace {
 // Volumes of a set are numbered in 16 bits.
 constexpr int kMaxVolumes = 0xFFFF;
+
+// Where a file's Unix mode is kept, Unix tools look for it: the Unix host in
+// "version made by" and the mode in the upper half of the external
+// attributes, the DOS bits (folder, read-only) staying in the lower half.
+void SetUnixMade(TCentralHeader& h, uint32_t unix_mode) {
+  h.SetVersionMadeBy(static_cast<uint16_t>((kUnixHost << 8) | (h.VersionMadeBy() & 0xFF)));
+  h.SetExternalAttributes((h.ExternalAttributes() & 0xFFFF) | (unix_mode << 16));
+}
+
 }  // namespace
 
 void TAFBaseArchiver::BeginUpdate() {
@@ -143,6 +152,7 @@ void TAFBaseArchiver::PrepareItemFromFile(int index, const afp::WideString& sour
                                                                                                     : compression_method_;
   SetNewHeader(item, method, static_cast<uint32_t>(time), static_cast<uint32_t>(attr32));
   TCentralHeader& h = item.HeaderImage;
+  if (info.unix_mode != 0) SetUnixMade(h, info.unix_mode);
   if (is_dir) {
     h.SetMethod(kMethodStored);
     item.ActualMethod = kMethodStored;

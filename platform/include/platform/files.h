@@ -78,6 +78,10 @@ struct FileInfo {
   bool directory = false;
   uint32_t attributes = kInvalidAttributes;
   int32_t dos_time = -1;  // as GetFileDosDateTime
+  // Where the file system keeps Unix modes: the file type (regular file or
+  // folder) and the permission bits 0777, as the Unix host of ZIP stores
+  // them; 0 elsewhere.
+  uint32_t unix_mode = 0;
 };
 FileInfo GetFileInfo(std::u16string_view path);
 
