@@ -1,6 +1,7 @@
 #include "masks.h"
 
 #include "arcfold/search.h"
+#include "platform/files.h"
 
 namespace arcfold_cli {
 
@@ -41,7 +42,9 @@ bool NameMasks::Selects(const afp::WideString& name) const {
     const std::u16string_view part(path.data() + part_start, part_end - part_start);
     for (const auto& m : masks_) {
       if (m.folders_only && last && !is_folder) continue;
-      if (arcfold::MaskMatch(m.whole_path ? prefix : part, m.text)) return true;
+      // Two names that differ in case are two files where the system says so,
+      // so a mask for one must not select the other.
+      if (arcfold::MaskMatch(m.whole_path ? prefix : part, m.text, !afp::kCaseSensitiveNames)) return true;
     }
     if (last) break;
     part_start = part_end + 1;

@@ -40,7 +40,7 @@ struct TAFArchiveItem {
 // backtracking over the last star, which gives the same answers as trying
 // every split point.
 bool WildcardMatch(std::u16string_view name, std::u16string_view mask, bool ignore_case);
-bool MaskMatch(std::u16string_view name, std::u16string_view mask);
+bool MaskMatch(std::u16string_view name, std::u16string_view mask, bool ignore_case = true);
 inline bool AttributesMatch(uint32_t attrs, uint32_t search_attr) { return (attrs & 0x1E & ~search_attr) == 0; }
 
 }  // namespace arcfold

@@ -28,6 +28,22 @@ void SetUnixMade(TCentralHeader& h, uint32_t unix_mode) {
   h.SetExternalAttributes((h.ExternalAttributes() & 0xFFFF) | (unix_mode << 16));
 }
 
+// How many folders above its start a relative path climbs before it goes
+// down again: "../sub/s.txt" one, "a/../../b" one, "x/y" none.
+int LevelsClimbed(const afp::WideString& relative) {
+  int depth = 0, lowest = 0;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    size_t end = relative.find(u'\\', start);
+    if (end == afp::WideString::npos) end = relative.size();
+    const std::u16string_view segment(relative.data() + start, end - start);
+    if (segment == u"..") lowest = std::min(lowest, --depth);
+    else if (!segment.empty() && segment != u".") ++depth;
+    start = end + 1;
+  }
+  return -lowest;
+}
+
 }  // namespace
 
 void TAFBaseArchiver::BeginUpdate() {
@@ -304,15 +320,18 @@ void TAFBaseArchiver::AddMatching(const afp::WideString& file_mask, uint32_t /*s
   NoteOwnFiles();
   const afp::WideString base = base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
   adding_base_ = base;
-  afp::WideString full = Backslashed(file_mask);
-  const bool absolute = (!full.empty() && full[0] == u'\\') || paths::HasDrive(full);
-  if (!absolute) full = Backslashed(base) + u"\\" + full;
-  full = ExpandFileName(full);
-  // What lies beside or above the base ("..", "../other") is named from the
-  // folder that holds it and the base, as zip's "../" names are extracted:
-  // never by the absolute path.
+  const afp::WideString given = Backslashed(file_mask);
+  const bool absolute = (!given.empty() && given[0] == u'\\') || paths::HasDrive(given);
+  const afp::WideString full = ExpandFileName(absolute ? given : Backslashed(base) + u"\\" + given);
+  // What lies beside or above the base ("..", "../other/f.txt") is named from
+  // the highest folder its path climbs to, as zip's "../" names are
+  // extracted: "../other/f.txt" is "other/f.txt" whichever file of a walk
+  // comes, never the absolute path.
   if (options_.StorePath == spRelativePath) {
-    const afp::WideString common = CommonFolder(full, ExpandFileName(base));
+    const int climbed = absolute ? 0 : LevelsClimbed(given);
+    afp::WideString naming_base = Backslashed(base);
+    for (int i = 0; i < climbed; ++i) naming_base += u"\\..";
+    const afp::WideString common = CommonFolder(full, ExpandFileName(naming_base));
     if (!common.empty()) adding_base_ = common;
   }
   if (afp::DirectoryExists(full)) {

@@ -62,7 +62,7 @@ bool WildcardMatch(std::u16string_view name, std::u16string_view mask, bool igno
   return next[0];
 }
 
-bool MaskMatch(std::u16string_view name, std::u16string_view mask) {
+bool MaskMatch(std::u16string_view name, std::u16string_view mask, bool ignore_case) {
   if (mask.empty()) return false;
   afp::WideString m(mask);
   size_t at = m.find(u"*.*");
@@ -71,7 +71,7 @@ bool MaskMatch(std::u16string_view name, std::u16string_view mask) {
   if (mask_ends_dot && !m.empty()) m.pop_back();
   std::u16string_view nm = name;
   if (!nm.empty() && nm.back() == u'.') nm.remove_suffix(1);
-  bool result = WildcardMatch(nm, m, true);
+  bool result = WildcardMatch(nm, m, ignore_case);
   if (result && mask_ends_dot) {
     size_t sep = name.find_last_of(u"\\:");
     size_t dot = name.rfind(u'.');
