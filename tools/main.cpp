@@ -6,6 +6,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -504,6 +505,18 @@ std::vector<afp::WideString> SplitMasks(const std::string& list) {
   return out;
 }
 
+// Why extraction would refuse an item of this name (and so a rename must
+// not give it), or null: control characters, a root, or ".." segments.
+const char* NameNotGivenBack(const std::string& name) {
+  if (std::any_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }))
+    return "a name with a control character could not be extracted";
+  if (name.empty() || name.front() == '/' || name.front() == '\\') return "a name must start inside the archive";
+  std::string path = name;
+  std::replace(path.begin(), path.end(), '\\', '/');
+  if (("/" + path + "/").find("/../") != std::string::npos) return "a name with '..' would be extracted outside its folder";
+  return nullptr;
+}
+
 // Opens the archive for writing: an existing one read-write, or a new one.
 void OpenForWriting(ToolArchiver& a, const WriteOptions& w) {
   const std::string shown = Printable(ToUtf8(a.FileName()));
@@ -513,18 +526,6 @@ void OpenForWriting(ToolArchiver& a, const WriteOptions& w) {
   OpenNamingErrors(a, exists ? arcfold::fmOpenReadWrite | arcfold::fmShareDenyWrite : arcfold::fmCreate);
   if (a.DirectoryRebuilt())
     throw std::runtime_error(fmt::format("{}: damaged (no usable central directory); repair it before changing it", shown));
-}
-
-// Whether the file at path is an archive without items.
-bool HoldsNoItems(const afp::WideString& path) {
-  TArcfold check;
-  check.SetFileName(path);
-  try {
-    check.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
-  } catch (const std::exception&) {
-    return false;
-  }
-  return check.ItemCount() == 0;
 }
 
 // The common end of a writing command: failures listed, status 1 when any.
@@ -586,6 +587,15 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
     a.SpanningOptions().AdvancedNaming = w.advanced_naming;
   }
   OpenForWriting(a, w);
+  // A run that ends in an error leaves the archive as it was: nothing it had
+  // prepared is committed, and a new archive is not created.
+  struct AbandonOnError {
+    ToolArchiver& a;
+    const int pending = std::uncaught_exceptions();
+    ~AbandonOnError() {
+      if (std::uncaught_exceptions() > pending) a.AbandonArchive();
+    }
+  } abandon_on_error{a};
   std::unique_ptr<ProgressBar> bar;
   if (afp::IsTerminal(stderr)) bar = std::make_unique<ProgressBar>(a, 0);
   const std::string shown = Printable(common.archive);
@@ -619,6 +629,8 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
       throw NothingMatched(NothingMatchedText(w.paths));
     }
   } else if (command == "rename") {
+    if (const char* why = NameNotGivenBack(w.paths[1]))
+      throw std::runtime_error(fmt::format("{}: not renamed to {}: {}", shown, Printable(w.paths[1]), why));
     try {
       a.RenameFile(FromUtf8(w.paths[0]), FromUtf8(w.paths[1]));
     } catch (const arcfold::EAFException& e) {
@@ -636,17 +648,15 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
     // record counts, under --zip64 never): the archive stays as it was, and
     // a new one is never put in place.
     if (e.NativeError() != kZip64Refused) throw;
-    a.CloseArchive();
+    a.AbandonArchive();
     std::fprintf(stderr, "arcfold: %s; %s\n", Printable(e.what()).c_str(),
                  existed ? "the archive was left as it was" : "no archive was written");
     return 1;
   }
-  // A new archive that ended up holding nothing because its items failed is
-  // not left behind (nor one that another program put there meanwhile).
-  const bool empty_new = !existed && a.ItemCount() == 0 && !a.failures.empty();
-  const int status = FinishWrite(a);
-  if (empty_new && HoldsNoItems(a.FileName())) afp::DeleteFile(a.FileName());
-  return status;
+  // A new archive that would hold nothing (its items failed, the run was
+  // cancelled, or nothing could be offered) is not created.
+  if (!existed && a.ItemCount() == 0) a.AbandonArchive();
+  return FinishWrite(a);
 }
 
 }  // namespace

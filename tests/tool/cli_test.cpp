@@ -418,3 +418,28 @@ TEST_F(CliTest, StoredNamesNeverStartFromTheRootUnlessAsked) {
       << out;
   EXPECT_EQ(NamesIn(dir / "full.zip"), top.substr(1) + "/sub/\n" + top.substr(1) + "/sub/s.txt\n");
 }
+
+TEST_F(CliTest, RunsThatFailLeaveTheArchiveAsItWas) {
+  const std::string a = dir / "a.txt", big = dir / "big.bin";
+  testutil::WriteFile(a, "a");
+  ASSERT_EQ(Sh("head -c 40000000 /dev/urandom > " + Quote(big)), 0);
+  std::string out;
+  // A new archive appears only with a commit: not after a failed source,
+  // nor after an interrupted creation.
+  EXPECT_EQ(Tool("add " + Quote(dir / "n1.zip") + " " + Quote(a) + " " + Quote(dir / "missing.txt"), &out), 2);
+  EXPECT_EQ(Sh("cd " + Quote(dir.path()) + " && (" + Quote(kTool) + " add n2.zip big.bin -9 & p=$!; sleep 0.3; kill -INT $p; wait $p)"),
+            1);
+  EXPECT_FALSE(testutil::Exists(dir / "n1.zip"));
+  EXPECT_FALSE(testutil::Exists(dir / "n2.zip"));
+  // An existing archive keeps its bytes when a later source is missing or
+  // a new name could not be given back by extraction.
+  ASSERT_EQ(Tool("add " + Quote(zip) + " " + Quote(a)), 0);
+  const std::string before = testutil::ReadFile(zip);
+  EXPECT_EQ(Tool("add " + Quote(zip) + " " + Quote(big) + " " + Quote(dir / "missing.txt")), 2);
+  for (const char* name : {"../evil.txt", "/etc/x", "sub/../../x", "new\\nline"}) {
+    out.clear();
+    EXPECT_EQ(Sh(Quote(kTool) + " rename " + Quote(zip) + " " + Quote(a.substr(1)) + " \"$(printf '" + name + "')\" 2>&1", &out), 2)
+        << name << out;
+  }
+  EXPECT_EQ(testutil::ReadFile(zip), before);
+}

@@ -106,6 +106,10 @@ class TAFBaseArchiver {
   void OpenArchive();
   void OpenArchive(uint16_t mode);
   void CloseArchive() noexcept;
+  // Closes the archive dropping a pending transaction instead of committing
+  // it, and without writing an archive opened for creation that no commit
+  // has put in place yet: what a caller does when its run failed.
+  void AbandonArchive() noexcept;
   bool Active() const { return active_; }
   uint16_t OpenMode() const { return open_mode_; }
   // A transaction: changes made between BeginUpdate and EndUpdate are

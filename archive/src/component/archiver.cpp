@@ -197,6 +197,16 @@ void TAFBaseArchiver::InternalOpen() {
   }
 }
 
+void TAFBaseArchiver::AbandonArchive() noexcept {
+  if (in_update_ && dir_) {
+    dir_->Items.Assign(dir_->SavedItems);
+    dir_->Comment = saved_comment_;
+  }
+  in_update_ = false;
+  unwritten_ = false;
+  CloseArchive();
+}
+
 void TAFBaseArchiver::CloseArchive() noexcept {
   if (active_) {
     try {
