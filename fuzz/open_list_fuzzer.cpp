@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           static_cast<uint64_t>(it.LocalHeaderOffset()) + it.ItemName.size();
   }
   arcfold::TAFArchiveItem item;
-  for (bool ok = a.FindFirst(u"*.*", item, 10431); ok; ok = a.FindNext(item))
+  for (bool ok = a.FindFirst(u"*.*", item, arcfold::kAnyAttributes); ok; ok = a.FindNext(item))
     sum = sum + static_cast<uint64_t>(item.PackedSize);
   return 0;
 }

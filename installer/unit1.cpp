@@ -8,9 +8,6 @@ namespace {
 
 afp::WideString W(const std::string& s) { return afp::FromUtf8(s); }
 
-// "Invalid password. Cannot decompress encrypted file."
-constexpr int kPasswordRefused = 67;
-
 bool Exists(const std::string& path) { return afp::GetPathType(W(path)) != afp::PathType::None; }
 void Delete(const std::string& path) { afp::DeleteFile(W(path)); }
 
@@ -90,7 +87,7 @@ void TForm1::WInstall(const std::string& install_folder) {
   Arcfold.SetFileName(W(prefix + "dll.zip"));
   Arcfold.SetBaseDir(W(prefix));
   Arcfold.OpenArchive();
-  Arcfold.ExtractFiles(u"*.*", 10431, u"");
+  Arcfold.ExtractFiles(u"*.*", arcfold::kAnyAttributes, u"");
   Arcfold.CloseArchive();
   int pauses = 0;
   while (!LibraryPresent(prefix, "libpq.dll") && pauses < 10) {
@@ -133,12 +130,13 @@ void TForm1::VerifyLibraryArchive(const std::string& zip, const std::string& fol
                          bool& skip) {
     Arcfold.DoPassword(name, password, skip);
     if (skip && !first_failure) {
-      first_failure = std::make_unique<arcfold::EAFException>(arcfold::EAFException::Create(kPasswordRefused, &check));
+      first_failure = std::make_unique<arcfold::EAFException>(
+          arcfold::EAFException::Create(arcfold::NativeError::kInvalidPassword, &check));
       sender->SetCancelFlag(true);
     }
   };
   check.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
-  check.TestFiles(u"*.*", 10431, u"");
+  check.TestFiles(u"*.*", arcfold::kAnyAttributes, u"");
   check.CloseArchive();
   if (first_failure) throw *first_failure;
   Arcfold.SetPassword(check.Password());

@@ -21,9 +21,10 @@
 #include "terminal_prompts.h"
 #include "volume_size.h"
 
-using arcfold::TArcfold;
 using afp::FromUtf8;
 using afp::ToUtf8;
+using arcfold::NativeError;
+using arcfold::TArcfold;
 
 namespace {
 
@@ -148,9 +149,9 @@ class SourceAdder : public arcfold_cli::SourceVisitor {
   bool Add(const afp::WideString& path, const afp::WideString& exclusion) {
     a_.offered = ToUtf8(path);
     a_.left_out = false;
-    if (command_ == "update") a_.UpdateFiles(path, 10431, exclusion);
-    else if (command_ == "move") a_.MoveFiles(path, 10431, exclusion);
-    else a_.AddFiles(path, 10431, exclusion);
+    if (command_ == "update") a_.UpdateFiles(path, arcfold::kAnyAttributes, exclusion);
+    else if (command_ == "move") a_.MoveFiles(path, arcfold::kAnyAttributes, exclusion);
+    else a_.AddFiles(path, arcfold::kAnyAttributes, exclusion);
     return !a_.left_out;
   }
   ToolArchiver& a_;
@@ -178,7 +179,7 @@ void OpenNamingErrors(ToolArchiver& a, uint16_t mode) {
   try {
     a.OpenArchive(mode);
   } catch (const arcfold::EAFException& e) {
-    if (e.NativeError() == 35 || e.NativeError() == 48)
+    if (e.NativeError() == NativeError::kInvalidArchiveFile || e.NativeError() == NativeError::kArchiveDamaged)
       throw std::runtime_error(fmt::format("{}: not a ZIP archive (no end of central directory record)", shown));
     throw std::runtime_error(fmt::format("{}: {}", shown, e.what()));
   } catch (const std::exception& e) {
@@ -247,11 +248,11 @@ std::string DosDateTimeText(uint16_t date, uint16_t time) {
 
 std::string AttrText(uint32_t a) {
   std::string s = ".....";
-  if (a & 0x10) s[0] = 'D';
-  if (a & 0x01) s[1] = 'R';
-  if (a & 0x02) s[2] = 'H';
-  if (a & 0x04) s[3] = 'S';
-  if (a & 0x20) s[4] = 'A';
+  if (a & afp::kAttrDirectory) s[0] = 'D';
+  if (a & afp::kAttrReadOnly) s[1] = 'R';
+  if (a & afp::kAttrHidden) s[2] = 'H';
+  if (a & afp::kAttrSystem) s[3] = 'S';
+  if (a & afp::kAttrArchive) s[4] = 'A';
   return s;
 }
 
@@ -468,9 +469,6 @@ int RunItems(const CommonOptions& common, const std::vector<std::string>& masks,
   return 0;
 }
 
-// The component's refusal of sizes or counts that need ZIP64 when it is off.
-constexpr int kZip64Refused = 41;
-
 // What the writing commands share.
 struct WriteOptions {
   std::vector<std::string> paths;
@@ -603,7 +601,7 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
   try {
     a.BeginUpdate();
   } catch (const arcfold::EAFException& e) {
-    if (e.NativeError() != 36) throw;
+    if (e.NativeError() != NativeError::kCannotCreateOutputFile) throw;
     if (afp::StopRequested()) throw std::runtime_error(fmt::format("{}: interrupted while waiting for another program to finish writing it", shown));
     throw std::runtime_error(fmt::format("{}: another program is writing it (--no-wait)", shown));
   }
@@ -634,20 +632,21 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
     try {
       a.RenameFile(FromUtf8(w.paths[0]), FromUtf8(w.paths[1]));
     } catch (const arcfold::EAFException& e) {
-      if (e.NativeError() == 16) throw NothingMatched(NothingMatchedText({w.paths[0]}));
-      if (e.NativeError() == 59) throw std::runtime_error(fmt::format("{}: an item named {} exists", shown, Printable(w.paths[1])));
+      if (e.NativeError() == NativeError::kItemOutOfBounds) throw NothingMatched(NothingMatchedText({w.paths[0]}));
+      if (e.NativeError() == NativeError::kDuplicateName)
+        throw std::runtime_error(fmt::format("{}: an item named {} exists", shown, Printable(w.paths[1])));
       throw;
     }
   }
   try {
     a.EndUpdate();
   } catch (const arcfold::EAFException& e) {
-    if (e.NativeError() == 36)
+    if (e.NativeError() == NativeError::kCannotCreateOutputFile)
       throw std::runtime_error(fmt::format("{}: created by another program meanwhile; nothing was written", shown));
     // The commit as a whole was refused (more items than the classic end
     // record counts, under --zip64 never): the archive stays as it was, and
     // a new one is never put in place.
-    if (e.NativeError() != kZip64Refused) throw;
+    if (e.NativeError() != NativeError::kZip64Refused) throw;
     a.AbandonArchive();
     std::fprintf(stderr, "arcfold: %s; %s\n", Printable(e.what()).c_str(),
                  existed ? "the archive was left as it was" : "no archive was written");

@@ -92,7 +92,7 @@ TEST(AesTransform, CounterModeAcrossChunkBoundaries) {
   code_stream.WriteBuffer(code.data(), 10);
   code_stream.SetPosition(0);
   pieces.ReadAuthenticationCode(code_stream);
-  EXPECT_FALSE(pieces.CheckAuthenticationCode(TDirItem(), 0));
+  EXPECT_FALSE(pieces.AuthenticationCodeDiffers(TDirItem(), 0));
   EXPECT_FALSE(pieces.CheckPassword("other"));
 }
 

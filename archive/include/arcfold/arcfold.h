@@ -125,23 +125,23 @@ class TAFBaseArchiver {
   // folders are added with what they hold. Names matching exclusion_mask
   // are left out; names matching NoCompressionMasks are stored as they are.
   // An item that already has the stored name is replaced.
-  void AddFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
+  void AddFiles(const afp::WideString& file_mask, uint32_t search_attr = kAnyAttributes,
                 const afp::WideString& exclusion_mask = afp::WideString());
   // As AddFiles, but an item that exists is replaced only as the overwrite
   // rules say (OverwriteMode against the file's time, ReplaceReadOnly).
-  void UpdateFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
+  void UpdateFiles(const afp::WideString& file_mask, uint32_t search_attr = kAnyAttributes,
                    const afp::WideString& exclusion_mask = afp::WideString());
   // As AddFiles; once the commit has written the archive, the files added
   // are deleted, then the folders they leave empty (errors 27 and 60 go to
   // OnProcessFileFailure). Folders that still hold something stay.
-  void MoveFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
+  void MoveFiles(const afp::WideString& file_mask, uint32_t search_attr = kAnyAttributes,
                  const afp::WideString& exclusion_mask = afp::WideString());
   // An item named name (with "/" or "\" separators) with the given bytes.
   void AddFromBuffer(const afp::WideString& name, const void* data, int64_t size);
   // An item named name with the whole content of stream; with owns the
   // component frees the stream once the item is written or dropped.
   void AddFromStream(const afp::WideString& name, TStream* stream, bool owns = false);
-  void DeleteFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
+  void DeleteFiles(const afp::WideString& file_mask, uint32_t search_attr = kAnyAttributes,
                    const afp::WideString& exclusion_mask = afp::WideString());
   // Gives the item old_name the name new_name; error 59 when another item
   // has it, error 16 when there is no item old_name.
@@ -169,9 +169,9 @@ class TAFBaseArchiver {
   void ClearMarks();
   void SetMarked(int index, bool marked);
   const std::string& ArchiveComment() const;
-  void ExtractFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
+  void ExtractFiles(const afp::WideString& file_mask, uint32_t search_attr = kAnyAttributes,
                     const afp::WideString& exclusion_mask = afp::WideString());
-  void TestFiles(const afp::WideString& file_mask, uint32_t search_attr = 10431,
+  void TestFiles(const afp::WideString& file_mask, uint32_t search_attr = kAnyAttributes,
                  const afp::WideString& exclusion_mask = afp::WideString());
   bool FindFirst(const afp::WideString& file_mask, TAFArchiveItem& item, uint32_t search_attr,
                  const afp::WideString& exclusion_mask = afp::WideString());

@@ -8,6 +8,10 @@
 
 namespace arcfold {
 
+// The attribute mask of a search that selects every file and folder: the
+// default mask of each search, add, extract and delete call.
+constexpr uint32_t kAnyAttributes = 10431;
+
 enum TAFProcessOperation : uint8_t {
   poAdd, poMove, poDelete, poUpdate, poExtract, poTest, poRename, poChangeAttr, poChangeComment, poMakeSFX, poMerge
 };
@@ -40,7 +44,7 @@ class TAFOptions {
   bool CreateDirs = true;
   bool ReplaceReadOnly = true;
   bool SetAttributes = true;
-  int32_t SearchAttr = 10431;
+  int32_t SearchAttr = kAnyAttributes;
   bool FlushBuffers = true;
   bool OEMFileNames = true;
   // Names that would land outside the destination folder (".." segments, an

@@ -137,8 +137,8 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
   archiver.SetSkipFlag(false);
   ArchiverHost host(archiver, item, ProgressTotal(item));
   DecodeResult result = DecodeItemStream(host, settings, archive, dest, item);
-  if (result == DecodeResult::kDeflate64) throw EAFException::Create(55, &archiver);
-  if (result == DecodeResult::kPasswordRefused) throw EAFException::Create(67, &archiver);
+  if (result == DecodeResult::kDeflate64) throw EAFException::Create(NativeError::kDeflate64Unsupported, &archiver);
+  if (result == DecodeResult::kPasswordRefused) throw EAFException::Create(NativeError::kInvalidPassword, &archiver);
   return result == DecodeResult::kGood;
 }
 
@@ -272,7 +272,7 @@ DecodeResult DecodeItemStream(DecodeHost& host, DecodeSettings& settings, TStrea
   if (host.ChecksWaived() || legacy) return DecodeResult::kGood;
   if (aes) {
     transform->ReadAuthenticationCode(archive);
-    return transform->CheckAuthenticationCode(item, crc) ? DecodeResult::kBad : DecodeResult::kGood;
+    return transform->AuthenticationCodeDiffers(item, crc) ? DecodeResult::kBad : DecodeResult::kGood;
   }
   return crc == item.HeaderImage.Crc32() ? DecodeResult::kGood : DecodeResult::kBad;
 }

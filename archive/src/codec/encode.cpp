@@ -180,7 +180,7 @@ bool EncodeOnce(TAFBaseArchiver& archiver, TStream& source, TStream& archive, in
   }
   if (read != source_size) {
     if (archiver.CancelFlag()) return false;
-    throw EAFException::CreateFmt(34, &archiver, {source_size, read});
+    throw EAFException::CreateFmt(NativeError::kInvalidCompressedSize, &archiver, {source_size, read});
   }
 
   // Sizes that do not fit 32 bits, or every size under zmAlways, go to the
@@ -204,7 +204,7 @@ bool EncodeOnce(TAFBaseArchiver& archiver, TStream& source, TStream& archive, in
   // plaintext, and the authentication code checks the data instead.
   header.SetCrc32(aes ? 0 : crc);
   if (item.HasZip64 && archiver.Zip64Mode() == zmDisabled)
-    throw EAFException::CreateFmt(41, &archiver, {item.ItemName});
+    throw EAFException::CreateFmt(NativeError::kZip64Refused, &archiver, {item.ItemName});
   if (source_size == 0) {
     item.ActualMethod = kMethodStored;
     if (!aes) header.SetMethod(kMethodStored);

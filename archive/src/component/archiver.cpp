@@ -55,7 +55,7 @@ void TAFBaseArchiver::SetCompressionLevel(TAFCompressionLevel v) {
 }
 
 void TAFBaseArchiver::SetCompressionMode(int v) {
-  if (v > 9 || v < 0) throw EAFException::Create(5, this);
+  if (v > 9 || v < 0) throw EAFException::Create(NativeError::kInvalidCompressionLevel, this);
   compression_mode_ = static_cast<uint8_t>(v);
   compression_level_ = v == 0 ? clNone : v <= 3 ? clFastest : v <= 6 ? clNormal : clMax;
   UpdateCompressionMethod();
@@ -72,7 +72,7 @@ void TAFBaseArchiver::SetInMemory(bool v) {
   if (v == in_memory_) return;
   if (active_) {
     if (in_memory_) {
-      if (NamePart(file_name_).empty()) throw EAFException::Create(29, this);
+      if (NamePart(file_name_).empty()) throw EAFException::Create(NativeError::kBlankFileNameLeavingMemory, this);
       auto* mem = dynamic_cast<TMemoryStream*>(stream_);
       // A new archive gets its end record only on close; without it the
       // saved file would not open again.
@@ -103,7 +103,7 @@ void TAFBaseArchiver::SetInMemory(bool v) {
 }
 
 void TAFBaseArchiver::OpenArchive() {
-  if (!in_memory_ && NamePart(file_name_).empty()) throw EAFException::Create(9, this);
+  if (!in_memory_ && NamePart(file_name_).empty()) throw EAFException::Create(NativeError::kBlankFileName, this);
   uint16_t mode;
   if (in_memory_ || !afp::FileExists(file_name_)) {
     mode = fmCreate;
@@ -119,11 +119,12 @@ void TAFBaseArchiver::OpenArchive() {
 }
 
 void TAFBaseArchiver::OpenArchive(uint16_t mode) {
-  if (!in_memory_ && NamePart(file_name_).empty()) throw EAFException::Create(10, this);
+  if (!in_memory_ && NamePart(file_name_).empty()) throw EAFException::Create(NativeError::kBlankFileNameForMode, this);
   if (mode != fmCreate && !afp::FileExists(file_name_) && spanning_mode_ != smSpanning &&
       !MediaInUse().IsRemovable(file_name_))
-    throw EAFException::CreateFmt(12, this, {file_name_});
-  if (mode != fmCreate && in_memory_) throw EAFException::CreateFmt(28, this, {file_name_});
+    throw EAFException::CreateFmt(NativeError::kArchiveFileNotFound, this, {file_name_});
+  if (mode != fmCreate && in_memory_)
+    throw EAFException::CreateFmt(NativeError::kInMemoryCreateOnly, this, {file_name_});
   CloseArchive();
   stream_is_callers_ = false;
   open_mode_ = mode;
@@ -139,7 +140,7 @@ void TAFBaseArchiver::OpenInMemory(std::unique_ptr<TMemoryStream> content) {
   stream_ = content.release();
   try {
     dir_ = std::make_unique<TAFDirManager>(stream_, this, false);
-    if (!dir_->CheckEndRecord()) throw EAFException::Create(48, this);
+    if (!dir_->CheckEndRecord()) throw EAFException::Create(NativeError::kArchiveDamaged, this);
     dir_->ReadDirectory();
   } catch (...) {
     dir_.reset();
@@ -186,7 +187,7 @@ void TAFBaseArchiver::InternalOpen() {
     DetectSpanning();
     if (!dir_->CheckEndRecord()) {
       dir_.reset();
-      throw EAFException::Create(48, this);
+      throw EAFException::Create(NativeError::kArchiveDamaged, this);
     }
     dir_->ReadDirectory();
   } catch (...) {
@@ -226,14 +227,14 @@ void TAFBaseArchiver::CloseArchive() noexcept {
 }
 
 void TAFBaseArchiver::CheckActiveNoUpdate() {
-  if (!active_) throw EAFException::Create(13, this);
-  if (in_update_) throw EAFException::Create(26, this);
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
+  if (in_update_) throw EAFException::Create(NativeError::kUpdateNotEnded, this);
 }
 
 int TAFBaseArchiver::ItemCount() const { return dir_ ? dir_->Items.Count() : 0; }
 
 const TDirItem& TAFBaseArchiver::Item(int i) const {
-  if (!dir_) throw EAFException::Create(13, this);
+  if (!dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
   return dir_->Items.ItemRef(i);
 }
 
@@ -241,12 +242,12 @@ bool TAFBaseArchiver::DirectoryRebuilt() const { return dir_ && dir_->Recovered;
 bool TAFBaseArchiver::DirectoryUndercounted() const { return dir_ && dir_->ExtraEntriesFound; }
 
 void TAFBaseArchiver::ClearMarks() {
-  if (!dir_) throw EAFException::Create(13, this);
+  if (!dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
   dir_->Items.ClearMarks();
 }
 
 void TAFBaseArchiver::SetMarked(int index, bool marked) {
-  if (!dir_) throw EAFException::Create(13, this);
+  if (!dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
   dir_->Items.ItemRef(index).Marked = marked;
 }
 

@@ -92,10 +92,10 @@ void TAFBaseArchiver::DoProcessFileFailure(const afp::WideString& file_name, TAF
     return;
   }
   afp::PromptAnswer answer;
-  if (native_error == 45) {
+  if (native_error == NativeError::kVolumeNotFound) {
     action = fxaAbort;
     return;
-  } else if (native_error == 61) {
+  } else if (native_error == NativeError::kFileNameTooLong) {
     answer = PromptsInUse().Ask(U8(message), afp::PromptButtons::AbortIgnore);
   } else {
     answer = PromptsInUse().Ask(fmt::format("{}. File processing error, possibly disk is full", U8(message)),
@@ -177,7 +177,7 @@ void TAFBaseArchiver::DoDiskFull(int volume_number, const afp::WideString& volum
     OnDiskFull(this, volume_number + 1, volume_file_name, cancel);
     return;
   }
-  if (spanning_mode_ != smSpanning) throw EAFException::Create(65);
+  if (spanning_mode_ != smSpanning) throw EAFException::Create(NativeError::kDiskFull);
   int64_t required = spanning_options_.LimitOf(std::max(volume_number, 0));
   int64_t available = afp::FreeDiskSpace(volume_file_name);
   cancel = !AskOk(PromptsInUse(), fmt::format("Disk is full. Required free space: {} bytes, but available only: {} "

@@ -30,7 +30,7 @@ void TAFBaseArchiver::LockForWriting() {
   bool told = false;
   for (;;) {
     lock = afp::OpenFile(target, afp::FileOpen::Read, nullptr);
-    if (lock == afp::kNoFile) throw EAFException::CreateFmt(12, this, {file_name_});
+    if (lock == afp::kNoFile) throw EAFException::CreateFmt(NativeError::kArchiveFileNotFound, this, {file_name_});
     if (afp::TryLockFile(lock)) {
       if (afp::IsSameFile(lock, target)) break;
       afp::CloseFile(lock);  // replaced while we waited: lock the new one
@@ -40,10 +40,10 @@ void TAFBaseArchiver::LockForWriting() {
     bool cancel = !options_.WaitForOtherWriters;
     if (!cancel && !told) DoArchiveBusy(file_name_, cancel);
     told = true;
-    if (cancel) throw EAFException::CreateFmt(36, this, {file_name_});
+    if (cancel) throw EAFException::CreateFmt(NativeError::kCannotCreateOutputFile, this, {file_name_});
     std::this_thread::sleep_for(kBusyPoll);
     DoArchiveBusy(file_name_, cancel);
-    if (cancel) throw EAFException::CreateFmt(36, this, {file_name_});
+    if (cancel) throw EAFException::CreateFmt(NativeError::kCannotCreateOutputFile, this, {file_name_});
   }
   write_lock_ = lock;
   auto* file = dynamic_cast<TFileStream*>(stream_);

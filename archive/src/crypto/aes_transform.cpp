@@ -158,7 +158,7 @@ void TAESCryptoTransform::ReadAuthenticationCode(TStream& stream) {
   stream.ReadBuffer(code_.data(), 10);
 }
 
-bool TAESCryptoTransform::CheckAuthenticationCode(const TDirItem& item, uint32_t crc) {
+bool TAESCryptoTransform::AuthenticationCodeDiffers(const TDirItem& item, uint32_t crc) {
   if (version_ == 1) return item.HeaderImage.Crc32() != crc;
   uint8_t full[20];
   mac_->Final(full);

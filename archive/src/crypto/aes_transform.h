@@ -38,8 +38,8 @@ class TAFCryptoTransform {
   virtual std::vector<uint8_t> GetAuthenticationCode() = 0;
   virtual void ReadAuthenticationCode(TStream& stream) = 0;
   virtual size_t GetAuthenticationCodeSize() = 0;
-  // True on a mismatch.
-  virtual bool CheckAuthenticationCode(const TDirItem& item, uint32_t crc) = 0;
+  // Whether the stored code (for AE-1 the CRC) differs from the data decrypted.
+  virtual bool AuthenticationCodeDiffers(const TDirItem& item, uint32_t crc) = 0;
   virtual TExtraField BuildExtraField() = 0;
 
   uint8_t TransformMode() const { return mode_; }
@@ -84,7 +84,7 @@ class TAESCryptoTransform : public TAFCryptoTransform {
   std::vector<uint8_t> GetAuthenticationCode() override;
   void ReadAuthenticationCode(TStream& stream) override;
   size_t GetAuthenticationCodeSize() override { return version_ == 1 ? 0 : 10; }
-  bool CheckAuthenticationCode(const TDirItem& item, uint32_t crc) override;
+  bool AuthenticationCodeDiffers(const TDirItem& item, uint32_t crc) override;
   TExtraField BuildExtraField() override;
 
   void SetDeriver(TAesKeyDeriver deriver) { deriver_ = std::move(deriver); }

@@ -34,7 +34,7 @@ uint32_t TDirItem::DiskNumberStart() const {
   return HeaderImage.DiskNumberStart() == 0xFFFF ? DiskNumberStart64 : HeaderImage.DiskNumberStart();
 }
 bool TDirItem::IsDirectory() const {
-  const bool marked = (HeaderImage.ExternalAttributes() & 0x10) != 0 ||
+  const bool marked = (HeaderImage.ExternalAttributes() & afp::kAttrDirectory) != 0 ||
                       (!ItemName.empty() && (ItemName.back() == u'/' || ItemName.back() == u'\\'));
   // A folder mark on an item that carries data does not make it a folder:
   // its data would go unread, by extraction and by tests alike. (Its
@@ -191,23 +191,23 @@ void TAFDirArray::Clear() {
 }
 
 void TAFDirArray::GetItem(int i, TDirItem& out) const {
-  if (i < 0 || i >= count_) throw EAFException::Create(2);
+  if (i < 0 || i >= count_) throw EAFException::Create(NativeError::kGetItemOutOfBounds);
   out = slots_[i];
 }
 
 TDirItem& TAFDirArray::ItemRef(int i) {
-  if (i < 0 || i >= count_) throw EAFException::Create(3);
+  if (i < 0 || i >= count_) throw EAFException::Create(NativeError::kItemRefOutOfBounds);
   return slots_[i];
 }
 
 const TDirItem& TAFDirArray::ItemRef(int i) const {
-  if (i < 0 || i >= count_) throw EAFException::Create(3);
+  if (i < 0 || i >= count_) throw EAFException::Create(NativeError::kItemRefOutOfBounds);
   return slots_[i];
 }
 
 void TAFDirArray::PutItem(int i, const TDirItem& item) {
-  if (i < 0 || i >= count_) throw EAFException::Create(1);
-  if (i >= name_index_.Count() && name_index_.Count() != i) throw EAFException::Create(58);
+  if (i < 0 || i >= count_) throw EAFException::Create(NativeError::kPutItemOutOfBounds);
+  if (i >= name_index_.Count() && name_index_.Count() != i) throw EAFException::Create(NativeError::kNameIndexGap);
   TDirItem copy = item;
   FreeItemBuffers(slots_[i]);
   afp::WideString key = NameKey(item.ItemName);
@@ -217,7 +217,7 @@ void TAFDirArray::PutItem(int i, const TDirItem& item) {
 }
 
 void TAFDirArray::Delete(int i) {
-  if (i < 0 || i >= count_) throw EAFException::Create(4);
+  if (i < 0 || i >= count_) throw EAFException::Create(NativeError::kDeleteItemOutOfBounds);
   TDirItem& item = slots_[i];
   FreeItemBuffers(item);
   // Entry i is item i's: a lookup by name could meet another item of the
@@ -248,7 +248,7 @@ void TAFDirArray::RenameItem(int i, const afp::WideString& name) {
   } else if (i < name_index_.Count() && name_index_[i] == NameKey(item.ItemName)) {
     name_index_.Put(i, key);
   } else {
-    throw EAFException::Create(59);
+    throw EAFException::Create(NativeError::kDuplicateName);
   }
   item.ItemName = name;
 }

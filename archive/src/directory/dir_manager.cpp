@@ -19,7 +19,7 @@ constexpr size_t kStubBlock = 10000;
 // Items with the folder bit and no data keep their offset when a stub is
 // found; an item with data is decoded, so its offset must be right.
 bool OffsetLeftUnshifted(const TDirItem& item) {
-  return (item.HeaderImage.ExternalAttributes() & 0x10) && item.UncompressedSize() == 0;
+  return (item.HeaderImage.ExternalAttributes() & afp::kAttrDirectory) && item.UncompressedSize() == 0;
 }
 }  // namespace
 
@@ -47,7 +47,7 @@ void TAFDirManager::CopyStub() {
   int64_t size = stub.Size();
   if (Archiver->SpanningMode() != smNone) {
     int64_t limit = Archiver->SpanningOptions().LimitOf(0);
-    if (limit >= 0 && limit < size) throw EAFException::Create(47);
+    if (limit >= 0 && limit < size) throw EAFException::Create(NativeError::kSFXStubExceedsVolume);
   }
   ArchiveStream->SetSize(0);
   ArchiveStream->SetPosition(0);
@@ -186,7 +186,7 @@ void TAFDirManager::ReadDirectory() {
         w -= 56;
       }
     }
-    if (!ok) throw EAFException::Create(40);
+    if (!ok) throw EAFException::Create(NativeError::kNoZip64EndRecord);
   }
   const bool volumes = Archiver->SpanningMode() != smNone;
   if (volumes && !ExternalStream) {
@@ -236,7 +236,7 @@ void TAFDirManager::ReadDirectory() {
   if (!Archiver->OpenDamagedArchives && !volumes) {
     int64_t sum = 0;
     for (int i = 0; i < Items.Count(); ++i) sum += Items.ItemRef(i).CompressedSize();
-    if (sum > ArchiveStream->Size()) throw EAFException::Create(57);
+    if (sum > ArchiveStream->Size()) throw EAFException::Create(NativeError::kItemsPastArchiveEnd);
   }
   if (LastDisk() == 0) {
     DetectStub(w);
@@ -480,12 +480,12 @@ void TAFDirManager::RecoveryScan(bool end_candidate_met) {
   Items.Clear();
   Items.SetCount(0);
   Recovered = true;
-  if (Archiver->SpanningMode() != smNone) throw EAFException::Create(44);
+  if (Archiver->SpanningMode() != smNone) throw EAFException::Create(NativeError::kVolumesNotRecoverable);
   uint32_t local_sig = Archiver->Signatures().local;
   auto hits = ScanSignatures({local_sig, kSigLocal, kSigDataDescriptor}, {30, 30, 16});
   std::vector<int64_t>& headers = hits[0].empty() && !Archiver->StandardSignatures() ? hits[1] : hits[0];
   const std::vector<int64_t>& descriptors = hits[2];
-  if (headers.empty()) throw EAFException::Create(35);
+  if (headers.empty()) throw EAFException::Create(NativeError::kInvalidArchiveFile);
   StandardEndFound = end_candidate_met;
   const int64_t size = ArchiveStream->Size();
   std::string raw;

@@ -68,7 +68,7 @@ bool TCommit::FindFirstChange() {
     // The saved item this one was, by position: names may repeat (two
     // items of one name, or names that differ in case only).
     const int s = it.SavedIndex < saved.Count() ? it.SavedIndex : -1;
-    if (!pending && s < 0) throw EAFException::Create(7, &a_);
+    if (!pending && s < 0) throw EAFException::Create(NativeError::kSavedItemOutOfBounds, &a_);
     p.renamed[i] = s >= 0 && it.ItemName != saved.ItemRef(s).ItemName;
     p.saved[i] = pending ? -1 : s;
     const bool changed = pending || p.renamed[i] || i >= saved.Count() || s != i;
@@ -114,7 +114,8 @@ void TCommit::CopyOldItem(int i, TStream& out) {
   TLocalHeader local;
   old.SetPosition(from);
   old.ReadBuffer(local.data(), 30);
-  if (local.Signature() != kSigLocal && local.Signature() != a_.signatures_.local) throw EAFException::Create(8, &a_);
+  if (local.Signature() != kSigLocal && local.Signature() != a_.signatures_.local)
+    throw EAFException::Create(NativeError::kInvalidSizeOrChecksum, &a_);
   std::string name(local.NameLength(), '\0');
   std::vector<uint8_t> extra(local.ExtraLength());
   old.ReadBuffer(name.data(), static_cast<int64_t>(name.size()));
@@ -172,13 +173,13 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
     } else {
       const afp::WideString& path = item.Source->SourcePath;
       if (path.size() > afp::kMaxPathChars && path.find(u"\\\\?\\") == afp::WideString::npos)
-        throw EAFException::CreateFmt(61, &a_, {path});
+        throw EAFException::CreateFmt(NativeError::kFileNameTooLong, &a_, {path});
       try {
         auto file = std::make_unique<TFileStream>(path, fmOpenRead | fmShareDenyNone);
         p.opened_stamp = afp::GetFileStampFd(file->Handle());
         opened = std::move(file);
       } catch (const EStreamError&) {
-        throw EAFException::CreateFmt(33, &a_, {path});
+        throw EAFException::CreateFmt(NativeError::kCannotOpenFile, &a_, {path});
       }
       source = opened.get();
     }
@@ -199,7 +200,8 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
   // just under 4 GiB can grow past it.
   const bool zip64_sizes = always || size >= 0xF0000000LL;
   if (zip64_sizes) item.HasZip64 = true;
-  if (item.HasZip64 && a_.zip64_mode_ == zmDisabled) throw EAFException::CreateFmt(43, &a_, {item.ItemName});
+  if (item.HasZip64 && a_.zip64_mode_ == zmDisabled)
+    throw EAFException::CreateFmt(NativeError::kZip64RefusedForItem, &a_, {item.ItemName});
   const bool encrypted = !folder && !item.Source->Password.empty();
   const bool aes = encrypted && a_.encryption_method_ != caPkzipClassic;
   TStoredName stored = EncodeItemName(item.ItemName, a_.CodePages, a_.options_.OEMFileNames, false, 0xFFFF);
@@ -287,7 +289,7 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
     h.SetCompressedSize(0xFFFFFFFF);
     h.SetUncompressedSize(0xFFFFFFFF);
   } else if (h.CompressedSize() == 0xFFFFFFFF) {
-    throw EAFException::CreateFmt(43, &a_, {item.ItemName});  // grew past what its header has room for
+    throw EAFException::CreateFmt(NativeError::kZip64RefusedForItem, &a_, {item.ItemName});  // grew past its header
   }
   std::vector<uint8_t> final_head = local_bytes(true);
   if (folder || small) {
@@ -496,7 +498,7 @@ void TCommit::Run() {
   }
   if (GrowsPastClassicCount(a_, items.Count(), dir_.SavedItems.Count())) {
     restore();
-    throw EAFException::CreateFmt(41, &a_, {a_.file_name_});
+    throw EAFException::CreateFmt(NativeError::kZip64Refused, &a_, {a_.file_name_});
   }
   TAFProcessOperation op = poDelete;
   for (int i = 0; i < items.Count(); ++i)
@@ -538,10 +540,11 @@ void TCommit::Run() {
         try {
           p.out = std::make_unique<TFileStream>(p.temp_name, create);
         } catch (const EStreamError&) {
-          if (afp::GetPathType(p.temp_name) == afp::PathType::None) throw EAFException::CreateFmt(19, &a_, {p.temp_name});
+          if (afp::GetPathType(p.temp_name) == afp::PathType::None)
+            throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &a_, {p.temp_name});
         }
       }
-      if (!p.out) throw EAFException::CreateFmt(19, &a_, {a_.file_name_});
+      if (!p.out) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &a_, {a_.file_name_});
     }
     // What precedes the first item (a self-extractor stub) comes along; a
     // recovered archive's items start where their headers were found.
@@ -597,7 +600,7 @@ void TCommit::PutInPlace(const afp::WideString& target) {
     // meanwhile.
     if (!afp::RenameNoReplace(p.temp_name, target)) {
       afp::DeleteFile(p.temp_name);
-      throw EAFException::CreateFmt(36, &a_, {a_.file_name_});
+      throw EAFException::CreateFmt(NativeError::kCannotCreateOutputFile, &a_, {a_.file_name_});
     }
     a_.unwritten_ = false;
   } else {
@@ -606,7 +609,7 @@ void TCommit::PutInPlace(const afp::WideString& target) {
     auto* file = dynamic_cast<TFileStream*>(a_.stream_);
     if (file && !afp::IsSameFile(file->Handle(), target)) {
       afp::DeleteFile(p.temp_name);
-      throw EAFException::CreateFmt(36, &a_, {a_.file_name_});
+      throw EAFException::CreateFmt(NativeError::kCannotCreateOutputFile, &a_, {a_.file_name_});
     }
     afp::CopyPermissions(target, p.temp_name);
     // Where an open file cannot be replaced, the lock moves to the new file
@@ -618,7 +621,7 @@ void TCommit::PutInPlace(const afp::WideString& target) {
       afp::DeleteFile(p.temp_name);
       a_.stream_ = new TFileStream(a_.file_name_, a_.open_mode_);
       Reload(a_.stream_);
-      throw EAFException::CreateFmt(19, &a_, {a_.file_name_});
+      throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &a_, {a_.file_name_});
     }
   }
   afp::SyncFolderOf(target);

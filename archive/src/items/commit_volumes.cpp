@@ -97,7 +97,8 @@ void TCommit::WriteVolumes() {
     a_.CloseVolumeStream();
     if (written != last_name) {
       afp::DeleteFile(last_name);
-      if (!afp::RenameFile(written, last_name)) throw EAFException::CreateFmt(19, &a_, {last_name});
+      if (!afp::RenameFile(written, last_name))
+        throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &a_, {last_name});
       a_.created_volumes_.back() = last_name;
     }
     a_.open_mode_ = fmOpenRead | fmShareDenyNone;

@@ -62,9 +62,10 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   uint32_t attr = item.HeaderImage.ExternalAttributes();
   DoExtractFile(file_name, attr, item.Comment);
   const bool renamed_by_handler = file_name != name;
-  if (paths::HasControlCharacter(file_name)) throw EAFException::CreateFmt(19, this, {file_name});
+  if (paths::HasControlCharacter(file_name))
+    throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {file_name});
   if (!renamed_by_handler && !options_.AllowAbsolutePaths && LeavesDestination(file_name))
-    throw EAFException::CreateFmt(19, this, {file_name});
+    throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {file_name});
   // A drive, a share or a root in front (only a handler or AllowAbsolutePaths
   // gets this far with one) replaces the destination; anything else lands
   // below it, with empty and "." segments collapsed so that they can never
@@ -82,7 +83,7 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   const bool is_folder =
       item.IsDirectory() || (item.UncompressedSize() == 0 && !file_name.empty() && file_name.back() == u'\\');
   while (!is_folder && !file_name.empty() && file_name.back() == u'\\') file_name.pop_back();
-  if (file_name.empty() && !is_folder) throw EAFException::CreateFmt(19, this, {name});
+  if (file_name.empty() && !is_folder) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {name});
   if (!options_.CreateDirs) {
     file_name = FilePart(file_name);
   } else {
@@ -91,9 +92,9 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
     // once per run of items saves system calls per file.
     if (!folder.empty() && folder != last_folder_made_) {
       if (!absolute && !options_.AllowLinksInDestination && LinkBelow(dest, FolderPart(file_name)))
-        throw EAFException::CreateFmt(19, this, {dest + file_name});
+        throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {dest + file_name});
       if (!afp::DirectoryExists(folder) && !afp::ForceDirectories(folder))
-        throw EAFException::CreateFmt(20, this, {folder});
+        throw EAFException::CreateFmt(NativeError::kCannotCreateDirectory, this, {folder});
       last_folder_made_ = folder;
       if (ahead_) ahead_->FolderReady(absolute ? afp::WideString() : dest, folder);
     }
@@ -140,7 +141,7 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   if (ahead_ && attr == it.HeaderImage.ExternalAttributes() && FinishDecodedAhead(index, target)) return;
   afp::WideString temp;
   std::unique_ptr<TFileStream> out = CreateFileBeside(FolderPart(target), temp);
-  if (!out) throw EAFException::CreateFmt(19, this, {target});
+  if (!out) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {target});
   bool failed = false;
   std::exception_ptr error;
   try {
@@ -171,7 +172,7 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   }
   if (!afp::ReplaceFile(temp, target)) {
     DiscardFile(temp);
-    throw EAFException::CreateFmt(19, this, {target});
+    throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {target});
   }
 }
 

@@ -26,7 +26,7 @@ void TAFBaseArchiver::ExtractFiles(const afp::WideString& file_mask, uint32_t se
                                    const afp::WideString& exclusion_mask) {
   CheckActiveNoUpdate();
   if (!options_.Recurse && file_mask.find_first_of(u"*?") == afp::WideString::npos && exclusion_mask.empty() &&
-      search_attr == 10431) {
+      search_attr == kAnyAttributes) {
     TAFArchiveItem item;
     if (!FindFirst(file_mask, item, search_attr, exclusion_mask)) return;
     dir_->Items.ItemRef(item.SearchState.Position).Marked = true;
@@ -45,7 +45,7 @@ void TAFBaseArchiver::TestFiles(const afp::WideString& file_mask, uint32_t searc
 }
 
 void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
-  if (!active_ || !dir_) throw EAFException::Create(13, this);
+  if (!active_ || !dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
   std::lock_guard<std::recursive_mutex> lock(afp::ProcessLock());
   struct RunFlag {
     bool& flag;
@@ -246,19 +246,21 @@ void TAFBaseArchiver::DecodeItem(int index, TStream& out) {
     DecodeItemOfRun(index, out);
     return;
   }
-  if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(16, this);
+  if (!dir_ || index < 0 || index >= dir_->Items.Count())
+    throw EAFException::Create(NativeError::kItemOutOfBounds, this);
   // A cancel left by an earlier run is not this call's: it would cut the
   // item short without an error.
   cancel_ = false;
   try {
-    if (!DecodeItemOfRun(index, out) && skip_) throw EAFException::Create(67, this);
+    if (!DecodeItemOfRun(index, out) && skip_) throw EAFException::Create(NativeError::kInvalidPassword, this);
   } catch (const EAFException& e) {
     throw NamingItem(*this, e, dir_->Items.ItemRef(index).ItemName);
   }
 }
 
 bool TAFBaseArchiver::DecodeItemOfRun(int index, TStream& out) {
-  if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(16, this);
+  if (!dir_ || index < 0 || index >= dir_->Items.Count())
+    throw EAFException::Create(NativeError::kItemOutOfBounds, this);
   TDirItem& item = dir_->Items.ItemRef(index);
   TAFVolumeNumberInfo volume;
   volume.LastVolumeNumber = static_cast<int32_t>(dir_->LastDisk());
@@ -280,7 +282,8 @@ bool TAFBaseArchiver::DecodeItemOfRun(int index, TStream& out) {
   }
   // A password answered here is the one the helpers should try next.
   if (ahead_) ahead_->PasswordChanged(password_);
-  if (!ok && !cancel_ && !extract_corrupted_files_ && !skip_) throw EAFException::Create(8, this);
+  if (!ok && !cancel_ && !extract_corrupted_files_ && !skip_)
+    throw EAFException::Create(NativeError::kInvalidSizeOrChecksum, this);
   return ok;
 }
 

@@ -47,13 +47,13 @@ int LevelsClimbed(const afp::WideString& relative) {
 }  // namespace
 
 void TAFBaseArchiver::BeginUpdate() {
-  if (!active_) throw EAFException::Create(13, this);
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
   if (in_update_) return;
   // A set's volumes are written once, by the commit that creates the set:
   // volumes already on disks cannot be rewritten in place.
   if (spanning_mode_ != smNone && !in_memory_) {
-    if (volumes_written_) throw EAFException::Create(37, this);
-    if (open_mode_ != fmCreate) throw EAFException::Create(31, this);
+    if (volumes_written_) throw EAFException::Create(NativeError::kVolumesAlreadyWritten, this);
+    if (open_mode_ != fmCreate) throw EAFException::Create(NativeError::kVolumesNeedCreateMode, this);
   }
   LockForWriting();
   dir_->SavedItems.Assign(dir_->Items);
@@ -92,8 +92,9 @@ void TAFBaseArchiver::TOwnTransaction::Finish() {
 }
 
 void TAFBaseArchiver::DeleteItem(int index) {
-  if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(21, this);
-  if (!in_update_) throw EAFException::Create(22, this);
+  if (!dir_ || index < 0 || index >= dir_->Items.Count())
+    throw EAFException::Create(NativeError::kDeletedItemOutOfBounds, this);
+  if (!in_update_) throw EAFException::Create(NativeError::kDeleteOutsideUpdate, this);
   dir_->Items.Delete(index);
 }
 
@@ -131,8 +132,9 @@ void TAFBaseArchiver::SetNewHeader(TDirItem& item, uint16_t method, uint32_t dos
 }
 
 void TAFBaseArchiver::PrepareItemFromFile(int index, const afp::WideString& source) {
-  if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(24, this);
-  if (!in_update_) throw EAFException::Create(25, this);
+  if (!dir_ || index < 0 || index >= dir_->Items.Count())
+    throw EAFException::Create(NativeError::kUpdatedItemOutOfBounds, this);
+  if (!in_update_) throw EAFException::Create(NativeError::kUpdateItemOutsideUpdate, this);
   afp::WideString stored = StoredNameForFile(source, AddingBase(), options_.StorePath);
   if (stored.empty()) return;
   const afp::FileInfo info = afp::GetFileInfo(source);
@@ -184,7 +186,8 @@ afp::WideString TAFBaseArchiver::AddingBase() const {
 }
 
 void TAFBaseArchiver::UpdateItemFromFile(int index, const afp::WideString& name, const afp::WideString& dest_folder) {
-  if (!dir_ || index < 0 || index >= dir_->Items.Count()) throw EAFException::Create(24, this);
+  if (!dir_ || index < 0 || index >= dir_->Items.Count())
+    throw EAFException::Create(NativeError::kUpdatedItemOutOfBounds, this);
   if (dir_->Items.ItemRef(index).HeaderImage.ExternalAttributes() & afp::kAttrDirectory) return;
   const afp::WideString n = Backslashed(name);
   afp::WideString source;
@@ -306,7 +309,7 @@ void TAFBaseArchiver::MoveFiles(const afp::WideString& file_mask, uint32_t searc
 
 void TAFBaseArchiver::AddMatching(const afp::WideString& file_mask, uint32_t /*search_attr*/,
                                   const afp::WideString& exclusion_mask, TAFProcessOperation how) {
-  if (!active_) throw EAFException::Create(13, this);
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
   TOwnTransaction transaction(*this);
   struct Restore {
     TAFBaseArchiver& a;
@@ -339,7 +342,7 @@ void TAFBaseArchiver::AddMatching(const afp::WideString& file_mask, uint32_t /*s
     AddOnePath(full, true);
     AddPath(full + u"\\", u"*", exclusion_mask, options_.Recurse);
   } else if (full.find_first_of(u"*?") == afp::WideString::npos) {
-    if (!afp::FileExists(full)) throw EAFException::CreateFmt(33, this, {full});
+    if (!afp::FileExists(full)) throw EAFException::CreateFmt(NativeError::kCannotOpenFile, this, {full});
     AddOnePath(full, false);
   } else {
     AddPath(paths::FolderPart(full), paths::FilePart(full), exclusion_mask, options_.Recurse);
@@ -351,11 +354,11 @@ void TAFBaseArchiver::AddFromStream(const afp::WideString& name, TStream* stream
   // A stream handed over is freed also when the item is refused before it
   // takes the stream.
   std::unique_ptr<TStream> owned(owns ? stream : nullptr);
-  if (!active_) throw EAFException::Create(13, this);
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
   TOwnTransaction transaction(*this);
   afp::WideString stored = paths::Replace(name, u'\\', u'/');
   while (!stored.empty() && stored[0] == u'/') stored.erase(0, 1);
-  if (stored.empty()) throw EAFException::CreateFmt(19, this, {name});
+  if (stored.empty()) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {name});
   int at = NewItemSlot(stored, poAdd);
   TDirItem& item = dir_->Items.ItemRef(at);
   item.Source = std::make_shared<TItemSource>();
@@ -382,7 +385,7 @@ void TAFBaseArchiver::AddFromBuffer(const afp::WideString& name, const void* dat
 
 void TAFBaseArchiver::DeleteFiles(const afp::WideString& file_mask, uint32_t search_attr,
                                   const afp::WideString& exclusion_mask) {
-  if (!active_) throw EAFException::Create(13, this);
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
   TOwnTransaction transaction(*this);
   MarkItems(file_mask, search_attr, exclusion_mask);
   TAFDirArray& items = dir_->Items;
@@ -392,15 +395,15 @@ void TAFBaseArchiver::DeleteFiles(const afp::WideString& file_mask, uint32_t sea
 }
 
 void TAFBaseArchiver::RenameFile(const afp::WideString& old_name, const afp::WideString& new_name) {
-  if (!active_) throw EAFException::Create(13, this);
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
   TOwnTransaction transaction(*this);
   TAFDirArray& items = dir_->Items;
   const afp::WideString from = paths::Replace(old_name, u'\\', u'/');
   afp::WideString to = paths::Replace(new_name, u'\\', u'/');
   int at, other;
-  if (!items.FindName(from, at)) throw EAFException::Create(16, this);
-  if (to.empty()) throw EAFException::CreateFmt(19, this, {new_name});
-  if (items.FindName(to, other) && other != at) throw EAFException::Create(59, this);
+  if (!items.FindName(from, at)) throw EAFException::Create(NativeError::kItemOutOfBounds, this);
+  if (to.empty()) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {new_name});
+  if (items.FindName(to, other) && other != at) throw EAFException::Create(NativeError::kDuplicateName, this);
   // The item keeps its place in SavedItems: the commit finds its old data
   // by that, however often it was renamed since.
   items.RenameItem(at, to);
@@ -410,7 +413,7 @@ void TAFBaseArchiver::RenameFile(const afp::WideString& old_name, const afp::Wid
 }
 
 void TAFBaseArchiver::SetArchiveComment(const std::string& comment) {
-  if (!active_) throw EAFException::Create(13, this);
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
   TOwnTransaction transaction(*this);
   dir_->Comment = comment;
   transaction.Finish();

@@ -82,7 +82,8 @@ void TAFBaseArchiver::SelectFollowingVolume() {
 }
 
 void TAFBaseArchiver::WriteAllAcrossVolumes(const void* buffer, int64_t count, TStream* cache, int64_t reserve) {
-  if (WriteAcrossVolumes(buffer, count, cache, reserve) != count) throw EAFException::Create(46, this);
+  if (WriteAcrossVolumes(buffer, count, cache, reserve) != count)
+    throw EAFException::Create(NativeError::kWriteToStreamFailed, this);
 }
 
 void TAFBaseArchiver::CopyAcrossVolumes(TStream& source, bool show_progress, TStream* cache, int64_t reserve,

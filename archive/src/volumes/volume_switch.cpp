@@ -89,7 +89,7 @@ void TAFBaseArchiver::SelectVolume(const TAFVolumeNumberInfo& requested) {
       try {
         stream_ = new TFileStream(name, fmCreate);
       } catch (const EStreamError&) {
-        throw EAFException::CreateFmt(19, this, {name});
+        throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {name});
       }
       created_volumes_.push_back(name);
       current_volume_file_name_ = name;
@@ -118,9 +118,10 @@ void TAFBaseArchiver::SelectVolume(const TAFVolumeNumberInfo& requested) {
     }
   }
   // The volume asked for is not there: say which file was looked for.
-  std::string message = EAFException::Create(45, this).what();
+  std::string message = EAFException::Create(NativeError::kVolumeNotFound, this).what();
   if (!name.empty() && !afp::FileExists(name)) message += ": \"" + afp::ToUtf8(name) + "\" was not found";
-  throw EAFException::Reraised(45, EAFException::CategoryOf(45), message);
+  throw EAFException::Reraised(NativeError::kVolumeNotFound, EAFException::CategoryOf(NativeError::kVolumeNotFound),
+                               message);
 }
 
 void TAFBaseArchiver::DetectSpanning() {
