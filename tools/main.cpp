@@ -543,7 +543,11 @@ int FinishWrite(ToolArchiver& a) {
   return 0;
 }
 
-int Write(const CommonOptions& common, const std::string& command, WriteOptions w) {
+// Another program put an archive under the name while this run prepared a
+// new one (or replaced the one it read): nothing was written.
+struct ArchiveAppearedMeanwhile {};
+
+int WriteOnce(const CommonOptions& common, const std::string& command, WriteOptions& w) {
   const bool interactive = arcfold_cli::Interactive();
   arcfold_cli::TerminalPrompts terminal(stdin, stderr);
   afp::SafeAnswerPrompts safe;
@@ -641,8 +645,7 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
   try {
     a.EndUpdate();
   } catch (const arcfold::EAFException& e) {
-    if (e.NativeError() == NativeError::kCannotCreateOutputFile)
-      throw std::runtime_error(fmt::format("{}: created by another program meanwhile; nothing was written", shown));
+    if (e.NativeError() == NativeError::kCannotCreateOutputFile) throw ArchiveAppearedMeanwhile{};
     // The commit as a whole was refused (more items than the classic end
     // record counts, under --zip64 never): the archive stays as it was, and
     // a new one is never put in place.
@@ -656,6 +659,22 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
   // cancelled, or nothing could be offered) is not created.
   if (!existed && a.ItemCount() == 0) a.AbandonArchive();
   return FinishWrite(a);
+}
+
+// The run starts again on the archive that is there now, waiting for its
+// writer as any second writer does, so that two programs creating one
+// archive at once both get their items into it.
+int Write(const CommonOptions& common, const std::string& command, WriteOptions w) {
+  constexpr int kAttempts = 3;
+  for (int attempt = 1;; ++attempt) {
+    try {
+      return WriteOnce(common, command, w);
+    } catch (const ArchiveAppearedMeanwhile&) {
+      if (attempt == kAttempts)
+        throw std::runtime_error(fmt::format("{}: created or replaced by another program meanwhile; nothing was written",
+                                             Printable(common.archive)));
+    }
+  }
 }
 
 }  // namespace

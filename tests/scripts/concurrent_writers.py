@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Four writers and two readers on one archive at once, round after round:
+"""Four writers and two readers on one archive at once, round after round,
+the first round creating it:
 no item is lost or damaged, every writer that exited 0 has its items in the
 archive, and the readers never see a half-written archive.
 
@@ -25,9 +26,9 @@ def main():
         os.chdir(work)
         rng = random.Random(7)
         zip_path = os.path.join(work, "c.zip")
-        open("seed.txt", "wb").write(b"seed")
-        subprocess.run([TOOL, "add", zip_path, "seed.txt"], check=True, stdout=subprocess.DEVNULL)
-        expected = {"seed.txt": b"seed"}
+        # The first round's writers create the archive together: each must
+        # end up with its items in it, like the writers of later rounds.
+        expected = {}
         for r in range(ROUNDS):
             batches = []
             for w in range(WRITERS):
@@ -51,7 +52,7 @@ def main():
                     failures.append(f"round {r}: writer {w} exited {p.returncode}: {err.decode().strip()}")
             for p in readers:
                 _, err = p.communicate()
-                if p.returncode != 0:
+                if p.returncode != 0 and b"no such archive" not in err:
                     failures.append(f"round {r}: a reader saw a damaged archive: {err.decode().strip()}")
             with zipfile.ZipFile(zip_path) as z:
                 bad = z.testzip()
