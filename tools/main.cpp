@@ -526,6 +526,18 @@ void OpenForWriting(ToolArchiver& a, const WriteOptions& w) {
     throw std::runtime_error(fmt::format("{}: damaged (no usable central directory); repair it before changing it", shown));
 }
 
+// Whether the file at path is an archive without items.
+bool HoldsNoItems(const afp::WideString& path) {
+  TArcfold check;
+  check.SetFileName(path);
+  try {
+    check.OpenArchive(arcfold::fmOpenRead | arcfold::fmShareDenyNone);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return check.ItemCount() == 0;
+}
+
 // The common end of a writing command: failures listed, status 1 when any.
 int FinishWrite(ToolArchiver& a) {
   const bool cancelled = a.CancelFlag();
@@ -655,10 +667,16 @@ int WriteOnce(const CommonOptions& common, const std::string& command, WriteOpti
                  existed ? "the archive was left as it was" : "no archive was written");
     return 1;
   }
-  // A new archive that would hold nothing (its items failed, the run was
-  // cancelled, or nothing could be offered) is not created.
-  if (!existed && a.ItemCount() == 0) a.AbandonArchive();
-  return FinishWrite(a);
+  // A new archive that would hold nothing is not left behind: one that no
+  // commit wrote (a cancel, nothing offered) is abandoned unwritten, one
+  // whose every item failed in its commit is removed again while it is
+  // still an archive without items (another program may have put one there
+  // since).
+  const bool empty_new = !existed && a.ItemCount() == 0;
+  if (empty_new) a.AbandonArchive();
+  const int status = FinishWrite(a);
+  if (empty_new && !a.failures.empty() && HoldsNoItems(a.FileName())) afp::DeleteFile(a.FileName());
+  return status;
 }
 
 // The run starts again on the archive that is there now, waiting for its
