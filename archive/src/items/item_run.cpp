@@ -78,6 +78,13 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
     TAesKeyDeriver saved;
     ~RestoreDeriver() { slot = std::move(saved); }
   } restore{aes_key_deriver_, saved_deriver};
+  if (op == poExtract && total_count_ > 0) {
+    // Helpers decode into the destination itself until an item's folder is
+    // checked: what killed runs left there goes before this run starts.
+    const afp::WideString dest =
+        !base_dir_.empty() ? base_dir_ : !working_folder_.empty() ? working_folder_ : afp::GetCurrentDir();
+    if (!dest.empty() && afp::DirectoryExists(dest)) afp::RemoveDeadTempFiles(dest);
+  }
   std::unique_ptr<TExtractAhead> ahead = StartExtractAhead(op, index);
   struct ForgetHelpers {
     TExtractAhead*& slot;
