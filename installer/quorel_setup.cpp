@@ -1,14 +1,14 @@
 // QuorelSetup: the program entry. One window, no command line, no settings.
-#include "platform/download.h"
-#include "platform/shell.h"
+#include "seams/download.h"
+#include "seams/shell.h"
 #include "unit1.h"
 #ifdef _WIN32
-#include "platform/win32/win_window.h"
+#include "seams/win32/win_window.h"
 using SetupWindow = afp::Win32InstallerWindow;
 using SetupDownloader = afp::UrlmonDownloader;
 using SetupShell = afp::WindowsShell;
 #else
-#include "platform/posix/fltk_window.h"
+#include "seams/posix/fltk_window.h"
 using SetupWindow = afp::FltkInstallerWindow;
 using SetupDownloader = afp::CurlDownloader;
 using SetupShell = afp::PosixShell;

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "arcfold/arcfold.h"
-#include "platform/download.h"
-#include "platform/gui.h"
-#include "platform/shell.h"
+#include "seams/download.h"
+#include "seams/gui.h"
+#include "seams/shell.h"
 
 namespace quorel {
 

@@ -10,9 +10,9 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/download.h"
 #include "platform/files.h"
-#include "platform/shell.h"
+#include "seams/download.h"
+#include "seams/shell.h"
 #include "test_util.h"
 #include "unit1.h"
 

@@ -1,4 +1,4 @@
-#include "platform/posix/fltk_window.h"
+#include "seams/posix/fltk_window.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>

@@ -1,6 +1,6 @@
 // The component's questions on Windows: the message dialog with its button
 // sets and the password box, both modal windows built at run time.
-#include "platform/win32/win_window.h"
+#include "seams/win32/win_window.h"
 
 #include <algorithm>
 #include <cmath>

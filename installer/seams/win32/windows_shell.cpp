@@ -1,4 +1,4 @@
-#include "platform/shell.h"
+#include "seams/shell.h"
 
 #include "windows_api.h"
 #include <objbase.h>

@@ -1,4 +1,4 @@
-#include "platform/download.h"
+#include "seams/download.h"
 
 #include "windows_api.h"
 #include <urlmon.h>

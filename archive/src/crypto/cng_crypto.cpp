@@ -1,9 +1,9 @@
 // The cipher primitives on Windows' own CNG (bcrypt): AES in ECB for the
 // counter-mode batches, HMAC-SHA1, PBKDF2 and the system's random numbers.
-// It sits with the other Windows calls and is built into the component.
+// The component is built with it on Windows, with openssl_crypto.cpp elsewhere.
 #include "crypto/crypto_primitives.h"
 
-#include "windows_api.h"
+#include <windows.h>
 #include <bcrypt.h>
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "platform/win32/win_window.h"
+#include "seams/win32/win_window.h"
 
 #include "windows_api.h"
 #include <commctrl.h>

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/gui.h"
+#include "seams/gui.h"
 
 class Fl_Double_Window;
 class Fl_Input;

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/shell.h"
+#include "seams/shell.h"
 
 namespace afp {
 

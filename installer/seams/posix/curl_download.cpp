@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/download.h"
+#include "seams/download.h"
 
 namespace afp {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/gui.h"
+#include "seams/gui.h"
 
 namespace afp {
 
