@@ -1,0 +1,28 @@
+# cmake -DTESTS=<gtest binary> -DFILTERS="<filter> <filter>..." -P this:
+# fails, naming the pattern, when a pattern of a --gtest_filter (included or
+# left out) selects none of the binary's tests.
+string(REPLACE " " ";" filters "${FILTERS}")
+set(patterns "")
+foreach(filter IN LISTS filters)
+  string(REPLACE ":-" ":" filter "${filter}")
+  string(REPLACE ":" ";" filter "${filter}")
+  list(APPEND patterns ${filter})
+endforeach()
+list(REMOVE_DUPLICATES patterns)
+set(empty "")
+foreach(pattern IN LISTS patterns)
+  execute_process(COMMAND ${TESTS} --gtest_list_tests --gtest_filter=${pattern}
+                  OUTPUT_VARIABLE listed RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "${TESTS} --gtest_list_tests failed: ${status}")
+  endif()
+  string(REGEX MATCHALL "\n  [^ \n]+" tests "${listed}")
+  list(LENGTH tests count)
+  message(STATUS "${pattern}: ${count} tests")
+  if(count EQUAL 0)
+    list(APPEND empty ${pattern})
+  endif()
+endforeach()
+if(empty)
+  message(FATAL_ERROR "these --gtest_filter patterns select no test: ${empty}")
+endif()
