@@ -489,6 +489,8 @@ struct WriteOptions {
   bool recurse = false;
   // Fail rather than wait while another program writes the archive.
   bool no_wait = false;
+  // Names in the legacy code page for old readers, rather than UTF-8.
+  bool oem_names = false;
 };
 
 std::vector<afp::WideString> SplitMasks(const std::string& list) {
@@ -588,6 +590,8 @@ int WriteOnce(const CommonOptions& common, const std::string& command, WriteOpti
   a.SetZip64Mode(w.zip64 == "always" ? arcfold::zmAlways : w.zip64 == "never" ? arcfold::zmDisabled : arcfold::zmAuto);
   a.Options().Recurse = false;  // the tool walks the sources itself
   a.SetNoCompressionMasks(SplitMasks(w.no_compress));
+  // UTF-8 names read the same in every tool on every system.
+  a.SetUnicodeFilenames(!w.oem_names);
   const bool existed = afp::FileExists(a.FileName());
   if (!w.split.empty()) {
     if (existed)
@@ -770,6 +774,8 @@ int main(int argc, char** argv_given) {
     });
     sub->add_option("--no-compress", write.no_compress, "masks stored without compression, ';'-separated");
     sub->add_flag("--no-wait", write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
+    sub->add_flag("--oem-names", write.oem_names,
+                  "store names in the code page (OEM) rather than UTF-8, for readers that predate UTF-8 names");
   };
   auto* add = app.add_subcommand("add", "add files and folders (a new archive is created)");
   add_write(add);

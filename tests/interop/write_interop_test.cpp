@@ -281,3 +281,44 @@ TEST_F(WriteInteropTest, NameEncodingsEveryPeerReads) {
     }
   }
 }
+
+TEST_F(WriteInteropTest, ToolNamesBeyondAsciiAreUtf8UnlessOemNamesAsked) {
+  // "Ünnepi étlap" fits the OEM page: unflagged, other readers would decode
+  // it by a code page of their own (CP852 bytes read as CP437, ...).
+  ASSERT_EQ(Sh("printf 'menu' > " + Quote(src + "/Ünnepi étlap.txt")), 0);
+  auto files_with_flags = [&](const std::string& zip) {
+    std::string out;
+    Sh("python3 -c \"import zipfile,sys\n"
+       "for i in sorted(zipfile.ZipFile(sys.argv[1]).infolist(), key=lambda i: i.filename):\n"
+       " if not i.is_dir(): print(i.filename, 'utf8' if i.flag_bits & 0x800 else 'plain')\" " +
+           Quote(zip),
+       &out);
+    return out;
+  };
+  std::string portable = dir / "portable.zip", legacy = dir / "legacy.zip";
+  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + Quote(kTool) + " add -r " + Quote(portable) + " src"), 0);
+  EXPECT_EQ(files_with_flags(portable),
+            "src/a/b/random.bin plain\nsrc/a/numbers.txt plain\nsrc/a/árvíztűrő tükörfúrógép.txt utf8\n"
+            "src/emoji-😀.txt utf8\nsrc/zero.txt plain\nsrc/Ünnepi étlap.txt utf8\nsrc/日本語.txt utf8\n");
+  ExpectPeersAgree(portable);
+  // unzip, 7-Zip and the tool list the same names.
+  std::string unzip_names, sevenzip_names, tool_names;
+  ASSERT_EQ(Sh("unzip -Z1 " + Quote(portable) + " | grep -v '/$' | LC_ALL=C sort", &unzip_names), 0);
+  ASSERT_EQ(Sh("7zz l -slt " + Quote(portable) +
+                   " | awk '/^Path = /{p=substr($0,8)} /^Folder = -/{print p}' | LC_ALL=C sort",
+               &sevenzip_names),
+            0);
+  ASSERT_EQ(Sh(Quote(kTool) + " list --json " + Quote(portable) +
+                   " | python3 -c \"import json,sys\nfor i in json.load(sys.stdin):\n"
+                   " if not i['name'].endswith('/'): print(i['name'])\" | LC_ALL=C sort",
+               &tool_names),
+            0);
+  EXPECT_EQ(sevenzip_names, unzip_names);
+  EXPECT_EQ(tool_names, unzip_names);
+  // --oem-names keeps the legacy form for old readers: the name that fits
+  // the page goes unflagged in its OEM bytes, the others as UTF-8 still.
+  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && " + Quote(kTool) + " add --oem-names -r " + Quote(legacy) + " src"), 0);
+  EXPECT_EQ(files_with_flags(legacy),
+            "src/a/b/random.bin plain\nsrc/a/numbers.txt plain\nsrc/a/árvíztűrő tükörfúrógép.txt utf8\n"
+            "src/emoji-😀.txt utf8\nsrc/zero.txt plain\nsrc/Ünnepi étlap.txt plain\nsrc/日本語.txt utf8\n");
+}

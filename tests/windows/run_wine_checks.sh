@@ -7,7 +7,9 @@
 #     AES passwords, a damaged item), each compared with what the Linux
 #     arcfold gives for the same archive. The CP852 names are read with the
 #     system's own OEM page (852 on a Hungarian Windows) and no option;
-#     Linux is told --codepage 852.
+#     Linux is told --codepage 852;
+#  3. archives arcfold.exe writes, read by the peers and the Linux tool,
+#     whose Hungarian and Japanese names every reader lists alike.
 #   run_wine_checks.sh WIN_BUILD_DIR HOST_BUILD_DIR WORK_DIR
 set -euo pipefail
 win_build=$(cd "${1:?windows build dir}" && pwd)
@@ -131,6 +133,31 @@ unzip -tqq "$written/plain.zip" || fail "plain.zip written on Windows: unzip -t"
 "$linux" extract --codepage 852 -p titok -d "$written/out" "$written/aes.zip" >/dev/null || fail "aes.zip: Linux extract"
 diff -r "$src" "$written/out/src" >/dev/null || fail "aes.zip written on Windows differs from its source"
 echo "written on Windows: unzip -t, 7zz t and the Linux tool agree"
+
+echo "== names written on Windows, as every reader lists them"
+# Hungarian names that fit the OEM page (852) and Japanese ones that do not:
+# arcfold.exe stores both as UTF-8, so every reader on any system lists
+# the names of the source.
+names="$work/names"
+mkdir -p "$names/src/日本語"
+printf 'a' >"$names/src/Árvíztűrő tükörfúrógép.txt"
+printf 'b' >"$names/src/ékezetek.txt"
+printf 'c' >"$names/src/日本語/東京.txt"
+printf 'd' >"$names/src/plain.txt"
+(cd "$names" && wine_run "$windows" add -r names.zip src >/dev/null) || fail "arcfold.exe add (names)"
+(cd "$names" && find src -type f | LC_ALL=C sort) >"$names/source.txt"
+files_only() { grep -v '/$' | LC_ALL=C sort; }
+LC_ALL=C.UTF-8 unzip -Z1 "$names/names.zip" | files_only >"$names/unzip.txt"
+"$seven" l -slt "$names/names.zip" | awk '/^Path = /{p=substr($0,8)} /^Folder = -/{print p}' | files_only >"$names/7zz.txt"
+python3 -c 'import sys, zipfile; [print(i.filename) for i in zipfile.ZipFile(sys.argv[1]).infolist()]' \
+  "$names/names.zip" | files_only >"$names/python.txt"
+"$linux" list --json "$names/names.zip" | python3 -c 'import json, sys; [print(i["name"]) for i in json.load(sys.stdin)]' \
+  | files_only >"$names/linux.txt"
+for lister in unzip 7zz python linux; do
+  cmp -s "$names/source.txt" "$names/$lister.txt" \
+    || { diff "$names/source.txt" "$names/$lister.txt" | head; fail "names.zip written on Windows: $lister lists other names"; }
+done
+echo "names written on Windows: unzip, 7zz, Python and the Linux tool list the source's names"
 
 echo "== names that mean something else to Windows"
 # Drive letters, drive-relative and UNC names, "..", alternate data streams

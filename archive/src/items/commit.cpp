@@ -36,6 +36,15 @@ void Append(std::vector<uint8_t>& out, const void* data, size_t n) {
   std::memcpy(out.data() + at, data, n);
 }
 
+// The header bytes of a name being written. A caller that asks for Unicode
+// names wants them read the same by every tool: a name beyond plain ASCII
+// then goes as UTF-8 with flag bit 11 even where a code page would hold it,
+// since other readers guess a code page of their own for unflagged bytes.
+TStoredName StoredNameOf(TAFBaseArchiver& a, std::u16string_view name) {
+  const bool beyond_ascii = std::any_of(name.begin(), name.end(), [](char16_t c) { return c >= 0x80; });
+  return EncodeItemName(name, a.CodePages, a.Options().OEMFileNames, a.UnicodeFilenames() && beyond_ascii, 0xFFFF);
+}
+
 // From this many items on, only the ZIP64 end records hold the count.
 constexpr int kZip64ItemCount = 0xFFFF;
 
@@ -136,8 +145,7 @@ void TCommit::CopyOldItem(int i, TStream& out) {
   p.offset[i] = out.Position();
   if (p.renamed[i]) {
     TDirItem& it = dir_.Items.ItemRef(i);
-    TStoredName stored =
-        EncodeItemName(it.ItemName, a_.CodePages, a_.options_.OEMFileNames, false, 0xFFFF);
+    TStoredName stored = StoredNameOf(a_, it.ItemName);
     p.name_bytes[i] = stored.bytes;
     p.utf8[i] = stored.utf8;
     extra = WithoutUnicodeNames(extra);
@@ -204,7 +212,7 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
     throw EAFException::CreateFmt(NativeError::kZip64RefusedForItem, &a_, {item.ItemName});
   const bool encrypted = !folder && !item.Source->Password.empty();
   const bool aes = encrypted && a_.encryption_method_ != caPkzipClassic;
-  TStoredName stored = EncodeItemName(item.ItemName, a_.CodePages, a_.options_.OEMFileNames, false, 0xFFFF);
+  TStoredName stored = StoredNameOf(a_, item.ItemName);
   p.name_bytes[i] = stored.bytes;
   p.utf8[i] = stored.utf8;
   uint16_t flags = h.Flags();

@@ -83,25 +83,32 @@ HWND MakeDialog(const std::wstring& caption, int client_w, int client_h, HWND ow
 
 // The message dialog: question icon, the text, a centred row of buttons
 // (the first is the default). Returns the button's index, -1 when closed.
+// Lengths are at 96 dpi and scaled to the owner's monitor.
 int MessageDialog(const std::wstring& caption, const std::wstring& text, const std::vector<std::wstring>& buttons) {
   HWND owner = ::GetActiveWindow();
-  const int bw = 75, bh = 23, gap = 6;
+  const unsigned dpi = WindowDpi(owner);
+  auto px = [dpi](int length) { return Scaled(length, dpi); };
+  const int bw = px(75), bh = px(23), gap = px(6), icon_side = px(32);
   const int row = static_cast<int>(buttons.size()) * (bw + gap) - gap;
-  const SIZE ts = TextSize(UiFont(), text, 400);
-  const int w = std::max(row + 24, static_cast<int>(ts.cx) + 80);
-  const int text_h = std::max(static_cast<int>(ts.cy), 32);
-  const int h = text_h + bh + 34;
+  const SIZE ts = TextSize(UiFont(dpi), text, px(400));
+  const int w = std::max(row + px(24), static_cast<int>(ts.cx) + px(80));
+  const int text_h = std::max(static_cast<int>(ts.cy), icon_side);
+  const int h = text_h + bh + px(34);
   DialogState state;
   HWND d = MakeDialog(caption, w, h, owner, &state);
-  HWND icon = Child(d, L"STATIC", nullptr, WS_VISIBLE | SS_ICON, 12, 12, 32, 32, -1);
-  ::SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(::LoadIconW(nullptr, IDI_QUESTION)), 0);
-  Child(d, L"STATIC", text.c_str(), WS_VISIBLE | SS_NOPREFIX, 56, 12, ts.cx + 4, text_h, -1);
+  HWND icon = Child(d, L"STATIC", nullptr, WS_VISIBLE | SS_ICON | SS_REALSIZECONTROL, px(12), px(12), icon_side,
+                    icon_side, -1);
+  HICON question = SystemIcon(IDI_QUESTION, icon_side);
+  ::SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(question), 0);
+  Child(d, L"STATIC", text.c_str(), WS_VISIBLE | SS_NOPREFIX, px(56), px(12), ts.cx + px(4), text_h, -1, 0,
+        UiFont(dpi));
   int x = (w - row) / 2;
   for (size_t i = 0; i < buttons.size(); ++i, x += bw + gap)
     Child(d, L"BUTTON", buttons[i].c_str(), WS_VISIBLE | WS_TABSTOP | (i == 0 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), x,
-          h - bh - 10, bw, bh, i == 0 ? IDOK : 100 + static_cast<int>(i));
+          h - bh - px(10), bw, bh, i == 0 ? IDOK : 100 + static_cast<int>(i), 0, UiFont(dpi));
   RunModal(d, owner, &state.done);
   ::DestroyWindow(d);
+  ::DestroyIcon(question);
   return state.result;
 }
 
@@ -117,22 +124,26 @@ PromptAnswer Win32Prompts::Ask(std::string_view text, PromptButtons buttons) {
 
 bool Win32Prompts::AskPassword(std::string_view caption, std::string_view prompt, std::string& password) {
   // Dialog units: cw is the average width of A-Z and a-z in the dialog
-  // font, ch its height.
-  const SIZE letters = TextSize(UiFont(), L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  // font, ch its height; the font is the one of the owner's scale.
+  HWND owner = ::GetActiveWindow();
+  const unsigned dpi = WindowDpi(owner);
+  const HFONT font = UiFont(dpi);
+  const SIZE letters = TextSize(font, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
   const int cw = letters.cx / 52, ch = letters.cy;
   auto dx = [&](int a) { return static_cast<int>(std::lround(a * cw / 4.0)); };
   auto dy = [&](int a) { return static_cast<int>(std::lround(a * ch / 8.0)); };
-  HWND owner = ::GetActiveWindow();
   DialogState state;
   HWND d = MakeDialog(Wide(caption), dx(180), dy(63), owner, &state);
   const std::wstring p = Wide(prompt);
-  const SIZE ps = TextSize(UiFont(), p);
-  Child(d, L"STATIC", p.c_str(), WS_VISIBLE | SS_NOPREFIX, dx(8), dy(8), ps.cx, ps.cy, -1);
+  const SIZE ps = TextSize(font, p);
+  Child(d, L"STATIC", p.c_str(), WS_VISIBLE | SS_NOPREFIX, dx(8), dy(8), ps.cx, ps.cy, -1, 0, font);
   HWND edit = Child(d, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, dx(8), dy(19), dx(164),
-                    ps.cy + 8, 10, WS_EX_CLIENTEDGE);
+                    ps.cy + Scaled(8, dpi), 10, WS_EX_CLIENTEDGE, font);
   ::SendMessageW(edit, EM_LIMITTEXT, 255, 0);
-  Child(d, L"BUTTON", L"OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, dx(38), dy(41), dx(50), dy(14), IDOK);
-  Child(d, L"BUTTON", L"Cancel", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, dx(92), dy(41), dx(50), dy(14), IDCANCEL);
+  Child(d, L"BUTTON", L"OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, dx(38), dy(41), dx(50), dy(14), IDOK, 0,
+        font);
+  Child(d, L"BUTTON", L"Cancel", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, dx(92), dy(41), dx(50), dy(14), IDCANCEL, 0,
+        font);
   RunModal(d, owner, &state.done, edit);
   const bool ok = state.result == 0;
   if (ok) password = Utf8(WindowText(edit));
