@@ -5,7 +5,7 @@
 //   window_gallery.exe [folder|question|password]
 #include <string>
 
-#include "platform/win32/win_window.h"
+#include "seams/win32/win_window.h"
 
 int main(int argc, char** argv) {
   const std::string dialog = argc > 1 ? argv[1] : "";
