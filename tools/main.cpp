@@ -605,6 +605,21 @@ void RenameItem(ToolArchiver& a, const WriteOptions& w, const std::string& shown
   }
 }
 
+// The bytes of each item the commit writes anew, in its order: what the
+// progress line counts (none when the commit only copies and drops items).
+std::vector<int64_t> PendingSizes(const ToolArchiver& a) {
+  std::vector<int64_t> sizes;
+  for (int i = 0; i < a.ItemCount(); ++i) {
+    const arcfold::TDirItem& item = a.Item(i);
+    if (!item.Source || !item.Source->IsPending) continue;
+    int64_t size = 0;
+    if (item.Source->SourceStream) size = item.Source->SourceStream->Size();
+    else if (!item.IsDirectory()) size = afp::GetFileStamp(item.Source->SourcePath).size;
+    sizes.push_back(std::max<int64_t>(size, 0));
+  }
+  return sizes;
+}
+
 // The commit of what the command prepared, and the command's status.
 int Commit(ToolArchiver& a, bool existed) {
   try {
@@ -657,15 +672,14 @@ int WriteOnce(const CommonOptions& common, const std::string& command, WriteOpti
       if (std::uncaught_exceptions() > pending) a.AbandonArchive();
     }
   } abandon_on_error{a};
-  // What is written is not known by its bytes beforehand: the line shows
-  // the run's own percentage.
-  if (!w.quiet && afp::IsTerminal(stderr)) a.progress_line = std::make_unique<arcfold_cli::ProgressLine>(stderr, std::vector<int64_t>{});
   a.verbose = w.verbose && !w.quiet;
   const std::string shown = Printable(common.archive);
   BeginWriting(a, w, shown);
   if (command == "add" || command == "update" || command == "move") AddSources(a, command, w);
   else if (command == "delete") DeleteMatching(a, w);
   else if (command == "rename") RenameItem(a, w, shown);
+  if (!w.quiet && afp::IsTerminal(stderr))
+    a.progress_line = std::make_unique<arcfold_cli::ProgressLine>(stderr, PendingSizes(a));
   return Commit(a, existed);
 }
 
