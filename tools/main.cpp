@@ -843,6 +843,7 @@ std::vector<std::string> OwnWords(std::vector<std::string> args) {
     args.insert(args.begin() + 2, "-j");
   } else if (args.size() >= 2 && args[1] == "help") {
     args.erase(args.begin() + 1);
+    if (args.size() > 1 && args[1] == "e") args[1] = "extract";
     args.push_back("--help");
   } else if (args.size() == 2 && !args[1].empty() && (args[1][0] != '-' || args[1] == "-") && !IsCommand(args[1])) {
     args.insert(args.begin() + 1, "list");
@@ -851,9 +852,11 @@ std::vector<std::string> OwnWords(std::vector<std::string> args) {
 }
 
 // A usage error in one line that names the problem, status 2.
-int UsageError(const CLI::ParseError& e, const std::vector<std::string>& args) {
-  std::string what = e.what();
-  const std::string first = args.size() > 1 ? args[1] : "";
+int UsageError(const std::string& error, const std::vector<std::string>& args) {
+  std::string what = error;
+  // The command is the first word, or what help is asked about.
+  const size_t at = args.size() > 2 && args[1] == "help" ? 2 : 1;
+  const std::string first = args.size() > at ? args[at] : "";
   if (!first.empty() && first[0] != '-' && !IsCommand(first))
     what = fmt::format("unknown command \"{}\" (commands: list, extract, test, add, update, move, delete, rename)",
                        Printable(first));
@@ -866,6 +869,7 @@ int UsageError(const CLI::ParseError& e, const std::vector<std::string>& args) {
 // Parses args; the status to end with when parsing was all there was to
 // do (help, version, a usage error), else -1.
 int Parse(CommandLine& cl, const std::vector<std::string>& args) {
+  if (args.size() > 2 && args[1] == "help" && !IsCommand(args[2])) return UsageError("", args);
   std::vector<std::string> given = OwnWords(args);
   std::vector<char*> ptrs;
   for (auto& arg : given) ptrs.push_back(arg.data());
@@ -878,7 +882,7 @@ int Parse(CommandLine& cl, const std::vector<std::string>& args) {
   } catch (const CLI::CallForVersion& e) {
     return cl.app.exit(e);
   } catch (const CLI::ParseError& e) {
-    return UsageError(e, given);
+    return UsageError(e.what(), given);
   }
   return -1;
 }
