@@ -3,12 +3,9 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <exception>
-#include <nlohmann/json.hpp>
-#include <set>
+#include <memory>
 #include <string>
 #include <vector>
 
