@@ -3,12 +3,9 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <exception>
-#include <nlohmann/json.hpp>
-#include <set>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,8 +13,12 @@
 #include "platform/codepage.h"
 #include "platform/console.h"
 #include "platform/files.h"
+#include "listing.h"
 #include "masks.h"
+#include "progress_line.h"
+#include "shown.h"
 #include "sources.h"
+#include "stdio_archive.h"
 #include "terminal_prompts.h"
 #include "volume_size.h"
 
@@ -28,33 +29,8 @@ using arcfold::TArcfold;
 
 namespace {
 
-// Text from an archive as the tool prints it: control characters (C0, DEL
-// and C1) are shown escaped, so that a name cannot move the cursor, clear the
-// screen or retitle the terminal.
-std::string Printable(const std::string& utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x20 || c == 0x7F) {
-      out += fmt::format("\\x{:02x}", c);
-    } else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(utf8[i + 1]) <= 0x9F) {
-      out += fmt::format("\\u{:04x}", static_cast<unsigned char>(utf8[++i]));
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-// Item names as the tool shows them: with "/" separators, escaped.
-std::string ShownName(const afp::WideString& name) {
-  std::string s = ToUtf8(name);
-  for (auto& c : s)
-    if (c == '\\') c = '/';
-  return Printable(s);
-}
+using arcfold_cli::Printable;
+using arcfold_cli::ShownPath;
 
 struct Failure {
   std::string name;
@@ -68,7 +44,7 @@ class ToolArchiver : public TArcfold {
   std::vector<Failure> failures;
   void DoProcessFileFailure(const afp::WideString& file_name, arcfold::TAFProcessOperation op, int native_error,
                             int error_code, const afp::WideString& message, arcfold::TAFAction& action) override {
-    failures.push_back({ShownName(file_name), Printable(ToUtf8(message))});
+    failures.push_back({ShownPath(file_name), Printable(ToUtf8(message))});
     if (keep_going) {
       action = arcfold::fxaIgnore;
       return;
@@ -80,7 +56,7 @@ class ToolArchiver : public TArcfold {
   // tool that item did not succeed.
   void DoPassword(const afp::WideString& file_name, std::string& new_password, bool& skip) override {
     TArcfold::DoPassword(file_name, new_password, skip);
-    if (skip) failures.push_back({ShownName(file_name), "skipped: wrong or missing password"});
+    if (skip) failures.push_back({ShownPath(file_name), "skipped: wrong or missing password"});
   }
   // An interrupt, a termination request or a hang-up cancels the run at
   // its next item or chunk: what was being written is rolled back.
@@ -88,11 +64,22 @@ class ToolArchiver : public TArcfold {
                       arcfold::TAFProgressPhase phase, bool& cancel) override {
     TArcfold::DoFileProgress(file_name, progress, op, phase, cancel);
     if (afp::StopRequested()) cancel = true;
+    if (progress_line && phase == arcfold::ppStart) progress_line->ItemStarted(ShownPath(file_name));
+    if (progress_line && phase == arcfold::ppProcess) progress_line->ItemProgress(progress);
+    if (verbose && phase == arcfold::ppEnd) Say(stdout, ShownPath(file_name));
   }
   void DoOverallProgress(double progress, arcfold::TAFProcessOperation op, arcfold::TAFProgressPhase phase,
                          bool& cancel) override {
     TArcfold::DoOverallProgress(progress, op, phase, cancel);
     if (afp::StopRequested()) cancel = true;
+    if (progress_line && phase == arcfold::ppProcess) progress_line->RunProgress(progress);
+    if (progress_line && phase == arcfold::ppEnd) progress_line->Finish();
+  }
+  // A line of its own, never in the middle of the progress line.
+  void Say(std::FILE* to, const std::string& line) {
+    if (progress_line) progress_line->Clear();
+    std::fprintf(to, "%s\n", line.c_str());
+    std::fflush(to);
   }
   void DoCopyTempFileProgress(double progress, arcfold::TAFProgressPhase phase, bool& cancel) override {
     TArcfold::DoCopyTempFileProgress(progress, phase, cancel);
@@ -102,11 +89,19 @@ class ToolArchiver : public TArcfold {
   void DoArchiveBusy(const afp::WideString& file_name, bool& cancel) override {
     cancel = no_wait || afp::StopRequested();
     if (cancel || told_waiting_ || !afp::IsTerminal(stderr)) return;
-    std::fprintf(stderr, "arcfold: waiting for %s, another program is writing it\n", ShownName(file_name).c_str());
+    Say(stderr, fmt::format("arcfold: waiting for {}, another program is writing it", ShownPath(file_name)));
     told_waiting_ = true;
   }
   bool keep_going = false;
   bool no_wait = false;
+  // On a terminal, unless quiet: the progress line of the run.
+  std::unique_ptr<arcfold_cli::ProgressLine> progress_line;
+  // One line per item done, on standard output.
+  bool verbose = false;
+  // How messages name the archive ("-" read from standard input is not
+  // named by its temporary file); empty: by its file name.
+  std::string shown_archive;
+  std::string ShownArchive() const { return shown_archive.empty() ? Printable(ToUtf8(FileName())) : shown_archive; }
 
   // What add, update and move store: names that an exclusion selects are
   // left out, and so are names that no extraction would give back (control
@@ -119,7 +114,7 @@ class ToolArchiver : public TArcfold {
                    const afp::WideString& source) override {
     left_out = exclusions && exclusions->Selects(stored);
     if (!left_out && std::any_of(stored.begin(), stored.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; })) {
-      failures.push_back({Printable(offered), "not added: a name with a control character could not be extracted"});
+      failures.push_back({ShownPath(offered), "not added: a name with a control character could not be extracted"});
       left_out = true;
     }
     if (left_out) {
@@ -175,7 +170,7 @@ void ApplyCommon(ToolArchiver& a, const CommonOptions& o) {
 
 // Opens the archive in mode; a failure becomes a message that names it.
 void OpenNamingErrors(ToolArchiver& a, uint16_t mode) {
-  const std::string shown = Printable(ToUtf8(a.FileName()));
+  const std::string shown = a.ShownArchive();
   try {
     a.OpenArchive(mode);
   } catch (const arcfold::EAFException& e) {
@@ -190,7 +185,7 @@ void OpenNamingErrors(ToolArchiver& a, uint16_t mode) {
 // Opens an existing archive read-only; a missing file is an error, not a new
 // archive. Every message names the archive.
 void OpenExisting(ToolArchiver& a) {
-  const std::string shown = Printable(ToUtf8(a.FileName()));
+  const std::string shown = a.ShownArchive();
   if (afp::DirectoryExists(a.FileName())) throw std::runtime_error(fmt::format("{}: is a folder, not an archive", shown));
   if (!afp::FileExists(a.FileName())) throw std::runtime_error(fmt::format("{}: no such archive", shown));
   // A volume other than the last of a split set: the set is read from its
@@ -241,67 +236,6 @@ struct NothingMatched : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-std::string DosDateTimeText(uint16_t date, uint16_t time) {
-  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", ((date >> 9) & 0x7F) + 1980,
-                     (date >> 5) & 0x0F, date & 0x1F, (time >> 11) & 0x1F, (time >> 5) & 0x3F, (time & 0x1F) * 2);
-}
-
-std::string AttrText(uint32_t a) {
-  std::string s = ".....";
-  if (a & afp::kAttrDirectory) s[0] = 'D';
-  if (a & afp::kAttrReadOnly) s[1] = 'R';
-  if (a & afp::kAttrHidden) s[2] = 'H';
-  if (a & afp::kAttrSystem) s[3] = 'S';
-  if (a & afp::kAttrArchive) s[4] = 'A';
-  return s;
-}
-
-// One line of the plain listing, put together by hand: printf-style
-// formatting would be a third of the time of listing 100,000 items.
-void AppendListLine(fmt::memory_buffer& out, int64_t size, int64_t csize, double ratio, uint16_t dd, uint16_t dt,
-                    uint32_t attrs, bool enc, const std::string& name) {
-  auto right = [&](int64_t v, int width) {
-    char digits[24];
-    auto r = std::to_chars(digits, digits + sizeof digits, v);
-    for (int pad = width - static_cast<int>(r.ptr - digits); pad > 0; --pad) out.push_back(' ');
-    out.append(digits, r.ptr);
-  };
-  auto two = [&](int v) {
-    out.push_back(static_cast<char>('0' + v / 10 % 10));
-    out.push_back(static_cast<char>('0' + v % 10));
-  };
-  right(size, 12);
-  out.push_back(' ');
-  right(csize, 12);
-  out.push_back(' ');
-  int tenths = static_cast<int>(ratio * 10 + 0.5);
-  right(tenths / 10, 3);
-  out.push_back('.');
-  out.push_back(static_cast<char>('0' + tenths % 10));
-  out.append(std::string_view("% "));
-  int year = ((dd >> 9) & 0x7F) + 1980;
-  two(year / 100);
-  two(year % 100);
-  out.push_back('-');
-  two((dd >> 5) & 0x0F);
-  out.push_back('-');
-  two(dd & 0x1F);
-  out.push_back(' ');
-  two((dt >> 11) & 0x1F);
-  out.push_back(':');
-  two((dt >> 5) & 0x3F);
-  out.push_back(':');
-  two((dt & 0x1F) * 2);
-  out.push_back(' ');
-  std::string a = AttrText(attrs);
-  out.append(a.data(), a.data() + a.size());
-  out.push_back(' ');
-  out.push_back(enc ? '*' : ' ');
-  out.push_back(' ');
-  out.append(name.data(), name.data() + name.size());
-  out.push_back('\n');
-}
-
 std::string NothingMatchedText(const std::vector<std::string>& masks) {
   std::string joined;
   for (const auto& m : masks) joined += (joined.empty() ? "" : " ") + Printable(m);
@@ -320,153 +254,178 @@ std::vector<int> Select(ToolArchiver& a, const std::vector<std::string>& masks, 
   return out;
 }
 
-int List(const CommonOptions& common, const std::vector<std::string>& masks, bool json) {
-  ToolArchiver a;
+// What list, extract and test are given.
+struct ItemOptions {
+  std::vector<std::string> masks, exclude;
+  std::string dir, password, overwrite;
+  bool always = false, keep_going = false, stop_on_error = false;
+  // Extract without folders; to standard output; only errors; a line per item.
+  bool junk_paths = false, to_stdout = false, quiet = false, verbose = false;
+  bool json = false;
+};
+
+// The failures of a run on standard error, then how it ended; true when
+// there were any.
+bool ReportFailures(const ToolArchiver& a, const char* when_aborted) {
+  if (a.failures.empty()) return false;
+  std::fprintf(stderr, "%zu item(s) failed:\n", a.failures.size());
+  for (const auto& f : a.failures) std::fprintf(stderr, "  %s: %s\n", f.name.c_str(), f.message.c_str());
+  if (a.LastRunAborted()) std::fprintf(stderr, "%s\n", when_aborted);
+  return true;
+}
+
+// The archive of a reading command: its file, or the copy of what came on
+// standard input ("-").
+void OpenToRead(ToolArchiver& a, const CommonOptions& common, const arcfold_cli::SpooledStdin* spool) {
   ApplyCommon(a, common);
+  if (spool) {
+    a.SetFileName(spool->Path());
+    a.shown_archive = "(standard input)";
+  }
   OpenExisting(a);
+}
+
+// How the summary names the archive: as it was given.
+std::string GivenArchive(const ToolArchiver& a, const CommonOptions& common) {
+  return a.shown_archive.empty() ? Printable(common.archive) : a.shown_archive;
+}
+
+int List(const CommonOptions& common, const arcfold_cli::SpooledStdin* spool, const ItemOptions& o) {
+  ToolArchiver a;
+  OpenToRead(a, common, spool);
   // A listing of a damaged archive is shown, but does not pass for a sound one.
-  const bool damaged = ReportOpenDamage(a, common.archive);
-  std::vector<int> items = Select(a, masks, {});
-  if (items.empty() && !masks.empty()) throw NothingMatched(NothingMatchedText(masks));
-  nlohmann::json arr = nlohmann::json::array();
-  int64_t total = 0, packed = 0;
-  fmt::memory_buffer out;
-  if (!json) {
-    const std::string_view head =
-        "        Size       Packed  Ratio Modified            Attr    Name\n"
-        "------------ ------------ ------ ------------------- ----- - ----\n";
-    out.append(head.data(), head.data() + head.size());
-  }
-  for (int i : items) {
-    const arcfold::TDirItem& it = a.Item(i);
-    int64_t size = it.UncompressedSize(), csize = it.CompressedSize();
-    double ratio = size > 0 ? (1.0 - static_cast<double>(csize) / static_cast<double>(size)) * 100.0 : 0.0;
-    // Sizes come from the archive and may be anything, negative included.
-    ratio = std::clamp(ratio, 0.0, 100.0);
-    bool enc = it.HeaderImage.Flags() & arcfold::kFlagEncrypted;
-    const uint16_t dd = it.HeaderImage.Date(), dt = it.HeaderImage.Time();
-    std::string name = ToUtf8(it.ItemName);
-    for (auto& c : name)
-      if (c == '\\') c = '/';
-    if (!json) name = Printable(name);
-    if (json) {
-      arr.push_back({{"name", name},
-                     {"size", size},
-                     {"packed_size", csize},
-                     {"ratio", ratio},
-                     {"modified", DosDateTimeText(dd, dt)},
-                     {"attributes", it.HeaderImage.ExternalAttributes()},
-                     {"crc32", fmt::format("{:08x}", it.HeaderImage.Crc32())},
-                     {"method", it.ActualMethod},
-                     {"encrypted", enc},
-                     {"directory", it.IsDirectory()}});
-    } else {
-      AppendListLine(out, size, csize, ratio, dd, dt, it.HeaderImage.ExternalAttributes(), enc, name);
-    }
-    total += size;
-    packed += csize;
-  }
-  if (json) {
-    std::fputs(arr.dump(2).c_str(), stdout);
-    std::fputc('\n', stdout);
-  } else {
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::printf("------------ ------------                                     ----\n");
-    std::printf("%12lld %12lld        %zu item(s)\n", static_cast<long long>(total), static_cast<long long>(packed),
-                items.size());
+  const bool damaged = ReportOpenDamage(a, GivenArchive(a, common));
+  const arcfold_cli::NameMasks masks(o.masks);
+  const int first = arcfold_cli::NextSelected(a, masks, 0);
+  if (first < 0 && !o.masks.empty()) throw NothingMatched(NothingMatchedText(o.masks));
+  const auto format = o.json      ? arcfold_cli::ListFormat::Json
+                      : o.verbose ? arcfold_cli::ListFormat::Long
+                                  : arcfold_cli::ListFormat::Plain;
+  if (arcfold_cli::PrintListing(a, masks, first, format, stdout).stopped) {
+    std::fprintf(stderr, "listing cancelled\n");
+    return 1;
   }
   return damaged ? 1 : 0;
 }
 
-// A one-line progress display on a terminal: overall percentage, current
-// item and throughput.
-class ProgressBar {
- public:
-  explicit ProgressBar(ToolArchiver& a, int64_t total_bytes) : total_(total_bytes) {
-    start_ = last_ = std::chrono::steady_clock::now();
-    a.OnFileProgress = [this](arcfold::TAFBaseArchiver*, const afp::WideString& name, double, arcfold::TAFProcessOperation,
-                              arcfold::TAFProgressPhase, bool&) { current_ = ToUtf8(name); };
-    a.OnOverallProgress = [this, &a](arcfold::TAFBaseArchiver*, double pct, arcfold::TAFProcessOperation,
-                                     arcfold::TAFProgressPhase phase, bool&) {
-      (void)a;
-      auto now = std::chrono::steady_clock::now();
-      if (phase == arcfold::ppProcess && now - last_ < std::chrono::milliseconds(100)) return;
-      last_ = now;
-      double secs = std::chrono::duration<double>(now - start_).count();
-      double mbps = secs > 0 ? (total_ * pct / 100.0) / secs / 1e6 : 0;
-      std::string name = current_.size() > 40 ? "..." + current_.substr(current_.size() - 37) : current_;
-      name = Printable(name);
-      // Adding does not know its byte total in advance: no rate then.
-      if (total_ > 0) std::fprintf(stderr, "\r%5.1f%% %-40s %8.1f MB/s", pct, name.c_str(), mbps);
-      else std::fprintf(stderr, "\r%5.1f%% %-40s", pct, name.c_str());
-      if (phase == arcfold::ppEnd) std::fputc('\n', stderr);
-      std::fflush(stderr);
-    };
-  }
-
- private:
-  int64_t total_;
-  std::string current_;
-  std::chrono::steady_clock::time_point start_, last_;
-};
-
-int RunItems(const CommonOptions& common, const std::vector<std::string>& masks, const std::vector<std::string>& excl,
-             const std::string& dir, const std::string& password, bool have_password, const std::string& overwrite,
-             bool keep_going, bool stop_on_error, bool extract) {
-  const bool interactive = arcfold_cli::Interactive();
-  arcfold_cli::TerminalPrompts terminal(stdin, stderr);
-  afp::SafeAnswerPrompts safe;
-  ToolArchiver a;
-  a.PromptUI = interactive ? static_cast<afp::Prompts*>(&terminal) : &safe;
-  // Without a terminal nobody can answer, so a failed item is skipped and
-  // listed, as unzip and 7z do; --stop-on-error ends the run there instead.
-  a.keep_going = !stop_on_error && (keep_going || !interactive);
-  ApplyCommon(a, common);
-  if (have_password) a.SetPassword(password);
-  std::string mode = overwrite.empty() ? (interactive ? "prompt" : "never") : overwrite;
+void SetOverwriteMode(ToolArchiver& a, const ItemOptions& o, bool interactive) {
+  const std::string mode = o.always ? "always" : o.overwrite.empty() ? (interactive ? "prompt" : "never") : o.overwrite;
   static const std::pair<const char*, arcfold::TAFOverwriteMode> kModes[] = {
       {"always", arcfold::omAlways}, {"never", arcfold::omNever}, {"prompt", arcfold::omPrompt},
       {"newer", arcfold::omIfNewer}, {"older", arcfold::omIfOlder}};
   for (const auto& [text, value] : kModes)
     if (mode == text) a.Options().OverwriteMode = value;
-  OpenExisting(a);
-  const bool damaged = ReportOpenDamage(a, common.archive);
-  std::vector<int> items = Select(a, masks, excl);
-  if (items.empty() && !masks.empty()) throw NothingMatched(NothingMatchedText(masks));
-  // The destination is made only for an archive that opened.
-  if (!dir.empty()) {
-    afp::WideString d = FromUtf8(dir);
-    if (!afp::DirectoryExists(d) && !afp::ForceDirectories(d))
-      throw std::runtime_error(fmt::format("{}: cannot create the destination folder", Printable(dir)));
-    a.SetBaseDir(d);
+}
+
+// The destination is made only for an archive that opened.
+void PrepareDestination(ToolArchiver& a, const std::string& dir) {
+  if (dir.empty()) return;
+  afp::WideString d = FromUtf8(dir);
+  if (!afp::DirectoryExists(d) && !afp::ForceDirectories(d))
+    throw std::runtime_error(fmt::format("{}: cannot create the destination folder", Printable(dir)));
+  a.SetBaseDir(d);
+}
+
+// A failure of an item decoded to standard output, for the summary (a
+// skipped password question has noted it already).
+void NoteFailure(ToolArchiver& a, int index, const arcfold::EAFException& e, size_t failures_before) {
+  if (a.failures.size() > failures_before) return;
+  std::string message = e.what();
+  // The message starts with the item's name, which the summary gives.
+  const std::string name = ToUtf8(a.Item(index).ItemName);
+  for (std::string form : {name, ShownPath(a.Item(index).ItemName)}) {
+    std::replace(form.begin(), form.end(), '/', '\\');
+    if (message.rfind(form + ": ", 0) == 0) message.erase(0, form.size() + 2);
   }
-  int64_t bytes = 0;
+  a.failures.push_back({ShownPath(a.Item(index).ItemName), Printable(message)});
+}
+
+// The selected items' data, in archive order, on standard output and
+// nothing else there: a failed item is named on standard error (after
+// what it gave, as unzip does) and the run goes on.
+int ExtractToStdout(ToolArchiver& a, const std::vector<int>& items, const ItemOptions& o, bool damaged) {
+  arcfold_cli::StdoutStream out;
+  bool cancelled = false;
+  for (int i : items) {
+    if (a.Item(i).IsDirectory()) continue;
+    const size_t failures_before = a.failures.size();
+    try {
+      a.DecodeItem(i, out);
+    } catch (const arcfold_cli::Interrupted&) {
+      cancelled = true;
+      break;
+    } catch (const arcfold::EAFException& e) {
+      NoteFailure(a, i, e, failures_before);
+      if (o.stop_on_error) break;
+    }
+  }
+  out.Flush();
+  a.CloseArchive();
+  if (ReportFailures(a, "run aborted; remaining items were not processed")) return 1;
+  if (cancelled || afp::StopRequested()) {
+    std::fprintf(stderr, "run cancelled; remaining items were not processed\n");
+    return 1;
+  }
+  return damaged ? 1 : 0;
+}
+
+// Marks the items and runs them, with the progress line on a terminal.
+void RunMarked(ToolArchiver& a, const std::vector<int>& items, const ItemOptions& o, bool extract) {
+  std::vector<int64_t> sizes;
   a.ClearMarks();
   for (int i : items) {
     a.SetMarked(i, true);
-    bytes += a.Item(i).UncompressedSize();
+    // Items without data count for nothing.
+    sizes.push_back(a.Item(i).IsDirectory() ? 0 : a.Item(i).UncompressedSize());
   }
-  std::unique_ptr<ProgressBar> bar;
-  if (afp::IsTerminal(stderr)) bar = std::make_unique<ProgressBar>(a, bytes);
+  a.verbose = o.verbose && !o.quiet;
+  if (!o.quiet && afp::IsTerminal(stderr))
+    a.progress_line = std::make_unique<arcfold_cli::ProgressLine>(stderr, std::move(sizes));
+  // Without folders, each file lands in the destination itself; a name met
+  // twice is an existing file like any other.
+  if (o.junk_paths) a.Options().CreateDirs = false;
   if (!items.empty()) a.ProcessMarkedItems(extract ? arcfold::poExtract : arcfold::poTest, -1);
+}
+
+int EndOfRun(ToolArchiver& a, const std::string& archive, size_t count, bool extract, bool damaged, bool quiet) {
   const int skipped = a.SkippedExistingCount();
   const bool cancelled = a.CancelFlag();
   a.CloseArchive();
-  if (skipped > 0)
+  if (skipped > 0 && !quiet)
     std::fprintf(stderr, "%d item(s) skipped: the file exists (use -o or --overwrite to replace)\n", skipped);
-  if (!a.failures.empty()) {
-    std::fprintf(stderr, "%zu item(s) failed:\n", a.failures.size());
-    for (const auto& f : a.failures) std::fprintf(stderr, "  %s: %s\n", f.name.c_str(), f.message.c_str());
-    if (a.LastRunAborted()) std::fprintf(stderr, "run aborted; remaining items were not processed\n");
-    return 1;
-  }
+  if (ReportFailures(a, "run aborted; remaining items were not processed")) return 1;
   if (cancelled) {
     std::fprintf(stderr, "run cancelled; remaining items were not processed\n");
     return 1;
   }
   if (damaged) return 1;
-  if (!extract) std::printf("No errors detected in %zu item(s) of %s\n", items.size(), Printable(common.archive).c_str());
+  if (!extract && !quiet) std::printf("No errors detected in %zu item(s) of %s\n", count, archive.c_str());
   return 0;
+}
+
+int RunItems(const CommonOptions& common, const arcfold_cli::SpooledStdin* spool, const ItemOptions& o, bool extract,
+             bool have_password) {
+  const bool interactive = arcfold_cli::Interactive();
+  arcfold_cli::TerminalPrompts terminal(stdin, stderr);
+  afp::SafeAnswerPrompts safe;
+  ToolArchiver a;
+  a.PromptUI = interactive ? static_cast<afp::Prompts*>(&terminal) : &safe;
+  terminal.before_asking = [&a] {
+    if (a.progress_line) a.progress_line->Clear();
+  };
+  // Without a terminal nobody can answer, so a failed item is skipped and
+  // listed, as unzip and 7z do; --stop-on-error ends the run there instead.
+  a.keep_going = !o.stop_on_error && (o.keep_going || !interactive);
+  if (have_password) a.SetPassword(o.password);
+  SetOverwriteMode(a, o, interactive);
+  OpenToRead(a, common, spool);
+  const bool damaged = ReportOpenDamage(a, GivenArchive(a, common));
+  const std::vector<int> items = Select(a, o.masks, o.exclude);
+  if (items.empty() && !o.masks.empty()) throw NothingMatched(NothingMatchedText(o.masks));
+  if (extract && o.to_stdout) return ExtractToStdout(a, items, o, damaged);
+  if (extract) PrepareDestination(a, o.dir);
+  RunMarked(a, items, o, extract);
+  return EndOfRun(a, GivenArchive(a, common), items.size(), extract, damaged, o.quiet);
 }
 
 // What the writing commands share.
@@ -489,6 +448,8 @@ struct WriteOptions {
   bool recurse = false;
   // Fail rather than wait while another program writes the archive.
   bool no_wait = false;
+  // Only errors; a line per item stored.
+  bool quiet = false, verbose = false;
   // Names in the legacy code page for old readers, rather than UTF-8.
   bool oem_names = false;
 };
@@ -544,12 +505,7 @@ bool HoldsNoItems(const afp::WideString& path) {
 int FinishWrite(ToolArchiver& a) {
   const bool cancelled = a.CancelFlag();
   a.CloseArchive();
-  if (!a.failures.empty()) {
-    std::fprintf(stderr, "%zu item(s) failed:\n", a.failures.size());
-    for (const auto& f : a.failures) std::fprintf(stderr, "  %s: %s\n", f.name.c_str(), f.message.c_str());
-    if (a.LastRunAborted()) std::fprintf(stderr, "run aborted; the archive was left as it was\n");
-    return 1;
-  }
+  if (ReportFailures(a, "run aborted; the archive was left as it was")) return 1;
   if (cancelled || afp::StopRequested()) {
     std::fprintf(stderr, "cancelled; the archive was left as it was\n");
     return 1;
@@ -561,14 +517,8 @@ int FinishWrite(ToolArchiver& a) {
 // new one (or replaced the one it read): nothing was written.
 struct ArchiveAppearedMeanwhile {};
 
-int WriteOnce(const CommonOptions& common, const std::string& command, WriteOptions& w) {
-  const bool interactive = arcfold_cli::Interactive();
-  arcfold_cli::TerminalPrompts terminal(stdin, stderr);
-  afp::SafeAnswerPrompts safe;
-  ToolArchiver a;
-  a.PromptUI = interactive ? static_cast<afp::Prompts*>(&terminal) : &safe;
-  a.keep_going = !interactive;
-  ApplyCommon(a, common);
+// Compression, encryption and naming of what the command stores.
+void ConfigureWrite(ToolArchiver& a, WriteOptions& w, arcfold_cli::TerminalPrompts& terminal, bool interactive) {
   if (w.level >= 0) a.SetCompressionMode(w.level);
   if (w.have_password) {
     if (w.password.empty() && interactive) w.password = terminal.AskNewPassword();
@@ -592,31 +542,22 @@ int WriteOnce(const CommonOptions& common, const std::string& command, WriteOpti
   a.SetNoCompressionMasks(SplitMasks(w.no_compress));
   // UTF-8 names read the same in every tool on every system.
   a.SetUnicodeFilenames(!w.oem_names);
-  const bool existed = afp::FileExists(a.FileName());
-  if (!w.split.empty()) {
-    if (existed)
-      throw std::runtime_error(fmt::format("{}: exists; a split set is written as a new archive (choose another name)",
-                                           Printable(common.archive)));
-    const auto size = arcfold_cli::ParseVolumeSize(w.split);
-    a.SetSpanningMode(arcfold::smSplitting);
-    a.SpanningOptions().VolumeSize = size->kind;
-    if (size->kind == arcfold::vsCustom) a.SpanningOptions().SetCustomVolumeSize(size->bytes);
-    if (!w.first_volume.empty()) a.SpanningOptions().FirstVolumeSize = arcfold_cli::ParseVolumeSize(w.first_volume)->bytes;
-    a.SpanningOptions().AdvancedNaming = w.advanced_naming;
-  }
-  OpenForWriting(a, w);
-  // A run that ends in an error leaves the archive as it was: nothing it had
-  // prepared is committed, and a new archive is not created.
-  struct AbandonOnError {
-    ToolArchiver& a;
-    const int pending = std::uncaught_exceptions();
-    ~AbandonOnError() {
-      if (std::uncaught_exceptions() > pending) a.AbandonArchive();
-    }
-  } abandon_on_error{a};
-  std::unique_ptr<ProgressBar> bar;
-  if (afp::IsTerminal(stderr)) bar = std::make_unique<ProgressBar>(a, 0);
-  const std::string shown = Printable(common.archive);
+}
+
+void ConfigureSplit(ToolArchiver& a, const WriteOptions& w, bool existed, const CommonOptions& common) {
+  if (w.split.empty()) return;
+  if (existed)
+    throw std::runtime_error(fmt::format("{}: exists; a split set is written as a new archive (choose another name)",
+                                         Printable(common.archive)));
+  const auto size = arcfold_cli::ParseVolumeSize(w.split);
+  a.SetSpanningMode(arcfold::smSplitting);
+  a.SpanningOptions().VolumeSize = size->kind;
+  if (size->kind == arcfold::vsCustom) a.SpanningOptions().SetCustomVolumeSize(size->bytes);
+  if (!w.first_volume.empty()) a.SpanningOptions().FirstVolumeSize = arcfold_cli::ParseVolumeSize(w.first_volume)->bytes;
+  a.SpanningOptions().AdvancedNaming = w.advanced_naming;
+}
+
+void BeginWriting(ToolArchiver& a, const WriteOptions& w, const std::string& shown) {
   a.no_wait = w.no_wait;
   try {
     a.BeginUpdate();
@@ -625,39 +566,63 @@ int WriteOnce(const CommonOptions& common, const std::string& command, WriteOpti
     if (afp::StopRequested()) throw std::runtime_error(fmt::format("{}: interrupted while waiting for another program to finish writing it", shown));
     throw std::runtime_error(fmt::format("{}: another program is writing it (--no-wait)", shown));
   }
-  if (command == "add" || command == "update" || command == "move") {
-    const arcfold_cli::NameMasks exclusions(w.exclude);
-    a.exclusions = &exclusions;
-    // Files newer than their items replace them; new files are added.
-    if (command == "update") a.Options().OverwriteMode = arcfold::omIfNewer;
-    SourceAdder adder(a, command);
-    for (const auto& p : w.paths) {
-      afp::WideString path = FromUtf8(p);
-      if (afp::GetPathType(path) == afp::PathType::None && p.find_first_of("*?") == std::string::npos)
-        throw std::runtime_error(fmt::format("{}: no such file or folder", Printable(p)));
-      arcfold_cli::WalkSource(path, w.recurse, adder);
-    }
-    a.exclusions = nullptr;
-    if (w.have_comment) a.SetArchiveComment(w.comment);
-  } else if (command == "delete") {
-    const std::vector<int> doomed = Select(a, w.paths, {});
-    for (auto i = doomed.rbegin(); i != doomed.rend(); ++i) a.DeleteItem(*i);
-    if (doomed.empty()) {
-      a.CloseArchive();
-      throw NothingMatched(NothingMatchedText(w.paths));
-    }
-  } else if (command == "rename") {
-    if (const char* why = NameNotGivenBack(w.paths[1]))
-      throw std::runtime_error(fmt::format("{}: not renamed to {}: {}", shown, Printable(w.paths[1]), why));
-    try {
-      a.RenameFile(FromUtf8(w.paths[0]), FromUtf8(w.paths[1]));
-    } catch (const arcfold::EAFException& e) {
-      if (e.NativeError() == NativeError::kItemOutOfBounds) throw NothingMatched(NothingMatchedText({w.paths[0]}));
-      if (e.NativeError() == NativeError::kDuplicateName)
-        throw std::runtime_error(fmt::format("{}: an item named {} exists", shown, Printable(w.paths[1])));
-      throw;
-    }
+}
+
+void AddSources(ToolArchiver& a, const std::string& command, const WriteOptions& w) {
+  const arcfold_cli::NameMasks exclusions(w.exclude);
+  a.exclusions = &exclusions;
+  // Files newer than their items replace them; new files are added.
+  if (command == "update") a.Options().OverwriteMode = arcfold::omIfNewer;
+  SourceAdder adder(a, command);
+  for (const auto& p : w.paths) {
+    afp::WideString path = FromUtf8(p);
+    if (afp::GetPathType(path) == afp::PathType::None && p.find_first_of("*?") == std::string::npos)
+      throw std::runtime_error(fmt::format("{}: no such file or folder", Printable(p)));
+    arcfold_cli::WalkSource(path, w.recurse, adder);
   }
+  a.exclusions = nullptr;
+  if (w.have_comment) a.SetArchiveComment(w.comment);
+}
+
+void DeleteMatching(ToolArchiver& a, const WriteOptions& w) {
+  const std::vector<int> doomed = Select(a, w.paths, {});
+  for (auto i = doomed.rbegin(); i != doomed.rend(); ++i) a.DeleteItem(*i);
+  if (doomed.empty()) {
+    a.CloseArchive();
+    throw NothingMatched(NothingMatchedText(w.paths));
+  }
+}
+
+void RenameItem(ToolArchiver& a, const WriteOptions& w, const std::string& shown) {
+  if (const char* why = NameNotGivenBack(w.paths[1]))
+    throw std::runtime_error(fmt::format("{}: not renamed to {}: {}", shown, Printable(w.paths[1]), why));
+  try {
+    a.RenameFile(FromUtf8(w.paths[0]), FromUtf8(w.paths[1]));
+  } catch (const arcfold::EAFException& e) {
+    if (e.NativeError() == NativeError::kItemOutOfBounds) throw NothingMatched(NothingMatchedText({w.paths[0]}));
+    if (e.NativeError() == NativeError::kDuplicateName)
+      throw std::runtime_error(fmt::format("{}: an item named {} exists", shown, Printable(w.paths[1])));
+    throw;
+  }
+}
+
+// The bytes of each item the commit writes anew, in its order: what the
+// progress line counts (none when the commit only copies and drops items).
+std::vector<int64_t> PendingSizes(const ToolArchiver& a) {
+  std::vector<int64_t> sizes;
+  for (int i = 0; i < a.ItemCount(); ++i) {
+    const arcfold::TDirItem& item = a.Item(i);
+    if (!item.Source || !item.Source->IsPending) continue;
+    int64_t size = 0;
+    if (item.Source->SourceStream) size = item.Source->SourceStream->Size();
+    else if (!item.IsDirectory()) size = afp::GetFileStamp(item.Source->SourcePath).size;
+    sizes.push_back(std::max<int64_t>(size, 0));
+  }
+  return sizes;
+}
+
+// The commit of what the command prepared, and the command's status.
+int Commit(ToolArchiver& a, bool existed) {
   try {
     a.EndUpdate();
   } catch (const arcfold::EAFException& e) {
@@ -667,6 +632,7 @@ int WriteOnce(const CommonOptions& common, const std::string& command, WriteOpti
     // a new one is never put in place.
     if (e.NativeError() != NativeError::kZip64Refused) throw;
     a.AbandonArchive();
+    if (a.progress_line) a.progress_line->Clear();
     std::fprintf(stderr, "arcfold: %s; %s\n", Printable(e.what()).c_str(),
                  existed ? "the archive was left as it was" : "no archive was written");
     return 1;
@@ -681,6 +647,41 @@ int WriteOnce(const CommonOptions& common, const std::string& command, WriteOpti
   const int status = FinishWrite(a);
   if (empty_new && !a.failures.empty() && HoldsNoItems(a.FileName())) afp::DeleteFile(a.FileName());
   return status;
+}
+
+int WriteOnce(const CommonOptions& common, const std::string& command, WriteOptions& w) {
+  const bool interactive = arcfold_cli::Interactive();
+  arcfold_cli::TerminalPrompts terminal(stdin, stderr);
+  afp::SafeAnswerPrompts safe;
+  ToolArchiver a;
+  a.PromptUI = interactive ? static_cast<afp::Prompts*>(&terminal) : &safe;
+  terminal.before_asking = [&a] {
+    if (a.progress_line) a.progress_line->Clear();
+  };
+  a.keep_going = !interactive;
+  ApplyCommon(a, common);
+  ConfigureWrite(a, w, terminal, interactive);
+  const bool existed = afp::FileExists(a.FileName());
+  ConfigureSplit(a, w, existed, common);
+  OpenForWriting(a, w);
+  // A run that ends in an error leaves the archive as it was: nothing it had
+  // prepared is committed, and a new archive is not created.
+  struct AbandonOnError {
+    ToolArchiver& a;
+    const int pending = std::uncaught_exceptions();
+    ~AbandonOnError() {
+      if (std::uncaught_exceptions() > pending) a.AbandonArchive();
+    }
+  } abandon_on_error{a};
+  a.verbose = w.verbose && !w.quiet;
+  const std::string shown = Printable(common.archive);
+  BeginWriting(a, w, shown);
+  if (command == "add" || command == "update" || command == "move") AddSources(a, command, w);
+  else if (command == "delete") DeleteMatching(a, w);
+  else if (command == "rename") RenameItem(a, w, shown);
+  if (!w.quiet && afp::IsTerminal(stderr))
+    a.progress_line = std::make_unique<arcfold_cli::ProgressLine>(stderr, PendingSizes(a));
+  return Commit(a, existed);
 }
 
 // The run starts again on the archive that is there now, waiting for its
@@ -699,86 +700,107 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv_given) {
-  // Names and passwords arrive in UTF-8 whatever the system's pages are.
-  std::vector<std::string> args = afp::Utf8Arguments(argc, argv_given);
-  std::vector<char*> arg_ptrs;
-  for (auto& arg : args) arg_ptrs.push_back(arg.data());
-  argc = static_cast<int>(arg_ptrs.size());
-  char** argv = arg_ptrs.data();
-  afp::UseUtf8Console();
-  afp::CatchStopSignals();
+// The tool's commands, their options and what parsing gave.
+struct CommandLine {
   CLI::App app{"arcfold - list, extract, test, add to and change ZIP archives"};
-  app.require_subcommand(1);
-  app.set_version_flag("--version", std::string("arcfold ") + ARCFOLD_VERSION);
   CommonOptions common;
-  auto add_common = [&](CLI::App* sub) {
-    sub->add_option("ARCHIVE", common.archive, "ZIP archive")->required();
-    sub->add_option("--codepage", common.codepage,
-                    "code page of names stored without the UTF-8 flag (437, 850, 852, 1250, 1252, ...)");
-  };
-
-  std::vector<std::string> masks, excl;
-  bool json = false;
-  auto* list = app.add_subcommand("list", "list the items of an archive");
-  add_common(list);
-  list->add_option("MASK", masks, "masks of items to list (default *.*)");
-  list->add_flag("--json", json, "print a JSON array");
-
-  std::string dir, password, overwrite;
-  bool keep_going = false, always = false, stop_on_error = false;
-  auto* extract = app.add_subcommand("extract", "extract items");
-  add_common(extract);
-  extract->add_option("MASK", masks, "masks of items to extract (default *.*)");
-  extract->add_option("-d,--dir", dir, "destination folder (default: current folder)");
-  auto* pw1 = extract->add_option("-p,--password", password, "password of encrypted items");
-  extract->add_option("--overwrite", overwrite, "always|never|prompt|newer|older (default: prompt on a terminal, else never)")
-      ->check(CLI::IsMember({"always", "never", "prompt", "newer", "older"}));
-  extract->add_flag("-o", always, "overwrite existing files (same as --overwrite always)");
-  extract->add_option("-x,--exclude", excl, "masks of items to leave out");
-  extract->add_flag("-k,--keep-going", keep_going, "go on with the next item after a failure (the default without a terminal)");
-  extract->add_flag("--stop-on-error", stop_on_error, "end the run at the first failure");
-
-  auto* test = app.add_subcommand("test", "test the items of an archive");
-  add_common(test);
-  auto* pw2 = test->add_option("-p,--password", password, "password of encrypted items");
-  test->add_option("MASK", masks, "masks of items to test (default *.*)");
-  test->add_flag("-k,--keep-going", keep_going, "go on with the next item after a failure (the default without a terminal)");
-  test->add_flag("--stop-on-error", stop_on_error, "end the run at the first failure");
-
+  ItemOptions items;
   WriteOptions write;
-  auto add_write = [&](CLI::App* sub) {
-    add_common(sub);
-    sub->add_option("PATH", write.paths, "files, folders or masks to add")->required();
-    sub->add_flag("-r,--recurse", write.recurse, "add folders with all they hold");
-    sub->add_option("-x,--exclude", write.exclude, "mask of names to leave out");
-    for (int level = 0; level <= 9; ++level)
-      sub->add_flag_callback("-" + std::to_string(level), [&write, level] { write.level = level; },
-                             level == 0 ? "store only; -1 fastest ... -9 smallest" : "");
-    auto* pw = sub->add_option("-p,--password", write.password, "encrypt with this password (asked when empty)");
-    pw->expected(0, 1);
-    // Given without a value (or as -p ''), the option still asks for
-    // encryption: counted as given, whatever value arrived.
-    sub->parse_complete_callback([&write, pw] { write.have_password = write.have_password || pw->count() > 0; });
-    sub->add_option("--aes", write.aes, "AES key size: 128, 192 or 256 (default: classic encryption)")
-        ->check(CLI::IsMember({128, 192, 256}));
-    sub->add_option("--store-path", write.store_path, "none|relative|full|drive (default relative)")
-        ->check(CLI::IsMember({"none", "relative", "full", "drive"}));
-    sub->add_option("--zip64", write.zip64, "auto|always|never (default auto)")
-        ->check(CLI::IsMember({"auto", "always", "never"}));
-    sub->add_option("--sfx", write.sfx, "self-extractor stub for a new archive");
-    sub->add_option("--comment", write.comment, "archive comment")->each([&write](const std::string&) {
-      write.have_comment = true;
-    });
-    sub->add_option("--no-compress", write.no_compress, "masks stored without compression, ';'-separated");
-    sub->add_flag("--no-wait", write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
-    sub->add_flag("--oem-names", write.oem_names,
-                  "store names in the code page (OEM) rather than UTF-8, for readers that predate UTF-8 names");
-  };
-  auto* add = app.add_subcommand("add", "add files and folders (a new archive is created)");
-  add_write(add);
+  std::string old_name, new_name;
+  CLI::App *list = nullptr, *extract = nullptr, *test = nullptr, *add = nullptr, *update = nullptr, *move = nullptr,
+           *del = nullptr, *rename = nullptr;
+  CLI::Option *extract_password = nullptr, *test_password = nullptr;
+};
+
+// The commands and their short names, as 7-Zip users type them.
+struct CommandName {
+  const char* name;
+  const char* alias;
+};
+constexpr CommandName kCommandNames[] = {{"list", "l"},   {"extract", "x"}, {"test", "t"},   {"add", "a"},
+                                         {"update", "u"}, {"move", nullptr}, {"delete", "d"}, {"rename", "rn"}};
+
+bool IsCommand(const std::string& word) {
+  if (word == "e" || word == "help") return true;
+  for (const auto& c : kCommandNames)
+    if (word == c.name || (c.alias && word == c.alias)) return true;
+  return false;
+}
+
+CLI::App* AddCommand(CommandLine& cl, const char* name, const char* description) {
+  CLI::App* sub = cl.app.add_subcommand(name, description);
+  for (const auto& c : kCommandNames)
+    if (c.alias && std::string(name) == c.name) sub->alias(c.alias);
+  sub->add_option("ARCHIVE", cl.common.archive, "ZIP archive (\"-\": read it from standard input)")->required();
+  sub->add_option("--codepage", cl.common.codepage,
+                  "code page of names stored without the UTF-8 flag (437, 850, 852, 1250, 1252, ...)");
+  return sub;
+}
+
+void AddRunFlags(CLI::App* sub, ItemOptions& o) {
+  sub->add_flag("-k,--keep-going", o.keep_going, "go on with the next item after a failure (the default without a terminal)");
+  sub->add_flag("--stop-on-error", o.stop_on_error, "end the run at the first failure");
+  sub->add_flag("-q,--quiet", o.quiet, "print only errors");
+  sub->add_flag("-v,--verbose", o.verbose, "print each item's name as it is done");
+}
+
+void DefineReading(CommandLine& cl) {
+  ItemOptions& o = cl.items;
+  cl.list = AddCommand(cl, "list", "list the items of an archive");
+  cl.list->add_option("MASK", o.masks, "masks of items to list (default *.*)");
+  cl.list->add_flag("--json", o.json, "print a JSON array");
+  cl.list->add_flag("-v,--verbose", o.verbose, "also method, CRC-32, encryption and Unix mode");
+
+  cl.extract = AddCommand(cl, "extract", "extract items (\"e\": extract without folders)");
+  cl.extract->add_option("MASK", o.masks, "masks of items to extract (default *.*)");
+  cl.extract->add_option("-d,--dir", o.dir, "destination folder (default: current folder)");
+  cl.extract_password = cl.extract->add_option("-p,--password", o.password, "password of encrypted items");
+  cl.extract->add_option("--overwrite", o.overwrite, "always|never|prompt|newer|older (default: prompt on a terminal, else never)")
+      ->check(CLI::IsMember({"always", "never", "prompt", "newer", "older"}));
+  cl.extract->add_flag("-o", o.always, "overwrite existing files (same as --overwrite always)");
+  cl.extract->add_option("-x,--exclude", o.exclude, "masks of items to leave out");
+  cl.extract->add_flag("-j,--junk-paths", o.junk_paths, "extract every file into the destination itself, without folders");
+  cl.extract->add_flag("-c,--stdout,-O", o.to_stdout, "write the items' data to standard output");
+  AddRunFlags(cl.extract, o);
+
+  cl.test = AddCommand(cl, "test", "test the items of an archive");
+  cl.test_password = cl.test->add_option("-p,--password", o.password, "password of encrypted items");
+  cl.test->add_option("MASK", o.masks, "masks of items to test (default *.*)");
+  AddRunFlags(cl.test, o);
+}
+
+void AddWriteOptions(CommandLine& cl, CLI::App* sub) {
+  WriteOptions& write = cl.write;
+  sub->add_option("PATH", write.paths, "files, folders or masks to add")->required();
+  sub->add_flag("-r,--recurse", write.recurse, "add folders with all they hold");
+  sub->add_option("-x,--exclude", write.exclude, "mask of names to leave out");
+  for (int level = 0; level <= 9; ++level)
+    sub->add_flag_callback("-" + std::to_string(level), [&write, level] { write.level = level; },
+                           level == 0 ? "store only; -1 fastest ... -9 smallest" : "");
+  auto* pw = sub->add_option("-p,--password", write.password, "encrypt with this password (asked when empty)");
+  pw->expected(0, 1);
+  // Given without a value (or as -p ''), the option still asks for
+  // encryption: counted as given, whatever value arrived.
+  sub->parse_complete_callback([&write, pw] { write.have_password = write.have_password || pw->count() > 0; });
+  sub->add_option("--aes", write.aes, "AES key size: 128, 192 or 256 (default: classic encryption)")
+      ->check(CLI::IsMember({128, 192, 256}));
+  sub->add_option("--store-path", write.store_path, "none|relative|full|drive (default relative)")
+      ->check(CLI::IsMember({"none", "relative", "full", "drive"}));
+  sub->add_option("--zip64", write.zip64, "auto|always|never (default auto)")
+      ->check(CLI::IsMember({"auto", "always", "never"}));
+  sub->add_option("--sfx", write.sfx, "self-extractor stub for a new archive");
+  sub->add_option("--comment", write.comment, "archive comment")->each([&write](const std::string&) {
+    write.have_comment = true;
+  });
+  sub->add_option("--no-compress", write.no_compress, "masks stored without compression, ';'-separated");
+  sub->add_flag("--no-wait", write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
+  sub->add_flag("--oem-names", write.oem_names,
+                "store names in the code page (OEM) rather than UTF-8, for readers that predate UTF-8 names");
+  sub->add_flag("-q,--quiet", write.quiet, "print only errors");
+  sub->add_flag("-v,--verbose", write.verbose, "print each file's name as it is stored");
+}
+
+void AddSplitOptions(CommandLine& cl) {
   const auto size_check = CLI::Validator(
       [](std::string& text) -> std::string {
         const auto size = arcfold_cli::ParseVolumeSize(text);
@@ -787,74 +809,130 @@ int main(int argc, char** argv_given) {
         return std::string();
       },
       "SIZE");
-  add->add_option("--split", write.split, "write a new split set of volumes of SIZE (64k, 10m, 1.44m, 650m, 4.7g ...)")
+  cl.add->add_option("--split", cl.write.split, "write a new split set of volumes of SIZE (64k, 10m, 1.44m, 650m, 4.7g ...)")
       ->check(size_check);
-  add->add_option("--first-volume", write.first_volume, "size of the first volume of a split set")
+  cl.add->add_option("--first-volume", cl.write.first_volume, "size of the first volume of a split set")
       ->check(size_check);
-  add->add_flag("--advanced-naming", write.advanced_naming, "name volumes Base_001.zip ... rather than Base.z01 ...");
+  cl.add->add_flag("--advanced-naming", cl.write.advanced_naming, "name volumes Base_001.zip ... rather than Base.z01 ...");
   // A split set whose first volume is a self-extractor (Base.exe, Base.z02,
   // ..., Base.ZIP) is a set that other tools cannot read: its first volume
   // is not where they look for it.
-  add->get_option("--split")->excludes(add->get_option("--sfx"));
-  auto* upd = app.add_subcommand("update", "add new files and replace items whose file is newer");
-  add_write(upd);
-  auto* mov = app.add_subcommand("move", "add files, then delete them once the archive is written");
-  add_write(mov);
-  auto* del = app.add_subcommand("delete", "delete items");
-  add_common(del);
-  del->add_option("MASK", write.paths, "masks of items to delete")->required();
-  del->add_flag("--no-wait", write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
-  auto* ren = app.add_subcommand("rename", "rename an item");
-  add_common(ren);
-  std::string old_name, new_name;
-  ren->add_option("OLD", old_name, "the item's name")->required();
-  ren->add_option("NEW", new_name, "its new name")->required();
-  ren->add_flag("--no-wait", write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
+  cl.add->get_option("--split")->excludes(cl.add->get_option("--sfx"));
+}
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    // Usage errors are ours to report: one line that names the problem, status 2.
-    std::string what = e.what();
-    const std::string first = argc > 1 ? argv[1] : "";
-    static const std::set<std::string> kCommands = {"list", "extract", "test", "add",
-                                                    "update", "move", "delete", "rename"};
-    if (!first.empty() && first[0] != '-' && !kCommands.count(first))
-      what = fmt::format("unknown command \"{}\" (commands: list, extract, test, add, update, move, delete, rename)",
-                         Printable(first));
-    else if (first.empty() || first[0] == '-')
-      what = "a command is required: list, extract, test, add, update, move, delete or rename";
-    std::fprintf(stderr, "arcfold: %s\nRun \"arcfold --help\" for usage.\n", what.c_str());
-    return 2;
+void DefineWriting(CommandLine& cl) {
+  cl.add = AddCommand(cl, "add", "add files and folders (a new archive is created)");
+  AddWriteOptions(cl, cl.add);
+  AddSplitOptions(cl);
+  cl.update = AddCommand(cl, "update", "add new files and replace items whose file is newer");
+  AddWriteOptions(cl, cl.update);
+  cl.move = AddCommand(cl, "move", "add files, then delete them once the archive is written");
+  AddWriteOptions(cl, cl.move);
+  cl.del = AddCommand(cl, "delete", "delete items");
+  cl.del->add_option("MASK", cl.write.paths, "masks of items to delete")->required();
+  cl.del->add_flag("--no-wait", cl.write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
+  cl.rename = AddCommand(cl, "rename", "rename an item");
+  cl.rename->add_option("OLD", cl.old_name, "the item's name")->required();
+  cl.rename->add_option("NEW", cl.new_name, "its new name")->required();
+  cl.rename->add_flag("--no-wait", cl.write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
+}
+
+// The command line as users of unzip, 7-Zip and bsdtar type it, in the
+// tool's own words: "e" is extract without folders, "help COMMAND" is the
+// command's help, and an archive alone is listed.
+std::vector<std::string> OwnWords(std::vector<std::string> args) {
+  if (args.size() >= 2 && args[1] == "e") {
+    args[1] = "extract";
+    args.insert(args.begin() + 2, "-j");
+  } else if (args.size() >= 2 && args[1] == "help") {
+    args.erase(args.begin() + 1);
+    if (args.size() > 1 && args[1] == "e") args[1] = "extract";
+    args.push_back("--help");
+  } else if (args.size() == 2 && !args[1].empty() && (args[1][0] != '-' || args[1] == "-") && !IsCommand(args[1])) {
+    args.insert(args.begin() + 1, "list");
   }
+  return args;
+}
+
+// A usage error in one line that names the problem, status 2.
+int UsageError(const std::string& error, const std::vector<std::string>& args) {
+  std::string what = error;
+  // The command is the first word, or what help is asked about.
+  const size_t at = args.size() > 2 && args[1] == "help" ? 2 : 1;
+  const std::string first = args.size() > at ? args[at] : "";
+  if (!first.empty() && first[0] != '-' && !IsCommand(first))
+    what = fmt::format("unknown command \"{}\" (commands: list, extract, test, add, update, move, delete, rename)",
+                       Printable(first));
+  else if (first.empty() || first[0] == '-')
+    what = "a command is required: list, extract, test, add, update, move, delete or rename";
+  std::fprintf(stderr, "arcfold: %s\nRun \"arcfold --help\" for usage.\n", what.c_str());
+  return 2;
+}
+
+// Parses args; the status to end with when parsing was all there was to
+// do (help, version, a usage error), else -1.
+int Parse(CommandLine& cl, const std::vector<std::string>& args) {
+  if (args.size() > 2 && args[1] == "help" && !IsCommand(args[2])) return UsageError("", args);
+  std::vector<std::string> given = OwnWords(args);
+  std::vector<char*> ptrs;
+  for (auto& arg : given) ptrs.push_back(arg.data());
   try {
-    if (list->parsed()) return List(common, masks, json);
-    if (always) overwrite = "always";
-    if (extract->parsed())
-      return RunItems(common, masks, excl, dir, password, pw1->count() > 0, overwrite, keep_going, stop_on_error,
-                      true);
-    if (test->parsed())
-      return RunItems(common, masks, {}, "", password, pw2->count() > 0, "", keep_going, stop_on_error, false);
-    if (add->parsed()) return Write(common, "add", write);
-    if (del->parsed()) return Write(common, "delete", write);
-    if (upd->parsed()) return Write(common, "update", write);
-    if (mov->parsed()) return Write(common, "move", write);
-    if (ren->parsed()) {
-      write.paths = {old_name, new_name};
-      return Write(common, "rename", write);
-    }
+    cl.app.parse(static_cast<int>(ptrs.size()), ptrs.data());
+  } catch (const CLI::CallForHelp& e) {
+    return cl.app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return cl.app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return cl.app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return UsageError(e.what(), given);
+  }
+  return -1;
+}
+
+int RunCommand(CommandLine& cl) {
+  // An archive read from standard input is copied to a temporary file that
+  // outlives the command's archive object and goes on every way out.
+  std::unique_ptr<arcfold_cli::SpooledStdin> spool;
+  if (cl.common.archive == "-" && (cl.list->parsed() || cl.extract->parsed() || cl.test->parsed()))
+    spool = std::make_unique<arcfold_cli::SpooledStdin>();
+  if (cl.list->parsed()) return List(cl.common, spool.get(), cl.items);
+  if (cl.extract->parsed()) return RunItems(cl.common, spool.get(), cl.items, true, cl.extract_password->count() > 0);
+  if (cl.test->parsed()) return RunItems(cl.common, spool.get(), cl.items, false, cl.test_password->count() > 0);
+  if (cl.add->parsed()) return Write(cl.common, "add", cl.write);
+  if (cl.del->parsed()) return Write(cl.common, "delete", cl.write);
+  if (cl.update->parsed()) return Write(cl.common, "update", cl.write);
+  if (cl.move->parsed()) return Write(cl.common, "move", cl.write);
+  if (cl.rename->parsed()) {
+    cl.write.paths = {cl.old_name, cl.new_name};
+    return Write(cl.common, "rename", cl.write);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Names and passwords arrive in UTF-8 whatever the system's pages are.
+  const std::vector<std::string> args = afp::Utf8Arguments(argc, argv);
+  afp::UseUtf8Console();
+  afp::CatchStopSignals();
+  CommandLine cl;
+  cl.app.require_subcommand(1);
+  cl.app.set_version_flag("--version", std::string("arcfold ") + ARCFOLD_VERSION);
+  DefineReading(cl);
+  DefineWriting(cl);
+  if (const int status = Parse(cl, args); status >= 0) return status;
+  try {
+    return RunCommand(cl);
   } catch (const NothingMatched& e) {
-    std::fprintf(stderr, "arcfold: %s: %s\n", Printable(common.archive).c_str(), e.what());
+    std::fprintf(stderr, "arcfold: %s: %s\n", Printable(cl.common.archive).c_str(), e.what());
+    return 1;
+  } catch (const arcfold_cli::Interrupted&) {
+    std::fprintf(stderr, "arcfold: interrupted; nothing was done\n");
     return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "arcfold: %s\n", e.what());
     return 2;
   }
-  return 0;
 }

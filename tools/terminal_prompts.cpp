@@ -5,8 +5,22 @@
 #include <string>
 
 #include "platform/console.h"
+#include "platform/files.h"
 
 namespace arcfold_cli {
+
+namespace {
+
+// The component names files with "\\" separators; a question shows them
+// as this system writes paths.
+std::string WithOwnSeparators(std::string_view text) {
+  std::string out(text);
+  for (auto& c : out)
+    if (c == '\\') c = afp::kPathSeparator;
+  return out;
+}
+
+}  // namespace
 
 bool Interactive() { return afp::IsTerminal(stdin) && afp::IsTerminal(stderr); }
 
@@ -34,8 +48,10 @@ afp::PromptAnswer TerminalPrompts::Ask(std::string_view text, afp::PromptButtons
     case afp::PromptButtons::AbortIgnore: choices = "[a]bort, [i]gnore"; break;
     case afp::PromptButtons::OkCancel: choices = "[o]k, [c]ancel"; break;
   }
+  if (before_asking) before_asking();
+  const std::string shown = WithOwnSeparators(text);
   for (;;) {
-    std::fprintf(out_, "%.*s\n%s? ", static_cast<int>(text.size()), text.data(), choices);
+    std::fprintf(out_, "%s\n%s? ", shown.c_str(), choices);
     std::fflush(out_);
     std::string line;
     if (!ReadLine(line, true)) return A::Closed;
@@ -79,8 +95,8 @@ std::string TerminalPrompts::AskNewPassword() {
 }
 
 bool TerminalPrompts::AskPassword(std::string_view caption, std::string_view prompt, std::string& password) {
-  std::fprintf(out_, "%.*s\n%.*s", static_cast<int>(caption.size()), caption.data(), static_cast<int>(prompt.size()),
-               prompt.data());
+  if (before_asking) before_asking();
+  std::fprintf(out_, "%.*s\n%s", static_cast<int>(caption.size()), caption.data(), WithOwnSeparators(prompt).c_str());
   std::fflush(out_);
   std::string line;
   if (!ReadLine(line, false)) return false;

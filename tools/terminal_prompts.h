@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <string>
 
 #include "platform/prompts.h"
 
@@ -16,6 +18,8 @@ class TerminalPrompts : public afp::Prompts {
   // A new password, asked twice without echo until both agree; empty when
   // the user gives none.
   std::string AskNewPassword();
+  // Called before each question (the progress line is cleared there).
+  std::function<void()> before_asking;
 
  private:
   bool ReadLine(std::string& line, bool echo);

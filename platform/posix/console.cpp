@@ -8,6 +8,8 @@ namespace afp {
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 
+void UseBinaryMode(std::FILE*) {}  // bytes pass unchanged here anyway
+
 EchoOff::EchoOff(std::FILE* in) : in_(in) {
   const int fd = ::fileno(in_);
   termios t{};

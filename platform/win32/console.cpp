@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include "windows_api.h"
 #include <shellapi.h>
@@ -43,6 +44,8 @@ void UseUtf8Console() {
   ::SetConsoleOutputCP(CP_UTF8);
   ::SetConsoleCP(CP_UTF8);
 }
+
+void UseBinaryMode(std::FILE* stream) { ::_setmode(::_fileno(stream), _O_BINARY); }
 
 namespace {
 

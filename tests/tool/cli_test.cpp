@@ -1,6 +1,8 @@
 // The arcfold tool as scripts use it.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "test_util.h"
 
 using testutil::Quote;
@@ -241,6 +243,7 @@ void WriteInTree(const std::string& path, const std::string& bytes) {
 
 TEST_F(CliTest, MasksSelectTheSameItemsForEveryCommand) {
   const std::string src = dir / "src";
+  std::string out_of_test;
   for (const char* f : {"docs/a.txt", "docs/b.md", "docs/sub/c.txt", "other/docs/d.txt", "other/e.txt", "top.txt"})
     WriteInTree(src + "/" + f, f);
   ASSERT_EQ(Sh("cd " + Quote(src) + " && " + Quote(kTool) + " add ../d.zip docs other top.txt -r"), 0);
@@ -273,6 +276,15 @@ TEST_F(CliTest, MasksSelectTheSameItemsForEveryCommand) {
   ASSERT_EQ(Tool("extract " + d + " -d " + Quote(dir / "x") + " -x docs -x '*.md' -x other/e.txt"), 0);
   EXPECT_EQ(testutil::Entries(dir / "x"), (V{"other", "top.txt"}));
   EXPECT_EQ(testutil::Entries(dir / "x/other"), (V{}));
+  // A folder's name selects what it holds when extracting and testing too.
+  for (const char* folder : {"docs/sub", "docs/sub/"}) {
+    const std::string to = dir / ("f" + std::to_string(std::string(folder).size()));
+    ASSERT_EQ(Tool("extract " + d + " " + folder + " -d " + Quote(to)), 0) << folder;
+    EXPECT_EQ(testutil::ReadFile(to + "/docs/sub/c.txt"), "docs/sub/c.txt") << folder;
+    out_of_test.clear();
+    ASSERT_EQ(Tool("test " + d + " " + folder, &out_of_test), 0) << folder;
+    EXPECT_NE(out_of_test.find("No errors detected in 2 item(s)"), std::string::npos) << out_of_test;
+  }
   testutil::WriteFile(src + "/docs/creds.log", "secret");
   ASSERT_EQ(Sh("cd " + Quote(src) + " && " + Quote(kTool) +
                " move ../m.zip docs -r -x creds.log -x 'docs/sub/' -x '*.md'"), 0);
@@ -442,4 +454,151 @@ TEST_F(CliTest, RunsThatFailLeaveTheArchiveAsItWas) {
         << name << out;
   }
   EXPECT_EQ(testutil::ReadFile(zip), before);
+}
+
+TEST_F(CliTest, StdoutExtractionGivesTheItemsBytesAndNothingElse) {
+  const std::string big = testutil::RandomBytes(300000, 5);
+  testutil::WriteFile(zip, testutil::BuildZip({{.name = "docs/", .data = "", .external = 0x10},
+                                               {.name = "docs/a.txt", .data = "alpha\r\n", .method = 8},
+                                               {.name = "b.bin", .data = big, .method = 8},
+                                               {.name = "c.txt", .data = "gamma"}}));
+  const std::string err = dir / "err.txt";
+  for (const char* how : {"extract -c", "extract --stdout", "x -O"}) {
+    std::string out;
+    // In archive order, whatever the order of the masks; folders give nothing.
+    ASSERT_EQ(Sh(Quote(kTool) + " " + std::string(how) + " " + Quote(zip) + " c.txt docs b.bin 2>" + Quote(err), &out), 0) << how;
+    EXPECT_EQ(out, "alpha\r\n" + big + "gamma") << how;
+    EXPECT_EQ(testutil::ReadFile(err), "") << how;
+  }
+  // A damaged item: its bytes as they came, then status 1 and its name on
+  // standard error; the items after it still come.
+  testutil::WriteFile(zip, testutil::BuildZip({{.name = "bad.txt", .data = "damaged", .crc = 1},
+                                               {.name = "good.txt", .data = "fine"}}));
+  std::string out;
+  EXPECT_EQ(Sh(Quote(kTool) + " extract -c " + Quote(zip) + " 2>" + Quote(err), &out), 1);
+  EXPECT_EQ(out, "damagedfine");
+  EXPECT_NE(testutil::ReadFile(err).find("bad.txt: Invalid size or check sum"), std::string::npos)
+      << testutil::ReadFile(err);
+}
+
+TEST_F(CliTest, ArchivesAreReadFromAPipeAndTheirCopyNeverStays) {
+  const std::string tmp = dir / "tmp";
+  WriteInTree(tmp + "/keep", "");
+  const std::string env = "TMPDIR=" + Quote(tmp) + " ";
+  const std::string piped = "cat " + Quote(zip) + " | " + env + Quote(kTool) + " ";
+  std::string out;
+  ASSERT_EQ(Sh(piped + "list - 2>&1", &out), 0);
+  EXPECT_NE(out.find("docs/a.txt"), std::string::npos) << out;
+  out.clear();
+  ASSERT_EQ(Sh(piped + "test - 2>&1", &out), 0);
+  EXPECT_NE(out.find("No errors detected in 4 item(s)"), std::string::npos) << out;
+  ASSERT_EQ(Sh(piped + "extract - -d " + Quote(dir / "out") + " 2>&1"), 0);
+  EXPECT_EQ(testutil::ReadFile(dir / "out/docs/a.txt"), "alpha");
+  out.clear();
+  ASSERT_EQ(Sh(piped + "extract -c - b.log 2>/dev/null", &out), 0);
+  EXPECT_EQ(out, "beta");
+  out.clear();
+  EXPECT_EQ(Sh("echo not a zip | " + env + Quote(kTool) + " list - 2>&1", &out), 2);
+  EXPECT_NE(out.find("(standard input): not a ZIP archive"), std::string::npos) << out;
+  EXPECT_EQ(testutil::Entries(tmp), (std::vector<std::string>{"keep"}));
+  // Interrupted while the archive still arrives: status 1, no copy left.
+  out.clear();
+  // (A background command of a script reads /dev/null unless told otherwise.)
+  EXPECT_EQ(Sh("{ cat " + Quote(zip) + "; sleep 3; } | { exec 3<&0; " + env + Quote(kTool) +
+                   " list - <&3 & pid=$!; sleep 1; kill -INT $pid; wait $pid; } 2>&1",
+               &out),
+            1)
+      << out;
+  EXPECT_NE(out.find("interrupted"), std::string::npos) << out;
+  EXPECT_EQ(testutil::Entries(tmp), (std::vector<std::string>{"keep"}));
+}
+
+TEST_F(CliTest, CommandsAndOptionsAsUnzipAnd7ZipUsersTypeThem) {
+  std::string out;
+  auto said = [&](const std::string& args) {
+    out.clear();
+    const int status = Tool(args, &out);
+    return status;
+  };
+  EXPECT_EQ(said("l " + Quote(zip)), 0);
+  EXPECT_NE(out.find("4 item(s)"), std::string::npos) << out;
+  EXPECT_EQ(said(Quote(zip)), 0);  // an archive alone is listed
+  EXPECT_NE(out.find("4 item(s)"), std::string::npos) << out;
+  EXPECT_EQ(said("t " + Quote(zip)), 0);
+  EXPECT_NE(out.find("No errors detected"), std::string::npos) << out;
+  EXPECT_EQ(said("t -q " + Quote(zip)), 0);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(said("x -v " + Quote(zip) + " -d " + Quote(dir / "x")), 0);
+  EXPECT_NE(out.find("docs/a.txt\n"), std::string::npos) << out;
+  EXPECT_EQ(testutil::ReadFile(dir / "x/docs/a.txt"), "alpha");
+  // "e" and -j extract without folders; a name met again is an existing file.
+  EXPECT_EQ(said("e " + Quote(zip) + " -d " + Quote(dir / "e")), 0);
+  EXPECT_EQ(testutil::Entries(dir / "e"), (std::vector<std::string>{"a.txt", "b.log", "été.txt"}));
+  WriteInTree(dir / "j/a.txt", "mine");
+  EXPECT_EQ(said("extract -j " + Quote(zip) + " docs -d " + Quote(dir / "j")), 0);
+  EXPECT_EQ(testutil::ReadFile(dir / "j/a.txt"), "mine");
+  EXPECT_NE(out.find("1 item(s) skipped: the file exists"), std::string::npos) << out;
+  const std::string in_j = "cd " + Quote(dir / "j") + " && " + Quote(kTool), n = Quote(dir / "n.zip");
+  EXPECT_EQ(Sh(in_j + " a ../n.zip a.txt"), 0);
+  EXPECT_EQ(Sh(in_j + " u ../n.zip a.txt"), 0);
+  EXPECT_EQ(said("rn " + n + " a.txt b.txt"), 0);
+  EXPECT_EQ(said("l " + n + " b.txt"), 0);
+  EXPECT_EQ(said("d " + n + " b.txt"), 0);
+  EXPECT_EQ(said("l " + n + " b.txt"), 1);
+  EXPECT_EQ(said("help extract"), 0);
+  EXPECT_NE(out.find("--stdout"), std::string::npos) << out;
+  EXPECT_NE(out.find("--junk-paths"), std::string::npos) << out;
+}
+
+TEST_F(CliTest, LongListingAgreesWithUnzipAnd7Zip) {
+  const std::string src = dir / "src";
+  WriteInTree(src + "/text.txt", std::string(5000, 'a'));
+  testutil::WriteFile(src + "/random.bin", testutil::RandomBytes(4000, 3));
+  const std::string in_src = "cd " + Quote(src) + " && " + Quote(kTool);
+  ASSERT_EQ(Sh(in_src + " add ../v.zip text.txt -9"), 0);
+  ASSERT_EQ(Sh(in_src + " add ../v.zip random.bin -0"), 0);
+  ASSERT_EQ(Sh(in_src + " add ../c.zip text.txt -p pw"), 0);
+  ASSERT_EQ(Sh(in_src + " add ../c.zip random.bin -p pw --aes 256"), 0);
+  std::string v, c;
+  ASSERT_EQ(Tool("list -v " + Quote(dir / "v.zip"), &v), 0);
+  ASSERT_EQ(Tool("list -v " + Quote(dir / "c.zip"), &c), 0);
+  auto line_of = [](const std::string& listing, const std::string& name) {
+    std::istringstream in(listing);
+    std::string line;
+    while (std::getline(in, line))
+      if (line.ends_with(" " + name)) return line;
+    return std::string();
+  };
+  auto upper = [](std::string text) {
+    for (auto& ch : text) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    return text;
+  };
+  struct Expect {
+    std::string listing, zip, name, method, crypto;
+  };
+  for (const Expect& e : {Expect{v, "v.zip", "text.txt", "Deflate", "-"}, Expect{v, "v.zip", "random.bin", "Stored", "-"},
+                          Expect{c, "c.zip", "text.txt", "Deflate", "classic"},
+                          Expect{c, "c.zip", "random.bin", "Stored", "AES-256"}}) {
+    SCOPED_TRACE(e.zip + " " + e.name);
+    const std::string line = line_of(e.listing, e.name);
+    std::string unzip, seven;
+    Sh("unzip -Z -v " + Quote(dir / e.zip) + " " + e.name, &unzip);
+    Sh("7zz l -slt " + Quote(dir / e.zip) + " " + e.name, &seven);
+    // The CRC-32 the headers hold (0 for AES items, which AE-2 checks by
+    // their authentication code instead; 7-Zip then shows none).
+    const std::string label = "32-bit CRC value (hex):";
+    const size_t at = unzip.find(label);
+    ASSERT_NE(at, std::string::npos) << unzip;
+    const std::string crc = unzip.substr(unzip.find_first_not_of(' ', at + label.size()), 8);
+    EXPECT_NE(line.find(" " + crc + " "), std::string::npos) << line << unzip;
+    EXPECT_NE(seven.find(e.crypto == "AES-256" ? "CRC = \n" : "CRC = " + upper(crc)), std::string::npos) << seven;
+    EXPECT_NE(line.find(" " + e.method + " "), std::string::npos) << line;
+    EXPECT_NE(line.find(" " + e.crypto + " "), std::string::npos) << line;
+    // 7-Zip names the same encryption and method.
+    const std::string seven_method = e.crypto == "classic" ? "ZipCrypto " : e.crypto == "AES-256" ? "AES-256 " : "";
+    EXPECT_NE(seven.find("Method = " + seven_method + (e.method == "Stored" ? "Store" : "Deflate")), std::string::npos)
+        << seven;
+  }
+  // An item that grew (by its AES header and code) shows by how much.
+  EXPECT_NE(line_of(c, "random.bin").find("  -0.7% "), std::string::npos) << c;
 }

@@ -2,8 +2,10 @@
 // itself on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
+#include "progress_line.h"
 #include "terminal_prompts.h"
 #include "test_util.h"
 
@@ -102,4 +104,32 @@ TEST(TerminalPrompts, PasswordAskedOnThePseudoTerminalUntilRight) {
   EXPECT_NE(out.find("Password for \"secret.txt\"", first + 1), std::string::npos) << out;
   EXPECT_EQ(out.find("right"), std::string::npos);  // typed without echo
   EXPECT_EQ(testutil::ReadFile(dir / "secret.txt"), "the secret");
+}
+
+TEST(ProgressLine, CountsBytesWithARecentRateAndClearsItself) {
+  using std::chrono::milliseconds;
+  Scripted io("");
+  // A folder, a big file and a small one: the folder counts for nothing.
+  arcfold_cli::ProgressLine line(io.out, {0, 900'000'000, 100'000'000});
+  const auto t0 = arcfold_cli::ProgressLine::Clock::now();
+  line.ItemStarted("tree/");
+  line.ItemStarted("tree/big.bin");
+  EXPECT_EQ(line.Text(t0).rfind("  0.0%", 0), 0u) << line.Text(t0);
+  line.ItemProgress(10, t0);
+  line.ItemProgress(50, t0 + milliseconds(50));  // within the redraw interval: not drawn
+  line.ItemProgress(50, t0 + milliseconds(1000));
+  // 450 MB of 1000 MB; 360 MB in the last second.
+  EXPECT_NE(line.Text(t0 + milliseconds(1000)).find(" 45.0%     450.0 of 1000.0 MB   360.0 MB/s tree/big.bin"),
+            std::string::npos)
+      << line.Text(t0 + milliseconds(1000));
+  line.ItemStarted("tree/big.bin");  // a retry starts the item over
+  line.ItemProgress(0, t0 + milliseconds(2000));
+  line.ItemStarted("tree/small.txt");
+  line.ItemProgress(100, t0 + milliseconds(3000));
+  EXPECT_EQ(line.Text(t0 + milliseconds(3000)).rfind("100.0%", 0), 0u);
+  line.Clear();
+  std::fflush(io.out);
+  const std::string drawn(io.out_buf, io.out_len);
+  EXPECT_EQ(drawn.back(), '\r');  // a question starts at the left
+  EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\r'), 6) << drawn;  // four lines drawn, then the clear's two
 }

@@ -30,6 +30,9 @@ class EchoOff {
 // and a console set up to show UTF-8 output.
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
 void UseUtf8Console();
+// Bytes read from or written to stream pass unchanged (Windows would
+// otherwise turn line ends into CR LF and stop reading at Ctrl-Z).
+void UseBinaryMode(std::FILE* stream);
 
 // Turns an interrupt, a termination request and a hang-up (Ctrl-C,
 // Ctrl-Break and a closed console window on Windows) into a request to stop

@@ -31,6 +31,13 @@ constexpr bool kCaseSensitiveNames = false;
 constexpr bool kCaseSensitiveNames = true;
 #endif
 
+// The separator of the paths this system shows and composes.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
 // Whether a path may begin with a drive ("C:"). Where it may not, ":" is an
 // ordinary character of a file name ("10:00:00.log").
 #ifdef _WIN32

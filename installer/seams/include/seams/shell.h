@@ -4,15 +4,14 @@
 
 #include <string>
 
+#include "platform/files.h"
+
 namespace afp {
 
-// Where programs are installed by default, and the separator of the paths
-// the installer composes.
+// Where programs are installed by default.
 #ifdef _WIN32
-constexpr char kPathSeparator = '\\';
 constexpr const char* kProgramFolder = "C:\\Program Files (x86)";
 #else
-constexpr char kPathSeparator = '/';
 constexpr const char* kProgramFolder = "/opt";
 #endif
 
