@@ -34,11 +34,6 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   void SetCompressionLevel(TAFCompressionLevel v);
   void SetCompressionMode(int v);
   void SetStandardSignatures(bool on);
-  const TAFOptions& Options() const { return options_; }
-  TAFSpanningMode SpanningMode() const { return spanning_mode_; }
-  TAFSpanningOptions& SpanningOptions() { return spanning_options_; }
-  const afp::WideString& FileName() const { return file_name_; }
-  const std::string& Password() const { return password_; }
 
   // ---- lifecycle ----
   void OpenArchive();
