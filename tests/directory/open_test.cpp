@@ -251,3 +251,51 @@ TEST_F(OpenTest, RecoveryTakesTheFirstDescriptorAfterEachHeader) {
   ASSERT_EQ(a.ItemCount(), 50);
   for (int i = 0; i < 50; ++i) EXPECT_EQ(a.Item(i).UncompressedSize(), 10 + i) << i;
 }
+
+// The directory reader as a commit or a volume switch drives it: it reads
+// whatever stream its volume source holds now (a commit replaces the
+// archive's stream, a set changes volumes) and keeps none of its own.
+namespace {
+class OneStreamSource : public TAFVolumeSource, public TAFDirSettings {
+ public:
+  TStream* CurrentStream() override { return stream.get(); }
+  TAFVolumeNumberInfo& VolumeInfo() override { return info; }
+  TAFSpanningMode VolumeSpanning() const override { return smNone; }
+  void SelectVolume(const TAFVolumeNumberInfo&) override {}
+  void SelectFollowingVolume() override {}
+  const TAFSignatureSet& Signatures() const override { return signatures; }
+  bool StandardSignatures() const override { return true; }
+  bool OpenDamaged() const override { return false; }
+  bool OemNames() const override { return false; }
+  const afp::CodePagePair& NameCodePages() const override { return code_pages; }
+  const afp::WideString& StubFile() const override { return no_stub; }
+  int64_t FirstVolumeLimit() const override { return -1; }
+
+  void Hold(const std::string& bytes) {
+    stream = std::make_unique<TMemoryStream>();
+    stream->WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  }
+  std::unique_ptr<TMemoryStream> stream;
+  TAFVolumeNumberInfo info;
+  TAFSignatureSet signatures = TAFSignatureSet::Standard();
+  afp::CodePagePair code_pages = afp::DefaultCodePages();
+  afp::WideString no_stub;
+};
+}  // namespace
+
+TEST_F(OpenTest, DirectoryIsReadFromTheStreamTheArchiveHoldsNow) {
+  OneStreamSource source;
+  source.Hold(BuildZip(two));
+  TAFDirManager reader(source, source, false);
+  reader.ReadDirectory();
+  ASSERT_EQ(reader.Items().Count(), 2);
+  // Replaced underneath, as a commit replaces the archive.
+  source.Hold(BuildZip({{.name = "only.txt", .data = "x"}}, "new"));
+  reader.ReadDirectory();
+  ASSERT_EQ(reader.Items().Count(), 1);
+  EXPECT_EQ(testutil::U(reader.Items().ItemRef(0).ItemName), "only.txt");
+  EXPECT_EQ(reader.Comment(), "new");
+  // With no volume open, reading fails as a read error, not as a crash.
+  source.stream.reset();
+  EXPECT_THROW(reader.ReadDirectory(), EReadError);
+}
