@@ -130,7 +130,8 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
   settings.deriver = archiver.AesKeyDeriver();
   if (archiver.SpanningMode() == smNone && archiver.DirManager()) {
     TAFDirManager& dir = *archiver.DirManager();
-    if (!dir.Recovered() && !archiver.Options().AllowOverlappingItems) settings.sorted_offsets = &dir.SortedLocalOffsets();
+    if (!dir.Recovered() && !archiver.Options().AllowOverlappingItems)
+      settings.sorted_offsets = &dir.SortedLocalOffsets();
     settings.directory_offset = dir.DirectoryOffset();
   }
   settings.chunk_size = DecodeChunkSize(archiver);

@@ -103,7 +103,8 @@ void ArchiveSession::OpenArchive() {
 }
 
 void ArchiveSession::OpenArchive(uint16_t mode) {
-  if (!in_memory_ && NamePart(file_name_).empty()) throw EAFException::Create(NativeError::kBlankFileNameForMode, &facade_);
+  if (!in_memory_ && NamePart(file_name_).empty())
+    throw EAFException::Create(NativeError::kBlankFileNameForMode, &facade_);
   if (mode != fmCreate && !afp::FileExists(file_name_) && spanning_mode_ != smSpanning &&
       !MediaInUse().IsRemovable(file_name_))
     throw EAFException::CreateFmt(NativeError::kArchiveFileNotFound, &facade_, {file_name_});

@@ -100,7 +100,7 @@ void TAFBaseArchiver::DoProcessFileFailure(const afp::WideString& file_name, TAF
     answer = Session().PromptsInUse().Ask(U8(message), afp::PromptButtons::AbortIgnore);
   } else {
     answer = Session().PromptsInUse().Ask(fmt::format("{}. File processing error, possibly disk is full", U8(message)),
-                                afp::PromptButtons::AbortRetryIgnore);
+                                          afp::PromptButtons::AbortRetryIgnore);
   }
   action = answer == afp::PromptAnswer::Retry ? fxaRetry : answer == afp::PromptAnswer::Ignore ? fxaIgnore : fxaAbort;
 }
@@ -119,7 +119,8 @@ void TAFBaseArchiver::DoRequestBlankVolume(int volume_number, afp::WideString& v
     return;
   }
   if (SpanningMode() != smSpanning) return;
-  cancel = !AskOk(Session().PromptsInUse(), fmt::format("Please insert a blank disk #{}", std::max(volume_number, 0) + 1));
+  cancel =
+      !AskOk(Session().PromptsInUse(), fmt::format("Please insert a blank disk #{}", std::max(volume_number, 0) + 1));
 }
 
 void TAFBaseArchiver::DoRequestFirstVolume(afp::WideString& volume_file_name, bool& cancel) {
@@ -153,9 +154,10 @@ void TAFBaseArchiver::DoRequestLastVolume(afp::WideString& volume_file_name, boo
   }
   cancel = !AskOk(Session().PromptsInUse(), "Please insert the last disk");
   while (!cancel && !afp::FileExists(volume_file_name))
-    cancel = !AskOk(Session().PromptsInUse(), fmt::format("File '{}' not found on inserted disk. Please insert last disk with "
-                                                "required file",
-                                                U8(volume_file_name)));
+    cancel = !AskOk(Session().PromptsInUse(),
+                    fmt::format("File '{}' not found on inserted disk. Please insert last disk with "
+                                "required file",
+                                U8(volume_file_name)));
 }
 
 void TAFBaseArchiver::DoRequestMiddleVolume(int volume_number, afp::WideString& volume_file_name, bool& cancel) {
@@ -166,7 +168,8 @@ void TAFBaseArchiver::DoRequestMiddleVolume(int volume_number, afp::WideString& 
     OnRequestMiddleVolume(this, volume_number + 1, volume_file_name, cancel);
     return;
   }
-  if (SpanningMode() == smSpanning) cancel = !AskOk(Session().PromptsInUse(), fmt::format("Please insert disk #{}", volume_number + 1));
+  if (SpanningMode() == smSpanning)
+    cancel = !AskOk(Session().PromptsInUse(), fmt::format("Please insert disk #{}", volume_number + 1));
   else cancel = !afp::FileExists(volume_file_name);
   volume_file_name = given;
   VolumeFileName(volume_file_name, volume_number, true);
@@ -181,9 +184,10 @@ void TAFBaseArchiver::DoDiskFull(int volume_number, const afp::WideString& volum
   if (SpanningMode() != smSpanning) throw EAFException::Create(NativeError::kDiskFull);
   int64_t required = SpanningOptions().LimitOf(std::max(volume_number, 0));
   int64_t available = afp::FreeDiskSpace(volume_file_name);
-  cancel = !AskOk(Session().PromptsInUse(), fmt::format("Disk is full. Required free space: {} bytes, but available only: {} "
-                                              "bytes. Clean the disk or find another blank disk",
-                                              required, available));
+  cancel = !AskOk(Session().PromptsInUse(),
+                  fmt::format("Disk is full. Required free space: {} bytes, but available only: {} "
+                              "bytes. Clean the disk or find another blank disk",
+                              required, available));
 }
 
 void TAFBaseArchiver::DoStoreFile(afp::WideString& file_name, int32_t& attr, std::string& comment,

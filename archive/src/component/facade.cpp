@@ -1,7 +1,6 @@
 // The component's public surface: each property and operation is the
 // session's, which holds the archive.
 #include "arcfold/arcfold.h"
-
 #include "component/session.h"
 
 namespace arcfold {
@@ -21,9 +20,7 @@ TArcfold::TArcfold() {
 
 void TAFBaseArchiver::UpdateCompressionMethod() { session_->compression_method_ = 0xFFFF; }
 
-void TArcfold::UpdateCompressionMethod() {
-  Session().compression_method_ = Session().compression_mode_ != 0 ? 8 : 0;
-}
+void TArcfold::UpdateCompressionMethod() { Session().compression_method_ = Session().compression_mode_ != 0 ? 8 : 0; }
 
 afp::WideString TAFBaseArchiver::CurrentVersion() const { return u"6.94 "; }
 
@@ -182,9 +179,7 @@ bool TAFBaseArchiver::ReadAcrossVolumes(void* buffer, int64_t count) {
 }
 
 // ---- item processing ----
-void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
-  session_->ProcessMarkedItems(op, index);
-}
+void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) { session_->ProcessMarkedItems(op, index); }
 void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const afp::WideString& dest_folder) {
   session_->ExtractItem(index, name, dest_folder);
 }

@@ -109,8 +109,8 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   void DoOverallProgress(double progress, TAFProcessOperation op, TAFProgressPhase phase, bool& cancel) {
     facade_.DoOverallProgress(progress, op, phase, cancel);
   }
-  void DoFileProgress(const afp::WideString& file_name, double progress, TAFProcessOperation op,
-                      TAFProgressPhase phase, bool& cancel) {
+  void DoFileProgress(const afp::WideString& file_name, double progress, TAFProcessOperation op, TAFProgressPhase phase,
+                      bool& cancel) {
     facade_.DoFileProgress(file_name, progress, op, phase, cancel);
   }
   void DoCopyTempFileProgress(double progress, TAFProgressPhase phase, bool& cancel) {
@@ -122,8 +122,8 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   void DoConfirmProcessFile(const afp::WideString& file_name, TAFProcessOperation op, bool& confirm) {
     facade_.DoConfirmProcessFile(file_name, op, confirm);
   }
-  void DoProcessFileFailure(const afp::WideString& file_name, TAFProcessOperation op, int native_error,
-                            int error_code, const afp::WideString& message, TAFAction& action) {
+  void DoProcessFileFailure(const afp::WideString& file_name, TAFProcessOperation op, int native_error, int error_code,
+                            const afp::WideString& message, TAFAction& action) {
     facade_.DoProcessFileFailure(file_name, op, native_error, error_code, message, action);
   }
   void DoRequestBlankVolume(int volume_number, afp::WideString& volume_file_name, bool& cancel) {

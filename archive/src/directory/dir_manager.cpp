@@ -120,8 +120,7 @@ const std::vector<int64_t>& TAFDirManager::SortedLocalOffsets() {
     // and they are never decoded.
     sorted_offsets_.clear();
     for (int i = 0; i < items_.Count(); ++i)
-      if (!OffsetLeftUnshifted(items_.ItemRef(i)))
-        sorted_offsets_.push_back(items_.ItemRef(i).LocalHeaderOffset());
+      if (!OffsetLeftUnshifted(items_.ItemRef(i))) sorted_offsets_.push_back(items_.ItemRef(i).LocalHeaderOffset());
     std::sort(sorted_offsets_.begin(), sorted_offsets_.end());
     offsets_ready_ = true;
   }
@@ -263,7 +262,8 @@ void TAFDirManager::ReadVolumeDirectory() {
   SwitchVolume(first);
   const int64_t count =
       is_zip64_ ? static_cast<int64_t>(zip64_end_record_.TotalEntries() & 0xFFFFFFFF) : end_record_.TotalEntries();
-  const int64_t start = is_zip64_ ? static_cast<int64_t>(zip64_end_record_.DirectoryOffset()) : end_record_.DirectoryOffset();
+  const int64_t start =
+      is_zip64_ ? static_cast<int64_t>(zip64_end_record_.DirectoryOffset()) : end_record_.DirectoryOffset();
   // The headers are read as they come, over as many volumes as they fill;
   // the array grows with them, so a count the volumes cannot hold ends in a
   // read error rather than in millions of empty items.
@@ -440,8 +440,10 @@ void TAFDirManager::ShiftOffsets() {
     if (OffsetLeftUnshifted(item)) continue;
     // A ZIP64 offset lives in the 64-bit field; shifting the all-ones
     // placeholder would wrap it.
-    if (item.HeaderImage.LocalHeaderOffset() == 0xFFFFFFFF) item.LocalHeaderOffset64 += stub_length_;
-    else item.HeaderImage.SetLocalHeaderOffset(static_cast<uint32_t>(item.HeaderImage.LocalHeaderOffset() + stub_length_));
+    if (item.HeaderImage.LocalHeaderOffset() == 0xFFFFFFFF)
+      item.LocalHeaderOffset64 += stub_length_;
+    else
+      item.HeaderImage.SetLocalHeaderOffset(static_cast<uint32_t>(item.HeaderImage.LocalHeaderOffset() + stub_length_));
   }
 }
 
@@ -582,7 +584,8 @@ void TAFDirManager::WriteDirectory(TStream* stream) {
     for (const auto& f : item.ExtraFields)
       if (f.Id != kExtraZip64) extra_len += f.Size + 4u;
     h.SetExtraLength(static_cast<uint16_t>(extra_len));
-    TStoredName stored = EncodeItemName(item.ItemName, settings_.NameCodePages(), oem_names, (h.Flags() & kFlagUtf8) != 0);
+    TStoredName stored =
+        EncodeItemName(item.ItemName, settings_.NameCodePages(), oem_names, (h.Flags() & kFlagUtf8) != 0);
     if (stored.utf8) h.SetFlags(h.Flags() | kFlagUtf8);
     h.SetNameLength(static_cast<uint16_t>(stored.bytes.size()));
     h.SetCommentLength(static_cast<uint16_t>(item.Comment.size()));

@@ -5,9 +5,9 @@
 #include <map>
 
 #include "arcfold/arcfold.h"
-#include "component/session.h"
 #include "codec/decode.h"
 #include "codec/encode.h"
+#include "component/session.h"
 #include "directory/dir_manager.h"
 #include "directory/name_codec.h"
 #include "items/commit_plan.h"
@@ -290,12 +290,14 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
     h.SetCompressedSize(0xFFFFFFFF);
     h.SetUncompressedSize(0xFFFFFFFF);
   } else if (h.CompressedSize() == 0xFFFFFFFF) {
-    throw EAFException::CreateFmt(NativeError::kZip64RefusedForItem, &a_.facade_, {item.ItemName});  // grew past its header
+    throw EAFException::CreateFmt(NativeError::kZip64RefusedForItem, &a_.facade_,
+                                  {item.ItemName});  // grew past its header
   }
   std::vector<uint8_t> final_head = local_bytes(true);
   if (folder || small) {
     if (staging) final_head.insert(final_head.end(), staging->Data().begin(), staging->Data().end());
-    if (!WriteWithDiskFullRetry(a_.facade_, out, final_head.data(), static_cast<int64_t>(final_head.size()))) return false;
+    if (!WriteWithDiskFullRetry(a_.facade_, out, final_head.data(), static_cast<int64_t>(final_head.size())))
+      return false;
   } else {
     const int64_t end = out.Position();
     out.SetPosition(at);

@@ -3,8 +3,6 @@
 // Each local header stays whole on one volume, data runs on over volume
 // ends, every central header stays whole, and the end records go to the
 // last volume, which takes the archive's own name.
-#include "items/commit.h"
-
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -12,6 +10,7 @@
 #include "arcfold/arcfold.h"
 #include "component/session.h"
 #include "directory/dir_manager.h"
+#include "items/commit.h"
 #include "items/commit_plan.h"
 #include "platform/files.h"
 

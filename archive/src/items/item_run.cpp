@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "arcfold/arcfold.h"
-#include "component/session.h"
 #include "codec/decode.h"
 #include "codec/second_core.h"
+#include "component/session.h"
 #include "crypto/aes_prefetch.h"
 #include "items/extract_ahead.h"
 #include "items/new_file.h"
@@ -24,7 +24,7 @@ namespace arcfold {
 using paths::Backslashed;
 
 void ArchiveSession::ExtractFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                                   const afp::WideString& exclusion_mask) {
+                                  const afp::WideString& exclusion_mask) {
   CheckActiveNoUpdate();
   if (!options_.Recurse && file_mask.find_first_of(u"*?") == afp::WideString::npos && exclusion_mask.empty() &&
       search_attr == kAnyAttributes) {
@@ -39,7 +39,7 @@ void ArchiveSession::ExtractFiles(const afp::WideString& file_mask, uint32_t sea
 }
 
 void ArchiveSession::TestFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                                const afp::WideString& exclusion_mask) {
+                               const afp::WideString& exclusion_mask) {
   CheckActiveNoUpdate();
   MarkItems(file_mask, search_attr, exclusion_mask);
   ProcessMarkedItems(poTest, -1);

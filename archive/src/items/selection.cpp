@@ -29,7 +29,7 @@ size_t DrivePartLength(const afp::WideString& mask) {
 }  // namespace
 
 bool ArchiveSession::FindFirst(const afp::WideString& file_mask, TAFArchiveItem& item, uint32_t search_attr,
-                                const afp::WideString& exclusion_mask) {
+                               const afp::WideString& exclusion_mask) {
   afp::WideString mask = file_mask;
   size_t drive = DrivePartLength(mask);
   if (drive && options_.StorePath != spFullPathWithDrive) mask = mask.substr(drive);
@@ -136,7 +136,7 @@ bool ArchiveSession::ItemMatchesMask(int index, const afp::WideString& mask, con
 }
 
 void ArchiveSession::MarkItems(const afp::WideString& file_mask, uint32_t search_attr,
-                                const afp::WideString& exclusion_mask) {
+                               const afp::WideString& exclusion_mask) {
   if (!dir_) return;
   dir_->Items().ClearMarks();
   TAFArchiveItem item;

@@ -246,7 +246,8 @@ void ArchiveSession::AddOnePath(const afp::WideString& full, bool folder) {
   if (stored.empty()) return;
   if (folder) stored += u'/';
   int existing;
-  if (adding_ == poUpdate && !folder && dir_->Items().FindName(stored, existing) && !ReplaceWith(existing, full)) return;
+  if (adding_ == poUpdate && !folder && dir_->Items().FindName(stored, existing) && !ReplaceWith(existing, full))
+    return;
   const int at = NewItemSlot(stored, poAdd);
   PrepareItemFromFile(at, full);
   if (adding_ == poMove && dir_->Items().ItemRef(at).Source) dir_->Items().ItemRef(at).Operation = poMove;
@@ -255,7 +256,7 @@ void ArchiveSession::AddOnePath(const afp::WideString& full, bool folder) {
 }
 
 void ArchiveSession::AddPath(const afp::WideString& path, const afp::WideString& mask,
-                              const afp::WideString& exclusion_mask, bool recurse) {
+                             const afp::WideString& exclusion_mask, bool recurse) {
   // path is a folder ending in "\"; its entries matching mask are added,
   // and with recurse its folders with all they hold. Links to folders are
   // not followed.
@@ -299,22 +300,22 @@ bool ArchiveSession::ReplaceWith(int index, const afp::WideString& file) {
 }
 
 void ArchiveSession::AddFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                               const afp::WideString& exclusion_mask) {
+                              const afp::WideString& exclusion_mask) {
   AddMatching(file_mask, search_attr, exclusion_mask, poAdd);
 }
 
 void ArchiveSession::UpdateFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                                  const afp::WideString& exclusion_mask) {
+                                 const afp::WideString& exclusion_mask) {
   AddMatching(file_mask, search_attr, exclusion_mask, poUpdate);
 }
 
 void ArchiveSession::MoveFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                                const afp::WideString& exclusion_mask) {
+                               const afp::WideString& exclusion_mask) {
   AddMatching(file_mask, search_attr, exclusion_mask, poMove);
 }
 
 void ArchiveSession::AddMatching(const afp::WideString& file_mask, uint32_t /*search_attr*/,
-                                  const afp::WideString& exclusion_mask, TAFProcessOperation how) {
+                                 const afp::WideString& exclusion_mask, TAFProcessOperation how) {
   if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
   TOwnTransaction transaction(*this);
   struct Restore {
@@ -390,7 +391,7 @@ void ArchiveSession::AddFromBuffer(const afp::WideString& name, const void* data
 }
 
 void ArchiveSession::DeleteFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                                  const afp::WideString& exclusion_mask) {
+                                 const afp::WideString& exclusion_mask) {
   if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
   TOwnTransaction transaction(*this);
   MarkItems(file_mask, search_attr, exclusion_mask);

@@ -1,11 +1,10 @@
 // Reading and writing bytes across volume boundaries.
-#include "volumes/volume_reader.h"
-
 #include <algorithm>
 #include <vector>
 
 #include "arcfold/arcfold.h"
 #include "component/session.h"
+#include "volumes/volume_reader.h"
 
 namespace arcfold {
 
@@ -88,7 +87,7 @@ void ArchiveSession::WriteAllAcrossVolumes(const void* buffer, int64_t count, TS
 }
 
 void ArchiveSession::CopyAcrossVolumes(TStream& source, bool show_progress, TStream* cache, int64_t reserve,
-                                        int64_t count, bool& abort) {
+                                       int64_t count, bool& abort) {
   abort = false;
   const int64_t total = count == -1 ? source.Size() - source.Position() : count;
   if (show_progress) {

@@ -116,9 +116,12 @@ ArchiveSession::VolumeAnswer ArchiveSession::OpenRequestedVolume(const TAFVolume
   for (;;) {
     name = file_name_;
     bool cancel = false;
-    if (requested.IsFirst()) DoRequestFirstVolume(name, cancel);
-    else if (requested.IsLast()) DoRequestLastVolume(name, cancel);
-    else DoRequestMiddleVolume(requested.VolumeNumber, name, cancel);
+    if (requested.IsFirst())
+      DoRequestFirstVolume(name, cancel);
+    else if (requested.IsLast())
+      DoRequestLastVolume(name, cancel);
+    else
+      DoRequestMiddleVolume(requested.VolumeNumber, name, cancel);
     if (cancel) return VolumeAnswer::kCancelled;
     if (name.empty() && spanning_mode_ == smSplitting) return VolumeAnswer::kNoName;
     if (afp::FileExists(name)) {
