@@ -63,8 +63,8 @@ class TAFDirManager {
   // The directory held more central headers than its end record counts.
   bool ExtraEntriesFound() const { return extra_entries_found_; }
 
-  void ResetDirectory();
-  bool FindEndRecord(uint32_t signature, int64_t& position);
+  // Whether the archive's end record is found (or a damaged archive may be
+  // opened all the same).
   bool CheckEndRecord();
   void ReadDirectory();
   // The central directory and the end records after the last byte of
@@ -93,6 +93,8 @@ class TAFDirManager {
   uint32_t LastDisk() const;
 
  private:
+  void ResetDirectory();
+  bool FindEndRecord(uint32_t signature, int64_t& position);
   // The stream read or written now: the archive's current volume, or the
   // whole set while its directory is read across volumes.
   TStream& In();
