@@ -48,8 +48,8 @@ TEST_F(OpenTest, PlainArchive) {
   ASSERT_EQ(Open(BuildZip(two, "the comment")), 0);
   EXPECT_EQ(Names(), (V{"one.txt", "two.txt"}));
   EXPECT_EQ(a.ArchiveComment(), "the comment");
-  EXPECT_EQ(a.DirManager()->StubLength, 0);
-  EXPECT_FALSE(a.DirManager()->Recovered);
+  EXPECT_EQ(a.DirManager()->StubLength(), 0);
+  EXPECT_FALSE(a.DirManager()->Recovered());
   EXPECT_EQ(Extracted("two.txt"), std::string(5000, 'z'));
 }
 
@@ -67,7 +67,7 @@ TEST_F(OpenTest, NoEndRecordWithDamagedOpeningOffIs48) {
 TEST_F(OpenTest, TailCutOffRecoversFromLocalHeaders) {
   std::string zip = BuildZip(two);
   ASSERT_EQ(Open(zip.substr(0, zip.size() - 30)), 0);
-  EXPECT_TRUE(a.DirManager()->Recovered);
+  EXPECT_TRUE(a.DirManager()->Recovered());
   EXPECT_EQ(Names(), (V{"one.txt", "two.txt"}));
   EXPECT_EQ(Extracted("two.txt"), std::string(5000, 'z'));
 }
@@ -84,7 +84,7 @@ TEST_F(OpenTest, FfffEntriesWithoutZip64Recovers) {
   std::string zip = BuildZip(two);
   zip[zip.size() - 22 + 8] = zip[zip.size() - 22 + 9] = zip[zip.size() - 22 + 10] = zip[zip.size() - 22 + 11] = '\xFF';
   ASSERT_EQ(Open(zip), 0);
-  EXPECT_TRUE(a.DirManager()->Recovered);
+  EXPECT_TRUE(a.DirManager()->Recovered());
   EXPECT_EQ(Names().size(), 2u);
 }
 
@@ -95,18 +95,18 @@ TEST_F(OpenTest, CommentWithEndSignatureAndAppendedBytes) {
                      std::string("\xFF\xFF\x00\x00", 4) + std::string(2, '\0');
   ASSERT_EQ(Open(BuildZip(two, "xx" + fake + "yy") + "APPENDED GARBAGE"), 0);
   EXPECT_EQ(Names(), (V{"one.txt", "two.txt"}));
-  EXPECT_FALSE(a.DirManager()->Recovered);
+  EXPECT_FALSE(a.DirManager()->Recovered());
 }
 
 TEST_F(OpenTest, StubWithAndWithoutAdjustedOffsets) {
   std::string stub = "MZ" + std::string(3000, 's');
   ASSERT_EQ(Open(BuildZip(two, "", stub, true)), 0);
-  EXPECT_EQ(a.DirManager()->StubLength, 3002);
+  EXPECT_EQ(a.DirManager()->StubLength(), 3002);
   EXPECT_EQ(a.Item(0).LocalHeaderOffset(), 3002);
   EXPECT_EQ(Extracted("two.txt"), std::string(5000, 'z'));
 
   ASSERT_EQ(Open(BuildZip(two, "", stub, false)), 0);
-  EXPECT_EQ(a.DirManager()->StubLength, 3002);
+  EXPECT_EQ(a.DirManager()->StubLength(), 3002);
   EXPECT_EQ(a.Item(0).LocalHeaderOffset(), 3002);  // shifted by the stub
   EXPECT_EQ(Extracted("one.txt"), "first item");
 }
@@ -114,7 +114,7 @@ TEST_F(OpenTest, StubWithAndWithoutAdjustedOffsets) {
 TEST_F(OpenTest, EmptyArchiveStubLengthIsEndRecordPosition) {
   ASSERT_EQ(Open(BuildZip({}, "", "STUB")), 0);
   EXPECT_EQ(a.ItemCount(), 0);
-  EXPECT_EQ(a.DirManager()->StubLength, 4);
+  EXPECT_EQ(a.DirManager()->StubLength(), 4);
 }
 
 TEST_F(OpenTest, ShortStreamHasNoEndRecord) { EXPECT_EQ(Open("PK\x05\x06"), 35); }
@@ -152,7 +152,7 @@ TEST_F(OpenTest, CountLargerThanDirectoryDoesNotAllocateMillions) {
   std::string end = zip.substr(zip.size() - 22);
   zip = zip.substr(0, zip.size() - 22) + z64 + loc + end;
   ASSERT_EQ(Open(zip), 0);
-  EXPECT_TRUE(a.DirManager()->Recovered);
+  EXPECT_TRUE(a.DirManager()->Recovered());
   EXPECT_EQ(Names().size(), 2u);
 }
 
@@ -200,7 +200,6 @@ TEST_F(OpenTest, RewrittenDirectoryIsByteIdentical) {
   size_t cd = zip.find(std::string("PK\x01\x02", 4));
   copy.WriteBuffer(zip.data(), static_cast<int64_t>(cd));
   a.DirManager()->WriteDirectory(&copy);
-  a.DirManager()->ArchiveStream = a.ArchiveStream();
   std::string rewritten(copy.Data().begin(), copy.Data().end());
   EXPECT_EQ(rewritten, zip);
 }
@@ -213,7 +212,7 @@ TEST_F(OpenTest, EndRecordCountingFewerEntriesStillListsEveryItem) {
   zip[end + 8] = zip[end + 10] = 1;  // one entry declared, three in the directory's size
   ASSERT_EQ(Open(zip), 0);
   EXPECT_EQ(Names(), (V{"a.txt", "b.txt", "hidden.txt"}));
-  EXPECT_TRUE(a.DirManager()->ExtraEntriesFound);
+  EXPECT_TRUE(a.DirManager()->ExtraEntriesFound());
 }
 
 TEST_F(OpenTest, RecoveryKeepsEmptyNamesEmptyFilesAndCutShortItems) {
@@ -224,7 +223,7 @@ TEST_F(OpenTest, RecoveryKeepsEmptyNamesEmptyFilesAndCutShortItems) {
                               {.name = "last.txt", .data = std::string(400, 'L')}});
   // No directory, and the last item cut short.
   ASSERT_EQ(Open(zip.substr(0, zip.find("last.txt") + 200)), 0);
-  ASSERT_TRUE(a.DirManager()->Recovered);
+  ASSERT_TRUE(a.DirManager()->Recovered());
   EXPECT_EQ(Names(), (V{"first.txt", "", "empty.txt", "folder/", "last.txt"}));
   EXPECT_FALSE(a.Item(2).IsDirectory());
   EXPECT_TRUE(a.Item(3).IsDirectory());
@@ -251,4 +250,52 @@ TEST_F(OpenTest, RecoveryTakesTheFirstDescriptorAfterEachHeader) {
   ASSERT_EQ(Open(zip.substr(0, zip.find(std::string("PK\x01\x02", 4)))), 0);
   ASSERT_EQ(a.ItemCount(), 50);
   for (int i = 0; i < 50; ++i) EXPECT_EQ(a.Item(i).UncompressedSize(), 10 + i) << i;
+}
+
+// The directory reader as a commit or a volume switch drives it: it reads
+// whatever stream its volume source holds now (a commit replaces the
+// archive's stream, a set changes volumes) and keeps none of its own.
+namespace {
+class OneStreamSource : public TAFVolumeSource, public TAFDirSettings {
+ public:
+  TStream* CurrentStream() override { return stream.get(); }
+  TAFVolumeNumberInfo& VolumeInfo() override { return info; }
+  TAFSpanningMode VolumeSpanning() const override { return smNone; }
+  void SelectVolume(const TAFVolumeNumberInfo&) override {}
+  void SelectFollowingVolume() override {}
+  const TAFSignatureSet& Signatures() const override { return signatures; }
+  bool StandardSignatures() const override { return true; }
+  bool OpenDamaged() const override { return false; }
+  bool OemNames() const override { return false; }
+  const afp::CodePagePair& NameCodePages() const override { return code_pages; }
+  const afp::WideString& StubFile() const override { return no_stub; }
+  int64_t FirstVolumeLimit() const override { return -1; }
+
+  void Hold(const std::string& bytes) {
+    stream = std::make_unique<TMemoryStream>();
+    stream->WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  }
+  std::unique_ptr<TMemoryStream> stream;
+  TAFVolumeNumberInfo info;
+  TAFSignatureSet signatures = TAFSignatureSet::Standard();
+  afp::CodePagePair code_pages = afp::DefaultCodePages();
+  afp::WideString no_stub;
+};
+}  // namespace
+
+TEST_F(OpenTest, DirectoryIsReadFromTheStreamTheArchiveHoldsNow) {
+  OneStreamSource source;
+  source.Hold(BuildZip(two));
+  TAFDirManager reader(source, source, false);
+  reader.ReadDirectory();
+  ASSERT_EQ(reader.Items().Count(), 2);
+  // Replaced underneath, as a commit replaces the archive.
+  source.Hold(BuildZip({{.name = "only.txt", .data = "x"}}, "new"));
+  reader.ReadDirectory();
+  ASSERT_EQ(reader.Items().Count(), 1);
+  EXPECT_EQ(testutil::U(reader.Items().ItemRef(0).ItemName), "only.txt");
+  EXPECT_EQ(reader.Comment(), "new");
+  // With no volume open, reading fails as a read error, not as a crash.
+  source.stream.reset();
+  EXPECT_THROW(reader.ReadDirectory(), EReadError);
 }

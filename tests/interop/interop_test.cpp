@@ -68,12 +68,11 @@ class InteropTest : public ::testing::Test {
     TArcfold a;
     a.SetFileName(W(zip));
     a.OpenArchive(fmOpenRead);
-    ASSERT_FALSE(a.DirManager()->Recovered);
-    int64_t start = a.DirManager()->DirectoryOffset;
+    ASSERT_FALSE(a.DirManager()->Recovered());
+    int64_t start = a.DirManager()->DirectoryOffset();
     TMemoryStream copy;
     copy.WriteBuffer(bytes.data(), start);
     a.DirManager()->WriteDirectory(&copy);
-    a.DirManager()->ArchiveStream = a.ArchiveStream();
     EXPECT_EQ(std::string(copy.Data().begin(), copy.Data().end()), bytes) << zip;
   }
 
@@ -136,8 +135,8 @@ TEST_F(InteropTest, InfoZipSelfExtractorStubAdjusted) {
   TArcfold a;
   a.SetFileName(W(exe));
   a.OpenArchive(fmOpenRead);
-  EXPECT_FALSE(a.DirManager()->Recovered);
-  EXPECT_GT(a.DirManager()->StubLength, 12000);
+  EXPECT_FALSE(a.DirManager()->Recovered());
+  EXPECT_GT(a.DirManager()->StubLength(), 12000);
   a.CloseArchive();
   ExpectSameExtraction(exe);
 }
@@ -158,7 +157,7 @@ TEST_F(InteropTest, InfoZipEscapeValuesWithoutZip64AreValues) {
     a.SetFileName(W(zip));
     a.OpenArchive(fmOpenRead);
     EXPECT_FALSE(a.DirectoryRebuilt());
-    EXPECT_FALSE(a.DirManager()->IsZip64);
+    EXPECT_FALSE(a.DirManager()->IsZip64());
     EXPECT_EQ(a.ItemCount(), 65535);
     int failures = 0;
     a.OnProcessFileFailure = [&](TAFBaseArchiver*, const afp::WideString&, TAFProcessOperation, int, int,
@@ -246,7 +245,7 @@ TEST_F(InteropTest, PythonDataDescriptorsRecoveredWithoutDirectory) {
   TArcfold a;
   a.SetFileName(W(zip));
   a.OpenArchive(fmOpenRead);
-  EXPECT_TRUE(a.DirManager()->Recovered);
+  EXPECT_TRUE(a.DirManager()->Recovered());
   EXPECT_EQ(a.ItemCount(), 5);
   a.SetBaseDir(W(dir / "rec"));
   int failures = 0;
@@ -303,7 +302,7 @@ TEST_F(InteropTest, PythonManyEntriesUseZip64EndRecords) {
   TArcfold a;
   a.SetFileName(W(zip));
   a.OpenArchive(fmOpenRead);
-  EXPECT_TRUE(a.DirManager()->IsZip64);
+  EXPECT_TRUE(a.DirManager()->IsZip64());
   ASSERT_EQ(a.ItemCount(), 70000);
   EXPECT_EQ(a.Item(69999).ItemName, u"d69/f69999.txt");
   a.Options().Recurse = false;
@@ -314,11 +313,10 @@ TEST_F(InteropTest, PythonManyEntriesUseZip64EndRecords) {
   // Rewriting its directory keeps the ZIP64 end records and the peers' view.
   std::string copy = dir / "many-copy.zip";
   std::string bytes = testutil::ReadFile(zip);
-  testutil::WriteFile(copy, bytes.substr(0, static_cast<size_t>(a.DirManager()->DirectoryOffset)));
+  testutil::WriteFile(copy, bytes.substr(0, static_cast<size_t>(a.DirManager()->DirectoryOffset())));
   {
     TFileStream out(W(copy), fmOpenReadWrite);
     a.DirManager()->WriteDirectory(&out);
-    a.DirManager()->ArchiveStream = a.ArchiveStream();
   }
   EXPECT_EQ(Sh("python3 " + Quote(kScripts + "/pyzip.py") + " test " + Quote(copy)), 0);
   EXPECT_EQ(Sh("unzip -tqq " + Quote(copy) + " >/dev/null 2>&1"), 0);

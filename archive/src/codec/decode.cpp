@@ -130,8 +130,9 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
   settings.deriver = archiver.AesKeyDeriver();
   if (archiver.SpanningMode() == smNone && archiver.DirManager()) {
     TAFDirManager& dir = *archiver.DirManager();
-    if (!dir.Recovered && !archiver.Options().AllowOverlappingItems) settings.sorted_offsets = &dir.SortedLocalOffsets();
-    settings.directory_offset = dir.DirectoryOffset;
+    if (!dir.Recovered() && !archiver.Options().AllowOverlappingItems)
+      settings.sorted_offsets = &dir.SortedLocalOffsets();
+    settings.directory_offset = dir.DirectoryOffset();
   }
   settings.chunk_size = DecodeChunkSize(archiver);
   archiver.SetSkipFlag(false);

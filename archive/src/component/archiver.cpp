@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "arcfold/arcfold.h"
+#include "component/session.h"
 #include "directory/dir_manager.h"
 #include "platform/files.h"
 
@@ -18,65 +19,48 @@ afp::WideString NamePart(const afp::WideString& path) {
 
 }  // namespace
 
-TAFBaseArchiver::TAFBaseArchiver() {
-  SetCompressionLevel(clFastest);
-  in_update_ = false;
-  encryption_method_ = caPkzipClassic;
-  extract_corrupted_files_ = false;
-  OpenDamagedArchives = true;
-  spanning_mode_ = smNone;
-  zip64_mode_ = zmAuto;
-  unicode_filenames_ = false;
-}
+ArchiveSession::ArchiveSession(TAFBaseArchiver& facade)
+    : facade_(facade), OpenDamagedArchives(facade.OpenDamagedArchives), CodePages(facade.CodePages) {}
 
-TAFBaseArchiver::~TAFBaseArchiver() { CloseArchive(); }
+ArchiveSession::~ArchiveSession() = default;
 
-TArcfold::TArcfold() {
-  SetStandardSignatures(true);
-  zip64_mode_ = zmDisabled;
-  // The base constructor ran the base version of the method update.
-  UpdateCompressionMethod();
-}
-
-void TAFBaseArchiver::SetStandardSignatures(bool on) {
+void ArchiveSession::SetStandardSignatures(bool on) {
   standard_signatures_ = on;
   signatures_ = on ? TAFSignatureSet::Standard() : TAFSignatureSet::Alternative();
 }
 
-void TAFBaseArchiver::UpdateCompressionMethod() { compression_method_ = 0xFFFF; }
+std::unique_ptr<TAFDirManager> ArchiveSession::NewDirectory(bool new_archive) {
+  return std::make_unique<TAFDirManager>(*this, *this, new_archive);
+}
 
-void TArcfold::UpdateCompressionMethod() { compression_method_ = compression_mode_ != 0 ? 8 : 0; }
-
-void TAFBaseArchiver::SetCompressionLevel(TAFCompressionLevel v) {
+void ArchiveSession::SetCompressionLevel(TAFCompressionLevel v) {
   static const uint8_t kModes[] = {0, 1, 6, 9};
   compression_level_ = v;
   compression_mode_ = kModes[v];
   UpdateCompressionMethod();
 }
 
-void TAFBaseArchiver::SetCompressionMode(int v) {
-  if (v > 9 || v < 0) throw EAFException::Create(NativeError::kInvalidCompressionLevel, this);
+void ArchiveSession::SetCompressionMode(int v) {
+  if (v > 9 || v < 0) throw EAFException::Create(NativeError::kInvalidCompressionLevel, &facade_);
   compression_mode_ = static_cast<uint8_t>(v);
   compression_level_ = v == 0 ? clNone : v <= 3 ? clFastest : v <= 6 ? clNormal : clMax;
   UpdateCompressionMethod();
 }
 
-afp::WideString TAFBaseArchiver::CurrentVersion() const { return u"6.94 "; }
-
-void TAFBaseArchiver::SetSpanningMode(TAFSpanningMode v) {
+void ArchiveSession::SetSpanningMode(TAFSpanningMode v) {
   if (active_) throw std::runtime_error("Cannot set spanning mode on open archive");
   spanning_mode_ = v;
 }
 
-void TAFBaseArchiver::SetInMemory(bool v) {
+void ArchiveSession::SetInMemory(bool v) {
   if (v == in_memory_) return;
   if (active_) {
     if (in_memory_) {
-      if (NamePart(file_name_).empty()) throw EAFException::Create(NativeError::kBlankFileNameLeavingMemory, this);
-      auto* mem = dynamic_cast<TMemoryStream*>(stream_);
+      if (NamePart(file_name_).empty()) throw EAFException::Create(NativeError::kBlankFileNameLeavingMemory, &facade_);
+      auto* mem = dynamic_cast<TMemoryStream*>(stream_.get());
       // A new archive gets its end record only on close; without it the
       // saved file would not open again.
-      if (mem && dir_ && mem->Size() == dir_->StubLength) dir_->WriteDirectory();
+      if (mem && dir_ && mem->Size() == dir_->StubLength()) dir_->WriteDirectory();
       if (mem) mem->SaveToFile(file_name_);
       CloseArchive();
       in_memory_ = false;
@@ -84,7 +68,7 @@ void TAFBaseArchiver::SetInMemory(bool v) {
     } else {
       // The archive's bytes come along, so that leaving memory later writes
       // back the same archive rather than an empty one.
-      const bool is_new = dir_ && stream_ && stream_->Size() == dir_->StubLength;
+      const bool is_new = dir_ && stream_ && stream_->Size() == dir_->StubLength();
       auto mem = std::make_unique<TMemoryStream>();
       if (!is_new && stream_) {
         stream_->SetPosition(0);
@@ -102,8 +86,8 @@ void TAFBaseArchiver::SetInMemory(bool v) {
   in_memory_ = v;
 }
 
-void TAFBaseArchiver::OpenArchive() {
-  if (!in_memory_ && NamePart(file_name_).empty()) throw EAFException::Create(NativeError::kBlankFileName, this);
+void ArchiveSession::OpenArchive() {
+  if (!in_memory_ && NamePart(file_name_).empty()) throw EAFException::Create(NativeError::kBlankFileName, &facade_);
   uint16_t mode;
   if (in_memory_ || !afp::FileExists(file_name_)) {
     mode = fmCreate;
@@ -118,64 +102,60 @@ void TAFBaseArchiver::OpenArchive() {
   OpenArchive(mode);
 }
 
-void TAFBaseArchiver::OpenArchive(uint16_t mode) {
-  if (!in_memory_ && NamePart(file_name_).empty()) throw EAFException::Create(NativeError::kBlankFileNameForMode, this);
+void ArchiveSession::OpenArchive(uint16_t mode) {
+  if (!in_memory_ && NamePart(file_name_).empty())
+    throw EAFException::Create(NativeError::kBlankFileNameForMode, &facade_);
   if (mode != fmCreate && !afp::FileExists(file_name_) && spanning_mode_ != smSpanning &&
       !MediaInUse().IsRemovable(file_name_))
-    throw EAFException::CreateFmt(NativeError::kArchiveFileNotFound, this, {file_name_});
+    throw EAFException::CreateFmt(NativeError::kArchiveFileNotFound, &facade_, {file_name_});
   if (mode != fmCreate && in_memory_)
-    throw EAFException::CreateFmt(NativeError::kInMemoryCreateOnly, this, {file_name_});
+    throw EAFException::CreateFmt(NativeError::kInMemoryCreateOnly, &facade_, {file_name_});
   CloseArchive();
-  stream_is_callers_ = false;
   open_mode_ = mode;
   InternalOpen();
   active_ = true;
   DoAfterOpen();
 }
 
-void TAFBaseArchiver::OpenInMemory(std::unique_ptr<TMemoryStream> content) {
-  stream_is_callers_ = false;
+void ArchiveSession::OpenInMemory(std::unique_ptr<TMemoryStream> content) {
   open_mode_ = fmOpenReadWrite;
   volume_info_.Reset();
-  stream_ = content.release();
+  stream_ = std::move(content);
   try {
-    dir_ = std::make_unique<TAFDirManager>(stream_, this, false);
-    if (!dir_->CheckEndRecord()) throw EAFException::Create(NativeError::kArchiveDamaged, this);
+    dir_ = NewDirectory(false);
+    if (!dir_->CheckEndRecord()) throw EAFException::Create(NativeError::kArchiveDamaged, &facade_);
     dir_->ReadDirectory();
   } catch (...) {
     dir_.reset();
-    delete stream_;
-    stream_ = nullptr;
+    stream_.reset();
     throw;
   }
   active_ = true;
   DoAfterOpen();
 }
 
-void TAFBaseArchiver::InternalOpen() {
+void ArchiveSession::InternalOpen() {
   if (open_mode_ == fmCreate || in_memory_) {
     volumes_written_ = false;
+    stream_ = std::make_unique<TMemoryStream>();
     if (in_memory_) {
-      stream_ = new TMemoryStream();
+      // The archive lives in memory, whatever its name.
     } else if (spanning_mode_ != smNone) {
       // A new set is written by its commit, all volumes at once; until then
       // it lives in memory, and no blank disk is asked for.
-      stream_ = new TMemoryStream();
       current_volume_file_name_.clear();
     } else {
       // Nothing appears under the archive's name until its first commit
       // renames the whole archive there: an interrupted creation leaves no
       // half archive behind.
-      stream_ = new TMemoryStream();
       unwritten_ = true;
       current_volume_file_name_ = file_name_;
     }
     volume_info_.Reset();
     try {
-      dir_ = std::make_unique<TAFDirManager>(stream_, this, true);
+      dir_ = NewDirectory(true);
     } catch (...) {
-      delete stream_;
-      stream_ = nullptr;
+      stream_.reset();
       throw;
     }
     return;
@@ -187,32 +167,27 @@ void TAFBaseArchiver::InternalOpen() {
     DetectSpanning();
     if (!dir_->CheckEndRecord()) {
       dir_.reset();
-      throw EAFException::Create(NativeError::kArchiveDamaged, this);
+      throw EAFException::Create(NativeError::kArchiveDamaged, &facade_);
     }
     dir_->ReadDirectory();
   } catch (...) {
     dir_.reset();
-    if (!stream_is_callers_) delete stream_;
-    stream_ = nullptr;
+    stream_.reset();
     throw;
   }
 }
 
-void TAFBaseArchiver::AbandonArchive() noexcept {
-  if (in_update_ && dir_) {
-    dir_->Items.Assign(dir_->SavedItems);
-    dir_->Comment = saved_comment_;
-  }
-  in_update_ = false;
+void ArchiveSession::AbandonArchive() noexcept {
+  if (in_update_) AbandonTransaction();
   unwritten_ = false;
   CloseArchive();
 }
 
-void TAFBaseArchiver::CloseArchive() noexcept {
+void ArchiveSession::CloseArchive() noexcept {
   if (active_) {
     try {
       if (in_update_) EndUpdate();
-      if (stream_ && dir_ && stream_->Size() == dir_->StubLength) dir_->WriteDirectory();
+      if (stream_ && dir_ && stream_->Size() == dir_->StubLength()) dir_->WriteDirectory();
       if (unwritten_) PublishUnwrittenArchive();
     } catch (...) {
     }
@@ -220,43 +195,42 @@ void TAFBaseArchiver::CloseArchive() noexcept {
   }
   UnlockAfterWriting();
   unwritten_ = false;
-  if (!stream_is_callers_) delete stream_;
-  stream_ = nullptr;
   dir_.reset();
+  stream_.reset();
   in_update_ = false;
 }
 
-void TAFBaseArchiver::CheckActiveNoUpdate() {
-  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
-  if (in_update_) throw EAFException::Create(NativeError::kUpdateNotEnded, this);
+void ArchiveSession::CheckActiveNoUpdate() {
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
+  if (in_update_) throw EAFException::Create(NativeError::kUpdateNotEnded, &facade_);
 }
 
-int TAFBaseArchiver::ItemCount() const { return dir_ ? dir_->Items.Count() : 0; }
+int ArchiveSession::ItemCount() const { return dir_ ? dir_->Items().Count() : 0; }
 
-const TDirItem& TAFBaseArchiver::Item(int i) const {
-  if (!dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
-  return dir_->Items.ItemRef(i);
+const TDirItem& ArchiveSession::Item(int i) const {
+  if (!dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
+  return dir_->Items().ItemRef(i);
 }
 
-bool TAFBaseArchiver::DirectoryRebuilt() const { return dir_ && dir_->Recovered; }
-bool TAFBaseArchiver::DirectoryUndercounted() const { return dir_ && dir_->ExtraEntriesFound; }
+bool ArchiveSession::DirectoryRebuilt() const { return dir_ && dir_->Recovered(); }
+bool ArchiveSession::DirectoryUndercounted() const { return dir_ && dir_->ExtraEntriesFound(); }
 
-void TAFBaseArchiver::ClearMarks() {
-  if (!dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
-  dir_->Items.ClearMarks();
+void ArchiveSession::ClearMarks() {
+  if (!dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
+  dir_->Items().ClearMarks();
 }
 
-void TAFBaseArchiver::SetMarked(int index, bool marked) {
-  if (!dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
-  dir_->Items.ItemRef(index).Marked = marked;
+void ArchiveSession::SetMarked(int index, bool marked) {
+  if (!dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
+  dir_->Items().ItemRef(index).Marked = marked;
 }
 
-const std::string& TAFBaseArchiver::ArchiveComment() const {
+const std::string& ArchiveSession::ArchiveComment() const {
   static const std::string kEmpty;
-  return dir_ ? dir_->Comment : kEmpty;
+  return dir_ ? dir_->Comment() : kEmpty;
 }
 
-afp::WideString TAFBaseArchiver::DestinationFolder() const {
+afp::WideString ArchiveSession::DestinationFolder() const {
   afp::WideString d = base_dir_.empty() ? working_folder_ : base_dir_;
   if (d.empty() || (d.back() != u'\\' && d.back() != u'/')) d += u'\\';
   return d;

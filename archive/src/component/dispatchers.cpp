@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "arcfold/arcfold.h"
+#include "component/session.h"
 #include "items/path_parts.h"
 #include "platform/files.h"
 
@@ -49,15 +50,15 @@ void TAFBaseArchiver::DoConfirmOverwrite(const afp::WideString& source, afp::Wid
     return;
   }
   std::string text = fmt::format("Overwrite file \"{}\" with \"{}\"", U8(dest), U8(source));
-  switch (PromptsInUse().Ask(text, afp::PromptButtons::YesNoNoToAllYesToAll)) {
+  switch (Session().PromptsInUse().Ask(text, afp::PromptButtons::YesNoNoToAllYesToAll)) {
     case afp::PromptAnswer::Yes: confirm = true; break;
     case afp::PromptAnswer::YesToAll:
       confirm = true;
-      options_.OverwriteMode = omAlways;
+      Options().OverwriteMode = omAlways;
       break;
     case afp::PromptAnswer::NoToAll:
       confirm = false;
-      options_.OverwriteMode = omNever;
+      Options().OverwriteMode = omNever;
       break;
     default: confirm = false; break;
   }
@@ -75,7 +76,7 @@ void TAFBaseArchiver::DoPassword(const afp::WideString& file_name, std::string& 
   }
   std::string caption = fmt::format("Password for \"{}\"", U8(file_name));
   std::string entered;
-  if (PromptsInUse().AskPassword(caption, "Enter password: ", entered)) {
+  if (Session().PromptsInUse().AskPassword(caption, "Enter password: ", entered)) {
     new_password = entered;
     skip = false;
   } else {
@@ -96,10 +97,10 @@ void TAFBaseArchiver::DoProcessFileFailure(const afp::WideString& file_name, TAF
     action = fxaAbort;
     return;
   } else if (native_error == NativeError::kFileNameTooLong) {
-    answer = PromptsInUse().Ask(U8(message), afp::PromptButtons::AbortIgnore);
+    answer = Session().PromptsInUse().Ask(U8(message), afp::PromptButtons::AbortIgnore);
   } else {
-    answer = PromptsInUse().Ask(fmt::format("{}. File processing error, possibly disk is full", U8(message)),
-                                afp::PromptButtons::AbortRetryIgnore);
+    answer = Session().PromptsInUse().Ask(fmt::format("{}. File processing error, possibly disk is full", U8(message)),
+                                          afp::PromptButtons::AbortRetryIgnore);
   }
   action = answer == afp::PromptAnswer::Retry ? fxaRetry : answer == afp::PromptAnswer::Ignore ? fxaIgnore : fxaAbort;
 }
@@ -117,8 +118,9 @@ void TAFBaseArchiver::DoRequestBlankVolume(int volume_number, afp::WideString& v
     OnRequestBlankVolume(this, std::max(volume_number, 0) + 1, volume_file_name, cancel);
     return;
   }
-  if (spanning_mode_ != smSpanning) return;
-  cancel = !AskOk(PromptsInUse(), fmt::format("Please insert a blank disk #{}", std::max(volume_number, 0) + 1));
+  if (SpanningMode() != smSpanning) return;
+  cancel =
+      !AskOk(Session().PromptsInUse(), fmt::format("Please insert a blank disk #{}", std::max(volume_number, 0) + 1));
 }
 
 void TAFBaseArchiver::DoRequestFirstVolume(afp::WideString& volume_file_name, bool& cancel) {
@@ -129,13 +131,13 @@ void TAFBaseArchiver::DoRequestFirstVolume(afp::WideString& volume_file_name, bo
     OnRequestFirstVolume(this, volume_file_name, cancel);
     return;
   }
-  if (spanning_mode_ == smSpanning) {
-    cancel = !AskOk(PromptsInUse(), "Please insert the first disk");
+  if (SpanningMode() == smSpanning) {
+    cancel = !AskOk(Session().PromptsInUse(), "Please insert the first disk");
     // The disk now in the drive decides which naming finds the volume.
     volume_file_name = given;
     VolumeFileName(volume_file_name, 0, true);
   } else {
-    cancel = open_mode_ != fmCreate && !afp::FileExists(volume_file_name);
+    cancel = OpenMode() != fmCreate && !afp::FileExists(volume_file_name);
   }
 }
 
@@ -146,15 +148,16 @@ void TAFBaseArchiver::DoRequestLastVolume(afp::WideString& volume_file_name, boo
     OnRequestLastVolume(this, volume_file_name, cancel);
     return;
   }
-  if (spanning_mode_ != smSpanning) {
+  if (SpanningMode() != smSpanning) {
     cancel = !afp::FileExists(volume_file_name);
     return;
   }
-  cancel = !AskOk(PromptsInUse(), "Please insert the last disk");
+  cancel = !AskOk(Session().PromptsInUse(), "Please insert the last disk");
   while (!cancel && !afp::FileExists(volume_file_name))
-    cancel = !AskOk(PromptsInUse(), fmt::format("File '{}' not found on inserted disk. Please insert last disk with "
-                                                "required file",
-                                                U8(volume_file_name)));
+    cancel = !AskOk(Session().PromptsInUse(),
+                    fmt::format("File '{}' not found on inserted disk. Please insert last disk with "
+                                "required file",
+                                U8(volume_file_name)));
 }
 
 void TAFBaseArchiver::DoRequestMiddleVolume(int volume_number, afp::WideString& volume_file_name, bool& cancel) {
@@ -165,7 +168,8 @@ void TAFBaseArchiver::DoRequestMiddleVolume(int volume_number, afp::WideString& 
     OnRequestMiddleVolume(this, volume_number + 1, volume_file_name, cancel);
     return;
   }
-  if (spanning_mode_ == smSpanning) cancel = !AskOk(PromptsInUse(), fmt::format("Please insert disk #{}", volume_number + 1));
+  if (SpanningMode() == smSpanning)
+    cancel = !AskOk(Session().PromptsInUse(), fmt::format("Please insert disk #{}", volume_number + 1));
   else cancel = !afp::FileExists(volume_file_name);
   volume_file_name = given;
   VolumeFileName(volume_file_name, volume_number, true);
@@ -177,12 +181,13 @@ void TAFBaseArchiver::DoDiskFull(int volume_number, const afp::WideString& volum
     OnDiskFull(this, volume_number + 1, volume_file_name, cancel);
     return;
   }
-  if (spanning_mode_ != smSpanning) throw EAFException::Create(NativeError::kDiskFull);
-  int64_t required = spanning_options_.LimitOf(std::max(volume_number, 0));
+  if (SpanningMode() != smSpanning) throw EAFException::Create(NativeError::kDiskFull);
+  int64_t required = SpanningOptions().LimitOf(std::max(volume_number, 0));
   int64_t available = afp::FreeDiskSpace(volume_file_name);
-  cancel = !AskOk(PromptsInUse(), fmt::format("Disk is full. Required free space: {} bytes, but available only: {} "
-                                              "bytes. Clean the disk or find another blank disk",
-                                              required, available));
+  cancel = !AskOk(Session().PromptsInUse(),
+                  fmt::format("Disk is full. Required free space: {} bytes, but available only: {} "
+                              "bytes. Clean the disk or find another blank disk",
+                              required, available));
 }
 
 void TAFBaseArchiver::DoStoreFile(afp::WideString& file_name, int32_t& attr, std::string& comment,

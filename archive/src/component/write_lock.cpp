@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "arcfold/arcfold.h"
+#include "component/session.h"
 #include "directory/dir_manager.h"
 #include "items/path_parts.h"
 #include "platform/file_io.h"
@@ -22,15 +23,15 @@ constexpr auto kBusyPoll = std::chrono::milliseconds(100);
 
 }  // namespace
 
-void TAFBaseArchiver::LockForWriting() {
-  if (in_memory_ || stream_is_callers_ || spanning_mode_ != smNone || write_lock_ != afp::kNoFile) return;
+void ArchiveSession::LockForWriting() {
+  if (in_memory_ || spanning_mode_ != smNone || write_lock_ != afp::kNoFile) return;
   const afp::WideString target = afp::FinalLinkTarget(file_name_);
   if (unwritten_ && !afp::FileExists(target)) return;  // a creation: its commit will not replace anything
   afp::FileHandle lock = afp::kNoFile;
   bool told = false;
   for (;;) {
     lock = afp::OpenFile(target, afp::FileOpen::Read, nullptr);
-    if (lock == afp::kNoFile) throw EAFException::CreateFmt(NativeError::kArchiveFileNotFound, this, {file_name_});
+    if (lock == afp::kNoFile) throw EAFException::CreateFmt(NativeError::kArchiveFileNotFound, &facade_, {file_name_});
     if (afp::TryLockFile(lock)) {
       if (afp::IsSameFile(lock, target)) break;
       afp::CloseFile(lock);  // replaced while we waited: lock the new one
@@ -40,20 +41,19 @@ void TAFBaseArchiver::LockForWriting() {
     bool cancel = !options_.WaitForOtherWriters;
     if (!cancel && !told) DoArchiveBusy(file_name_, cancel);
     told = true;
-    if (cancel) throw EAFException::CreateFmt(NativeError::kCannotCreateOutputFile, this, {file_name_});
+    if (cancel) throw EAFException::CreateFmt(NativeError::kCannotCreateOutputFile, &facade_, {file_name_});
     std::this_thread::sleep_for(kBusyPoll);
     DoArchiveBusy(file_name_, cancel);
-    if (cancel) throw EAFException::CreateFmt(NativeError::kCannotCreateOutputFile, this, {file_name_});
+    if (cancel) throw EAFException::CreateFmt(NativeError::kCannotCreateOutputFile, &facade_, {file_name_});
   }
   write_lock_ = lock;
-  auto* file = dynamic_cast<TFileStream*>(stream_);
+  auto* file = dynamic_cast<TFileStream*>(stream_.get());
   if (file && afp::IsSameFile(file->Handle(), target)) return;
   // Another program created or replaced the archive since it was opened:
   // its directory is the one to change.
   try {
     dir_.reset();
-    delete stream_;
-    stream_ = nullptr;
+    stream_.reset();
     unwritten_ = false;
     open_mode_ = fmOpenReadWrite | fmShareDenyWrite;
     InternalOpen();
@@ -64,14 +64,14 @@ void TAFBaseArchiver::LockForWriting() {
   }
 }
 
-void TAFBaseArchiver::UnlockAfterWriting() noexcept {
+void ArchiveSession::UnlockAfterWriting() noexcept {
   if (write_lock_ == afp::kNoFile) return;
   afp::UnlockFile(write_lock_);
   afp::CloseFile(write_lock_);
   write_lock_ = afp::kNoFile;
 }
 
-void TAFBaseArchiver::MoveWriteLockTo(const afp::WideString& path) noexcept {
+void ArchiveSession::MoveWriteLockTo(const afp::WideString& path) noexcept {
   if (write_lock_ == afp::kNoFile) return;
   const afp::FileHandle next = afp::OpenFile(path, afp::FileOpen::Read, nullptr);
   if (next != afp::kNoFile && !afp::TryLockFile(next)) {
@@ -82,8 +82,8 @@ void TAFBaseArchiver::MoveWriteLockTo(const afp::WideString& path) noexcept {
   write_lock_ = next;
 }
 
-void TAFBaseArchiver::PublishUnwrittenArchive() noexcept {
-  auto* memory = dynamic_cast<TMemoryStream*>(stream_);
+void ArchiveSession::PublishUnwrittenArchive() noexcept {
+  auto* memory = dynamic_cast<TMemoryStream*>(stream_.get());
   if (!memory) return;
   const afp::WideString target = afp::FinalLinkTarget(file_name_);
   const afp::WideString folder = paths::FolderPart(paths::Backslashed(target));

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "arcfold/arcfold.h"
 #include "arcfold/exception.h"
 #include "arcfold/stream.h"
 #include "directory/name_codec.h"
+#include "platform/files.h"
 #include "volumes/volume_reader.h"
 
 namespace arcfold {
@@ -23,45 +23,51 @@ bool OffsetLeftUnshifted(const TDirItem& item) {
 }
 }  // namespace
 
-TAFDirManager::TAFDirManager(TStream* stream, TAFBaseArchiver* archiver, bool new_archive)
-    : ArchiveStream(stream), NewArchive(new_archive), Archiver(archiver) {
-  ExternalStream = stream != archiver->ArchiveStream();
+TAFDirManager::TAFDirManager(TAFVolumeSource& volumes, const TAFDirSettings& settings, bool new_archive)
+    : volumes_(volumes), settings_(settings) {
   ResetDirectory();
   if (new_archive) {
-    archiver->VolumeInfo().MarkFirst();
-    if (!archiver->SFXStub().empty()) CopyStub();
+    volumes_.VolumeInfo().MarkFirst();
+    if (!settings_.StubFile().empty()) CopyStub();
   }
+}
+
+TStream& TAFDirManager::In() {
+  if (reading_) return *reading_;
+  TStream* current = volumes_.CurrentStream();
+  if (!current) throw EReadError("No volume is open");
+  return *current;
 }
 
 void TAFDirManager::ResetDirectory() {
   offsets_ready_ = false;
-  ExtraEntriesFound = false;
-  Items.Clear();
-  Items.SetCount(0);
-  EndRecord = TEndRecord();
-  EndRecord.SetSignature(Archiver->Signatures().end);
+  extra_entries_found_ = false;
+  items_.Clear();
+  items_.SetCount(0);
+  end_record_ = TEndRecord();
+  end_record_.SetSignature(settings_.Signatures().end);
 }
 
 void TAFDirManager::CopyStub() {
-  TFileStream stub(Archiver->SFXStub(), fmOpenRead | fmShareDenyNone);
+  TFileStream stub(settings_.StubFile(), fmOpenRead | fmShareDenyNone);
   int64_t size = stub.Size();
-  if (Archiver->SpanningMode() != smNone) {
-    int64_t limit = Archiver->SpanningOptions().LimitOf(0);
+  if (volumes_.VolumeSpanning() != smNone) {
+    int64_t limit = settings_.FirstVolumeLimit();
     if (limit >= 0 && limit < size) throw EAFException::Create(NativeError::kSFXStubExceedsVolume);
   }
-  ArchiveStream->SetSize(0);
-  ArchiveStream->SetPosition(0);
-  ArchiveStream->CopyFrom(stub, 0);
-  StubLength = size;
+  In().SetSize(0);
+  In().SetPosition(0);
+  In().CopyFrom(stub, 0);
+  stub_length_ = size;
 }
 
 bool TAFDirManager::ValidateCandidate(int64_t p, int64_t stream_size) {
   if (stream_size - p < 22) return false;
   TEndRecord r;
-  int64_t saved = ArchiveStream->Position();
-  ArchiveStream->SetPosition(p);
-  int64_t got = ArchiveStream->Read(r.data(), 22);
-  ArchiveStream->SetPosition(saved);
+  int64_t saved = In().Position();
+  In().SetPosition(p);
+  int64_t got = In().Read(r.data(), 22);
+  In().SetPosition(saved);
   if (got != 22) return false;
   // A field at its escape value may stand for a value in a ZIP64 record,
   // which is looked for only once a candidate won: it is no reason to
@@ -76,34 +82,34 @@ bool TAFDirManager::ValidateCandidate(int64_t p, int64_t stream_size) {
 }
 
 bool TAFDirManager::FindEndRecord(uint32_t signature, int64_t& position) {
-  Comment.clear();
+  comment_.clear();
   TEndRecord found;
   position = -1;
-  int64_t size = ArchiveStream->Size();
+  int64_t size = In().Size();
   int64_t window = std::min<int64_t>(size, kEndWindow);
   std::vector<uint8_t> buf(static_cast<size_t>(window));
-  ArchiveStream->SetPosition(size - window);
-  if (window > 0 && ArchiveStream->Read(buf.data(), window) != window) return false;
+  In().SetPosition(size - window);
+  if (window > 0 && In().Read(buf.data(), window) != window) return false;
   uint8_t sig[4];
   PutU32(sig, signature);
   int64_t winner = -1;
   for (int64_t i = window - 1; i >= 3; --i) {
     if (buf[i] != sig[3] || buf[i - 1] != sig[2] || buf[i - 2] != sig[1] || buf[i - 3] != sig[0]) continue;
     int64_t p = size - window + (i - 3);
-    if (signature == kSigEnd) StandardEndFound = true;
+    if (signature == kSigEnd) standard_end_found_ = true;
     if (ValidateCandidate(p, size)) {
       winner = p;
       break;
     }
   }
   if (winner < 0 || size - winner < 22) return false;
-  ArchiveStream->SetPosition(winner);
-  ArchiveStream->ReadBuffer(found.data(), 22);
+  In().SetPosition(winner);
+  In().ReadBuffer(found.data(), 22);
   if (found.CommentLength()) {
-    Comment.resize(found.CommentLength());
-    ArchiveStream->ReadBuffer(Comment.data(), found.CommentLength());
+    comment_.resize(found.CommentLength());
+    In().ReadBuffer(comment_.data(), found.CommentLength());
   }
-  EndRecord = found;
+  end_record_ = found;
   position = winner;
   return true;
 }
@@ -113,9 +119,8 @@ const std::vector<int64_t>& TAFDirManager::SortedLocalOffsets() {
     // Folder entries are left out: their offsets are not shifted past a stub,
     // and they are never decoded.
     sorted_offsets_.clear();
-    for (int i = 0; i < Items.Count(); ++i)
-      if (!OffsetLeftUnshifted(Items.ItemRef(i)))
-        sorted_offsets_.push_back(Items.ItemRef(i).LocalHeaderOffset());
+    for (int i = 0; i < items_.Count(); ++i)
+      if (!OffsetLeftUnshifted(items_.ItemRef(i))) sorted_offsets_.push_back(items_.ItemRef(i).LocalHeaderOffset());
     std::sort(sorted_offsets_.begin(), sorted_offsets_.end());
     offsets_ready_ = true;
   }
@@ -130,113 +135,98 @@ bool DataFitsBetween(const std::vector<int64_t>& sorted_offsets, int64_t local_o
 
 bool TAFDirManager::CheckEndRecord() {
   int64_t pos;
-  bool found = FindEndRecord(Archiver->Signatures().end, pos);
-  return Archiver->OpenDamagedArchives || found;
+  bool found = FindEndRecord(settings_.Signatures().end, pos);
+  return settings_.OpenDamaged() || found;
 }
 
 uint32_t TAFDirManager::FirstDisk() const {
-  if (EndRecord.DirectoryDisk() != 0xFFFF) return EndRecord.DirectoryDisk();
-  return IsZip64 ? Zip64EndRecord.DirectoryDisk() : 0;
+  if (end_record_.DirectoryDisk() != 0xFFFF) return end_record_.DirectoryDisk();
+  return is_zip64_ ? zip64_end_record_.DirectoryDisk() : 0;
 }
 
 uint32_t TAFDirManager::LastDisk() const {
-  if (EndRecord.ThisDisk() != 0xFFFF) return EndRecord.ThisDisk();
-  return IsZip64 && Zip64Locator.TotalDisks() > 0 ? Zip64Locator.TotalDisks() - 1 : 0;
+  if (end_record_.ThisDisk() != 0xFFFF) return end_record_.ThisDisk();
+  return is_zip64_ && zip64_locator_.TotalDisks() > 0 ? zip64_locator_.TotalDisks() - 1 : 0;
 }
 
 afp::WideString TAFDirManager::DecodeName(const std::string& raw, uint16_t flags) const {
-  bool oem = StandardEndFound && Archiver->Options().OEMFileNames && !(flags & kFlagUtf8);
-  return DecodeItemName(raw, Archiver->CodePages, oem);
+  bool oem = standard_end_found_ && settings_.OemNames() && !(flags & kFlagUtf8);
+  return DecodeItemName(raw, settings_.NameCodePages(), oem);
+}
+
+bool TAFDirManager::LocateEndRecord(int64_t& position) {
+  if (settings_.StandardSignatures()) return FindEndRecord(kSigEnd, position);
+  return FindEndRecord(kAltSigEnd, position) || FindEndRecord(kSigEnd, position);
 }
 
 void TAFDirManager::ReadDirectory() {
   ResetDirectory();
-  StubLength = 0;
-  Recovered = false;
-  StandardEndFound = false;
+  stub_length_ = 0;
+  recovered_ = false;
+  standard_end_found_ = false;
   int64_t e = -1;
-  bool found;
-  if (Archiver->StandardSignatures()) {
-    found = FindEndRecord(kSigEnd, e);
-  } else {
-    found = FindEndRecord(kAltSigEnd, e);
-    if (!found) found = FindEndRecord(kSigEnd, e);
-  }
-  if (!found) {
-    RecoveryScan(StandardEndFound);
+  if (!LocateEndRecord(e)) {
+    RecoveryScan(standard_end_found_);
     return;
   }
-  StandardEndFound = EndRecord.Signature() == kSigEnd;
-  int64_t w = e;
-  IsZip64 = false;
-  if (w > 20) {
-    ArchiveStream->SetPosition(w - 20);
-    ArchiveStream->ReadBuffer(Zip64Locator.data(), 20);
-    if (Zip64Locator.Signature() == kSigZip64Locator) {
-      IsZip64 = true;
-      w -= 20;
-    }
-  }
-  if (IsZip64) {
-    bool ok = false;
-    if (w > 56) {
-      ArchiveStream->SetPosition(static_cast<int64_t>(Zip64Locator.EndRecordOffset()));
-      if (ArchiveStream->Read(Zip64EndRecord.data(), 56) == 56 && Zip64EndRecord.Signature() == kSigZip64End) {
-        ok = true;
-        w -= 56;
-      }
-    }
-    if (!ok) throw EAFException::Create(NativeError::kNoZip64EndRecord);
-  }
-  const bool volumes = Archiver->SpanningMode() != smNone;
-  if (volumes && !ExternalStream) {
+  standard_end_found_ = end_record_.Signature() == kSigEnd;
+  const int64_t w = ReadZip64Records(e);
+  if (volumes_.VolumeSpanning() != smNone) {
     ReadVolumeDirectory();
     return;
   }
-  Archiver->VolumeInfo().LastVolumeNumber = static_cast<int32_t>(LastDisk());
-  Archiver->VolumeInfo().SetNumber(static_cast<int32_t>(FirstDisk()));
+  ReadSingleDirectory(e, w);
+}
 
+int64_t TAFDirManager::ReadZip64Records(int64_t e) {
+  int64_t w = e;
+  is_zip64_ = false;
+  if (w > 20) {
+    In().SetPosition(w - 20);
+    In().ReadBuffer(zip64_locator_.data(), 20);
+    if (zip64_locator_.Signature() == kSigZip64Locator) {
+      is_zip64_ = true;
+      w -= 20;
+    }
+  }
+  if (!is_zip64_) return w;
+  if (w > 56) {
+    In().SetPosition(static_cast<int64_t>(zip64_locator_.EndRecordOffset()));
+    if (In().Read(zip64_end_record_.data(), 56) == 56 && zip64_end_record_.Signature() == kSigZip64End) return w - 56;
+  }
+  throw EAFException::Create(NativeError::kNoZip64EndRecord);
+}
+
+void TAFDirManager::ReadSingleDirectory(int64_t e, int64_t w) {
+  volumes_.VolumeInfo().LastVolumeNumber = static_cast<int32_t>(LastDisk());
+  volumes_.VolumeInfo().SetNumber(static_cast<int32_t>(FirstDisk()));
   int64_t start, count;
-  if (IsZip64) {
-    start = w - static_cast<int64_t>(Zip64EndRecord.DirectorySize());
-    count = static_cast<int64_t>(Zip64EndRecord.TotalEntries() & 0xFFFFFFFF);
+  if (is_zip64_) {
+    start = w - static_cast<int64_t>(zip64_end_record_.DirectorySize());
+    count = static_cast<int64_t>(zip64_end_record_.TotalEntries() & 0xFFFFFFFF);
   } else {
     // Without a ZIP64 record an all-ones count is a count: Info-ZIP writes
     // exactly 65,535 items so.
-    start = e - static_cast<int64_t>(EndRecord.DirectorySize());
-    count = EndRecord.TotalEntries();
+    start = e - static_cast<int64_t>(end_record_.DirectorySize());
+    count = end_record_.TotalEntries();
   }
   try {
     // A count that the directory bytes cannot hold is a damaged record, not
     // a reason to allocate millions of items.
     if (start < 0 || count * 46 > w - start) throw EReadError("Central directory is cut short");
-    ArchiveStream->SetPosition(start);
-    Items.SetCount(static_cast<int>(count));
+    In().SetPosition(start);
+    items_.SetCount(static_cast<int>(count));
     ReadCentralHeaders(count);
-    // An end record may count fewer entries than its directory holds (a
-    // damaged or doctored count): every central header the directory's size
-    // covers is read, so that no item hides from a listing or a test.
-    const uint32_t central = Archiver->Signatures().central;
-    for (;;) {
-      int64_t at = ArchiveStream->Position();
-      uint8_t sig[4];
-      if (w - at < 46 || ArchiveStream->Read(sig, 4) != 4) break;
-      ArchiveStream->SetPosition(at);
-      if (GetU32(sig) != central && GetU32(sig) != kSigCentral) break;
-      Items.SetCount(Items.Count() + 1);
-      Items.ItemRef(Items.Count() - 1) = TDirItem();
-      ReadCentralHeader(Items.Count() - 1);
-      ExtraEntriesFound = true;
-    }
+    ReadUncountedHeaders(w);
   } catch (const std::exception&) {
-    if (!Archiver->OpenDamagedArchives) throw;
+    if (!settings_.OpenDamaged()) throw;
     RecoveryScan(true);
     return;
   }
-  if (!Archiver->OpenDamagedArchives && !volumes) {
+  if (!settings_.OpenDamaged()) {
     int64_t sum = 0;
-    for (int i = 0; i < Items.Count(); ++i) sum += Items.ItemRef(i).CompressedSize();
-    if (sum > ArchiveStream->Size()) throw EAFException::Create(NativeError::kItemsPastArchiveEnd);
+    for (int i = 0; i < items_.Count(); ++i) sum += items_.ItemRef(i).CompressedSize();
+    if (sum > In().Size()) throw EAFException::Create(NativeError::kItemsPastArchiveEnd);
   }
   if (LastDisk() == 0) {
     DetectStub(w);
@@ -244,11 +234,25 @@ void TAFDirManager::ReadDirectory() {
   }
 }
 
-void TAFDirManager::SwitchVolume(const TAFVolumeNumberInfo& volume) {
-  if (ExternalStream) return;
-  Archiver->SelectVolume(volume);
-  ArchiveStream = Archiver->ArchiveStream();
+void TAFDirManager::ReadUncountedHeaders(int64_t w) {
+  // An end record may count fewer entries than its directory holds (a
+  // damaged or doctored count): every central header the directory's size
+  // covers is read, so that no item hides from a listing or a test.
+  const uint32_t central = settings_.Signatures().central;
+  for (;;) {
+    int64_t at = In().Position();
+    uint8_t sig[4];
+    if (w - at < 46 || In().Read(sig, 4) != 4) break;
+    In().SetPosition(at);
+    if (GetU32(sig) != central && GetU32(sig) != kSigCentral) break;
+    items_.SetCount(items_.Count() + 1);
+    items_.ItemRef(items_.Count() - 1) = TDirItem();
+    ReadCentralHeader(items_.Count() - 1);
+    extra_entries_found_ = true;
+  }
 }
+
+void TAFDirManager::SwitchVolume(const TAFVolumeNumberInfo& volume) { volumes_.SelectVolume(volume); }
 
 void TAFDirManager::ReadVolumeDirectory() {
   TAFVolumeNumberInfo first;
@@ -257,54 +261,54 @@ void TAFDirManager::ReadVolumeDirectory() {
   if (first.VolumeNumber == 0) first.MarkFirst();
   SwitchVolume(first);
   const int64_t count =
-      IsZip64 ? static_cast<int64_t>(Zip64EndRecord.TotalEntries() & 0xFFFFFFFF) : EndRecord.TotalEntries();
-  const int64_t start = IsZip64 ? static_cast<int64_t>(Zip64EndRecord.DirectoryOffset()) : EndRecord.DirectoryOffset();
+      is_zip64_ ? static_cast<int64_t>(zip64_end_record_.TotalEntries() & 0xFFFFFFFF) : end_record_.TotalEntries();
+  const int64_t start =
+      is_zip64_ ? static_cast<int64_t>(zip64_end_record_.DirectoryOffset()) : end_record_.DirectoryOffset();
   // The headers are read as they come, over as many volumes as they fill;
   // the array grows with them, so a count the volumes cannot hold ends in a
   // read error rather than in millions of empty items.
-  TVolumeReader across(*Archiver);
-  TStream* last_volume = ArchiveStream;
-  ArchiveStream = &across;
+  TVolumeReader across(volumes_);
+  reading_ = &across;
   try {
-    ArchiveStream->SetPosition(start);
+    In().SetPosition(start);
     for (int64_t i = 0; i < count; ++i) {
-      if (i >= Items.Count()) Items.SetCount(static_cast<int>(std::min<int64_t>(count, Items.Count() * 2LL + 1024)));
-      if (i == 0) DirectoryOffset = start;
+      if (i >= items_.Count()) items_.SetCount(static_cast<int>(std::min<int64_t>(count, items_.Count() * 2LL + 1024)));
+      if (i == 0) directory_offset_ = start;
       ReadCentralHeader(static_cast<int>(i));
     }
   } catch (...) {
-    ArchiveStream = Archiver->ArchiveStream() ? Archiver->ArchiveStream() : last_volume;
+    reading_ = nullptr;
     throw;
   }
-  ArchiveStream = Archiver->ArchiveStream();
+  reading_ = nullptr;
 }
 
 void TAFDirManager::ReadCentralHeaders(int64_t count) {
   for (int i = 0; i < count; ++i) {
-    if (i == 0) DirectoryOffset = ArchiveStream->Position();
+    if (i == 0) directory_offset_ = In().Position();
     ReadCentralHeader(i);
   }
 }
 
 void TAFDirManager::ReadCentralHeader(int i) {
   std::string raw;
-  TDirItem& item = Items.ItemRef(i);
-  ArchiveStream->ReadBuffer(item.HeaderImage.data(), 46);
+  TDirItem& item = items_.ItemRef(i);
+  In().ReadBuffer(item.HeaderImage.data(), 46);
   const TCentralHeader& h = item.HeaderImage;
   // Bytes that are not a central header (a zeroed or overwritten directory)
   // must not become items; the caller falls back to recovery.
-  if (h.Signature() != kSigCentral && h.Signature() != Archiver->Signatures().central)
+  if (h.Signature() != kSigCentral && h.Signature() != settings_.Signatures().central)
     throw EReadError("Not a central directory header");
   if ((h.Flags() & kFlagEncrypted) && h.VersionNeeded() < kAltVersion) item.CryptoAlgorithm = caPkzipClassic;
   item.ActualMethod = h.Method();
   raw.resize(h.NameLength());
-  if (h.NameLength()) ArchiveStream->ReadBuffer(raw.data(), h.NameLength());
-  Items.RenameItem(i, h.NameLength() ? DecodeName(raw, h.Flags()) : afp::WideString());
+  if (h.NameLength()) In().ReadBuffer(raw.data(), h.NameLength());
+  items_.RenameItem(i, h.NameLength() ? DecodeName(raw, h.Flags()) : afp::WideString());
   if (h.ExtraLength()) ReadItemExtra(i, h.ExtraLength(), raw);
-  TDirItem& again = Items.ItemRef(i);
+  TDirItem& again = items_.ItemRef(i);
   if (again.HeaderImage.CommentLength()) {
     again.Comment.resize(again.HeaderImage.CommentLength());
-    ArchiveStream->ReadBuffer(again.Comment.data(), again.HeaderImage.CommentLength());
+    In().ReadBuffer(again.Comment.data(), again.HeaderImage.CommentLength());
   } else {
     again.Comment.clear();
   }
@@ -312,17 +316,17 @@ void TAFDirManager::ReadCentralHeader(int i) {
 
 void TAFDirManager::ReadItemExtra(int index, uint16_t length, const std::string& raw_name) {
   std::vector<uint8_t> area(length);
-  ArchiveStream->ReadBuffer(area.data(), length);
-  TDirItem& item = Items.ItemRef(index);
+  In().ReadBuffer(area.data(), length);
+  TDirItem& item = items_.ItemRef(index);
   item.HasZip64 = false;
   item.ExtraFields = ParseExtraArea(area.data(), area.size());
   bool unicode_name_set = false;
   // The component's own unicode-name field wins over Info-ZIP's, wherever each sits.
-  for (const auto& f : Items.ItemRef(index).ExtraFields)
-    if (f.Id != kExtraInfoZipUnicodePath) InterpretExtra(Items.ItemRef(index), index, f, raw_name, unicode_name_set);
+  for (const auto& f : items_.ItemRef(index).ExtraFields)
+    if (f.Id != kExtraInfoZipUnicodePath) InterpretExtra(items_.ItemRef(index), index, f, raw_name, unicode_name_set);
   if (!unicode_name_set)
-    for (const auto& f : Items.ItemRef(index).ExtraFields)
-      if (f.Id == kExtraInfoZipUnicodePath) InterpretExtra(Items.ItemRef(index), index, f, raw_name, unicode_name_set);
+    for (const auto& f : items_.ItemRef(index).ExtraFields)
+      if (f.Id == kExtraInfoZipUnicodePath) InterpretExtra(items_.ItemRef(index), index, f, raw_name, unicode_name_set);
 }
 
 void TAFDirManager::InterpretExtra(TDirItem& item, int index, const TExtraField& f, const std::string& raw_name,
@@ -342,7 +346,7 @@ void TAFDirManager::InterpretExtra(TDirItem& item, int index, const TExtraField&
     case kExtraUnicodeName: {
       afp::WideString name;
       if (ParseUnicodeNameField(d, n, name)) {
-        Items.RenameItem(index, name);
+        items_.RenameItem(index, name);
         unicode_name_set = true;
       }
       break;
@@ -350,7 +354,7 @@ void TAFDirManager::InterpretExtra(TDirItem& item, int index, const TExtraField&
     case kExtraInfoZipUnicodePath: {
       afp::WideString name;
       if (ParseInfoZipUnicodePath(d, n, raw_name, name)) {
-        Items.RenameItem(index, name);
+        items_.RenameItem(index, name);
         unicode_name_set = true;
       }
       break;
@@ -369,14 +373,14 @@ void TAFDirManager::InterpretExtra(TDirItem& item, int index, const TExtraField&
 }
 
 int64_t TAFDirManager::SearchSignature(uint32_t signature, int64_t from, size_t block, int64_t min_tail) {
-  int64_t size = ArchiveStream->Size();
+  int64_t size = In().Size();
   uint8_t sig[4];
   PutU32(sig, signature);
   std::vector<uint8_t> buf(block);
   int64_t pos = std::max<int64_t>(from, 0);
   while (pos < size) {
-    ArchiveStream->SetPosition(pos);
-    int64_t got = ArchiveStream->Read(buf.data(), static_cast<int64_t>(block));
+    In().SetPosition(pos);
+    int64_t got = In().Read(buf.data(), static_cast<int64_t>(block));
     if (got < 4) break;
     for (int64_t i = 0; i + 4 <= got; ++i) {
       if (buf[i] == sig[0] && buf[i + 1] == sig[1] && buf[i + 2] == sig[2] && buf[i + 3] == sig[3]) {
@@ -390,24 +394,24 @@ int64_t TAFDirManager::SearchSignature(uint32_t signature, int64_t from, size_t 
 }
 
 void TAFDirManager::DetectStub(int64_t w) {
-  if (EndRecord.TotalEntries() == 0 || Items.Count() == 0) {
-    StubLength = w;
+  if (end_record_.TotalEntries() == 0 || items_.Count() == 0) {
+    stub_length_ = w;
     return;
   }
-  const TDirItem& first = Items.ItemRef(0);
+  const TDirItem& first = items_.ItemRef(0);
   const TCentralHeader& c = first.HeaderImage;
   int64_t pos = first.LocalHeaderOffset();
-  int64_t size = ArchiveStream->Size();
-  uint32_t local_sig = Archiver->Signatures().local;
+  int64_t size = In().Size();
+  uint32_t local_sig = settings_.Signatures().local;
   while (pos >= 0 && pos < size) {
     int64_t h = SearchSignature(local_sig, pos, kStubBlock, 4);
     if (h < 0) return;
     TLocalHeader l;
-    ArchiveStream->SetPosition(h);
-    bool ok = ArchiveStream->Read(l.data(), 30) == 30;
+    In().SetPosition(h);
+    bool ok = In().Read(l.data(), 30) == 30;
     if (ok) {
       std::string name(l.NameLength(), '\0');
-      ok = ArchiveStream->Read(name.data(), l.NameLength()) == l.NameLength();
+      ok = In().Read(name.data(), l.NameLength()) == l.NameLength();
     }
     ok = ok && (l.Signature() == kSigLocal || l.Signature() == kAltSigLocal);
     if (ok && h != 0) {
@@ -416,7 +420,7 @@ void TAFDirManager::DetectStub(int64_t w) {
            l.UncompressedSize() == c.UncompressedSize();
     }
     if (ok) {
-      StubLength = h;
+      stub_length_ = h;
       return;
     }
     pos = h + 1;
@@ -425,31 +429,33 @@ void TAFDirManager::DetectStub(int64_t w) {
 
 void TAFDirManager::ShiftOffsets() {
   int first = -1;
-  for (int i = 0; i < Items.Count(); ++i)
-    if (Items.ItemRef(i).HeaderImage.CompressedSize() != 0) {
+  for (int i = 0; i < items_.Count(); ++i)
+    if (items_.ItemRef(i).HeaderImage.CompressedSize() != 0) {
       first = i;
       break;
     }
-  if (first < 0 || Items.ItemRef(first).LocalHeaderOffset() >= StubLength) return;
-  for (int i = 0; i < Items.Count(); ++i) {
-    TDirItem& item = Items.ItemRef(i);
+  if (first < 0 || items_.ItemRef(first).LocalHeaderOffset() >= stub_length_) return;
+  for (int i = 0; i < items_.Count(); ++i) {
+    TDirItem& item = items_.ItemRef(i);
     if (OffsetLeftUnshifted(item)) continue;
     // A ZIP64 offset lives in the 64-bit field; shifting the all-ones
     // placeholder would wrap it.
-    if (item.HeaderImage.LocalHeaderOffset() == 0xFFFFFFFF) item.LocalHeaderOffset64 += StubLength;
-    else item.HeaderImage.SetLocalHeaderOffset(static_cast<uint32_t>(item.HeaderImage.LocalHeaderOffset() + StubLength));
+    if (item.HeaderImage.LocalHeaderOffset() == 0xFFFFFFFF)
+      item.LocalHeaderOffset64 += stub_length_;
+    else
+      item.HeaderImage.SetLocalHeaderOffset(static_cast<uint32_t>(item.HeaderImage.LocalHeaderOffset() + stub_length_));
   }
 }
 
 std::vector<std::vector<int64_t>> TAFDirManager::ScanSignatures(const std::vector<uint32_t>& signatures,
                                                                 const std::vector<int64_t>& min_tails) {
   std::vector<std::vector<int64_t>> hits(signatures.size());
-  const int64_t size = ArchiveStream->Size();
+  const int64_t size = In().Size();
   std::vector<uint8_t> buf(kRecoveryBlock);
   int64_t pos = 0;
   while (pos < size) {
-    ArchiveStream->SetPosition(pos);
-    int64_t got = ArchiveStream->Read(buf.data(), static_cast<int64_t>(buf.size()));
+    In().SetPosition(pos);
+    int64_t got = In().Read(buf.data(), static_cast<int64_t>(buf.size()));
     if (got < 4) break;
     for (int64_t i = 0; i + 4 <= got; ++i) {
       if (buf[i] != 'P' && buf[i] != 'A') continue;  // both signature sets start so
@@ -477,97 +483,109 @@ std::vector<std::vector<int64_t>> TAFDirManager::ScanSignatures(const std::vecto
 //  5. With flag bit 3 the first data descriptor after the header gives the
 //     sizes and CRC.
 void TAFDirManager::RecoveryScan(bool end_candidate_met) {
-  Items.Clear();
-  Items.SetCount(0);
-  Recovered = true;
-  if (Archiver->SpanningMode() != smNone) throw EAFException::Create(NativeError::kVolumesNotRecoverable);
-  uint32_t local_sig = Archiver->Signatures().local;
+  items_.Clear();
+  items_.SetCount(0);
+  recovered_ = true;
+  if (volumes_.VolumeSpanning() != smNone) throw EAFException::Create(NativeError::kVolumesNotRecoverable);
+  uint32_t local_sig = settings_.Signatures().local;
   auto hits = ScanSignatures({local_sig, kSigLocal, kSigDataDescriptor}, {30, 30, 16});
-  std::vector<int64_t>& headers = hits[0].empty() && !Archiver->StandardSignatures() ? hits[1] : hits[0];
+  std::vector<int64_t>& headers = hits[0].empty() && !settings_.StandardSignatures() ? hits[1] : hits[0];
   const std::vector<int64_t>& descriptors = hits[2];
   if (headers.empty()) throw EAFException::Create(NativeError::kInvalidArchiveFile);
-  StandardEndFound = end_candidate_met;
-  const int64_t size = ArchiveStream->Size();
+  standard_end_found_ = end_candidate_met;
+  for (int64_t p : headers) RecoverItem(p, descriptors);
+  directory_offset_ = In().Size();
+}
+
+namespace {
+
+// The central header of an item known only by its local header at pos.
+void FillRecoveredHeader(TDirItem& item, const TLocalHeader& l, int64_t pos, const afp::WideString& name) {
+  TCentralHeader& h = item.HeaderImage;
+  h.SetSignature(kSigCentral);
+  h.SetVersionMadeBy(l.VersionNeeded());
+  h.SetVersionNeeded(l.VersionNeeded());
+  h.SetFlags(l.Flags());
+  h.SetMethod(l.Method());
+  h.SetTime(l.Time());
+  h.SetDate(l.Date());
+  h.SetCrc32(l.Crc32());
+  h.SetCompressedSize(l.CompressedSize());
+  h.SetUncompressedSize(l.UncompressedSize());
+  h.SetNameLength(l.NameLength());
+  h.SetExtraLength(l.ExtraLength());
+  const bool folder = !name.empty() && (name.back() == u'/' || name.back() == u'\\');
+  h.SetExternalAttributes(folder ? 16 : 32);
+  h.SetLocalHeaderOffset(pos >= 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<uint32_t>(pos));
+  item.LocalHeaderOffset64 = pos;
+  item.ActualMethod = l.Method();
+  if ((l.Flags() & kFlagEncrypted) && l.VersionNeeded() < kAltVersion) item.CryptoAlgorithm = caPkzipClassic;
+}
+
+}  // namespace
+
+bool TAFDirManager::RecoverItem(int64_t p, const std::vector<int64_t>& descriptors) {
+  const int64_t size = In().Size();
+  TLocalHeader l;
+  In().SetPosition(p);
+  In().ReadBuffer(l.data(), 30);
+  if (l.ExtraLength() > 260) return false;
+  afp::WideString name;
   std::string raw;
-  for (int64_t p : headers) {
-    TLocalHeader l;
-    ArchiveStream->SetPosition(p);
-    ArchiveStream->ReadBuffer(l.data(), 30);
-    if (l.ExtraLength() > 260) continue;
-    afp::WideString name;
-    raw.clear();
-    if (l.NameLength() && size - (p + 30) >= l.NameLength()) {
-      raw.resize(l.NameLength());
-      ArchiveStream->ReadBuffer(raw.data(), l.NameLength());
-      name = DecodeName(raw, l.Flags());
-    }
-    int existing;
-    if (!name.empty() && Items.FindName(name, existing)) continue;
-    int i = Items.Count();
-    Items.SetCount(i + 1);
-    TDirItem& item = Items.ItemRef(i);
-    item = TDirItem();
-    TCentralHeader& h = item.HeaderImage;
-    h.SetSignature(kSigCentral);
-    h.SetVersionMadeBy(l.VersionNeeded());
-    h.SetVersionNeeded(l.VersionNeeded());
-    h.SetFlags(l.Flags());
-    h.SetMethod(l.Method());
-    h.SetTime(l.Time());
-    h.SetDate(l.Date());
-    h.SetCrc32(l.Crc32());
-    h.SetCompressedSize(l.CompressedSize());
-    h.SetUncompressedSize(l.UncompressedSize());
-    h.SetNameLength(l.NameLength());
-    h.SetExtraLength(l.ExtraLength());
-    const bool folder = !name.empty() && (name.back() == u'/' || name.back() == u'\\');
-    h.SetExternalAttributes(folder ? 16 : 32);
-    h.SetLocalHeaderOffset(p >= 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<uint32_t>(p));
-    item.LocalHeaderOffset64 = p;
-    item.ActualMethod = l.Method();
-    if ((l.Flags() & kFlagEncrypted) && l.VersionNeeded() < kAltVersion) item.CryptoAlgorithm = caPkzipClassic;
-    Items.RenameItem(i, name);
-    ArchiveStream->SetPosition(p + 30 + l.NameLength());
-    if (l.ExtraLength() && size - ArchiveStream->Position() >= l.ExtraLength()) ReadItemExtra(i, l.ExtraLength(), raw);
-    if (l.Flags() & kFlagDataDescriptor) {
-      auto d = std::lower_bound(descriptors.begin(), descriptors.end(), p);
-      if (d != descriptors.end()) {
-        TDataDescriptor dd;
-        ArchiveStream->SetPosition(*d);
-        ArchiveStream->ReadBuffer(dd.data(), 16);
-        TCentralHeader& hh = Items.ItemRef(i).HeaderImage;
-        hh.SetCrc32(dd.Crc32());
-        hh.SetCompressedSize(dd.CompressedSize());
-        hh.SetUncompressedSize(dd.UncompressedSize());
-      }
-    }
+  if (l.NameLength() && size - (p + 30) >= l.NameLength()) {
+    raw.resize(l.NameLength());
+    In().ReadBuffer(raw.data(), l.NameLength());
+    name = DecodeName(raw, l.Flags());
   }
-  DirectoryOffset = size;
+  int existing;
+  if (!name.empty() && items_.FindName(name, existing)) return false;
+  int i = items_.Count();
+  items_.SetCount(i + 1);
+  TDirItem& item = items_.ItemRef(i);
+  item = TDirItem();
+  FillRecoveredHeader(item, l, p, name);
+  items_.RenameItem(i, name);
+  In().SetPosition(p + 30 + l.NameLength());
+  if (l.ExtraLength() && size - In().Position() >= l.ExtraLength()) ReadItemExtra(i, l.ExtraLength(), raw);
+  if (l.Flags() & kFlagDataDescriptor) ApplyDataDescriptor(i, p, descriptors);
+  return true;
+}
+
+void TAFDirManager::ApplyDataDescriptor(int index, int64_t p, const std::vector<int64_t>& descriptors) {
+  auto d = std::lower_bound(descriptors.begin(), descriptors.end(), p);
+  if (d == descriptors.end()) return;
+  TDataDescriptor dd;
+  In().SetPosition(*d);
+  In().ReadBuffer(dd.data(), 16);
+  TCentralHeader& hh = items_.ItemRef(index).HeaderImage;
+  hh.SetCrc32(dd.Crc32());
+  hh.SetCompressedSize(dd.CompressedSize());
+  hh.SetUncompressedSize(dd.UncompressedSize());
 }
 
 void TAFDirManager::WriteDirectory(TStream* stream) {
-  if (stream) ArchiveStream = stream;
-  TStream& out = *ArchiveStream;
+  TStream& out = stream ? *stream : In();
   int64_t s = out.Seek(0, SeekOrigin::End);
-  uint32_t volume = static_cast<uint32_t>(std::max(Archiver->VolumeInfo().VolumeNumber, 0));
-  EndRecord.SetDirectoryDisk(volume >= 0xFFFF ? 0xFFFF : static_cast<uint16_t>(volume));
-  DirectoryOffset = s;
+  uint32_t volume = static_cast<uint32_t>(std::max(volumes_.VolumeInfo().VolumeNumber, 0));
+  end_record_.SetDirectoryDisk(volume >= 0xFFFF ? 0xFFFF : static_cast<uint16_t>(volume));
+  directory_offset_ = s;
   std::vector<uint8_t> buf;
   buf.reserve(1 << 20);
   auto flush = [&] {
     out.WriteBuffer(buf.data(), static_cast<int64_t>(buf.size()));
     buf.clear();
   };
-  const bool oem_names = Archiver->Options().OEMFileNames;
-  for (int i = 0; i < Items.Count(); ++i) {
-    TDirItem& item = Items.ItemRef(i);
+  const bool oem_names = settings_.OemNames();
+  for (int i = 0; i < items_.Count(); ++i) {
+    TDirItem& item = items_.ItemRef(i);
     TCentralHeader& h = item.HeaderImage;
     size_t zip64 = Zip64CentralSize(h);
     size_t extra_len = zip64;
     for (const auto& f : item.ExtraFields)
       if (f.Id != kExtraZip64) extra_len += f.Size + 4u;
     h.SetExtraLength(static_cast<uint16_t>(extra_len));
-    TStoredName stored = EncodeItemName(item.ItemName, Archiver->CodePages, oem_names, (h.Flags() & kFlagUtf8) != 0);
+    TStoredName stored =
+        EncodeItemName(item.ItemName, settings_.NameCodePages(), oem_names, (h.Flags() & kFlagUtf8) != 0);
     if (stored.utf8) h.SetFlags(h.Flags() | kFlagUtf8);
     h.SetNameLength(static_cast<uint16_t>(stored.bytes.size()));
     h.SetCommentLength(static_cast<uint16_t>(item.Comment.size()));
@@ -595,35 +613,35 @@ void TAFDirManager::WriteDirectory(TStream* stream) {
 }
 
 void TAFDirManager::WriteEndRecords(TStream& out, int64_t s) {
-  const uint32_t volume = static_cast<uint32_t>(std::max(Archiver->VolumeInfo().VolumeNumber, 0));
+  const uint32_t volume = static_cast<uint32_t>(std::max(volumes_.VolumeInfo().VolumeNumber, 0));
   WriteEndRecords(out, s, volume, out.Position() - s, volume);
 }
 
 void TAFDirManager::WriteEndRecords(TStream& out, int64_t s, uint32_t dir_disk, int64_t d, uint32_t volume) {
   auto disk16 = [](uint32_t v) { return v >= 0xFFFF ? uint16_t{0xFFFF} : static_cast<uint16_t>(v); };
-  EndRecord.SetDirectoryDisk(disk16(dir_disk));
-  DirectoryOffset = s;
+  end_record_.SetDirectoryDisk(disk16(dir_disk));
+  directory_offset_ = s;
   int64_t pos = out.Position();
-  int64_t count = Items.Count();
+  int64_t count = items_.Count();
   uint16_t count16 = count >= 0xFFFF ? 0xFFFF : static_cast<uint16_t>(count);
-  EndRecord.SetSignature(Archiver->Signatures().end);
-  EndRecord.SetEntriesOnDisk(count16);
-  EndRecord.SetTotalEntries(count16);
-  EndRecord.SetDirectorySize(d >= 0xFFFFFFFFLL ? 0xFFFFFFFF : static_cast<uint32_t>(d));
-  EndRecord.SetDirectoryOffset(s >= 0xFFFFFFFFLL ? 0xFFFFFFFF : static_cast<uint32_t>(s));
-  EndRecord.SetCommentLength(static_cast<uint16_t>(Comment.size()));
-  EndRecord.SetThisDisk(disk16(volume));
-  IsZip64 = false;
+  end_record_.SetSignature(settings_.Signatures().end);
+  end_record_.SetEntriesOnDisk(count16);
+  end_record_.SetTotalEntries(count16);
+  end_record_.SetDirectorySize(d >= 0xFFFFFFFFLL ? 0xFFFFFFFF : static_cast<uint32_t>(d));
+  end_record_.SetDirectoryOffset(s >= 0xFFFFFFFFLL ? 0xFFFFFFFF : static_cast<uint32_t>(s));
+  end_record_.SetCommentLength(static_cast<uint16_t>(comment_.size()));
+  end_record_.SetThisDisk(disk16(volume));
+  is_zip64_ = false;
   if (pos >= 0xFFFFFFFFLL || count >= 0xFFFF || volume >= 0xFFFF || dir_disk >= 0xFFFF) {
-    Zip64EndRecord.Set(volume, static_cast<uint64_t>(count), static_cast<uint64_t>(d), static_cast<uint64_t>(s));
-    Zip64EndRecord.SetU32(20, dir_disk);
-    out.WriteBuffer(Zip64EndRecord.data(), 56);
-    Zip64Locator.Set(volume, static_cast<uint64_t>(pos), volume + 1);
-    out.WriteBuffer(Zip64Locator.data(), 20);
-    IsZip64 = true;
+    zip64_end_record_.Set(volume, static_cast<uint64_t>(count), static_cast<uint64_t>(d), static_cast<uint64_t>(s));
+    zip64_end_record_.SetU32(20, dir_disk);
+    out.WriteBuffer(zip64_end_record_.data(), 56);
+    zip64_locator_.Set(volume, static_cast<uint64_t>(pos), volume + 1);
+    out.WriteBuffer(zip64_locator_.data(), 20);
+    is_zip64_ = true;
   }
-  out.WriteBuffer(EndRecord.data(), 22);
-  if (!Comment.empty()) out.WriteBuffer(Comment.data(), static_cast<int64_t>(Comment.size()));
+  out.WriteBuffer(end_record_.data(), 22);
+  if (!comment_.empty()) out.WriteBuffer(comment_.data(), static_cast<int64_t>(comment_.size()));
 }
 
 }  // namespace arcfold

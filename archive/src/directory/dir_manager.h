@@ -10,50 +10,69 @@
 #include "arcfold/dir_array.h"
 #include "arcfold/records.h"
 #include "arcfold/types.h"
+#include "platform/codepage.h"
+#include "platform/wide.h"
+#include "volumes/volume_source.h"
 
 namespace arcfold {
 
-class TAFBaseArchiver;
 class TStream;
 
 // DataFits over a sorted list of local header offsets, for a reader that
 // holds a copy of it.
 bool DataFitsBetween(const std::vector<int64_t>& sorted_offsets, int64_t local_offset, int64_t data_end);
 
+// The settings of the component that decide how a directory is read and
+// written; they are asked for each time, as they may change while the
+// archive is open.
+class TAFDirSettings {
+ public:
+  virtual const TAFSignatureSet& Signatures() const = 0;
+  virtual bool StandardSignatures() const = 0;
+  // Whether a directory that cannot be used is rebuilt from local headers.
+  virtual bool OpenDamaged() const = 0;
+  // Whether names without the UTF-8 flag are in the OEM code page.
+  virtual bool OemNames() const = 0;
+  virtual const afp::CodePagePair& NameCodePages() const = 0;
+  // The self-extractor stub a new archive starts with; empty: none.
+  virtual const afp::WideString& StubFile() const = 0;
+  // The size limit of a set's first volume; -1: none.
+  virtual int64_t FirstVolumeLimit() const = 0;
+
+ protected:
+  ~TAFDirSettings() = default;
+};
+
 class TAFDirManager {
  public:
-  TAFDirManager(TStream* stream, TAFBaseArchiver* archiver, bool new_archive);
+  TAFDirManager(TAFVolumeSource& volumes, const TAFDirSettings& settings, bool new_archive);
 
-  TStream* ArchiveStream;
-  bool ExternalStream = false;
-  bool NewArchive;
-  TAFBaseArchiver* Archiver;
-  TAFDirArray Items;
-  TAFDirArray SavedItems;
-  std::string Comment;
-  TEndRecord EndRecord;
-  TZip64Locator Zip64Locator;
-  TZip64EndRecord Zip64EndRecord;
-  bool IsZip64 = false;
-  int64_t StubLength = 0;
-  int64_t DirectoryOffset = 0;
-  // The end record search met a candidate carrying the standard signature
-  // (decides whether OEM names are converted).
-  bool StandardEndFound = false;
+  TAFDirArray& Items() { return items_; }
+  const TAFDirArray& Items() const { return items_; }
+  // The items as they were when the transaction under way began.
+  TAFDirArray& SavedItems() { return saved_items_; }
+  const std::string& Comment() const { return comment_; }
+  void SetComment(const std::string& comment) { comment_ = comment; }
+  const TEndRecord& EndRecord() const { return end_record_; }
+  bool IsZip64() const { return is_zip64_; }
+  // The bytes before the first item (a self-extractor stub).
+  int64_t StubLength() const { return stub_length_; }
+  int64_t DirectoryOffset() const { return directory_offset_; }
   // The directory came from the recovery scan.
-  bool Recovered = false;
+  bool Recovered() const { return recovered_; }
   // The directory held more central headers than its end record counts.
-  bool ExtraEntriesFound = false;
+  bool ExtraEntriesFound() const { return extra_entries_found_; }
 
-  void ResetDirectory();
-  void CopyStub();
-  bool FindEndRecord(uint32_t signature, int64_t& position);
+  // Whether the archive's end record is found (or a damaged archive may be
+  // opened all the same).
   bool CheckEndRecord();
   void ReadDirectory();
+  // The central directory and the end records after the last byte of
+  // stream (null: the archive's current stream).
   void WriteDirectory(TStream* stream = nullptr);
   // The ZIP64 end records when size or count need them, then the end record
-  // and the comment, for a directory of Items.Count() headers that starts at
-  // dir_start and ends at out's position.
+  // and the comment, for a directory of Items().Count() headers that starts
+  // at dir_start and ends at out's position.
   void WriteEndRecords(TStream& out, int64_t dir_start);
   // The same for a directory of dir_size bytes that starts at dir_start on
   // volume dir_disk, the records going to volume this_disk.
@@ -69,16 +88,28 @@ class TAFDirManager {
   // The local header offsets of every file item, sorted (built once).
   const std::vector<int64_t>& SortedLocalOffsets();
 
-  // Makes volume the archive's current one and reads from it (nothing
-  // changes on an external stream).
-  void SwitchVolume(const TAFVolumeNumberInfo& volume);
-
   // Volume numbers of the end records (0xFFFF resolved through ZIP64).
   uint32_t FirstDisk() const;
   uint32_t LastDisk() const;
 
  private:
+  void ResetDirectory();
+  bool FindEndRecord(uint32_t signature, int64_t& position);
+  // The stream read or written now: the archive's current volume, or the
+  // whole set while its directory is read across volumes.
+  TStream& In();
+  void CopyStub();
   bool ValidateCandidate(int64_t pos, int64_t stream_size);
+  // The end record, in the signature set in use (or the standard one).
+  bool LocateEndRecord(int64_t& position);
+  // The ZIP64 locator and end record before the end record at end_pos;
+  // returns where the records before the end record start.
+  int64_t ReadZip64Records(int64_t end_pos);
+  // The central directory of a one-volume archive whose end records start
+  // at records_start.
+  void ReadSingleDirectory(int64_t end_pos, int64_t records_start);
+  // Central headers past the count of the end record, up to records_start.
+  void ReadUncountedHeaders(int64_t records_start);
   void ReadCentralHeaders(int64_t count);
   // The central directory of a split or spanned set, from its first disk on.
   void ReadVolumeDirectory();
@@ -93,9 +124,33 @@ class TAFDirManager {
   void DetectStub(int64_t end_records_pos);
   void ShiftOffsets();
   void RecoveryScan(bool end_candidate_met);
+  // One item from the local header at pos; false when it is left out.
+  bool RecoverItem(int64_t pos, const std::vector<int64_t>& descriptors);
+  // Sizes and CRC from the first data descriptor after the header at pos.
+  void ApplyDataDescriptor(int index, int64_t pos, const std::vector<int64_t>& descriptors);
   int64_t SearchSignature(uint32_t signature, int64_t from, size_t block, int64_t min_tail);
   afp::WideString DecodeName(const std::string& raw, uint16_t flags) const;
+  // Makes volume the archive's current one and reads from it.
+  void SwitchVolume(const TAFVolumeNumberInfo& volume);
 
+  TAFVolumeSource& volumes_;
+  const TAFDirSettings& settings_;
+  // Set while the directory of a set is read across its volumes.
+  TStream* reading_ = nullptr;
+  TAFDirArray items_;
+  TAFDirArray saved_items_;
+  std::string comment_;
+  TEndRecord end_record_;
+  TZip64Locator zip64_locator_;
+  TZip64EndRecord zip64_end_record_;
+  bool is_zip64_ = false;
+  int64_t stub_length_ = 0;
+  int64_t directory_offset_ = 0;
+  // The end record search met a candidate carrying the standard signature
+  // (decides whether OEM names are converted).
+  bool standard_end_found_ = false;
+  bool recovered_ = false;
+  bool extra_entries_found_ = false;
   std::vector<int64_t> sorted_offsets_;
   bool offsets_ready_ = false;
 };

@@ -7,6 +7,7 @@
 #include "arcfold/arcfold.h"
 #include "codec/decode.h"
 #include "codec/encode.h"
+#include "component/session.h"
 #include "directory/dir_manager.h"
 #include "directory/name_codec.h"
 #include "items/commit_plan.h"
@@ -40,9 +41,9 @@ void Append(std::vector<uint8_t>& out, const void* data, size_t n) {
 // names wants them read the same by every tool: a name beyond plain ASCII
 // then goes as UTF-8 with flag bit 11 even where a code page would hold it,
 // since other readers guess a code page of their own for unflagged bytes.
-TStoredName StoredNameOf(TAFBaseArchiver& a, std::u16string_view name) {
+TStoredName StoredNameOf(const ArchiveSession& a, std::u16string_view name) {
   const bool beyond_ascii = std::any_of(name.begin(), name.end(), [](char16_t c) { return c >= 0x80; });
-  return EncodeItemName(name, a.CodePages, a.Options().OEMFileNames, a.UnicodeFilenames() && beyond_ascii, 0xFFFF);
+  return EncodeItemName(name, a.CodePages, a.options_.OEMFileNames, a.unicode_filenames_ && beyond_ascii, 0xFFFF);
 }
 
 // From this many items on, only the ZIP64 end records hold the count.
@@ -57,12 +58,12 @@ bool GrowsPastClassicCount(const TAFBaseArchiver& a, int count, int saved_count)
 
 }  // namespace
 
-TCommit::TCommit(TAFBaseArchiver& archiver) : a_(archiver), dir_(*archiver.dir_), plan_(std::make_unique<Plan>()) {}
+TCommit::TCommit(ArchiveSession& archiver) : a_(archiver), dir_(*archiver.dir_), plan_(std::make_unique<Plan>()) {}
 TCommit::~TCommit() = default;
 
 bool TCommit::FindFirstChange() {
-  TAFDirArray& items = dir_.Items;
-  TAFDirArray& saved = dir_.SavedItems;
+  TAFDirArray& items = dir_.Items();
+  TAFDirArray& saved = dir_.SavedItems();
   Plan& p = *plan_;
   const int n = items.Count();
   p.saved.assign(n, -1);
@@ -77,27 +78,27 @@ bool TCommit::FindFirstChange() {
     // The saved item this one was, by position: names may repeat (two
     // items of one name, or names that differ in case only).
     const int s = it.SavedIndex < saved.Count() ? it.SavedIndex : -1;
-    if (!pending && s < 0) throw EAFException::Create(NativeError::kSavedItemOutOfBounds, &a_);
+    if (!pending && s < 0) throw EAFException::Create(NativeError::kSavedItemOutOfBounds, &a_.facade_);
     p.renamed[i] = s >= 0 && it.ItemName != saved.ItemRef(s).ItemName;
     p.saved[i] = pending ? -1 : s;
     const bool changed = pending || p.renamed[i] || i >= saved.Count() || s != i;
     if (changed && i < p.first) p.first = i;
   }
-  const bool comment_changed = a_.saved_comment_ != dir_.Comment;
+  const bool comment_changed = a_.saved_comment_ != dir_.Comment();
   return p.first < n || n != saved.Count() || comment_changed;
 }
 
 void TCommit::ReadOldDirectory() {
   Plan& p = *plan_;
   TStream& old = *a_.stream_;
-  TAFDirArray& saved = dir_.SavedItems;
+  TAFDirArray& saved = dir_.SavedItems();
   p.raw.assign(saved.Count(), {0, 0});
   const int64_t size = old.Size();
-  if (dir_.Recovered) {
+  if (dir_.Recovered()) {
     p.old_tail_at = size;
     return;
   }
-  p.old_tail_at = saved.Count() ? dir_.DirectoryOffset : dir_.StubLength;
+  p.old_tail_at = saved.Count() ? dir_.DirectoryOffset() : dir_.StubLength();
   p.old_tail_at = std::clamp<int64_t>(p.old_tail_at, 0, size);
   p.old_tail.resize(static_cast<size_t>(size - p.old_tail_at));
   old.SetPosition(p.old_tail_at);
@@ -118,13 +119,13 @@ void TCommit::ReadOldDirectory() {
 void TCommit::CopyOldItem(int i, TStream& out) {
   Plan& p = *plan_;
   TStream& old = *a_.stream_;
-  const TDirItem& was = dir_.SavedItems.ItemRef(p.saved[i]);
+  const TDirItem& was = dir_.SavedItems().ItemRef(p.saved[i]);
   const int64_t from = was.LocalHeaderOffset();
   TLocalHeader local;
   old.SetPosition(from);
   old.ReadBuffer(local.data(), 30);
   if (local.Signature() != kSigLocal && local.Signature() != a_.signatures_.local)
-    throw EAFException::Create(NativeError::kInvalidSizeOrChecksum, &a_);
+    throw EAFException::Create(NativeError::kInvalidSizeOrChecksum, &a_.facade_);
   std::string name(local.NameLength(), '\0');
   std::vector<uint8_t> extra(local.ExtraLength());
   old.ReadBuffer(name.data(), static_cast<int64_t>(name.size()));
@@ -144,7 +145,7 @@ void TCommit::CopyOldItem(int i, TStream& out) {
   }
   p.offset[i] = out.Position();
   if (p.renamed[i]) {
-    TDirItem& it = dir_.Items.ItemRef(i);
+    TDirItem& it = dir_.Items().ItemRef(i);
     TStoredName stored = StoredNameOf(a_, it.ItemName);
     p.name_bytes[i] = stored.bytes;
     p.utf8[i] = stored.utf8;
@@ -163,7 +164,7 @@ void TCommit::CopyOldItem(int i, TStream& out) {
 
 bool TCommit::WriteNewItem(int i, TStream& out) {
   Plan& p = *plan_;
-  TDirItem& item = dir_.Items.ItemRef(i);
+  TDirItem& item = dir_.Items().ItemRef(i);
   const afp::WideString shown = paths::Backslashed(item.ItemName);
   bool cancel = a_.cancel_;
   a_.DoFileProgress(shown, 0.0, item.Operation, ppStart, cancel);
@@ -181,13 +182,13 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
     } else {
       const afp::WideString& path = item.Source->SourcePath;
       if (path.size() > afp::kMaxPathChars && path.find(u"\\\\?\\") == afp::WideString::npos)
-        throw EAFException::CreateFmt(NativeError::kFileNameTooLong, &a_, {path});
+        throw EAFException::CreateFmt(NativeError::kFileNameTooLong, &a_.facade_, {path});
       try {
         auto file = std::make_unique<TFileStream>(path, fmOpenRead | fmShareDenyNone);
         p.opened_stamp = afp::GetFileStampFd(file->Handle());
         opened = std::move(file);
       } catch (const EStreamError&) {
-        throw EAFException::CreateFmt(NativeError::kCannotOpenFile, &a_, {path});
+        throw EAFException::CreateFmt(NativeError::kCannotOpenFile, &a_.facade_, {path});
       }
       source = opened.get();
     }
@@ -209,7 +210,7 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
   const bool zip64_sizes = always || size >= 0xF0000000LL;
   if (zip64_sizes) item.HasZip64 = true;
   if (item.HasZip64 && a_.zip64_mode_ == zmDisabled)
-    throw EAFException::CreateFmt(NativeError::kZip64RefusedForItem, &a_, {item.ItemName});
+    throw EAFException::CreateFmt(NativeError::kZip64RefusedForItem, &a_.facade_, {item.ItemName});
   const bool encrypted = !folder && !item.Source->Password.empty();
   const bool aes = encrypted && a_.encryption_method_ != caPkzipClassic;
   TStoredName stored = StoredNameOf(a_, item.ItemName);
@@ -286,7 +287,7 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
     item.ActualMethod = kMethodStored;
   } else {
     source->SetPosition(0);
-    ok = EncodeItemData(a_, *source, *data_out, size, item);
+    ok = EncodeItemData(a_.facade_, *source, *data_out, size, item);
   }
   if (!ok) return false;
   if (zip64_sizes) {
@@ -297,12 +298,14 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
     h.SetCompressedSize(0xFFFFFFFF);
     h.SetUncompressedSize(0xFFFFFFFF);
   } else if (h.CompressedSize() == 0xFFFFFFFF) {
-    throw EAFException::CreateFmt(NativeError::kZip64RefusedForItem, &a_, {item.ItemName});  // grew past its header
+    throw EAFException::CreateFmt(NativeError::kZip64RefusedForItem, &a_.facade_,
+                                  {item.ItemName});  // grew past its header
   }
   std::vector<uint8_t> final_head = local_bytes(true);
   if (folder || small) {
     if (staging) final_head.insert(final_head.end(), staging->Data().begin(), staging->Data().end());
-    if (!WriteWithDiskFullRetry(a_, out, final_head.data(), static_cast<int64_t>(final_head.size()))) return false;
+    if (!WriteWithDiskFullRetry(a_.facade_, out, final_head.data(), static_cast<int64_t>(final_head.size())))
+      return false;
   } else {
     const int64_t end = out.Position();
     out.SetPosition(at);
@@ -318,7 +321,7 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
 }
 
 bool TCommit::WriteItems(TStream& out, int from) {
-  TAFDirArray& items = dir_.Items;
+  TAFDirArray& items = dir_.Items();
   Plan& p = *plan_;
   // Copying old items into the new archive reports through
   // OnCopyTempFileProgress, by the share of old items copied.
@@ -377,9 +380,9 @@ bool TCommit::WriteItems(TStream& out, int from) {
     // An item that could not be added is left out; one that could not be
     // replaced keeps its old data.
     const int old_index = items.ItemRef(i).SavedIndex;
-    if (p.saved[i] < 0 && old_index >= 0 && old_index < dir_.SavedItems.Count()) {
+    if (p.saved[i] < 0 && old_index >= 0 && old_index < dir_.SavedItems().Count()) {
       TDirItem old;
-      dir_.SavedItems.GetItem(old_index, old);
+      dir_.SavedItems().GetItem(old_index, old);
       old.SavedIndex = old_index;
       items.PutItem(i, old);
       p.saved[i] = old_index;
@@ -398,7 +401,7 @@ bool TCommit::WriteItems(TStream& out, int from) {
 
 std::vector<uint8_t> TCommit::CentralRecord(int i) {
   Plan& p = *plan_;
-  TDirItem& item = dir_.Items.ItemRef(i);
+  TDirItem& item = dir_.Items().ItemRef(i);
   const int64_t off = p.offset[i];
   const int s = p.saved[i];
   if (s >= 0 && !p.renamed[i] && p.raw[s].second) {
@@ -469,7 +472,7 @@ std::vector<uint8_t> TCommit::CentralRecord(int i) {
 void TCommit::WriteCentralDirectory(TStream& out) {
   const int64_t start = out.Position();
   std::vector<uint8_t> buf;
-  for (int i = 0; i < dir_.Items.Count(); ++i) {
+  for (int i = 0; i < dir_.Items().Count(); ++i) {
     std::vector<uint8_t> r = CentralRecord(i);
     buf.insert(buf.end(), r.begin(), r.end());
     if (buf.size() >= (1u << 20)) {
@@ -481,32 +484,28 @@ void TCommit::WriteCentralDirectory(TStream& out) {
   dir_.WriteEndRecords(out, start);
 }
 
-void TCommit::Reload(TStream* stream) {
-  dir_.ArchiveStream = stream;
-  dir_.ReadDirectory();
-}
+void TCommit::Reload() { dir_.ReadDirectory(); }
 
 void TCommit::Run() {
-  TAFDirArray& items = dir_.Items;
+  TAFDirArray& items = dir_.Items();
   a_.processed_count_ = 0;
   a_.total_count_ = 0;
   a_.cancel_ = false;
   a_.progress_active_ = true;
   a_.last_run_aborted_ = false;
   Plan& p = *plan_;
-  const std::string new_comment = dir_.Comment;
+  const std::string new_comment = dir_.Comment();
   auto restore = [&] {
-    items.Assign(dir_.SavedItems);
-    dir_.Comment = a_.saved_comment_;
+    a_.AbandonTransaction();
     a_.progress_active_ = false;
   };
   if (!FindFirstChange()) {
     a_.progress_active_ = false;
     return;
   }
-  if (GrowsPastClassicCount(a_, items.Count(), dir_.SavedItems.Count())) {
+  if (GrowsPastClassicCount(a_.facade_, items.Count(), dir_.SavedItems().Count())) {
     restore();
-    throw EAFException::CreateFmt(NativeError::kZip64Refused, &a_, {a_.file_name_});
+    throw EAFException::CreateFmt(NativeError::kZip64Refused, &a_.facade_, {a_.file_name_});
   }
   TAFProcessOperation op = poDelete;
   for (int i = 0; i < items.Count(); ++i)
@@ -523,7 +522,7 @@ void TCommit::Run() {
   }
   ReadOldDirectory();
   TStream& old = *a_.stream_;
-  const TAFDirArray& saved = dir_.SavedItems;
+  const TAFDirArray& saved = dir_.SavedItems();
   // A split or spanned set is written whole, once: the archive is made in a
   // temporary file first and then laid over the volumes.
   const bool volumes = a_.spanning_mode_ != smNone && !a_.in_memory_;
@@ -549,16 +548,16 @@ void TCommit::Run() {
           p.out = std::make_unique<TFileStream>(p.temp_name, create);
         } catch (const EStreamError&) {
           if (afp::GetPathType(p.temp_name) == afp::PathType::None)
-            throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &a_, {p.temp_name});
+            throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &a_.facade_, {p.temp_name});
         }
       }
-      if (!p.out) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &a_, {a_.file_name_});
+      if (!p.out) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &a_.facade_, {a_.file_name_});
     }
     // What precedes the first item (a self-extractor stub) comes along; a
     // recovered archive's items start where their headers were found.
-    int64_t prefix = saved.Count() ? saved.ItemRef(0).LocalHeaderOffset() : dir_.StubLength;
+    int64_t prefix = saved.Count() ? saved.ItemRef(0).LocalHeaderOffset() : dir_.StubLength();
     for (int s = 0; s < saved.Count(); ++s) prefix = std::min(prefix, saved.ItemRef(s).LocalHeaderOffset());
-    if (dir_.Recovered) prefix = 0;
+    if (dir_.Recovered()) prefix = 0;
     prefix = std::clamp<int64_t>(prefix, 0, old.Size());
     if (prefix > 0) {
       old.SetPosition(0);
@@ -570,7 +569,7 @@ void TCommit::Run() {
       restore();
       return;
     }
-    dir_.Comment = new_comment;
+    dir_.SetComment(new_comment);
     WriteCentralDirectory(*out);
     if (volumes) {
       WriteVolumes();
@@ -578,11 +577,10 @@ void TCommit::Run() {
       afp::DeleteFile(p.temp_name);
       // A split set is read back from its volumes; a spanned one keeps what
       // was just written, rather than asking for its first disk again.
-      if (a_.spanning_mode_ == smSplitting) Reload(a_.stream_);
+      if (a_.spanning_mode_ == smSplitting) Reload();
     } else if (memory) {
-      delete a_.stream_;
-      a_.stream_ = p.out.release();
-      Reload(a_.stream_);
+      a_.stream_ = std::move(p.out);
+      Reload();
     } else {
       PutInPlace(target);
     }
@@ -608,35 +606,34 @@ void TCommit::PutInPlace(const afp::WideString& target) {
     // meanwhile.
     if (!afp::RenameNoReplace(p.temp_name, target)) {
       afp::DeleteFile(p.temp_name);
-      throw EAFException::CreateFmt(NativeError::kCannotCreateOutputFile, &a_, {a_.file_name_});
+      throw EAFException::CreateFmt(NativeError::kCannotCreateOutputFile, &a_.facade_, {a_.file_name_});
     }
     a_.unwritten_ = false;
   } else {
     // Still the archive whose directory this commit read (a program that
     // takes no lock may have replaced it): its items would be lost.
-    auto* file = dynamic_cast<TFileStream*>(a_.stream_);
+    auto* file = dynamic_cast<TFileStream*>(a_.stream_.get());
     if (file && !afp::IsSameFile(file->Handle(), target)) {
       afp::DeleteFile(p.temp_name);
-      throw EAFException::CreateFmt(NativeError::kCannotCreateOutputFile, &a_, {a_.file_name_});
+      throw EAFException::CreateFmt(NativeError::kCannotCreateOutputFile, &a_.facade_, {a_.file_name_});
     }
     afp::CopyPermissions(target, p.temp_name);
     // Where an open file cannot be replaced, the lock moves to the new file
     // first.
     if (afp::kOpenFilesBlockReplace) a_.MoveWriteLockTo(p.temp_name);
-    delete a_.stream_;
-    a_.stream_ = nullptr;
+    a_.stream_.reset();
     if (!afp::ReplaceFile(p.temp_name, target)) {
       afp::DeleteFile(p.temp_name);
-      a_.stream_ = new TFileStream(a_.file_name_, a_.open_mode_);
-      Reload(a_.stream_);
-      throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &a_, {a_.file_name_});
+      a_.stream_ = std::make_unique<TFileStream>(a_.file_name_, a_.open_mode_);
+      Reload();
+      throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &a_.facade_, {a_.file_name_});
     }
   }
   afp::SyncFolderOf(target);
-  delete a_.stream_;
+  a_.stream_.reset();
   a_.open_mode_ = fmOpenReadWrite | fmShareDenyWrite;
-  a_.stream_ = new TFileStream(a_.file_name_, a_.open_mode_);
-  Reload(a_.stream_);
+  a_.stream_ = std::make_unique<TFileStream>(a_.file_name_, a_.open_mode_);
+  Reload();
 }
 
 void TCommit::RollBackBytes() noexcept {
@@ -669,7 +666,7 @@ void TCommit::RemoveMovedSources() {
                             afp::GetPathType(path) == afp::PathType::None);
       }
       if (gone) return true;
-      EAFException e = EAFException::CreateFmt(folder ? 60 : 27, &a_, {path});
+      EAFException e = EAFException::CreateFmt(folder ? 60 : 27, &a_.facade_, {path});
       afp::WideString message = afp::FromUtf8(e.what());
       if (changed) message += u": it changed after it was read into the archive, so it was kept";
       a_.DoProcessFileFailure(path, poMove, e.NativeError(), e.ErrorCode(), message, action);

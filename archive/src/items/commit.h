@@ -11,7 +11,7 @@
 
 namespace arcfold {
 
-class TAFBaseArchiver;
+class ArchiveSession;
 class TAFDirManager;
 class TStream;
 struct TDirItem;
@@ -35,7 +35,7 @@ struct TDirItem;
 // from what was written, so that the item array describes the new archive.
 class TCommit {
  public:
-  explicit TCommit(TAFBaseArchiver& archiver);
+  explicit TCommit(ArchiveSession& archiver);
   ~TCommit();
   // Runs the commit; raises what made it fail after the rollback.
   void Run();
@@ -51,7 +51,7 @@ class TCommit {
   // Lays the finished archive in plan_->out over the volumes of a set.
   void WriteVolumes();
   std::vector<uint8_t> CentralRecord(int index);
-  void Reload(TStream* stream);
+  void Reload();
   void RemoveMovedSources();
   // Renames the finished temporary file over the archive (target: the
   // archive's file, links followed) and opens it as the archive.
@@ -59,7 +59,7 @@ class TCommit {
   // Undoes what the commit wrote: the new archive's temporary file gone.
   void RollBackBytes() noexcept;
 
-  TAFBaseArchiver& a_;
+  ArchiveSession& a_;
   TAFDirManager& dir_;
   std::unique_ptr<Plan> plan_;
 };

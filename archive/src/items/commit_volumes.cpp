@@ -3,14 +3,14 @@
 // Each local header stays whole on one volume, data runs on over volume
 // ends, every central header stays whole, and the end records go to the
 // last volume, which takes the archive's own name.
-#include "items/commit.h"
-
 #include <algorithm>
 #include <memory>
 #include <vector>
 
 #include "arcfold/arcfold.h"
+#include "component/session.h"
 #include "directory/dir_manager.h"
+#include "items/commit.h"
 #include "items/commit_plan.h"
 #include "platform/files.h"
 
@@ -19,13 +19,12 @@ namespace arcfold {
 void TCommit::WriteVolumes() {
   Plan& p = *plan_;
   TStream& whole = *p.out;
-  TAFDirArray& items = dir_.Items;
+  TAFDirArray& items = dir_.Items();
   const int n = items.Count();
-  const int64_t dir_start = dir_.DirectoryOffset;
+  const int64_t dir_start = dir_.DirectoryOffset();
   // The stream in memory that stood for the set until now comes back if the
   // volumes cannot be written.
-  std::unique_ptr<TStream> placeholder(a_.stream_);
-  a_.stream_ = nullptr;
+  std::unique_ptr<TStream> placeholder = std::move(a_.stream_);
   a_.created_volumes_.clear();
   try {
     a_.volume_info_.Reset();
@@ -80,7 +79,7 @@ void TCommit::WriteVolumes() {
     // The end records stay together on the last volume: when they may not
     // fit beside the directory (ZIP64 records counted in), they begin a
     // volume of their own.
-    const int64_t tail_size = 22 + 56 + 20 + static_cast<int64_t>(dir_.Comment.size());
+    const int64_t tail_size = 22 + 56 + 20 + static_cast<int64_t>(dir_.Comment().size());
     const int64_t room = a_.RoomOnVolume(0);
     if (room >= 0 && room < tail_size && a_.stream_->Size() > 0) {
       if (a_.spanning_mode_ == smSpanning) a_.stream_->Flush();
@@ -98,21 +97,19 @@ void TCommit::WriteVolumes() {
     if (written != last_name) {
       afp::DeleteFile(last_name);
       if (!afp::RenameFile(written, last_name))
-        throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &a_, {last_name});
+        throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &a_.facade_, {last_name});
       a_.created_volumes_.back() = last_name;
     }
     a_.open_mode_ = fmOpenRead | fmShareDenyNone;
-    a_.stream_ = new TFileStream(last_name, a_.open_mode_);
+    a_.stream_ = std::make_unique<TFileStream>(last_name, a_.open_mode_);
     a_.current_volume_file_name_ = last_name;
     a_.volume_info_.LastVolumeNumber = a_.volume_info_.VolumeNumber;
     a_.volume_info_.MarkLast();
-    dir_.ArchiveStream = a_.stream_;
   } catch (...) {
     a_.CloseVolumeStream();
     for (const afp::WideString& v : a_.created_volumes_) afp::DeleteFile(v);
     a_.created_volumes_.clear();
-    a_.stream_ = placeholder.release();
-    dir_.ArchiveStream = a_.stream_;
+    a_.stream_ = std::move(placeholder);
     throw;
   }
   a_.created_volumes_.clear();

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "arcfold/arcfold.h"
+#include "component/session.h"
 #include "directory/dir_manager.h"
 #include "items/extract_ahead.h"
 #include "items/new_file.h"
@@ -56,16 +57,16 @@ bool LinkBelow(const afp::WideString& dest, const afp::WideString& relative) {
 
 }  // namespace
 
-void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const afp::WideString& dest_folder) {
-  const TDirItem& item = dir_->Items.ItemRef(index);
+void ArchiveSession::ExtractItem(int index, const afp::WideString& name, const afp::WideString& dest_folder) {
+  const TDirItem& item = dir_->Items().ItemRef(index);
   afp::WideString file_name = name;
   uint32_t attr = item.HeaderImage.ExternalAttributes();
   DoExtractFile(file_name, attr, item.Comment);
   const bool renamed_by_handler = file_name != name;
   if (paths::HasControlCharacter(file_name))
-    throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {file_name});
+    throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &facade_, {file_name});
   if (!renamed_by_handler && !options_.AllowAbsolutePaths && LeavesDestination(file_name))
-    throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {file_name});
+    throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &facade_, {file_name});
   // A drive, a share or a root in front (only a handler or AllowAbsolutePaths
   // gets this far with one) replaces the destination; anything else lands
   // below it, with empty and "." segments collapsed so that they can never
@@ -83,7 +84,7 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   const bool is_folder =
       item.IsDirectory() || (item.UncompressedSize() == 0 && !file_name.empty() && file_name.back() == u'\\');
   while (!is_folder && !file_name.empty() && file_name.back() == u'\\') file_name.pop_back();
-  if (file_name.empty() && !is_folder) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {name});
+  if (file_name.empty() && !is_folder) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &facade_, {name});
   if (!options_.CreateDirs) {
     file_name = FilePart(file_name);
   } else {
@@ -92,15 +93,15 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
     // once per run of items saves system calls per file.
     if (!folder.empty() && folder != last_folder_made_) {
       if (!absolute && !options_.AllowLinksInDestination && LinkBelow(dest, FolderPart(file_name)))
-        throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {dest + file_name});
+        throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &facade_, {dest + file_name});
       if (!afp::DirectoryExists(folder) && !afp::ForceDirectories(folder))
-        throw EAFException::CreateFmt(NativeError::kCannotCreateDirectory, this, {folder});
+        throw EAFException::CreateFmt(NativeError::kCannotCreateDirectory, &facade_, {folder});
       last_folder_made_ = folder;
       if (ahead_) ahead_->FolderReady(absolute ? afp::WideString() : dest, folder);
     }
   }
   if (is_folder || file_name.empty()) return;
-  const TDirItem& it = dir_->Items.ItemRef(index);
+  const TDirItem& it = dir_->Items().ItemRef(index);
   afp::WideString target = dest + file_name;
   auto KeepExisting = [this] { ++skipped_existing_; };
   // Whether a file is there matters only when an answer depends on it: with
@@ -141,7 +142,7 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   if (ahead_ && attr == it.HeaderImage.ExternalAttributes() && FinishDecodedAhead(index, target)) return;
   afp::WideString temp;
   std::unique_ptr<TFileStream> out = CreateFileBeside(FolderPart(target), temp);
-  if (!out) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {target});
+  if (!out) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &facade_, {target});
   bool failed = false;
   std::exception_ptr error;
   try {
@@ -162,7 +163,7 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
       }
       if (removable_folder_) out->Flush();
     }
-    FinishFile(*out, dir_->Items.ItemRef(index), attr, options_.SetAttributes);
+    FinishFile(*out, dir_->Items().ItemRef(index), attr, options_.SetAttributes);
   }
   out.reset();
   if (!keep) {
@@ -172,7 +173,7 @@ void TAFBaseArchiver::ExtractItem(int index, const afp::WideString& name, const 
   }
   if (!afp::ReplaceFile(temp, target)) {
     DiscardFile(temp);
-    throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {target});
+    throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &facade_, {target});
   }
 }
 

@@ -9,6 +9,7 @@
 #include "arcfold/arcfold.h"
 #include "codec/decode.h"
 #include "codec/second_core.h"
+#include "component/session.h"
 #include "crypto/aes_prefetch.h"
 #include "items/extract_ahead.h"
 #include "items/new_file.h"
@@ -22,14 +23,14 @@ namespace arcfold {
 
 using paths::Backslashed;
 
-void TAFBaseArchiver::ExtractFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                                   const afp::WideString& exclusion_mask) {
+void ArchiveSession::ExtractFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                                  const afp::WideString& exclusion_mask) {
   CheckActiveNoUpdate();
   if (!options_.Recurse && file_mask.find_first_of(u"*?") == afp::WideString::npos && exclusion_mask.empty() &&
       search_attr == kAnyAttributes) {
     TAFArchiveItem item;
     if (!FindFirst(file_mask, item, search_attr, exclusion_mask)) return;
-    dir_->Items.ItemRef(item.SearchState.Position).Marked = true;
+    dir_->Items().ItemRef(item.SearchState.Position).Marked = true;
     ProcessMarkedItems(poExtract, item.SearchState.Position);
     return;
   }
@@ -37,15 +38,15 @@ void TAFBaseArchiver::ExtractFiles(const afp::WideString& file_mask, uint32_t se
   ProcessMarkedItems(poExtract, -1);
 }
 
-void TAFBaseArchiver::TestFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                                const afp::WideString& exclusion_mask) {
+void ArchiveSession::TestFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                               const afp::WideString& exclusion_mask) {
   CheckActiveNoUpdate();
   MarkItems(file_mask, search_attr, exclusion_mask);
   ProcessMarkedItems(poTest, -1);
 }
 
-void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
-  if (!active_ || !dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
+void ArchiveSession::ProcessMarkedItems(TAFProcessOperation op, int index) {
+  if (!active_ || !dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
   std::lock_guard<std::recursive_mutex> lock(afp::ProcessLock());
   struct RunFlag {
     bool& flag;
@@ -60,7 +61,7 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
   skipped_existing_ = 0;
   cancel_ = false;
   progress_active_ = true;
-  TAFDirArray& items = dir_->Items;
+  TAFDirArray& items = dir_->Items();
   if (index == -1) {
     for (int i = 0; i < items.Count(); ++i) total_count_ += items.ItemRef(i).Marked ? 1 : 0;
   } else {
@@ -153,18 +154,18 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
   progress_active_ = false;
 }
 
-bool TAFBaseArchiver::OtherThreadsCanRead() const {
+bool ArchiveSession::OtherThreadsCanRead() const {
   // Helper threads open handles of their own on the archive's file: sets,
   // archives in memory and callers' streams are read on the calling thread.
-  return !in_memory_ && !stream_is_callers_ && spanning_mode_ == smNone && SecondCoreAllowed() &&
-         dynamic_cast<TFileStream*>(stream_) != nullptr;
+  return !in_memory_ && spanning_mode_ == smNone && SecondCoreAllowed() &&
+         dynamic_cast<TFileStream*>(stream_.get()) != nullptr;
 }
 
-std::unique_ptr<TAesKeyPrefetcher> TAFBaseArchiver::StartAesPrefetch(int index) {
+std::unique_ptr<TAesKeyPrefetcher> ArchiveSession::StartAesPrefetch(int index) {
   // Only worth a thread when several AES items come.
   if (index != -1 || !OtherThreadsCanRead()) return nullptr;
   std::vector<TAesKeyPrefetcher::Job> jobs;
-  const TAFDirArray& items = dir_->Items;
+  const TAFDirArray& items = dir_->Items();
   for (int i = 0; i < items.Count(); ++i) {
     const TDirItem& it = items.ItemRef(i);
     if (!it.Marked || !(it.HeaderImage.Flags() & kFlagEncrypted) || it.CryptoAlgorithm == caPkzipClassic ||
@@ -176,10 +177,10 @@ std::unique_ptr<TAesKeyPrefetcher> TAFBaseArchiver::StartAesPrefetch(int index) 
   return std::make_unique<TAesKeyPrefetcher>(current_volume_file_name_, password_, std::move(jobs));
 }
 
-std::unique_ptr<TExtractAhead> TAFBaseArchiver::StartExtractAhead(TAFProcessOperation op, int index) {
+std::unique_ptr<TExtractAhead> ArchiveSession::StartExtractAhead(TAFProcessOperation op, int index) {
   if ((op != poExtract && op != poTest) || index != -1 || !OtherThreadsCanRead()) return nullptr;
   std::vector<int> order;
-  const TAFDirArray& items = dir_->Items;
+  const TAFDirArray& items = dir_->Items();
   for (int i = 0; i < items.Count(); ++i)
     if (items.ItemRef(i).Marked) order.push_back(i);
   if (order.size() < 2) return nullptr;
@@ -192,9 +193,9 @@ std::unique_ptr<TExtractAhead> TAFBaseArchiver::StartExtractAhead(TAFProcessOper
   if (!base_dir_.empty() || !working_folder_.empty()) setup.dest = DestinationFolder();
   setup.settings.password = password_;
   setup.settings.deriver = aes_key_deriver_;
-  setup.settings.directory_offset = dir_->DirectoryOffset;
-  setup.settings.chunk_size = DecodeChunkSize(*this);
-  setup.check_overlaps = !dir_->Recovered && !options_.AllowOverlappingItems;
+  setup.settings.directory_offset = dir_->DirectoryOffset();
+  setup.settings.chunk_size = DecodeChunkSize(facade_);
+  setup.check_overlaps = !dir_->Recovered() && !options_.AllowOverlappingItems;
   if (setup.check_overlaps) setup.sorted_offsets = dir_->SortedLocalOffsets();
   setup.set_attributes = options_.SetAttributes;
   setup.flush_removable = options_.FlushBuffers;
@@ -204,18 +205,18 @@ std::unique_ptr<TExtractAhead> TAFBaseArchiver::StartExtractAhead(TAFProcessOper
   return std::make_unique<TExtractAhead>(std::move(setup), items, std::move(order), helpers);
 }
 
-bool TAFBaseArchiver::FinishDecodedAhead(int index, const afp::WideString& target) {
+bool ArchiveSession::FinishDecodedAhead(int index, const afp::WideString& target) {
   auto result = ahead_->Take(index);
   if (!result) return false;
   // The progress the decode made, reported now in its order; a cancel
   // costs the decoded file, as a cancel during the decode would.
   skip_ = false;
-  const TDirItem& item = dir_->Items.ItemRef(index);
+  const TDirItem& item = dir_->Items().ItemRef(index);
   const afp::WideString name = Backslashed(item.ItemName);
   const int64_t total = ProgressTotal(item);
   bool cancelled = cancel_;
   for (size_t i = 0; i < result->progress.size() && !cancelled; ++i)
-    cancelled = !ReportItemProgress(*this, item, name, total, result->progress[i]);
+    cancelled = !ReportItemProgress(facade_, item, name, total, result->progress[i]);
   if (result->temp.empty()) return true;  // tested
   if (cancelled) {
     DiscardFile(result->temp);
@@ -228,8 +229,8 @@ bool TAFBaseArchiver::FinishDecodedAhead(int index, const afp::WideString& targe
   return false;
 }
 
-void TAFBaseArchiver::TestItem(int index) {
-  if (dir_->Items.ItemRef(index).IsDirectory()) return;
+void ArchiveSession::TestItem(int index) {
+  if (dir_->Items().ItemRef(index).IsDirectory()) return;
   if (ahead_ && FinishDecodedAhead(index, afp::WideString())) return;
   TNullStream null;
   DecodeItem(index, null);
@@ -248,27 +249,27 @@ EAFException NamingItem(const TAFBaseArchiver& a, const EAFException& e, const a
 
 }  // namespace
 
-void TAFBaseArchiver::DecodeItem(int index, TStream& out) {
+void ArchiveSession::DecodeItem(int index, TStream& out) {
   if (in_item_run_) {
     DecodeItemOfRun(index, out);
     return;
   }
-  if (!dir_ || index < 0 || index >= dir_->Items.Count())
-    throw EAFException::Create(NativeError::kItemOutOfBounds, this);
+  if (!dir_ || index < 0 || index >= dir_->Items().Count())
+    throw EAFException::Create(NativeError::kItemOutOfBounds, &facade_);
   // A cancel left by an earlier run is not this call's: it would cut the
   // item short without an error.
   cancel_ = false;
   try {
-    if (!DecodeItemOfRun(index, out) && skip_) throw EAFException::Create(NativeError::kInvalidPassword, this);
+    if (!DecodeItemOfRun(index, out) && skip_) throw EAFException::Create(NativeError::kInvalidPassword, &facade_);
   } catch (const EAFException& e) {
-    throw NamingItem(*this, e, dir_->Items.ItemRef(index).ItemName);
+    throw NamingItem(facade_, e, dir_->Items().ItemRef(index).ItemName);
   }
 }
 
-bool TAFBaseArchiver::DecodeItemOfRun(int index, TStream& out) {
-  if (!dir_ || index < 0 || index >= dir_->Items.Count())
-    throw EAFException::Create(NativeError::kItemOutOfBounds, this);
-  TDirItem& item = dir_->Items.ItemRef(index);
+bool ArchiveSession::DecodeItemOfRun(int index, TStream& out) {
+  if (!dir_ || index < 0 || index >= dir_->Items().Count())
+    throw EAFException::Create(NativeError::kItemOutOfBounds, &facade_);
+  TDirItem& item = dir_->Items().ItemRef(index);
   TAFVolumeNumberInfo volume;
   volume.LastVolumeNumber = static_cast<int32_t>(dir_->LastDisk());
   volume.SetNumber(static_cast<int32_t>(item.DiskNumberStart()));
@@ -283,14 +284,14 @@ bool TAFBaseArchiver::DecodeItemOfRun(int index, TStream& out) {
   skip_ = false;
   bool ok;
   try {
-    ok = DecodeItemData(*this, archive, out, item);
+    ok = DecodeItemData(facade_, archive, out, item);
   } catch (const EReadError&) {
     ok = false;  // the archive ends inside the item: damaged data, not a broken run
   }
   // A password answered here is the one the helpers should try next.
   if (ahead_) ahead_->PasswordChanged(password_);
   if (!ok && !cancel_ && !extract_corrupted_files_ && !skip_)
-    throw EAFException::Create(NativeError::kInvalidSizeOrChecksum, this);
+    throw EAFException::Create(NativeError::kInvalidSizeOrChecksum, &facade_);
   return ok;
 }
 

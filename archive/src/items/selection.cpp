@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "arcfold/arcfold.h"
+#include "component/session.h"
 #include "directory/dir_manager.h"
 #include "items/path_parts.h"
 
@@ -27,8 +28,8 @@ size_t DrivePartLength(const afp::WideString& mask) {
 
 }  // namespace
 
-bool TAFBaseArchiver::FindFirst(const afp::WideString& file_mask, TAFArchiveItem& item, uint32_t search_attr,
-                                const afp::WideString& exclusion_mask) {
+bool ArchiveSession::FindFirst(const afp::WideString& file_mask, TAFArchiveItem& item, uint32_t search_attr,
+                               const afp::WideString& exclusion_mask) {
   afp::WideString mask = file_mask;
   size_t drive = DrivePartLength(mask);
   if (drive && options_.StorePath != spFullPathWithDrive) mask = mask.substr(drive);
@@ -47,7 +48,7 @@ bool TAFBaseArchiver::FindFirst(const afp::WideString& file_mask, TAFArchiveItem
   return SearchStep(item);
 }
 
-bool TAFBaseArchiver::FindNext(TAFArchiveItem& item) {
+bool ArchiveSession::FindNext(TAFArchiveItem& item) {
   if (item.SearchState.Exhausted) return false;
   const int before = item.SearchState.Position;
   item.SearchState.Position += 1;
@@ -56,10 +57,10 @@ bool TAFBaseArchiver::FindNext(TAFArchiveItem& item) {
   return false;
 }
 
-bool TAFBaseArchiver::SearchStep(TAFArchiveItem& item) {
+bool ArchiveSession::SearchStep(TAFArchiveItem& item) {
   if (!dir_) return false;
   TInternalSearchRec& st = item.SearchState;
-  TAFDirArray& items = dir_->Items;
+  TAFDirArray& items = dir_->Items();
   int found = -1;
   afp::WideString mask = st.MaskString();
   if (st.HasWildcards || options_.Recurse) {
@@ -90,8 +91,8 @@ bool TAFBaseArchiver::SearchStep(TAFArchiveItem& item) {
   return true;
 }
 
-void TAFBaseArchiver::FillSearchItem(int index, TAFArchiveItem& item) {
-  const TDirItem& it = dir_->Items.ItemRef(index);
+void ArchiveSession::FillSearchItem(int index, TAFArchiveItem& item) {
+  const TDirItem& it = dir_->Items().ItemRef(index);
   afp::WideString n = Replace(it.ItemName, u'/', u'\\');
   if (!n.empty() && n.back() == u'\\') n.pop_back();
   item.FileName = FilePart(n);
@@ -110,13 +111,13 @@ void TAFBaseArchiver::FillSearchItem(int index, TAFArchiveItem& item) {
   item.Comment = it.Comment;
 }
 
-bool TAFBaseArchiver::ItemMatches(int index, const TInternalSearchRec& st) {
+bool ArchiveSession::ItemMatches(int index, const TInternalSearchRec& st) {
   return ItemMatchesMask(index, st.MaskString(), st);
 }
 
 // The scan builds the mask once per step, not once per item it looks at.
-bool TAFBaseArchiver::ItemMatchesMask(int index, const afp::WideString& mask, const TInternalSearchRec& st) {
-  const TDirItem& it = dir_->Items.ItemRef(index);
+bool ArchiveSession::ItemMatchesMask(int index, const afp::WideString& mask, const TInternalSearchRec& st) {
+  const TDirItem& it = dir_->Items().ItemRef(index);
   if (!st.ListMode) {
     afp::WideString name = it.ItemName;
     if (!name.empty() && (name.back() == u'/' || name.back() == u'\\')) name.pop_back();
@@ -134,13 +135,13 @@ bool TAFBaseArchiver::ItemMatchesMask(int index, const afp::WideString& mask, co
   return false;
 }
 
-void TAFBaseArchiver::MarkItems(const afp::WideString& file_mask, uint32_t search_attr,
-                                const afp::WideString& exclusion_mask) {
+void ArchiveSession::MarkItems(const afp::WideString& file_mask, uint32_t search_attr,
+                               const afp::WideString& exclusion_mask) {
   if (!dir_) return;
-  dir_->Items.ClearMarks();
+  dir_->Items().ClearMarks();
   TAFArchiveItem item;
   for (bool ok = FindFirst(file_mask, item, search_attr, exclusion_mask); ok; ok = FindNext(item))
-    dir_->Items.ItemRef(item.SearchState.Position).Marked = true;
+    dir_->Items().ItemRef(item.SearchState.Position).Marked = true;
 }
 
 }  // namespace arcfold

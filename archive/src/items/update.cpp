@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "arcfold/arcfold.h"
+#include "component/session.h"
 #include "directory/dir_manager.h"
 #include "items/commit.h"
 #include "items/path_parts.h"
@@ -46,23 +47,23 @@ int LevelsClimbed(const afp::WideString& relative) {
 
 }  // namespace
 
-void TAFBaseArchiver::BeginUpdate() {
-  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
+void ArchiveSession::BeginUpdate() {
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
   if (in_update_) return;
   // A set's volumes are written once, by the commit that creates the set:
   // volumes already on disks cannot be rewritten in place.
   if (spanning_mode_ != smNone && !in_memory_) {
-    if (volumes_written_) throw EAFException::Create(NativeError::kVolumesAlreadyWritten, this);
-    if (open_mode_ != fmCreate) throw EAFException::Create(NativeError::kVolumesNeedCreateMode, this);
+    if (volumes_written_) throw EAFException::Create(NativeError::kVolumesAlreadyWritten, &facade_);
+    if (open_mode_ != fmCreate) throw EAFException::Create(NativeError::kVolumesNeedCreateMode, &facade_);
   }
   LockForWriting();
-  dir_->SavedItems.Assign(dir_->Items);
-  for (int i = 0; i < dir_->Items.Count(); ++i) dir_->Items.ItemRef(i).SavedIndex = i;
-  saved_comment_ = dir_->Comment;
+  dir_->SavedItems().Assign(dir_->Items());
+  for (int i = 0; i < dir_->Items().Count(); ++i) dir_->Items().ItemRef(i).SavedIndex = i;
+  saved_comment_ = dir_->Comment();
   in_update_ = true;
 }
 
-void TAFBaseArchiver::EndUpdate() {
+void ArchiveSession::EndUpdate() {
   if (!in_update_ || !dir_) return;
   in_update_ = false;
   try {
@@ -74,32 +75,37 @@ void TAFBaseArchiver::EndUpdate() {
   UnlockAfterWriting();
 }
 
-TAFBaseArchiver::TOwnTransaction::TOwnTransaction(TAFBaseArchiver& a) : a_(a), own_(!a.in_update_) {
+ArchiveSession::TOwnTransaction::TOwnTransaction(ArchiveSession& a) : a_(a), own_(!a.in_update_) {
   if (own_) a_.BeginUpdate();
 }
 
-TAFBaseArchiver::TOwnTransaction::~TOwnTransaction() {
+void ArchiveSession::AbandonTransaction() noexcept {
+  in_update_ = false;
+  if (!dir_) return;
+  dir_->Items().Assign(dir_->SavedItems());
+  dir_->SetComment(saved_comment_);
+}
+
+ArchiveSession::TOwnTransaction::~TOwnTransaction() {
   if (!own_ || !a_.in_update_) return;
   // The operation failed before its commit: its changes are dropped.
-  a_.in_update_ = false;
-  a_.dir_->Items.Assign(a_.dir_->SavedItems);
-  a_.dir_->Comment = a_.saved_comment_;
+  a_.AbandonTransaction();
   a_.UnlockAfterWriting();
 }
 
-void TAFBaseArchiver::TOwnTransaction::Finish() {
+void ArchiveSession::TOwnTransaction::Finish() {
   if (own_) a_.EndUpdate();
 }
 
-void TAFBaseArchiver::DeleteItem(int index) {
-  if (!dir_ || index < 0 || index >= dir_->Items.Count())
-    throw EAFException::Create(NativeError::kDeletedItemOutOfBounds, this);
-  if (!in_update_) throw EAFException::Create(NativeError::kDeleteOutsideUpdate, this);
-  dir_->Items.Delete(index);
+void ArchiveSession::DeleteItem(int index) {
+  if (!dir_ || index < 0 || index >= dir_->Items().Count())
+    throw EAFException::Create(NativeError::kDeletedItemOutOfBounds, &facade_);
+  if (!in_update_) throw EAFException::Create(NativeError::kDeleteOutsideUpdate, &facade_);
+  dir_->Items().Delete(index);
 }
 
-int TAFBaseArchiver::NewItemSlot(const afp::WideString& name, TAFProcessOperation op) {
-  TAFDirArray& items = dir_->Items;
+int ArchiveSession::NewItemSlot(const afp::WideString& name, TAFProcessOperation op) {
+  TAFDirArray& items = dir_->Items();
   int at;
   if (items.FindName(name, at)) {
     items.ItemRef(at).Operation = poUpdate;
@@ -113,7 +119,7 @@ int TAFBaseArchiver::NewItemSlot(const afp::WideString& name, TAFProcessOperatio
   return at;
 }
 
-void TAFBaseArchiver::SetNewHeader(TDirItem& item, uint16_t method, uint32_t dos_time, uint32_t attributes) {
+void ArchiveSession::SetNewHeader(TDirItem& item, uint16_t method, uint32_t dos_time, uint32_t attributes) {
   // The central header of an item still to be written: CRC and sizes come
   // when its data is encoded.
   TCentralHeader& h = item.HeaderImage;
@@ -131,10 +137,10 @@ void TAFBaseArchiver::SetNewHeader(TDirItem& item, uint16_t method, uint32_t dos
   h.SetExternalAttributes(attributes);
 }
 
-void TAFBaseArchiver::PrepareItemFromFile(int index, const afp::WideString& source) {
-  if (!dir_ || index < 0 || index >= dir_->Items.Count())
-    throw EAFException::Create(NativeError::kUpdatedItemOutOfBounds, this);
-  if (!in_update_) throw EAFException::Create(NativeError::kUpdateItemOutsideUpdate, this);
+void ArchiveSession::PrepareItemFromFile(int index, const afp::WideString& source) {
+  if (!dir_ || index < 0 || index >= dir_->Items().Count())
+    throw EAFException::Create(NativeError::kUpdatedItemOutOfBounds, &facade_);
+  if (!in_update_) throw EAFException::Create(NativeError::kUpdateItemOutsideUpdate, &facade_);
   afp::WideString stored = StoredNameForFile(source, AddingBase(), options_.StorePath);
   if (stored.empty()) return;
   const afp::FileInfo info = afp::GetFileInfo(source);
@@ -147,7 +153,7 @@ void TAFBaseArchiver::PrepareItemFromFile(int index, const afp::WideString& sour
   int32_t attr32 = static_cast<int32_t>(attrs);
   DoStoreFile(stored, attr32, comment, source);
   if (stored.empty()) return;
-  TAFDirArray& items = dir_->Items;
+  TAFDirArray& items = dir_->Items();
   const TAFProcessOperation op = items.ItemRef(index).Operation;
   if (items.ItemRef(index).ItemName != stored) items.RenameItem(index, stored);
   TDirItem& item = items.ItemRef(index);
@@ -179,16 +185,16 @@ void TAFBaseArchiver::PrepareItemFromFile(int index, const afp::WideString& sour
   }
 }
 
-afp::WideString TAFBaseArchiver::AddingBase() const {
+afp::WideString ArchiveSession::AddingBase() const {
   // One operation looks the current folder up once, not once per file.
   if (!adding_base_.empty()) return adding_base_;
   return base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
 }
 
-void TAFBaseArchiver::UpdateItemFromFile(int index, const afp::WideString& name, const afp::WideString& dest_folder) {
-  if (!dir_ || index < 0 || index >= dir_->Items.Count())
-    throw EAFException::Create(NativeError::kUpdatedItemOutOfBounds, this);
-  if (dir_->Items.ItemRef(index).HeaderImage.ExternalAttributes() & afp::kAttrDirectory) return;
+void ArchiveSession::UpdateItemFromFile(int index, const afp::WideString& name, const afp::WideString& dest_folder) {
+  if (!dir_ || index < 0 || index >= dir_->Items().Count())
+    throw EAFException::Create(NativeError::kUpdatedItemOutOfBounds, &facade_);
+  if (dir_->Items().ItemRef(index).HeaderImage.ExternalAttributes() & afp::kAttrDirectory) return;
   const afp::WideString n = Backslashed(name);
   afp::WideString source;
   if (paths::HasDrive(n) || n.rfind(u"\\\\", 0) == 0) source = n;
@@ -207,7 +213,7 @@ void TAFBaseArchiver::UpdateItemFromFile(int index, const afp::WideString& name,
   adding_base_ = saved_base;
 }
 
-void TAFBaseArchiver::NoteOwnFiles() {
+void ArchiveSession::NoteOwnFiles() {
   own_files_.clear();
   if (in_memory_) return;
   auto note = [this](const afp::WideString& path) {
@@ -224,7 +230,7 @@ void TAFBaseArchiver::NoteOwnFiles() {
   }
 }
 
-bool TAFBaseArchiver::IsOwnFile(const afp::WideString& path) const {
+bool ArchiveSession::IsOwnFile(const afp::WideString& path) const {
   if (in_memory_) return false;
   if (afp::IsUniqueTempName(paths::FilePart(path)) &&
       NameKey(paths::FolderPart(path)) == NameKey(paths::FolderPart(ExpandFileName(file_name_))))
@@ -234,22 +240,23 @@ bool TAFBaseArchiver::IsOwnFile(const afp::WideString& path) const {
   return std::any_of(own_files_.begin(), own_files_.end(), [&](const afp::FileTarget& f) { return f.SameFileAs(id); });
 }
 
-void TAFBaseArchiver::AddOnePath(const afp::WideString& full, bool folder) {
+void ArchiveSession::AddOnePath(const afp::WideString& full, bool folder) {
   if (!folder && IsOwnFile(full)) return;
   afp::WideString stored = StoredNameForFile(full, AddingBase(), options_.StorePath);
   if (stored.empty()) return;
   if (folder) stored += u'/';
   int existing;
-  if (adding_ == poUpdate && !folder && dir_->Items.FindName(stored, existing) && !ReplaceWith(existing, full)) return;
+  if (adding_ == poUpdate && !folder && dir_->Items().FindName(stored, existing) && !ReplaceWith(existing, full))
+    return;
   const int at = NewItemSlot(stored, poAdd);
   PrepareItemFromFile(at, full);
-  if (adding_ == poMove && dir_->Items.ItemRef(at).Source) dir_->Items.ItemRef(at).Operation = poMove;
+  if (adding_ == poMove && dir_->Items().ItemRef(at).Source) dir_->Items().ItemRef(at).Operation = poMove;
   // A handler of OnStoreFile may have left the item out.
-  if (!dir_->Items.ItemRef(at).Source && dir_->Items.ItemRef(at).SavedIndex < 0) DeleteItem(at);
+  if (!dir_->Items().ItemRef(at).Source && dir_->Items().ItemRef(at).SavedIndex < 0) DeleteItem(at);
 }
 
-void TAFBaseArchiver::AddPath(const afp::WideString& path, const afp::WideString& mask,
-                              const afp::WideString& exclusion_mask, bool recurse) {
+void ArchiveSession::AddPath(const afp::WideString& path, const afp::WideString& mask,
+                             const afp::WideString& exclusion_mask, bool recurse) {
   // path is a folder ending in "\"; its entries matching mask are added,
   // and with recurse its folders with all they hold. Links to folders are
   // not followed.
@@ -269,10 +276,10 @@ void TAFBaseArchiver::AddPath(const afp::WideString& path, const afp::WideString
   }
 }
 
-bool TAFBaseArchiver::ReplaceWith(int index, const afp::WideString& file) {
+bool ArchiveSession::ReplaceWith(int index, const afp::WideString& file) {
   // The overwrite rules, with the item in the archive as the file that may
   // be replaced and the file on disk as its replacement.
-  const TDirItem& item = dir_->Items.ItemRef(index);
+  const TDirItem& item = dir_->Items().ItemRef(index);
   if (!options_.ReplaceReadOnly && (item.HeaderImage.ExternalAttributes() & afp::kAttrReadOnly)) return false;
   const int32_t disk = afp::GetFileDosDateTime(file);
   const int32_t stored =
@@ -292,27 +299,27 @@ bool TAFBaseArchiver::ReplaceWith(int index, const afp::WideString& file) {
   return false;
 }
 
-void TAFBaseArchiver::AddFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                               const afp::WideString& exclusion_mask) {
+void ArchiveSession::AddFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                              const afp::WideString& exclusion_mask) {
   AddMatching(file_mask, search_attr, exclusion_mask, poAdd);
 }
 
-void TAFBaseArchiver::UpdateFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                                  const afp::WideString& exclusion_mask) {
+void ArchiveSession::UpdateFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                                 const afp::WideString& exclusion_mask) {
   AddMatching(file_mask, search_attr, exclusion_mask, poUpdate);
 }
 
-void TAFBaseArchiver::MoveFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                                const afp::WideString& exclusion_mask) {
+void ArchiveSession::MoveFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                               const afp::WideString& exclusion_mask) {
   AddMatching(file_mask, search_attr, exclusion_mask, poMove);
 }
 
-void TAFBaseArchiver::AddMatching(const afp::WideString& file_mask, uint32_t /*search_attr*/,
-                                  const afp::WideString& exclusion_mask, TAFProcessOperation how) {
-  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
+void ArchiveSession::AddMatching(const afp::WideString& file_mask, uint32_t /*search_attr*/,
+                                 const afp::WideString& exclusion_mask, TAFProcessOperation how) {
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
   TOwnTransaction transaction(*this);
   struct Restore {
-    TAFBaseArchiver& a;
+    ArchiveSession& a;
     ~Restore() {
       a.adding_ = poAdd;
       a.adding_base_.clear();
@@ -342,7 +349,7 @@ void TAFBaseArchiver::AddMatching(const afp::WideString& file_mask, uint32_t /*s
     AddOnePath(full, true);
     AddPath(full + u"\\", u"*", exclusion_mask, options_.Recurse);
   } else if (full.find_first_of(u"*?") == afp::WideString::npos) {
-    if (!afp::FileExists(full)) throw EAFException::CreateFmt(NativeError::kCannotOpenFile, this, {full});
+    if (!afp::FileExists(full)) throw EAFException::CreateFmt(NativeError::kCannotOpenFile, &facade_, {full});
     AddOnePath(full, false);
   } else {
     AddPath(paths::FolderPart(full), paths::FilePart(full), exclusion_mask, options_.Recurse);
@@ -350,17 +357,17 @@ void TAFBaseArchiver::AddMatching(const afp::WideString& file_mask, uint32_t /*s
   transaction.Finish();
 }
 
-void TAFBaseArchiver::AddFromStream(const afp::WideString& name, TStream* stream, bool owns) {
+void ArchiveSession::AddFromStream(const afp::WideString& name, TStream* stream, bool owns) {
   // A stream handed over is freed also when the item is refused before it
   // takes the stream.
   std::unique_ptr<TStream> owned(owns ? stream : nullptr);
-  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
   TOwnTransaction transaction(*this);
   afp::WideString stored = paths::Replace(name, u'\\', u'/');
   while (!stored.empty() && stored[0] == u'/') stored.erase(0, 1);
-  if (stored.empty()) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {name});
+  if (stored.empty()) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &facade_, {name});
   int at = NewItemSlot(stored, poAdd);
-  TDirItem& item = dir_->Items.ItemRef(at);
+  TDirItem& item = dir_->Items().ItemRef(at);
   item.Source = std::make_shared<TItemSource>();
   item.Source->IsPending = true;
   item.Source->Password = password_;
@@ -377,33 +384,33 @@ void TAFBaseArchiver::AddFromStream(const afp::WideString& name, TStream* stream
   transaction.Finish();
 }
 
-void TAFBaseArchiver::AddFromBuffer(const afp::WideString& name, const void* data, int64_t size) {
+void ArchiveSession::AddFromBuffer(const afp::WideString& name, const void* data, int64_t size) {
   auto mem = std::make_unique<TMemoryStream>();
   mem->WriteBuffer(data, size);
   AddFromStream(name, mem.release(), true);
 }
 
-void TAFBaseArchiver::DeleteFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                                  const afp::WideString& exclusion_mask) {
-  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
+void ArchiveSession::DeleteFiles(const afp::WideString& file_mask, uint32_t search_attr,
+                                 const afp::WideString& exclusion_mask) {
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
   TOwnTransaction transaction(*this);
   MarkItems(file_mask, search_attr, exclusion_mask);
-  TAFDirArray& items = dir_->Items;
+  TAFDirArray& items = dir_->Items();
   for (int i = items.Count() - 1; i >= 0; --i)
     if (items.ItemRef(i).Marked) DeleteItem(i);
   transaction.Finish();
 }
 
-void TAFBaseArchiver::RenameFile(const afp::WideString& old_name, const afp::WideString& new_name) {
-  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
+void ArchiveSession::RenameFile(const afp::WideString& old_name, const afp::WideString& new_name) {
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
   TOwnTransaction transaction(*this);
-  TAFDirArray& items = dir_->Items;
+  TAFDirArray& items = dir_->Items();
   const afp::WideString from = paths::Replace(old_name, u'\\', u'/');
   afp::WideString to = paths::Replace(new_name, u'\\', u'/');
   int at, other;
-  if (!items.FindName(from, at)) throw EAFException::Create(NativeError::kItemOutOfBounds, this);
-  if (to.empty()) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, this, {new_name});
-  if (items.FindName(to, other) && other != at) throw EAFException::Create(NativeError::kDuplicateName, this);
+  if (!items.FindName(from, at)) throw EAFException::Create(NativeError::kItemOutOfBounds, &facade_);
+  if (to.empty()) throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &facade_, {new_name});
+  if (items.FindName(to, other) && other != at) throw EAFException::Create(NativeError::kDuplicateName, &facade_);
   // The item keeps its place in SavedItems: the commit finds its old data
   // by that, however often it was renamed since.
   items.RenameItem(at, to);
@@ -412,10 +419,10 @@ void TAFBaseArchiver::RenameFile(const afp::WideString& old_name, const afp::Wid
   transaction.Finish();
 }
 
-void TAFBaseArchiver::SetArchiveComment(const std::string& comment) {
-  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, this);
+void ArchiveSession::SetArchiveComment(const std::string& comment) {
+  if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
   TOwnTransaction transaction(*this);
-  dir_->Comment = comment;
+  dir_->SetComment(comment);
   transaction.Finish();
 }
 

@@ -1,24 +1,24 @@
 // Reading and writing bytes across volume boundaries.
-#include "volumes/volume_reader.h"
-
 #include <algorithm>
 #include <vector>
 
 #include "arcfold/arcfold.h"
+#include "component/session.h"
+#include "volumes/volume_reader.h"
 
 namespace arcfold {
 
 TStream& TVolumeReader::Current() {
-  if (!a_.ArchiveStream()) throw EReadError("No volume is open");
-  return *a_.ArchiveStream();
+  if (!volumes_.CurrentStream()) throw EReadError("No volume is open");
+  return *volumes_.CurrentStream();
 }
 
 int64_t TVolumeReader::Read(void* buffer, int64_t count) {
   auto* out = static_cast<uint8_t*>(buffer);
   int64_t got = Current().Read(out, count);
   // Past the last volume there is nothing to go on to.
-  while (got < count && a_.SpanningMode() != smNone && !a_.VolumeInfo().IsLast()) {
-    a_.SelectFollowingVolume();
+  while (got < count && volumes_.VolumeSpanning() != smNone && !volumes_.VolumeInfo().IsLast()) {
+    volumes_.SelectFollowingVolume();
     Current().SetPosition(0);
     const int64_t more = Current().Read(out + got, count - got);
     if (more <= 0) break;
@@ -27,12 +27,12 @@ int64_t TVolumeReader::Read(void* buffer, int64_t count) {
   return got;
 }
 
-bool TAFBaseArchiver::ReadAcrossVolumes(void* buffer, int64_t count) {
+bool ArchiveSession::ReadAcrossVolumes(void* buffer, int64_t count) {
   TVolumeReader reader(*this);
   return reader.Read(buffer, count) == count;
 }
 
-int64_t TAFBaseArchiver::WriteAcrossVolumes(const void* buffer, int64_t count, TStream* cache, int64_t reserve) {
+int64_t ArchiveSession::WriteAcrossVolumes(const void* buffer, int64_t count, TStream* cache, int64_t reserve) {
   const auto* in = static_cast<const uint8_t*>(buffer);
   if (spanning_mode_ == smNone) return stream_->Write(in, count);
   int64_t written = 0;
@@ -66,7 +66,7 @@ int64_t TAFBaseArchiver::WriteAcrossVolumes(const void* buffer, int64_t count, T
   return written;
 }
 
-int64_t TAFBaseArchiver::RoomOnVolume(int64_t cached) {
+int64_t ArchiveSession::RoomOnVolume(int64_t cached) {
   const int64_t free = FreeSpace(current_volume_file_name_);
   const int64_t limit = spanning_options_.LimitOf(std::max(volume_info_.VolumeNumber, 0));
   if (limit == -1) return free - cached;
@@ -75,19 +75,19 @@ int64_t TAFBaseArchiver::RoomOnVolume(int64_t cached) {
   return free < 0 ? room : std::min(room, free - cached);
 }
 
-void TAFBaseArchiver::SelectFollowingVolume() {
+void ArchiveSession::SelectFollowingVolume() {
   TAFVolumeNumberInfo next = volume_info_;
   next.SetNumber(std::max(volume_info_.VolumeNumber, 0) + 1);
   SelectVolume(next);
 }
 
-void TAFBaseArchiver::WriteAllAcrossVolumes(const void* buffer, int64_t count, TStream* cache, int64_t reserve) {
+void ArchiveSession::WriteAllAcrossVolumes(const void* buffer, int64_t count, TStream* cache, int64_t reserve) {
   if (WriteAcrossVolumes(buffer, count, cache, reserve) != count)
-    throw EAFException::Create(NativeError::kWriteToStreamFailed, this);
+    throw EAFException::Create(NativeError::kWriteToStreamFailed, &facade_);
 }
 
-void TAFBaseArchiver::CopyAcrossVolumes(TStream& source, bool show_progress, TStream* cache, int64_t reserve,
-                                        int64_t count, bool& abort) {
+void ArchiveSession::CopyAcrossVolumes(TStream& source, bool show_progress, TStream* cache, int64_t reserve,
+                                       int64_t count, bool& abort) {
   abort = false;
   const int64_t total = count == -1 ? source.Size() - source.Position() : count;
   if (show_progress) {

@@ -3,14 +3,15 @@
 // next one; positions are those of the volume currently open.
 #pragma once
 
-#include "arcfold/arcfold.h"
+#include "arcfold/exception.h"
 #include "arcfold/stream.h"
+#include "volumes/volume_source.h"
 
 namespace arcfold {
 
 class TVolumeReader : public TStream {
  public:
-  explicit TVolumeReader(TAFBaseArchiver& archiver) : a_(archiver) {}
+  explicit TVolumeReader(TAFVolumeSource& volumes) : volumes_(volumes) {}
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void*, int64_t) override { throw EWriteError("A volume set is read here, not written"); }
   int64_t Seek(int64_t offset, SeekOrigin origin) override { return Current().Seek(offset, origin); }
@@ -19,7 +20,7 @@ class TVolumeReader : public TStream {
 
  private:
   TStream& Current();
-  TAFBaseArchiver& a_;
+  TAFVolumeSource& volumes_;
 };
 
 }  // namespace arcfold
