@@ -292,7 +292,13 @@ class TAFBaseArchiver {
 
   void OpenLastVolumeDirectory();
   void CloseVolumeStream();
-  friend class TCommit;
+
+ private:
+  // The commit reaches the archive through this context only.
+  class CommitContextImpl;
+  void RunCommit();
+
+ protected:
   // Opens a transaction for one operation when none is open; Finish commits
   // it, and the destructor abandons it when the operation failed.
   class TOwnTransaction {

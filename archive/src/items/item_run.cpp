@@ -11,6 +11,7 @@
 #include "codec/second_core.h"
 #include "crypto/aes_prefetch.h"
 #include "items/extract_ahead.h"
+#include "items/item_retry.h"
 #include "items/new_file.h"
 #include "directory/dir_manager.h"
 #include "items/path_parts.h"
@@ -102,13 +103,11 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
         continue;
       }
       items.ItemRef(i).Operation = op;
-      bool retry;
       bool deleted = false;
-      do {
-        retry = false;
-        action = fxaIgnore;
-        afp::WideString name = Backslashed(items.ItemRef(i).ItemName);
-        try {
+      afp::WideString name;
+      action = RetryWhileAsked(
+          [&] {
+          name = Backslashed(items.ItemRef(i).ItemName);
           bool confirm = true;
           DoConfirmProcessFile(name, op, confirm);
           if (confirm) {
@@ -131,11 +130,10 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
               if (!cancel_) ++processed_count_;
             }
           }
-        } catch (const EAFException& e) {
-          DoProcessFileFailure(name, op, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), action);
-          retry = action == fxaRetry;
-        }
-      } while (retry);
+          },
+          [&](const EAFException& e, TAFAction& answer) {
+            DoProcessFileFailure(name, op, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), answer);
+          });
       if (ahead) ahead->Passed(i);
       if (action == fxaAbort || cancel_) break;
       if (index != -1) break;

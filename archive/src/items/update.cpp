@@ -7,7 +7,6 @@
 
 #include "arcfold/arcfold.h"
 #include "directory/dir_manager.h"
-#include "items/commit.h"
 #include "items/path_parts.h"
 #include "items/stored_name.h"
 #include "platform/files.h"
@@ -66,7 +65,7 @@ void TAFBaseArchiver::EndUpdate() {
   if (!in_update_ || !dir_) return;
   in_update_ = false;
   try {
-    TCommit(*this).Run();
+    RunCommit();
   } catch (...) {
     UnlockAfterWriting();
     throw;
