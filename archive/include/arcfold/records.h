@@ -236,6 +236,9 @@ struct TZip64Locator : TRecordImage<20> {
   void Set(uint32_t disk, uint64_t end_record_offset, uint32_t total_disks);
 };
 
+// Each extra field starts with its ID and the size of its data, 2 bytes each.
+constexpr size_t kExtraHeaderSize = 4;
+
 // One extra field entry: ID, size and its data (kept byte for byte).
 struct TExtraField {
   uint16_t Id = 0;
@@ -244,6 +247,11 @@ struct TExtraField {
   bool operator==(const TExtraField& o) const;
 };
 using TExtraFieldList = std::vector<TExtraField>;
+
+// The AES field of an encrypted item (vendor version 2, vendor "AE"):
+// strength 1, 2 or 3 for 128, 192 or 256-bit keys, method the compression
+// its data had before the encryption.
+TExtraField AesExtraField(uint8_t strength, uint16_t method);
 
 // Splits an extra area into entries: a declared size that runs past the end
 // is cut to what is left; a trailing 1 to 3 bytes are skipped.

@@ -17,9 +17,9 @@ class TAFBaseArchiver::CommitContextImpl final : public CommitContext {
   TAFDirManager& Directory() override { return *a_.dir_; }
   const afp::WideString& FileName() const override { return a_.file_name_; }
   CommitSettings Settings() const override {
-    return {a_.zip64_mode_,     a_.encryption_method_, a_.unicode_filenames_, a_.options_.OEMFileNames,
-            a_.CodePages,       a_.signatures_,        a_.spanning_mode_,     a_.in_memory_,
-            a_.temp_dir_};
+    return {a_.zip64_mode_,           a_.encryption_method_, a_.unicode_filenames_,
+            a_.options_.OEMFileNames, a_.CodePages,          a_.signatures_,
+            a_.spanning_mode_,        a_.in_memory_,         a_.temp_dir_};
   }
   const std::string& SavedComment() const override { return a_.saved_comment_; }
   TStream* Stream() override { return a_.stream_; }

@@ -38,18 +38,26 @@ bool SetCentralRecordOffset(uint8_t* record, size_t length, uint64_t offset) {
   // In the ZIP64 field the offset follows the sizes the field also holds.
   size_t at = TCentralHeader::kSize + h.NameLength();
   const size_t end = std::min(length, at + h.ExtraLength());
-  while (at + 4 <= end) {
+  while (at + kExtraHeaderSize <= end) {
     const uint16_t id = GetU16(record + at), size = GetU16(record + at + 2);
+    const size_t data = at + kExtraHeaderSize;
     if (id == kExtraZip64) {
-      const size_t pos = at + 4 + (h.UncompressedSize() == kZip64Marker ? 8 : 0) +
+      const size_t pos = data + (h.UncompressedSize() == kZip64Marker ? 8 : 0) +
                          (h.CompressedSize() == kZip64Marker ? 8 : 0);
-      if (pos + 8 > at + 4 + size || pos + 8 > end) return false;
+      if (pos + 8 > data + size || pos + 8 > end) return false;
       PutU64(record + pos, offset);
       return true;
     }
-    at += 4 + size;
+    at = data + size;
   }
   return false;
+}
+
+TExtraField AesExtraField(uint8_t strength, uint16_t method) {
+  constexpr uint8_t kVendorVersion = 2;
+  return {kExtraAES,
+          7,
+          {kVendorVersion, 0, 'A', 'E', strength, static_cast<uint8_t>(method), static_cast<uint8_t>(method >> 8)}};
 }
 
 bool TExtraField::operator==(const TExtraField& o) const { return Id == o.Id && Size == o.Size && Data == o.Data; }

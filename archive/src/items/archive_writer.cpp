@@ -51,8 +51,10 @@ bool FileWriter::Commit() {
   // leaves the old archive or the new one, never a part of either.
   out_->Flush();
   out_.reset();
-  if (context_.Unwritten()) Publish();
-  else Replace();
+  if (context_.Unwritten())
+    Publish();
+  else
+    Replace();
   afp::SyncFolderOf(target_);
   context_.OpenStream(context_.FileName(), fmOpenReadWrite | fmShareDenyWrite);
   return true;
@@ -125,8 +127,7 @@ std::unique_ptr<TStream> CreateTempFile(CommitContext& context, const afp::WideS
       return std::make_unique<TFileStream>(name, mode);
     } catch (const EStreamError&) {
       // A name another file took meanwhile is tried again with the next.
-      if (afp::GetPathType(name) == afp::PathType::None)
-        throw context.Error(NativeError::kCannotCreateFile, {name});
+      if (afp::GetPathType(name) == afp::PathType::None) throw context.Error(NativeError::kCannotCreateFile, {name});
     }
   }
   throw context.Error(NativeError::kCannotCreateFile, {context.FileName()});

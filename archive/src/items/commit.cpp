@@ -37,8 +37,9 @@ bool IsUnicodeNameField(uint16_t id) { return id == kExtraUnicodeName || id == k
 // would contradict a new one.
 std::vector<uint8_t> WithoutUnicodeNames(const std::vector<uint8_t>& area) {
   TExtraFieldList fields = ParseExtraArea(area.data(), area.size());
-  fields.erase(std::remove_if(fields.begin(), fields.end(), [](const TExtraField& f) { return IsUnicodeNameField(f.Id); }),
-               fields.end());
+  fields.erase(
+      std::remove_if(fields.begin(), fields.end(), [](const TExtraField& f) { return IsUnicodeNameField(f.Id); }),
+      fields.end());
   return BuildExtraArea(fields);
 }
 
@@ -100,8 +101,7 @@ class TCommit::CopyProgress {
   int done_ = 0;
 };
 
-TCommit::TCommit(CommitContext& context)
-    : ctx_(context), dir_(context.Directory()), plan_(std::make_unique<Plan>()) {}
+TCommit::TCommit(CommitContext& context) : ctx_(context), dir_(context.Directory()), plan_(std::make_unique<Plan>()) {}
 TCommit::~TCommit() = default;
 
 bool TCommit::FindFirstChange() {
@@ -228,8 +228,8 @@ void TCommit::CopyOldItem(int i, TStream& out) {
   }
   planned.offset = out.Position();
   if (planned.renamed) {
-    TStoredName stored = EncodeItemName(dir_.Items.ItemRef(i).ItemName, settings.code_pages, settings.oem_names,
-                                        false, kMaxNameBytes);
+    TStoredName stored =
+        EncodeItemName(dir_.Items.ItemRef(i).ItemName, settings.code_pages, settings.oem_names, false, kMaxNameBytes);
     planned.name_bytes = stored.bytes;
     planned.utf8 = stored.utf8;
     extra = WithoutUnicodeNames(extra);
@@ -321,15 +321,10 @@ std::vector<uint8_t> TCommit::LocalHeaderBytes(NewItem& n, bool final) {
   item.ExtraFields.clear();
   if (n.settings.unicode_names) {
     std::vector<uint8_t> f = BuildUnicodeNameField(item.ItemName);
-    item.ExtraFields.push_back(
-        {kExtraUnicodeName, static_cast<uint16_t>(f.size() - 4), std::vector<uint8_t>(f.begin() + 4, f.end())});
+    item.ExtraFields.push_back({kExtraUnicodeName, static_cast<uint16_t>(f.size() - kExtraHeaderSize),
+                                std::vector<uint8_t>(f.begin() + kExtraHeaderSize, f.end())});
   }
-  if (n.aes) {
-    const uint16_t m = item.ActualMethod;
-    item.ExtraFields.push_back({kExtraAES, 7,
-                                {2, 0, 0x41, 0x45, static_cast<uint8_t>(item.CryptoAlgorithm),
-                                 static_cast<uint8_t>(m), static_cast<uint8_t>(m >> 8)}});
-  }
+  if (n.aes) item.ExtraFields.push_back(AesExtraField(static_cast<uint8_t>(item.CryptoAlgorithm), item.ActualMethod));
   std::vector<uint8_t> extra;
   if (n.zip64_sizes) {
     auto z = BuildZip64Local(static_cast<uint64_t>(final ? item.UncompressedSize() : n.size),
@@ -420,14 +415,9 @@ bool TCommit::WriteItems(TStream& out, int from) {
   if (!progress.Report(ppStart)) return false;
   for (int i = from; i < items.Count() && !ctx_.Cancelled();) {
     switch (WriteOneItem(i, out, progress)) {
-      case ItemOutcome::kStopped:
-        return false;
-      case ItemOutcome::kWritten:
-        ++i;
-        break;
-      case ItemOutcome::kFailed:
-        DropFailedItem(i);
-        break;
+      case ItemOutcome::kStopped: return false;
+      case ItemOutcome::kWritten: ++i; break;
+      case ItemOutcome::kFailed: DropFailedItem(i); break;
     }
   }
   return !ctx_.Cancelled() && progress.Report(ppEnd);
@@ -454,8 +444,8 @@ TCommit::ItemOutcome TCommit::WriteOneItem(int i, TStream& out, CopyProgress& pr
         out.SetSize(start);
         out.SetPosition(start);
         const TDirItem& it = dir_.Items.ItemRef(i);
-        afp::WideString shown = it.Source && !it.Source->SourcePath.empty() ? it.Source->SourcePath
-                                                                             : paths::Backslashed(it.ItemName);
+        afp::WideString shown =
+            it.Source && !it.Source->SourcePath.empty() ? it.Source->SourcePath : paths::Backslashed(it.ItemName);
         ctx_.AskOnFailure(shown, it.Operation, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), answer);
       });
   if (stopped) return ItemOutcome::kStopped;
@@ -473,8 +463,10 @@ TCommit::ItemOutcome TCommit::WriteOneItem(int i, TStream& out, CopyProgress& pr
 void TCommit::NoteMovedSource(int i) {
   const TDirItem& it = dir_.Items.ItemRef(i);
   if (it.Operation != poMove || !it.Source || it.Source->SourcePath.empty()) return;
-  if (it.IsDirectory()) plan_->moved_folders.push_back(it.Source->SourcePath);
-  else plan_->moved_files.push_back({it.Source->SourcePath, plan_->opened_stamp});
+  if (it.IsDirectory())
+    plan_->moved_folders.push_back(it.Source->SourcePath);
+  else
+    plan_->moved_files.push_back({it.Source->SourcePath, plan_->opened_stamp});
 }
 
 void TCommit::DropFailedItem(int i) {

@@ -126,8 +126,7 @@ void VolumeSetWriter::WriteDirectory() {
     }
     dir_size += len;
     TDirItem& item = dir_.Items.ItemRef(i);
-    if (items_[i].offset < kZip64Marker)
-      item.HeaderImage.SetLocalHeaderOffset(static_cast<uint32_t>(items_[i].offset));
+    if (items_[i].offset < kZip64Marker) item.HeaderImage.SetLocalHeaderOffset(static_cast<uint32_t>(items_[i].offset));
     item.LocalHeaderOffset64 = items_[i].offset;
   }
   if (n == 0) {

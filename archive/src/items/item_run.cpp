@@ -107,29 +107,29 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
       afp::WideString name;
       action = RetryWhileAsked(
           [&] {
-          name = Backslashed(items.ItemRef(i).ItemName);
-          bool confirm = true;
-          DoConfirmProcessFile(name, op, confirm);
-          if (confirm) {
-            if (working_folder_.empty()) working_folder_ = afp::GetCurrentDir();
-            afp::WideString dest = DestinationFolder();
-            if (reports) DoFileProgress(name, 0.0, op, ppStart, cancel_);
-            if (!cancel_) {
-              if (op == poExtract) ExtractItem(i, name, dest);
-              else if (op == poTest) TestItem(i);
-              else if (op == poDelete) {
-                DeleteItem(i);
-                deleted = true;
+            name = Backslashed(items.ItemRef(i).ItemName);
+            bool confirm = true;
+            DoConfirmProcessFile(name, op, confirm);
+            if (confirm) {
+              if (working_folder_.empty()) working_folder_ = afp::GetCurrentDir();
+              afp::WideString dest = DestinationFolder();
+              if (reports) DoFileProgress(name, 0.0, op, ppStart, cancel_);
+              if (!cancel_) {
+                if (op == poExtract) ExtractItem(i, name, dest);
+                else if (op == poTest) TestItem(i);
+                else if (op == poDelete) {
+                  DeleteItem(i);
+                  deleted = true;
+                }
+                else if (op == poUpdate) UpdateItemFromFile(i, name, dest);
+                if (reports) {
+                  bool was = cancel_;
+                  DoFileProgress(name, 100.0, op, ppEnd, cancel_);
+                  cancel_ = cancel_ || was;
+                }
+                if (!cancel_) ++processed_count_;
               }
-              else if (op == poUpdate) UpdateItemFromFile(i, name, dest);
-              if (reports) {
-                bool was = cancel_;
-                DoFileProgress(name, 100.0, op, ppEnd, cancel_);
-                cancel_ = cancel_ || was;
-              }
-              if (!cancel_) ++processed_count_;
             }
-          }
           },
           [&](const EAFException& e, TAFAction& answer) {
             DoProcessFileFailure(name, op, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), answer);
