@@ -156,3 +156,46 @@ TEST(Records, Zip64LocalFormAndSignatureSets) {
   PutU32(b, alt.end);
   EXPECT_EQ(Bytes({b[0], b[1], b[2], b[3]}), Bytes({0x41, 0x41, 0x05, 0x06}));
 }
+
+TEST(Records, CentralRecordOffsetGoesWhereTheRecordKeepsIt) {
+  // A record with a 2-byte name, then a ZIP64 field holding the compressed
+  // size and the offset, then a 1-byte comment.
+  TCentralHeader h;
+  h.SetSignature(kSigCentral);
+  h.SetCompressedSize(kZip64Marker);
+  h.SetLocalHeaderOffset(kZip64Marker);
+  h.SetNameLength(2);
+  h.SetExtraLength(20);
+  h.SetCommentLength(1);
+  std::vector<uint8_t> record = Bytes(h);
+  for (int b : {int{'a'}, int{'b'}, 0x01, 0, 16, 0}) record.push_back(static_cast<uint8_t>(b));
+  record.resize(record.size() + 16, 0);
+  record.push_back('c');
+  ASSERT_EQ(record.size(), h.RecordLength());
+  ASSERT_TRUE(SetCentralRecordOffset(record.data(), record.size(), 0x123456789ULL));
+  EXPECT_EQ(GetU64(record.data() + TCentralHeader::kSize + 2 + 4 + 8), 0x123456789ULL);
+  EXPECT_EQ(GetU64(record.data() + TCentralHeader::kSize + 2 + 4), 0u);  // the size stays
+  EXPECT_EQ(GetU32(record.data() + 42), kZip64Marker);
+
+  // Without the marker the header's own field takes the offset, while it
+  // fits in 32 bits; a larger one needs a record built anew.
+  TCentralHeader plain;
+  plain.SetLocalHeaderOffset(7);
+  std::vector<uint8_t> small = Bytes(plain);
+  ASSERT_TRUE(SetCentralRecordOffset(small.data(), small.size(), 0x1000));
+  EXPECT_EQ(GetU32(small.data() + 42), 0x1000u);
+  const std::vector<uint8_t> before = small;
+  EXPECT_FALSE(SetCentralRecordOffset(small.data(), small.size(), 0x100000000ULL));
+  EXPECT_EQ(small, before);
+
+  // A marker with no ZIP64 field, or one too short for the offset.
+  TCentralHeader marked;
+  marked.SetLocalHeaderOffset(kZip64Marker);
+  marked.SetExtraLength(8);
+  std::vector<uint8_t> short_field = Bytes(marked);
+  for (int b : {0x01, 0, 4, 0, 0, 0, 0, 0}) short_field.push_back(static_cast<uint8_t>(b));
+  EXPECT_FALSE(SetCentralRecordOffset(short_field.data(), short_field.size(), 5));
+  std::vector<uint8_t> no_field = Bytes(marked);
+  for (int b : {0x0A, 0, 4, 0, 0, 0, 0, 0}) no_field.push_back(static_cast<uint8_t>(b));
+  EXPECT_FALSE(SetCentralRecordOffset(no_field.data(), no_field.size(), 5));
+}

@@ -55,6 +55,11 @@ struct TAFSignatureSet {
   static TAFSignatureSet Alternative() { return {kAltSigLocal, kAltSigCentral, kAltSigEnd}; }
 };
 
+// A 32-bit size or offset field (16-bit for a disk number) that holds all
+// ones keeps its value in the ZIP64 extra field.
+constexpr uint32_t kZip64Marker = 0xFFFFFFFF;
+constexpr uint16_t kZip64Marker16 = 0xFFFF;
+
 // General purpose flag bits.
 constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagDirectory = 0x0002;
@@ -86,6 +91,8 @@ struct TRecordImage {
   void SetU64(size_t off, uint64_t v) { PutU64(bytes.data() + off, v); }
   uint8_t* data() { return bytes.data(); }
   const uint8_t* data() const { return bytes.data(); }
+  // Takes the fixed part from the first N bytes at p.
+  void Load(const uint8_t* p) { std::memcpy(bytes.data(), p, N); }
   bool operator==(const TRecordImage&) const = default;
 };
 
@@ -113,6 +120,8 @@ struct TLocalHeader : TRecordImage<30> {
   void SetUncompressedSize(uint32_t v) { SetU32(22, v); }
   void SetNameLength(uint16_t v) { SetU16(26, v); }
   void SetExtraLength(uint16_t v) { SetU16(28, v); }
+  // The header with its name and extra field.
+  size_t RecordLength() const { return kSize + NameLength() + ExtraLength(); }
 };
 
 // Central directory file header, 46 bytes (then name, extra field, comment).
@@ -151,7 +160,16 @@ struct TCentralHeader : TRecordImage<46> {
   void SetInternalAttributes(uint16_t v) { SetU16(36, v); }
   void SetExternalAttributes(uint32_t v) { SetU32(38, v); }
   void SetLocalHeaderOffset(uint32_t v) { SetU32(42, v); }
+  // The header with its name, extra field and comment.
+  size_t RecordLength() const { return kSize + NameLength() + ExtraLength() + CommentLength(); }
 };
+
+// Puts offset as the local header offset into a whole central record (the
+// header, then its name, extra field and comment, length bytes in all): in
+// the header's own field, or in the record's ZIP64 field when the header
+// holds the marker there. False, with the record unchanged, where it has no
+// room for the offset as it is.
+bool SetCentralRecordOffset(uint8_t* record, size_t length, uint64_t offset);
 
 // Data descriptor, 16 bytes with its signature.
 struct TDataDescriptor : TRecordImage<16> {
@@ -166,6 +184,12 @@ struct TDataDescriptor : TRecordImage<16> {
     SetU32(12, usize);
   }
 };
+
+// Length of the data descriptor that follows an item's data: an optional
+// signature, the CRC, and two sizes of 4 bytes, or of 8 for a ZIP64 item.
+constexpr size_t DataDescriptorLength(bool with_signature, bool zip64) {
+  return (with_signature ? 4 : 0) + 4 + (zip64 ? 16 : 8);
+}
 
 // End of central directory record, 22 bytes (then the comment).
 struct TEndRecord : TRecordImage<22> {
@@ -212,6 +236,9 @@ struct TZip64Locator : TRecordImage<20> {
   void Set(uint32_t disk, uint64_t end_record_offset, uint32_t total_disks);
 };
 
+// Each extra field starts with its ID and the size of its data, 2 bytes each.
+constexpr size_t kExtraHeaderSize = 4;
+
 // One extra field entry: ID, size and its data (kept byte for byte).
 struct TExtraField {
   uint16_t Id = 0;
@@ -220,6 +247,11 @@ struct TExtraField {
   bool operator==(const TExtraField& o) const;
 };
 using TExtraFieldList = std::vector<TExtraField>;
+
+// The AES field of an encrypted item (vendor version 2, vendor "AE"):
+// strength 1, 2 or 3 for 128, 192 or 256-bit keys, method the compression
+// its data had before the encryption.
+TExtraField AesExtraField(uint8_t strength, uint16_t method);
 
 // Splits an extra area into entries: a declared size that runs past the end
 // is cut to what is left; a trailing 1 to 3 bytes are skipped.

@@ -45,6 +45,8 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   // Drops the transaction under way: the items and the comment as they were
   // when it began, the writer's lock released.
   void AbandonTransaction() noexcept;
+  // Writes the transaction's changes: the commit, through its context.
+  void RunCommit();
 
   // ---- changing the archive ----
   void AddFiles(const afp::WideString& file_mask, uint32_t search_attr, const afp::WideString& exclusion_mask);

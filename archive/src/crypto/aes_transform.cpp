@@ -166,12 +166,7 @@ bool TAESCryptoTransform::AuthenticationCodeDiffers(const TDirItem& item, uint32
 }
 
 TExtraField TAESCryptoTransform::BuildExtraField() {
-  TExtraField f;
-  f.Id = kExtraAES;
-  f.Size = 7;
-  f.Data = {2, 0, 0x41, 0x45, static_cast<uint8_t>(key_len_ == 16 ? 1 : key_len_ == 24 ? 2 : 3),
-            static_cast<uint8_t>(actual_method_), static_cast<uint8_t>(actual_method_ >> 8)};
-  return f;
+  return AesExtraField(static_cast<uint8_t>(key_len_ == 16 ? 1 : key_len_ == 24 ? 2 : 3), actual_method_);
 }
 
 }  // namespace arcfold

@@ -1,6 +1,7 @@
 #include "arcfold/records.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace arcfold {
 
@@ -22,6 +23,41 @@ void TZip64Locator::Set(uint32_t disk, uint64_t end_record_offset, uint32_t tota
   SetU32(4, disk);
   SetU64(8, end_record_offset);
   SetU32(16, total_disks);
+}
+
+bool SetCentralRecordOffset(uint8_t* record, size_t length, uint64_t offset) {
+  if (length < TCentralHeader::kSize) return false;
+  TCentralHeader h;
+  h.Load(record);
+  if (h.LocalHeaderOffset() != kZip64Marker) {
+    if (offset >= kZip64Marker) return false;
+    h.SetLocalHeaderOffset(static_cast<uint32_t>(offset));
+    std::memcpy(record, h.data(), TCentralHeader::kSize);
+    return true;
+  }
+  // In the ZIP64 field the offset follows the sizes the field also holds.
+  size_t at = TCentralHeader::kSize + h.NameLength();
+  const size_t end = std::min(length, at + h.ExtraLength());
+  while (at + kExtraHeaderSize <= end) {
+    const uint16_t id = GetU16(record + at), size = GetU16(record + at + 2);
+    const size_t data = at + kExtraHeaderSize;
+    if (id == kExtraZip64) {
+      const size_t pos = data + (h.UncompressedSize() == kZip64Marker ? 8 : 0) +
+                         (h.CompressedSize() == kZip64Marker ? 8 : 0);
+      if (pos + 8 > data + size || pos + 8 > end) return false;
+      PutU64(record + pos, offset);
+      return true;
+    }
+    at = data + size;
+  }
+  return false;
+}
+
+TExtraField AesExtraField(uint8_t strength, uint16_t method) {
+  constexpr uint8_t kVendorVersion = 2;
+  return {kExtraAES,
+          7,
+          {kVendorVersion, 0, 'A', 'E', strength, static_cast<uint8_t>(method), static_cast<uint8_t>(method >> 8)}};
 }
 
 bool TExtraField::operator==(const TExtraField& o) const { return Id == o.Id && Size == o.Size && Data == o.Data; }

@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "arcfold/types.h"
+#include "platform/files.h"
 #include "platform/wide.h"
 
 namespace arcfold {
 
-class ArchiveSession;
+class ArchiveWriter;
+class CommitContext;
 class TAFDirManager;
 class TStream;
 struct TDirItem;
@@ -29,37 +32,56 @@ struct TDirItem;
 //     volumes.
 //  3. An archive held in memory is written to a new memory stream that
 //     replaces the old one only when complete.
-// Items copied from the old archive keep their local header, data and
-// central header byte for byte (only the offset changes); a renamed item
-// gets a new name in both headers. Afterwards the directory is read again
-// from what was written, so that the item array describes the new archive.
+// Each way is an ArchiveWriter (items/archive_writer.h). Items copied from
+// the old archive keep their local header, data and central header byte for
+// byte (only the offset changes); a renamed item gets a new name in both
+// headers. Afterwards the directory is read again from what was written, so
+// that the item array describes the new archive.
 class TCommit {
  public:
-  explicit TCommit(ArchiveSession& archiver);
+  explicit TCommit(CommitContext& context);
   ~TCommit();
   // Runs the commit; raises what made it fail after the rollback.
   void Run();
 
  private:
   struct Plan;
+  struct NewItem;
+  class CopyProgress;
+  enum class ItemOutcome { kWritten, kFailed, kStopped };
+
   bool FindFirstChange();
+  TAFProcessOperation CountItemsToWrite();
   void ReadOldDirectory();
+  void IndexOldCentralRecords();
+  std::unique_ptr<ArchiveWriter> ChooseWriter();
+  // Writes the whole archive through writer and puts it in place; false
+  // when the run stopped (cancel or abort) and nothing changed.
+  bool WriteArchive(ArchiveWriter& writer, const std::string& comment);
+  void CopyPrefix(TStream& out);
+  bool WriteItems(TStream& out, int from);
+  ItemOutcome WriteOneItem(int index, TStream& out, CopyProgress& progress);
+  void DropFailedItem(int index);
+  void NoteMovedSource(int index);
   void CopyOldItem(int index, TStream& out);
   bool WriteNewItem(int index, TStream& out);
-  bool WriteItems(TStream& out, int from);
+  void OpenSource(NewItem& n);
+  void PrepareNewHeader(NewItem& n);
+  bool EncodeNewItem(NewItem& n, TStream& out);
+  void SettleZip64Sizes(NewItem& n);
+  std::vector<uint8_t> LocalHeaderBytes(NewItem& n, bool final);
   void WriteCentralDirectory(TStream& out);
-  // Lays the finished archive in plan_->out over the volumes of a set.
-  void WriteVolumes();
   std::vector<uint8_t> CentralRecord(int index);
+  std::vector<uint8_t> BuildCentralRecord(int index);
   void Reload();
+  void Restore();
+  // Undoes what the commit wrote and gives the items back their state
+  // before it.
+  void RollBack(ArchiveWriter& writer);
   void RemoveMovedSources();
-  // Renames the finished temporary file over the archive (target: the
-  // archive's file, links followed) and opens it as the archive.
-  void PutInPlace(const afp::WideString& target);
-  // Undoes what the commit wrote: the new archive's temporary file gone.
-  void RollBackBytes() noexcept;
+  bool RemoveMovedSource(const afp::WideString& path, bool folder, const afp::FileStamp& stamp);
 
-  ArchiveSession& a_;
+  CommitContext& ctx_;
   TAFDirManager& dir_;
   std::unique_ptr<Plan> plan_;
 };

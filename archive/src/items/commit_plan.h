@@ -2,17 +2,24 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "arcfold/stream.h"
 #include "items/commit.h"
 #include "platform/files.h"
 #include "platform/wide.h"
 
 namespace arcfold {
+
+// One current item as the commit writes it.
+struct PlannedItem {
+  int saved = -1;          // its saved item; -1 for a new one
+  bool renamed = false;    // its name differs from the saved item's
+  int64_t offset = 0;      // its new local header offset
+  std::string name_bytes;  // the name written for it
+  bool utf8 = false;       // name_bytes are UTF-8
+};
 
 struct TCommit::Plan {
   int first = 0;
@@ -22,15 +29,8 @@ struct TCommit::Plan {
   // Each saved item's central record inside old_tail (offset, length);
   // length 0 when the directory could not be used (a recovered archive).
   std::vector<std::pair<size_t, size_t>> raw;
-  // Per current item: its saved item (-1 for a new one), whether its name
-  // changed, its new local header offset, and the name bytes written for it.
-  std::vector<int> saved;
-  std::vector<char> renamed;
-  std::vector<int64_t> offset;
-  std::vector<std::string> name_bytes;
-  std::vector<char> utf8;
-  std::unique_ptr<TStream> out;
-  afp::WideString temp_name;
+  // In the order of the current items.
+  std::vector<PlannedItem> items;
   // Sources of moved items that were written, to remove after the commit;
   // a file only when it still has the size and time it had when it was
   // opened for its item (opened_stamp, of the source last opened).

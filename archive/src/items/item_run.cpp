@@ -12,6 +12,7 @@
 #include "component/session.h"
 #include "crypto/aes_prefetch.h"
 #include "items/extract_ahead.h"
+#include "items/item_retry.h"
 #include "items/new_file.h"
 #include "directory/dir_manager.h"
 #include "items/path_parts.h"
@@ -103,40 +104,37 @@ void ArchiveSession::ProcessMarkedItems(TAFProcessOperation op, int index) {
         continue;
       }
       items.ItemRef(i).Operation = op;
-      bool retry;
       bool deleted = false;
-      do {
-        retry = false;
-        action = fxaIgnore;
-        afp::WideString name = Backslashed(items.ItemRef(i).ItemName);
-        try {
-          bool confirm = true;
-          DoConfirmProcessFile(name, op, confirm);
-          if (confirm) {
-            if (working_folder_.empty()) working_folder_ = afp::GetCurrentDir();
-            afp::WideString dest = DestinationFolder();
-            if (reports) DoFileProgress(name, 0.0, op, ppStart, cancel_);
-            if (!cancel_) {
-              if (op == poExtract) ExtractItem(i, name, dest);
-              else if (op == poTest) TestItem(i);
-              else if (op == poDelete) {
-                DeleteItem(i);
-                deleted = true;
+      afp::WideString name;
+      action = RetryWhileAsked(
+          [&] {
+            name = Backslashed(items.ItemRef(i).ItemName);
+            bool confirm = true;
+            DoConfirmProcessFile(name, op, confirm);
+            if (confirm) {
+              if (working_folder_.empty()) working_folder_ = afp::GetCurrentDir();
+              afp::WideString dest = DestinationFolder();
+              if (reports) DoFileProgress(name, 0.0, op, ppStart, cancel_);
+              if (!cancel_) {
+                if (op == poExtract) ExtractItem(i, name, dest);
+                else if (op == poTest) TestItem(i);
+                else if (op == poDelete) {
+                  DeleteItem(i);
+                  deleted = true;
+                }
+                else if (op == poUpdate) UpdateItemFromFile(i, name, dest);
+                if (reports) {
+                  bool was = cancel_;
+                  DoFileProgress(name, 100.0, op, ppEnd, cancel_);
+                  cancel_ = cancel_ || was;
+                }
+                if (!cancel_) ++processed_count_;
               }
-              else if (op == poUpdate) UpdateItemFromFile(i, name, dest);
-              if (reports) {
-                bool was = cancel_;
-                DoFileProgress(name, 100.0, op, ppEnd, cancel_);
-                cancel_ = cancel_ || was;
-              }
-              if (!cancel_) ++processed_count_;
             }
-          }
-        } catch (const EAFException& e) {
-          DoProcessFileFailure(name, op, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), action);
-          retry = action == fxaRetry;
-        }
-      } while (retry);
+          },
+          [&](const EAFException& e, TAFAction& answer) {
+            DoProcessFileFailure(name, op, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), answer);
+          });
       if (ahead) ahead->Passed(i);
       if (action == fxaAbort || cancel_) break;
       if (index != -1) break;

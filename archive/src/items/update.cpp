@@ -8,7 +8,6 @@
 #include "arcfold/arcfold.h"
 #include "component/session.h"
 #include "directory/dir_manager.h"
-#include "items/commit.h"
 #include "items/path_parts.h"
 #include "items/stored_name.h"
 #include "platform/files.h"
@@ -67,7 +66,7 @@ void ArchiveSession::EndUpdate() {
   if (!in_update_ || !dir_) return;
   in_update_ = false;
   try {
-    TCommit(*this).Run();
+    RunCommit();
   } catch (...) {
     UnlockAfterWriting();
     throw;
