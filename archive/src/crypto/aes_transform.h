@@ -65,6 +65,8 @@ class TPBKDF2 {
   int iterations_;
 };
 
+// The key length of an AES strength (caAES_128 to caAES_256), in bits.
+constexpr int AesKeyBits(TAFCryptoAlgorithm algorithm) { return 128 + 64 * (algorithm - 1); }
 
 class TAESCryptoTransform : public TAFCryptoTransform {
  public:

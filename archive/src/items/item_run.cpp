@@ -170,7 +170,7 @@ std::unique_ptr<TAesKeyPrefetcher> TAFBaseArchiver::StartAesPrefetch(int index) 
     if (!it.Marked || !(it.HeaderImage.Flags() & kFlagEncrypted) || it.CryptoAlgorithm == caPkzipClassic ||
         it.HeaderImage.VersionNeeded() >= kAltVersion || it.IsDirectory())
       continue;
-    jobs.push_back({it.LocalHeaderOffset(), static_cast<uint16_t>(8 + 8 * it.CryptoAlgorithm)});
+    jobs.push_back({it.LocalHeaderOffset(), static_cast<uint16_t>(AesKeyBits(it.CryptoAlgorithm) / 8)});
   }
   if (jobs.size() < 2) return nullptr;
   return std::make_unique<TAesKeyPrefetcher>(current_volume_file_name_, password_, std::move(jobs));
