@@ -135,6 +135,7 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
     settings.directory_offset = dir.DirectoryOffset;
   }
   settings.chunk_size = DecodeChunkSize(archiver);
+  settings.tuning = archiver.Options().Tuning.WithEnvironment();
   archiver.SetSkipFlag(false);
   ArchiverHost host(archiver, item, ProgressTotal(item));
   DecodeResult result = DecodeItemStream(host, settings, archive, dest, item);
@@ -221,6 +222,7 @@ DecodeResult DecodePass::StartDecryption() {
   if (aes_) {
     transform_ = std::make_unique<TAESCryptoTransform>(AesKeyBits(item_.CryptoAlgorithm), 2, method_);
     transform_->SetTransformMode(TAFCryptoTransform::kDecrypt);
+    transform_->SetShaInstructions(settings_.tuning.ShaInstructions);
     if (settings_.deriver) transform_->SetDeriver(settings_.deriver);
     transform_->SetPassword(settings_.password);
     compressed_ -= static_cast<int64_t>(transform_->GetHeaderSize() + 10);
@@ -263,7 +265,7 @@ bool DecodePass::MakeBuffers() {
   const int64_t chunk_size = settings_.chunk_size;
   in_ = TBuffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(compressed_, 1), chunk_size)));
   if (method_ != kMethodDeflate) return true;
-  inflater_ = MakeInflater();
+  inflater_ = MakeInflater(settings_.tuning);
   if (!inflater_) return false;
   out_ = TBuffer(static_cast<size_t>(std::min<int64_t>(uncompressed_ + 1, chunk_size)));
   return true;

@@ -42,6 +42,7 @@ struct DecodeSettings {
   const std::vector<int64_t>* sorted_offsets = nullptr;
   int64_t directory_offset = 0;  // data is clamped there; 0 when unknown
   int64_t chunk_size = 1 << 17;
+  TAFTuning tuning;  // the inflater and the key derivation follow it
 };
 
 enum class DecodeResult { kGood, kBad, kDeflate64, kPasswordRefused };

@@ -59,6 +59,7 @@ class EncodePass {
   const TAFCryptoAlgorithm algorithm_;
   const bool aes_;
   const afp::WideString name_;
+  const TAFTuning tuning_;
   std::unique_ptr<TAESCryptoTransform> transform_;
   TZipClassicKeys keys_;
   std::unique_ptr<Deflater> deflater_;
@@ -82,20 +83,22 @@ EncodePass::EncodePass(TAFBaseArchiver& archiver, TStream& source, TStream& arch
       encrypted_(!password_.empty()),
       algorithm_(archiver.EncryptionMethod()),
       aes_(encrypted_ && algorithm_ != caPkzipClassic),
-      name_(paths::Backslashed(item.ItemName)) {}
+      name_(paths::Backslashed(item.ItemName)),
+      tuning_(archiver.Options().Tuning.WithEnvironment()) {}
 
 bool EncodePass::Run(int64_t& data_bytes) {
   source_.SetPosition(0);
   const uint16_t method = item_.ActualMethod;
   if (aes_) {
     transform_ = std::make_unique<TAESCryptoTransform>(AesKeyBits(algorithm_), 2, method);
+    transform_->SetShaInstructions(tuning_.ShaInstructions);
     header_.SetMethod(kMethodAES);
     item_.CryptoAlgorithm = algorithm_;
   }
   in_.resize(static_cast<size_t>(std::max<int64_t>(std::min(chunk_size_, source_size_), 1)));
   bool ready = true;
   if (method == kMethodDeflate) {
-    deflater_ = MakeDeflater(mode_);
+    deflater_ = MakeDeflater(mode_, tuning_);
     ready = deflater_ != nullptr;
   }
   if (ready && encrypted_) ready = StartEncryption();
@@ -144,7 +147,7 @@ void EncodePass::CompressChunks() {
   // ended by a sync flush (the last by the end of the stream), so the
   // streams join into one and the archive is the same whichever core made
   // which part. Two chunks are compressed at once and written in order.
-  const bool two_cores = deflater_ && source_size_ > chunk_size_ && SecondCoreAllowed();
+  const bool two_cores = deflater_ && source_size_ > chunk_size_ && SecondCoreAllowed(tuning_);
   if (two_cores) second_in_.resize(static_cast<size_t>(chunk_size_));
   while (read_ < source_size_) {
     if (!ReportItemProgress(archiver_, item_, name_, source_size_, read_)) {
@@ -177,9 +180,9 @@ EncodePass::Step EncodePass::OneCoreStep(int64_t chunk) {
 constexpr size_t kDeflateWindow = 32768;
 
 // One chunk as a deflate stream of its own, primed with dict.
-bool CompressChunk(int mode, const uint8_t* data, size_t n, const std::vector<uint8_t>& dict, bool last,
-                   std::vector<uint8_t>& result) {
-  std::unique_ptr<Deflater> d = MakeDeflater(mode);
+bool CompressChunk(int mode, const TAFTuning& tuning, const uint8_t* data, size_t n, const std::vector<uint8_t>& dict,
+                   bool last, std::vector<uint8_t>& result) {
+  std::unique_ptr<Deflater> d = MakeDeflater(mode, tuning);
   result.clear();
   return d && d->SetDictionary(dict.data(), dict.size()) &&
          d->Deflate(data, n, last ? Deflater::Flush::Finish : Deflater::Flush::Sync, result);
@@ -196,11 +199,11 @@ EncodePass::Step EncodePass::TwoCoreStep(int64_t chunk) {
   std::thread helper;
   if (next > 0) {
     helper = std::thread([&] {
-      second_ok = CompressChunk(mode_, second_in_.data(), static_cast<size_t>(next), second_dict,
+      second_ok = CompressChunk(mode_, tuning_, second_in_.data(), static_cast<size_t>(next), second_dict,
                                 read_ + chunk + next >= source_size_, second_out_);
     });
   }
-  const bool first_ok = CompressChunk(mode_, in_.data(), static_cast<size_t>(chunk), tail_,
+  const bool first_ok = CompressChunk(mode_, tuning_, in_.data(), static_cast<size_t>(chunk), tail_,
                                       next == 0 && read_ + chunk >= source_size_, out_);
   if (helper.joinable()) helper.join();
   if (!first_ok || !second_ok) return Step::kShort;

@@ -53,19 +53,7 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
     ~RunFlag() { flag = saved; }
   } in_run{in_item_run_, in_item_run_};
   in_item_run_ = true;
-  last_folder_made_.clear();
-  removable_checked_for_.clear();  // a disk may have been changed between runs
-  processed_count_ = 0;
-  total_count_ = 0;
-  skipped_existing_ = 0;
-  cancel_ = false;
-  progress_active_ = true;
-  TAFDirArray& items = dir_->Items;
-  if (index == -1) {
-    for (int i = 0; i < items.Count(); ++i) total_count_ += items.ItemRef(i).Marked ? 1 : 0;
-  } else {
-    total_count_ = 1;
-  }
+  StartRunCounts(index);
   const bool reports = op == poExtract || op == poTest;
   std::unique_ptr<TAesKeyPrefetcher> prefetch;
   TAesKeyDeriver saved_deriver = aes_key_deriver_;
@@ -92,56 +80,7 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
   } forget{ahead_};
   ahead_ = ahead.get();
   if (reports) DoOverallProgress(0.0, op, ppStart, cancel_);
-  TAFAction action = fxaIgnore;
-  if (!cancel_) {
-    int i = index == -1 ? 0 : index;
-    while (i >= 0 && i < items.Count()) {
-      if (!items.ItemRef(i).Marked) {
-        if (index != -1) break;
-        ++i;
-        continue;
-      }
-      items.ItemRef(i).Operation = op;
-      bool retry;
-      bool deleted = false;
-      do {
-        retry = false;
-        action = fxaIgnore;
-        afp::WideString name = Backslashed(items.ItemRef(i).ItemName);
-        try {
-          bool confirm = true;
-          DoConfirmProcessFile(name, op, confirm);
-          if (confirm) {
-            if (working_folder_.empty()) working_folder_ = afp::GetCurrentDir();
-            afp::WideString dest = DestinationFolder();
-            if (reports) DoFileProgress(name, 0.0, op, ppStart, cancel_);
-            if (!cancel_) {
-              if (op == poExtract) ExtractItem(i, name, dest);
-              else if (op == poTest) TestItem(i);
-              else if (op == poDelete) {
-                DeleteItem(i);
-                deleted = true;
-              }
-              else if (op == poUpdate) UpdateItemFromFile(i, name, dest);
-              if (reports) {
-                bool was = cancel_;
-                DoFileProgress(name, 100.0, op, ppEnd, cancel_);
-                cancel_ = cancel_ || was;
-              }
-              if (!cancel_) ++processed_count_;
-            }
-          }
-        } catch (const EAFException& e) {
-          DoProcessFileFailure(name, op, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), action);
-          retry = action == fxaRetry;
-        }
-      } while (retry);
-      if (ahead) ahead->Passed(i);
-      if (action == fxaAbort || cancel_) break;
-      if (index != -1) break;
-      if (!deleted) ++i;  // a deleted item's successor moved into its place
-    }
-  }
+  const TAFAction action = cancel_ ? fxaIgnore : RunMarkedItems(op, index, ahead.get());
   if (reports) {
     bool was = cancel_;
     DoOverallProgress(100.0, op, ppEnd, cancel_);
@@ -153,10 +92,80 @@ void TAFBaseArchiver::ProcessMarkedItems(TAFProcessOperation op, int index) {
   progress_active_ = false;
 }
 
+void TAFBaseArchiver::StartRunCounts(int index) {
+  last_folder_made_.clear();
+  removable_checked_for_.clear();  // a disk may have been changed between runs
+  processed_count_ = 0;
+  total_count_ = 0;
+  skipped_existing_ = 0;
+  cancel_ = false;
+  progress_active_ = true;
+  const TAFDirArray& items = dir_->Items;
+  if (index == -1) {
+    for (int i = 0; i < items.Count(); ++i) total_count_ += items.ItemRef(i).Marked ? 1 : 0;
+  } else {
+    total_count_ = 1;
+  }
+}
+
+TAFAction TAFBaseArchiver::RunMarkedItems(TAFProcessOperation op, int index, TExtractAhead* ahead) {
+  TAFDirArray& items = dir_->Items;
+  const bool reports = op == poExtract || op == poTest;
+  TAFAction action = fxaIgnore;
+  int i = index == -1 ? 0 : index;
+  while (i >= 0 && i < items.Count()) {
+    if (!items.ItemRef(i).Marked) {
+      if (index != -1) break;
+      ++i;
+      continue;
+    }
+    items.ItemRef(i).Operation = op;
+    bool retry;
+    bool deleted = false;
+    do {
+      retry = false;
+      action = fxaIgnore;
+      afp::WideString name = Backslashed(items.ItemRef(i).ItemName);
+      try {
+        bool confirm = true;
+        DoConfirmProcessFile(name, op, confirm);
+        if (confirm) {
+          if (working_folder_.empty()) working_folder_ = afp::GetCurrentDir();
+          afp::WideString dest = DestinationFolder();
+          if (reports) DoFileProgress(name, 0.0, op, ppStart, cancel_);
+          if (!cancel_) {
+            if (op == poExtract) ExtractItem(i, name, dest);
+            else if (op == poTest) TestItem(i);
+            else if (op == poDelete) {
+              DeleteItem(i);
+              deleted = true;
+            }
+            else if (op == poUpdate) UpdateItemFromFile(i, name, dest);
+            if (reports) {
+              bool was = cancel_;
+              DoFileProgress(name, 100.0, op, ppEnd, cancel_);
+              cancel_ = cancel_ || was;
+            }
+            if (!cancel_) ++processed_count_;
+          }
+        }
+      } catch (const EAFException& e) {
+        DoProcessFileFailure(name, op, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), action);
+        retry = action == fxaRetry;
+      }
+    } while (retry);
+    if (ahead) ahead->Passed(i);
+    if (action == fxaAbort || cancel_) break;
+    if (index != -1) break;
+    if (!deleted) ++i;  // a deleted item's successor moved into its place
+  }
+  return action;
+}
+
 bool TAFBaseArchiver::OtherThreadsCanRead() const {
   // Helper threads open handles of their own on the archive's file: sets,
   // archives in memory and callers' streams are read on the calling thread.
-  return !in_memory_ && !stream_is_callers_ && spanning_mode_ == smNone && SecondCoreAllowed() &&
+  return !in_memory_ && !stream_is_callers_ && spanning_mode_ == smNone && SecondCoreAllowed(options_.Tuning) &&
          dynamic_cast<TFileStream*>(stream_) != nullptr;
 }
 
@@ -173,7 +182,8 @@ std::unique_ptr<TAesKeyPrefetcher> TAFBaseArchiver::StartAesPrefetch(int index) 
     jobs.push_back({it.LocalHeaderOffset(), static_cast<uint16_t>(AesKeyBits(it.CryptoAlgorithm) / 8)});
   }
   if (jobs.size() < 2) return nullptr;
-  return std::make_unique<TAesKeyPrefetcher>(current_volume_file_name_, password_, std::move(jobs));
+  return std::make_unique<TAesKeyPrefetcher>(current_volume_file_name_, password_, std::move(jobs),
+                                             options_.Tuning.WithEnvironment().ShaInstructions);
 }
 
 std::unique_ptr<TExtractAhead> TAFBaseArchiver::StartExtractAhead(TAFProcessOperation op, int index) {
@@ -194,6 +204,7 @@ std::unique_ptr<TExtractAhead> TAFBaseArchiver::StartExtractAhead(TAFProcessOper
   setup.settings.deriver = aes_key_deriver_;
   setup.settings.directory_offset = dir_->DirectoryOffset;
   setup.settings.chunk_size = DecodeChunkSize(*this);
+  setup.settings.tuning = options_.Tuning.WithEnvironment();
   setup.check_overlaps = !dir_->Recovered && !options_.AllowOverlappingItems;
   if (setup.check_overlaps) setup.sorted_offsets = dir_->SortedLocalOffsets();
   setup.set_attributes = options_.SetAttributes;
