@@ -166,6 +166,8 @@ void ApplyCommon(ToolArchiver& a, const CommonOptions& o) {
     a.Options().OEMFileNames = false;
   }
   a.SetFileName(FromUtf8(o.archive));
+  // The library's fast paths as the environment sets them, read here.
+  a.Options().Tuning = arcfold::TAFTuning().WithEnvironment();
 }
 
 // Opens the archive in mode; a failure becomes a message that names it.

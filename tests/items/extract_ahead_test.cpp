@@ -66,8 +66,6 @@ std::vector<std::string> Tree(const std::string& root) {
 
 class ExtractAheadTest : public ::testing::Test {
  protected:
-  void TearDown() override { testutil::SetEnv("ARCFOLD_PARALLEL", ""); }
-
   // Enough items for the helpers to run well ahead: stored and deflated,
   // empty, folders, one large enough for several progress reports, and
   // the item at `bad` with a wrong CRC.
@@ -97,9 +95,9 @@ class ExtractAheadTest : public ::testing::Test {
   // or without; returns the events.
   std::vector<std::string> Run(bool parallel, const std::string& out, const Configure& configure,
                                TAFProcessOperation op = poExtract) {
-    testutil::SetEnv("ARCFOLD_PARALLEL", parallel ? "" : "off");
     std::vector<std::string> log;
     TArcfold a;
+    a.Options().Tuning.Parallel = parallel ? tsOn : tsOff;
     a.SetFileName(W(zip));
     a.OpenArchive();
     a.SetBaseDir(W(out));
@@ -253,9 +251,9 @@ TEST_F(ExtractAheadTest, DestinationIsTheCurrentFolderAtTheFirstItem) {
   const afp::WideString start_dir = afp::GetCurrentDir();
   for (const char* d : {"start", "one", "two"}) testutil::MakeDir(dir / d);
   for (bool parallel : {false, true}) {
-    testutil::SetEnv("ARCFOLD_PARALLEL", parallel ? "" : "off");
     afp::SetCurrentDir(W(dir / "start"));
     TArcfold a;
+    a.Options().Tuning.Parallel = parallel ? tsOn : tsOff;
     a.SetFileName(W(zip));
     a.OpenArchive();
     bool first = true;

@@ -139,6 +139,44 @@ TEST_F(WriteTest, EveryModeAndChunkBoundaryReadsBack) {
   }
 }
 
+// The caller's tuning turns each fast path on or off whatever the
+// environment says, and none of them changes a result: what is written with
+// every fast path reads back with none of them, and the other way round.
+TEST_F(WriteTest, TuningSwitchesChangeNoResult) {
+  const std::string data = Mixed(2500000, 11);
+  auto write = [&](const TAFTuning& tuning, const std::string& password) {
+    testutil::RemoveAll(zip);
+    TArcfold w;
+    w.Options().Tuning = tuning;
+    w.SetFileName(W(zip));
+    w.OpenArchive();
+    if (!password.empty()) {
+      w.SetPassword(password);
+      w.SetEncryptionMethod(caAES_256);
+    }
+    w.AddFromBuffer(u"big", data.data(), static_cast<int64_t>(data.size()));
+    w.CloseArchive();
+  };
+  auto read = [&](const TAFTuning& tuning, const std::string& password) {
+    TArcfold r;
+    r.Options().Tuning = tuning;
+    r.SetFileName(W(zip));
+    r.OpenArchive(fmOpenRead);
+    r.SetPassword(password);
+    TMemoryStream out;
+    r.DecodeItem(0, out);
+    return std::string(out.Data().begin(), out.Data().end());
+  };
+  const TAFTuning fast{tsOn, tsOn, tsOn, tsOn}, reference{tsOff, tsOff, tsOff, tsOff};
+  for (const std::string password : {"", "pw"}) {
+    for (const auto& [writer, reader] : {std::pair{fast, reference}, std::pair{reference, fast}}) {
+      SCOPED_TRACE(password + (writer.Parallel == tsOn ? " fast writer" : " reference writer"));
+      write(writer, password);
+      EXPECT_EQ(read(reader, password), data);
+    }
+  }
+}
+
 TEST_F(WriteTest, EmptySourcesAreStoredWithoutData) {
   TArcfold w;
   w.SetFileName(W(zip));

@@ -35,6 +35,33 @@ enum TAFVolumeSize : uint8_t {
 using TAesKeyDeriver =
     std::function<std::vector<uint8_t>(const std::string& password, const std::vector<uint8_t>& salt, size_t length)>;
 
+// A switch of TAFTuning. tsDefault leaves the choice to the environment
+// variable named at the field (read once per process), and without it
+// takes the fast path.
+enum TAFTuningSwitch : uint8_t { tsDefault, tsOn, tsOff };
+
+// The component's fast paths, each of which can be turned off to compare
+// with the reference path or to measure it; none of them changes an
+// archive, a file extracted or an event.
+struct TAFTuning {
+  // Helper threads: compression on a second core, extraction ahead, AES
+  // keys derived ahead (ARCFOLD_PARALLEL=off: everything on the calling
+  // thread).
+  TAFTuningSwitch Parallel = tsDefault;
+  // ISA-L's inflate where the build has it (ARCFOLD_INFLATE=zlib: zlib's).
+  TAFTuningSwitch FastInflate = tsDefault;
+  // ISA-L's deflate for the fast modes where the build has it
+  // (ARCFOLD_DEFLATE=zlib: zlib's).
+  TAFTuningSwitch FastDeflate = tsDefault;
+  // The processor's SHA instructions, where it has them, for AES keys
+  // (ARCFOLD_SHA1=portable: the portable code).
+  TAFTuningSwitch ShaInstructions = tsDefault;
+
+  // The same with every switch left at tsDefault set as the environment
+  // says: tsOff where its variable asks for the reference path, else tsOn.
+  TAFTuning WithEnvironment() const;
+};
+
 class TAFOptions {
  public:
   bool Recurse = true;
@@ -60,6 +87,7 @@ class TAFOptions {
   // A transaction on an archive that another program is writing waits until
   // that one is done; off, it fails at once (error 36 naming the archive).
   bool WaitForOtherWriters = true;
+  TAFTuning Tuning;
 
   // Copies every field; ShareMode too, since a copy is expected to behave alike.
   void Assign(const TAFOptions& other) { *this = other; }

@@ -106,7 +106,8 @@ int64_t ProgressTotal(const TDirItem& item) {
 bool ReportItemProgress(TAFBaseArchiver& a, const TDirItem& item, const afp::WideString& name, int64_t total,
                         int64_t processed) {
   if (!a.ProgressActive()) return !a.CancelFlag();
-  double item_fraction = static_cast<double>(processed) / static_cast<double>(total);
+  // Nothing to move is all done, never a division by zero.
+  const double item_fraction = total > 0 ? static_cast<double>(processed) / static_cast<double>(total) : 1.0;
   bool cancel = a.CancelFlag();
   a.DoFileProgress(name, item_fraction * 100.0, item.Operation, ppProcess, cancel);
   // Either event may cancel; the overall one (or its default, when no
@@ -135,6 +136,7 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
     settings.directory_offset = dir.DirectoryOffset();
   }
   settings.chunk_size = DecodeChunkSize(archiver);
+  settings.tuning = archiver.Options().Tuning.WithEnvironment();
   archiver.SetSkipFlag(false);
   ArchiverHost host(archiver, item, ProgressTotal(item));
   DecodeResult result = DecodeItemStream(host, settings, archive, dest, item);
@@ -143,139 +145,209 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
   return result == DecodeResult::kGood;
 }
 
+namespace {
+
+// One item's data decoded: its steps share the pass's buffers and counters.
+class DecodePass {
+ public:
+  DecodePass(DecodeHost& host, DecodeSettings& settings, TStream& archive, TStream& dest, const TDirItem& item)
+      : host_(host), settings_(settings), archive_(archive), dest_(dest), item_(item), method_(item.ActualMethod) {}
+  DecodeResult Run();
+
+ private:
+  bool ReadBounds();
+  DecodeResult StartDecryption();
+  DecodeResult MatchPassword();
+  bool MakeBuffers();
+  bool DecodeChunks();
+  bool CopyStored(int64_t chunk);
+  bool InflateChunk(int64_t chunk);
+  bool ReadToCodeEnd();
+  DecodeResult Verdict();
+
+  DecodeHost& host_;
+  DecodeSettings& settings_;
+  TStream& archive_;
+  TStream& dest_;
+  const TDirItem& item_;
+  const uint16_t method_;
+  TLocalHeader local_;
+  int64_t compressed_ = 0, uncompressed_ = 0;
+  bool legacy_ = false, encrypted_ = false, aes_ = false;
+  TZipClassicKeys classic_;
+  std::unique_ptr<TAESCryptoTransform> transform_;
+  TBuffer in_{0}, out_{0};
+  std::unique_ptr<Inflater> inflater_;
+  uint32_t crc_ = 0;
+  int64_t read_ = 0, written_ = 0;
+  bool stream_end_ = false;
+};
+
+DecodeResult DecodePass::Run() {
+  if (!ReadBounds()) return DecodeResult::kBad;
+  if (method_ == kMethodDeflate64) return DecodeResult::kDeflate64;
+  if (method_ != kMethodStored && method_ != kMethodDeflate) return DecodeResult::kBad;
+  // Encryption: the password loop leaves the keys ready at the first data byte.
+  legacy_ = item_.HeaderImage.VersionNeeded() >= kAltVersion;
+  encrypted_ = (item_.HeaderImage.Flags() & kFlagEncrypted) != 0;
+  aes_ = encrypted_ && !legacy_ && item_.CryptoAlgorithm != caPkzipClassic;
+  if (encrypted_) {
+    const DecodeResult started = StartDecryption();
+    if (started != DecodeResult::kGood) return started;
+  }
+  if (!MakeBuffers() || !DecodeChunks()) return DecodeResult::kBad;
+  // The code covers every byte of ciphertext, also any after the end of
+  // the deflate stream.
+  if (aes_ && !ReadToCodeEnd()) return DecodeResult::kBad;
+  return Verdict();
+}
+
+// Past the local header to the data, with the sizes it may take; false for
+// sizes that cannot be this item's.
+bool DecodePass::ReadBounds() {
+  archive_.ReadBuffer(local_.data(), 30);
+  archive_.Seek(local_.NameLength() + local_.ExtraLength(), SeekOrigin::Current);
+  compressed_ = item_.CompressedSize();
+  uncompressed_ = item_.UncompressedSize();
+  const int64_t data_start = archive_.Position();
+  if (settings_.sorted_offsets && compressed_ >= 0 &&
+      !DataFitsBetween(*settings_.sorted_offsets, item_.LocalHeaderOffset(), data_start + compressed_))
+    return false;
+  const int64_t dir_start = settings_.directory_offset;
+  if (dir_start > data_start && data_start + compressed_ > dir_start) compressed_ = dir_start - data_start;
+  // ZIP64 sizes are 64-bit fields: a "negative" one is damage, not a size.
+  return compressed_ >= 0 && uncompressed_ >= 0;
+}
+
+DecodeResult DecodePass::StartDecryption() {
+  if (aes_) {
+    transform_ = std::make_unique<TAESCryptoTransform>(AesKeyBits(item_.CryptoAlgorithm), 2, method_);
+    transform_->SetTransformMode(TAFCryptoTransform::kDecrypt);
+    transform_->SetShaInstructions(settings_.tuning.ShaInstructions);
+    if (settings_.deriver) transform_->SetDeriver(settings_.deriver);
+    transform_->SetPassword(settings_.password);
+    compressed_ -= static_cast<int64_t>(transform_->GetHeaderSize() + 10);
+  } else {
+    compressed_ -= 12;
+  }
+  if (compressed_ < 0) return DecodeResult::kBad;
+  return MatchPassword();
+}
+
+// Reads the encryption header with the password, asking for another one
+// while it does not fit.
+DecodeResult DecodePass::MatchPassword() {
+  const int64_t header_pos = archive_.Position();
+  // A handler that leaves the password as it was (one that only logs), or
+  // one that keeps guessing, would be asked forever.
+  int wrong_answers = 0;
+  for (;;) {
+    archive_.SetPosition(header_pos);
+    bool right;
+    if (aes_) {
+      transform_->ReadHeader(archive_);
+      right = transform_->CheckPassword(settings_.password);
+    } else {
+      right = CheckClassicHeader(archive_, settings_.password, classic_, local_.Crc32(), local_.Time(),
+                                 local_.Flags());
+    }
+    if (right) return DecodeResult::kGood;
+    if (wrong_answers == kPasswordAnswersPerItem) return DecodeResult::kPasswordRefused;
+    const std::string refused = settings_.password;
+    if (!host_.PasswordRefused(settings_.password)) return DecodeResult::kBad;
+    if (settings_.password == refused) return DecodeResult::kPasswordRefused;
+    ++wrong_answers;
+  }
+}
+
+// Buffers sized to the item, at most one chunk each; a small item does not
+// pay for clearing megabytes.
+bool DecodePass::MakeBuffers() {
+  const int64_t chunk_size = settings_.chunk_size;
+  in_ = TBuffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(compressed_, 1), chunk_size)));
+  if (method_ != kMethodDeflate) return true;
+  inflater_ = MakeInflater(settings_.tuning);
+  if (!inflater_) return false;
+  out_ = TBuffer(static_cast<size_t>(std::min<int64_t>(uncompressed_ + 1, chunk_size)));
+  return true;
+}
+
+bool DecodePass::DecodeChunks() {
+  while (read_ < compressed_ && !stream_end_) {
+    int64_t chunk = std::min<int64_t>(settings_.chunk_size, compressed_ - read_);
+    if (archive_.Read(in_.data(), chunk) != chunk) return false;
+    if (aes_) transform_->DecryptBlock(in_.data(), 0, in_.data(), 0, static_cast<size_t>(chunk));
+    else if (encrypted_) classic_.DecryptBuffer(in_.data(), static_cast<size_t>(chunk));
+    if (!(method_ == kMethodStored ? CopyStored(chunk) : InflateChunk(chunk))) return false;
+    read_ += chunk;
+    if (host_.Stopped()) return false;
+  }
+  return true;
+}
+
+bool DecodePass::CopyStored(int64_t chunk) {
+  for (int64_t off = 0; off < chunk; off += kStoredPiece) {
+    int64_t piece = std::min<int64_t>(kStoredPiece, chunk - off);
+    // A declared size smaller than the data is a lie the output must not follow.
+    if (written_ + piece > uncompressed_) return false;
+    crc_ = Crc32Update(crc_, in_.data() + off, static_cast<size_t>(piece));
+    if (!host_.Report(read_ + off + piece)) return false;
+    if (!WriteBlock(host_, dest_, in_.data() + off, piece)) return false;
+    written_ += piece;
+  }
+  return true;
+}
+
+bool DecodePass::InflateChunk(int64_t chunk) {
+  const uint8_t* ip = in_.data();
+  size_t il = static_cast<size_t>(chunk);
+  for (;;) {
+    if (!host_.Report(written_)) return false;
+    uint8_t* op = out_.data();
+    size_t ol = out_.size();
+    Inflater::Status st = inflater_->Inflate(ip, il, op, ol);
+    if (st == Inflater::Status::Error) return false;
+    size_t made = out_.size() - ol;
+    if (made) {
+      if (written_ + static_cast<int64_t>(made) > uncompressed_) return false;
+      if (!WriteBlock(host_, dest_, out_.data(), static_cast<int64_t>(made))) return false;
+      crc_ = Crc32Update(crc_, out_.data(), made);
+      written_ += static_cast<int64_t>(made);
+    }
+    if (st == Inflater::Status::StreamEnd) {
+      stream_end_ = true;
+      return true;
+    }
+    if (ol == 0) continue;  // output buffer full: more may come from this input
+    if (il == 0 || st == Inflater::Status::NeedInput) return true;
+  }
+}
+
+bool DecodePass::ReadToCodeEnd() {
+  while (read_ < compressed_) {
+    int64_t chunk = std::min<int64_t>(settings_.chunk_size, compressed_ - read_);
+    if (archive_.Read(in_.data(), chunk) != chunk) return false;
+    transform_->DecryptBlock(in_.data(), 0, in_.data(), 0, static_cast<size_t>(chunk));
+    read_ += chunk;
+  }
+  return true;
+}
+
+DecodeResult DecodePass::Verdict() {
+  if (written_ != uncompressed_) return DecodeResult::kBad;
+  if (host_.ChecksWaived() || legacy_) return DecodeResult::kGood;
+  if (aes_) {
+    transform_->ReadAuthenticationCode(archive_);
+    return transform_->AuthenticationCodeDiffers(item_, crc_) ? DecodeResult::kBad : DecodeResult::kGood;
+  }
+  return crc_ == item_.HeaderImage.Crc32() ? DecodeResult::kGood : DecodeResult::kBad;
+}
+
+}  // namespace
+
 DecodeResult DecodeItemStream(DecodeHost& host, DecodeSettings& settings, TStream& archive, TStream& dest,
                               const TDirItem& item) {
-  TLocalHeader local;
-  archive.ReadBuffer(local.data(), 30);
-  archive.Seek(local.NameLength() + local.ExtraLength(), SeekOrigin::Current);
-
-  int64_t compressed = item.CompressedSize();
-  const int64_t uncompressed = item.UncompressedSize();
-  int64_t data_start = archive.Position();
-  if (settings.sorted_offsets && compressed >= 0 &&
-      !DataFitsBetween(*settings.sorted_offsets, item.LocalHeaderOffset(), data_start + compressed))
-    return DecodeResult::kBad;
-  const int64_t dir_start = settings.directory_offset;
-  if (dir_start > data_start && data_start + compressed > dir_start) compressed = dir_start - data_start;
-  // ZIP64 sizes are 64-bit fields: a "negative" one is damage, not a size.
-  if (compressed < 0 || uncompressed < 0) return DecodeResult::kBad;
-
-  const uint16_t method = item.ActualMethod;
-  if (method == kMethodDeflate64) return DecodeResult::kDeflate64;
-  if (method != kMethodStored && method != kMethodDeflate) return DecodeResult::kBad;
-
-  // Encryption: the password loop leaves the keys ready at the first data byte.
-  const bool legacy = item.HeaderImage.VersionNeeded() >= kAltVersion;
-  const bool encrypted = (item.HeaderImage.Flags() & kFlagEncrypted) != 0;
-  const bool aes = encrypted && !legacy && item.CryptoAlgorithm != caPkzipClassic;
-  TZipClassicKeys classic;
-  std::unique_ptr<TAESCryptoTransform> transform;
-  if (encrypted) {
-    if (aes) {
-      transform = std::make_unique<TAESCryptoTransform>(128 + 64 * (item.CryptoAlgorithm - 1), 2, method);
-      transform->SetTransformMode(TAFCryptoTransform::kDecrypt);
-      if (settings.deriver) transform->SetDeriver(settings.deriver);
-      transform->SetPassword(settings.password);
-      compressed -= static_cast<int64_t>(transform->GetHeaderSize() + 10);
-    } else {
-      compressed -= 12;
-    }
-    if (compressed < 0) return DecodeResult::kBad;
-    const int64_t header_pos = archive.Position();
-    // A handler that leaves the password as it was (one that only logs), or
-    // one that keeps guessing, would be asked forever.
-    int wrong_answers = 0;
-    for (;;) {
-      archive.SetPosition(header_pos);
-      bool right;
-      if (aes) {
-        transform->ReadHeader(archive);
-        right = transform->CheckPassword(settings.password);
-      } else {
-        right = CheckClassicHeader(archive, settings.password, classic, local.Crc32(), local.Time(), local.Flags());
-      }
-      if (right) break;
-      if (wrong_answers == kPasswordAnswersPerItem) return DecodeResult::kPasswordRefused;
-      const std::string refused = settings.password;
-      if (!host.PasswordRefused(settings.password)) return DecodeResult::kBad;
-      if (settings.password == refused) return DecodeResult::kPasswordRefused;
-      ++wrong_answers;
-    }
-  }
-
-  const int64_t chunk_size = settings.chunk_size;
-  uint32_t crc = 0;
-  int64_t read = 0, written = 0;
-  // Buffers sized to the item, at most one chunk each; a small item does not
-  // pay for clearing megabytes.
-  TBuffer in(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(compressed, 1), chunk_size)));
-  std::unique_ptr<Inflater> inflater;
-  TBuffer out(0);
-  if (method == kMethodDeflate) {
-    inflater = MakeInflater();
-    if (!inflater) return DecodeResult::kBad;
-    out = TBuffer(static_cast<size_t>(std::min<int64_t>(uncompressed + 1, chunk_size)));
-  }
-  bool stream_end = false;
-  while (read < compressed && !stream_end) {
-    int64_t chunk = std::min<int64_t>(chunk_size, compressed - read);
-    if (archive.Read(in.data(), chunk) != chunk) return DecodeResult::kBad;
-    if (aes) transform->DecryptBlock(in.data(), 0, in.data(), 0, static_cast<size_t>(chunk));
-    else if (encrypted) classic.DecryptBuffer(in.data(), static_cast<size_t>(chunk));
-    if (method == kMethodStored) {
-      for (int64_t off = 0; off < chunk; off += kStoredPiece) {
-        int64_t piece = std::min<int64_t>(kStoredPiece, chunk - off);
-        // A declared size smaller than the data is a lie the output must not follow.
-        if (written + piece > uncompressed) return DecodeResult::kBad;
-        crc = Crc32Update(crc, in.data() + off, static_cast<size_t>(piece));
-        if (!host.Report(read + off + piece)) return DecodeResult::kBad;
-        if (!WriteBlock(host, dest, in.data() + off, piece)) return DecodeResult::kBad;
-        written += piece;
-      }
-    } else {
-      const uint8_t* ip = in.data();
-      size_t il = static_cast<size_t>(chunk);
-      for (;;) {
-        if (!host.Report(written)) return DecodeResult::kBad;
-        uint8_t* op = out.data();
-        size_t ol = out.size();
-        Inflater::Status st = inflater->Inflate(ip, il, op, ol);
-        if (st == Inflater::Status::Error) return DecodeResult::kBad;
-        size_t made = out.size() - ol;
-        if (made) {
-          if (written + static_cast<int64_t>(made) > uncompressed) return DecodeResult::kBad;
-          if (!WriteBlock(host, dest, out.data(), static_cast<int64_t>(made))) return DecodeResult::kBad;
-          crc = Crc32Update(crc, out.data(), made);
-          written += static_cast<int64_t>(made);
-        }
-        if (st == Inflater::Status::StreamEnd) {
-          stream_end = true;
-          break;
-        }
-        if (ol == 0) continue;  // output buffer full: more may come from this input
-        if (il == 0 || st == Inflater::Status::NeedInput) break;
-      }
-    }
-    read += chunk;
-    if (host.Stopped()) return DecodeResult::kBad;
-  }
-  if (aes) {
-    // The code covers every byte of ciphertext, also any after the end of
-    // the deflate stream.
-    while (read < compressed) {
-      int64_t chunk = std::min<int64_t>(chunk_size, compressed - read);
-      if (archive.Read(in.data(), chunk) != chunk) return DecodeResult::kBad;
-      transform->DecryptBlock(in.data(), 0, in.data(), 0, static_cast<size_t>(chunk));
-      read += chunk;
-    }
-  }
-  if (written != uncompressed) return DecodeResult::kBad;
-  if (host.ChecksWaived() || legacy) return DecodeResult::kGood;
-  if (aes) {
-    transform->ReadAuthenticationCode(archive);
-    return transform->AuthenticationCodeDiffers(item, crc) ? DecodeResult::kBad : DecodeResult::kGood;
-  }
-  return crc == item.HeaderImage.Crc32() ? DecodeResult::kGood : DecodeResult::kBad;
+  return DecodePass(host, settings, archive, dest, item).Run();
 }
 
 }  // namespace arcfold

@@ -42,6 +42,7 @@ struct DecodeSettings {
   const std::vector<int64_t>* sorted_offsets = nullptr;
   int64_t directory_offset = 0;  // data is clamped there; 0 when unknown
   int64_t chunk_size = 1 << 17;
+  TAFTuning tuning;  // the inflater and the key derivation follow it
 };
 
 enum class DecodeResult { kGood, kBad, kDeflate64, kPasswordRefused };
@@ -65,8 +66,9 @@ int64_t DecodeChunkSize(const TAFBaseArchiver& archiver);
 // The bytes an item's progress counts to (an empty item still moves).
 int64_t ProgressTotal(const TDirItem& item);
 
-// One progress report of the item being run, as file and overall progress
-// events; false when either cancelled.
+// One progress report of the item being run (encoded or decoded), as file
+// and overall progress events, processed bytes of total (a zero total counts
+// as done); false when either event cancelled.
 bool ReportItemProgress(TAFBaseArchiver& archiver, const TDirItem& item, const afp::WideString& name, int64_t total,
                         int64_t processed);
 

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "arcfold/types.h"
+
 namespace arcfold {
 
 class Deflater {
@@ -27,9 +29,10 @@ class Deflater {
 std::unique_ptr<Deflater> MakeZlibDeflater(int level);
 
 // The backend the pipeline uses for a compression mode (0-9): ISA-L for the
-// fast modes when the build has it, else zlib. ARCFOLD_DEFLATE=zlib forces
-// zlib (the tests run both).
-std::unique_ptr<Deflater> MakeDeflater(int mode);
-const char* DeflaterBackendName(int mode);
+// fast modes when the build has it, else zlib. tuning.FastDeflate (or, where
+// it is left at tsDefault, ARCFOLD_DEFLATE=zlib) forces zlib (the tests run
+// both).
+std::unique_ptr<Deflater> MakeDeflater(int mode, const TAFTuning& tuning = TAFTuning());
+const char* DeflaterBackendName(int mode, const TAFTuning& tuning = TAFTuning());
 
 }  // namespace arcfold

@@ -1,6 +1,3 @@
-#include <cstdlib>
-#include <cstring>
-
 #include "codec/deflater.h"
 
 namespace arcfold {
@@ -12,10 +9,7 @@ std::unique_ptr<Deflater> MakeIsalDeflater(int level);
 #ifdef ARCFOLD_HAVE_ISAL
 namespace {
 
-bool ForceZlib() {
-  const char* v = std::getenv("ARCFOLD_DEFLATE");
-  return v && std::strcmp(v, "zlib") == 0;
-}
+bool ForceZlib(const TAFTuning& tuning) { return tuning.WithEnvironment().FastDeflate == tsOff; }
 
 // The igzip level for a compression mode, or -1 where zlib serves better.
 // Measured on text and number lists: igzip level 1 makes archives within 1%
@@ -32,18 +26,17 @@ int IsalLevelFor(int mode) {
 }  // namespace
 #endif
 
-std::unique_ptr<Deflater> MakeDeflater(int mode) {
+std::unique_ptr<Deflater> MakeDeflater(int mode, [[maybe_unused]] const TAFTuning& tuning) {
 #ifdef ARCFOLD_HAVE_ISAL
-  if (!ForceZlib() && IsalLevelFor(mode) >= 0) return MakeIsalDeflater(IsalLevelFor(mode));
+  if (!ForceZlib(tuning) && IsalLevelFor(mode) >= 0) return MakeIsalDeflater(IsalLevelFor(mode));
 #endif
   return MakeZlibDeflater(mode);
 }
 
-const char* DeflaterBackendName(int mode) {
+const char* DeflaterBackendName([[maybe_unused]] int mode, [[maybe_unused]] const TAFTuning& tuning) {
 #ifdef ARCFOLD_HAVE_ISAL
-  if (!ForceZlib() && IsalLevelFor(mode) >= 0) return "isa-l";
+  if (!ForceZlib(tuning) && IsalLevelFor(mode) >= 0) return "isa-l";
 #endif
-  (void)mode;
   return "zlib";
 }
 

@@ -24,193 +24,259 @@ int64_t EncodeChunkSize(int mode) {
 
 namespace {
 
-// Progress once per chunk; false when the user cancelled.
-bool ReportProgress(TAFBaseArchiver& a, const TDirItem& item, int64_t done, int64_t total) {
-  if (!a.ProgressActive()) return !a.CancelFlag();
-  const double fraction = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
-  bool cancel = a.CancelFlag();
-  a.DoFileProgress(paths::Backslashed(item.ItemName), fraction * 100.0, item.Operation, ppProcess, cancel);
-  const bool file_cancel = cancel;
-  const double overall = a.TotalCount() > 0 ? (fraction + a.ProcessedCount()) / a.TotalCount() * 100.0 : 50.0;
-  a.DoOverallProgress(overall, item.Operation, ppProcess, cancel);
-  cancel = cancel || file_cancel;
-  a.SetCancelFlag(cancel);
-  return !cancel;
-}
-
 // One pass over the source: CRC, compression by the item's method,
-// encryption, writing. data_bytes counts the compressed data without the
-// encryption header and authentication code.
-bool EncodeOnce(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item,
-                int64_t& data_bytes) {
-  TCentralHeader header = item.HeaderImage;
-  source.SetPosition(0);
-  const int mode = item.ItemCompressionMode;
-  const int64_t chunk_size = EncodeChunkSize(mode);
-  const std::string password = item.Source ? item.Source->Password : std::string();
-  const bool encrypted = !password.empty();
-  const TAFCryptoAlgorithm algorithm = archiver.EncryptionMethod();
-  const bool aes = encrypted && algorithm != caPkzipClassic;
-  const uint16_t method = item.ActualMethod;
+// encryption, writing. Its steps share the pass's buffers and counters.
+class EncodePass {
+ public:
+  EncodePass(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item);
+  // data_bytes counts the compressed data without the encryption header and
+  // authentication code.
+  bool Run(int64_t& data_bytes);
 
-  std::unique_ptr<TAESCryptoTransform> transform;
-  if (aes) {
-    transform = std::make_unique<TAESCryptoTransform>(128 + 64 * (algorithm - 1), 2, method);
-    header.SetMethod(kMethodAES);
-    item.CryptoAlgorithm = algorithm;
+ private:
+  // How a step of the loop over the chunks ended.
+  enum class Step { kNext, kShort, kStopped };
+
+  bool StartEncryption();
+  void ChecksumAhead();
+  void CompressChunks();
+  Step OneCoreStep(int64_t chunk);
+  Step TwoCoreStep(int64_t chunk);
+  bool Emit(std::vector<uint8_t>& bytes);
+  bool FinishData();
+  void RecordSizes();
+
+  TAFBaseArchiver& archiver_;
+  TStream& source_;
+  TStream& archive_;
+  const int64_t source_size_;
+  TDirItem& item_;
+  TCentralHeader header_;
+  const int mode_;
+  const int64_t chunk_size_;
+  const std::string password_;
+  const bool encrypted_;
+  const TAFCryptoAlgorithm algorithm_;
+  const bool aes_;
+  const afp::WideString name_;
+  const TAFTuning tuning_;
+  std::unique_ptr<TAESCryptoTransform> transform_;
+  TZipClassicKeys keys_;
+  std::unique_ptr<Deflater> deflater_;
+  std::vector<uint8_t> in_, out_, second_in_, second_out_, tail_;
+  uint32_t crc_ = 0;
+  int64_t read_ = 0, written_ = 0, data_bytes_ = 0;
+  bool stopped_ = false;
+};
+
+EncodePass::EncodePass(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size,
+                       TDirItem& item)
+    : archiver_(archiver),
+      source_(source),
+      archive_(archive),
+      source_size_(source_size),
+      item_(item),
+      header_(item.HeaderImage),
+      mode_(item.ItemCompressionMode),
+      chunk_size_(EncodeChunkSize(mode_)),
+      password_(item.Source ? item.Source->Password : std::string()),
+      encrypted_(!password_.empty()),
+      algorithm_(archiver.EncryptionMethod()),
+      aes_(encrypted_ && algorithm_ != caPkzipClassic),
+      name_(paths::Backslashed(item.ItemName)),
+      tuning_(archiver.Options().Tuning.WithEnvironment()) {}
+
+bool EncodePass::Run(int64_t& data_bytes) {
+  source_.SetPosition(0);
+  const uint16_t method = item_.ActualMethod;
+  if (aes_) {
+    transform_ = std::make_unique<TAESCryptoTransform>(AesKeyBits(algorithm_), 2, method);
+    transform_->SetShaInstructions(tuning_.ShaInstructions);
+    header_.SetMethod(kMethodAES);
+    item_.CryptoAlgorithm = algorithm_;
   }
-  std::vector<uint8_t> in(static_cast<size_t>(std::max<int64_t>(std::min(chunk_size, source_size), 1)));
-  std::vector<uint8_t> out;
-  uint32_t crc = 0;
-  int64_t read = 0, written = 0;
-  std::unique_ptr<Deflater> deflater;
+  in_.resize(static_cast<size_t>(std::max<int64_t>(std::min(chunk_size_, source_size_), 1)));
   bool ready = true;
   if (method == kMethodDeflate) {
-    deflater = MakeDeflater(mode);
-    ready = deflater != nullptr;
+    deflater_ = MakeDeflater(mode_, tuning_);
+    ready = deflater_ != nullptr;
   }
-  TZipClassicKeys keys;
-  if (ready && encrypted) {
-    // The classic header's check bytes come from the CRC, so it is computed
-    // before the data is written.
-    for (int64_t pos = 0; pos < source_size;) {
-      int64_t n = std::min(chunk_size, source_size - pos);
-      int64_t got = source.Read(in.data(), n);
-      if (got > 0) crc = Crc32Update(crc, in.data(), static_cast<size_t>(got));
-      if (got != n) break;
-      pos += n;
-    }
-    source.SetPosition(0);
-    std::vector<uint8_t> head;
-    if (aes) {
-      transform->SetTransformMode(TAFCryptoTransform::kEncrypt);
-      transform->SetPassword(password);
-      head = transform->GetHeader();
-    } else {
-      auto h = BuildClassicHeader(password, crc, keys);
-      head.assign(h.begin(), h.end());
-    }
-    if (!WriteWithDiskFullRetry(archiver, archive, head.data(), static_cast<int64_t>(head.size()))) ready = false;
-    written += static_cast<int64_t>(head.size());
+  if (ready && encrypted_) ready = StartEncryption();
+  stopped_ = !ready;
+  if (ready) CompressChunks();
+  const bool finished = FinishData();
+  data_bytes += data_bytes_;
+  if (!finished) return false;
+  RecordSizes();
+  return true;
+}
+
+// The encryption header goes first; false when it could not be written.
+bool EncodePass::StartEncryption() {
+  // The classic header's check bytes come from the CRC, so it is computed
+  // before the data is written.
+  ChecksumAhead();
+  std::vector<uint8_t> head;
+  if (aes_) {
+    transform_->SetTransformMode(TAFCryptoTransform::kEncrypt);
+    transform_->SetPassword(password_);
+    head = transform_->GetHeader();
+  } else {
+    auto h = BuildClassicHeader(password_, crc_, keys_);
+    head.assign(h.begin(), h.end());
   }
-  bool stopped = !ready;
+  const bool ok = WriteWithDiskFullRetry(archiver_, archive_, head.data(), static_cast<int64_t>(head.size()));
+  written_ += static_cast<int64_t>(head.size());
+  return ok;
+}
+
+void EncodePass::ChecksumAhead() {
+  for (int64_t pos = 0; pos < source_size_;) {
+    int64_t n = std::min(chunk_size_, source_size_ - pos);
+    int64_t got = source_.Read(in_.data(), n);
+    if (got > 0) crc_ = Crc32Update(crc_, in_.data(), static_cast<size_t>(got));
+    if (got != n) break;
+    pos += n;
+  }
+  source_.SetPosition(0);
+}
+
+void EncodePass::CompressChunks() {
   // Deflating a source of several chunks uses two cores: each chunk is its
   // own deflate stream, primed with the last 32 KiB of the chunk before and
   // ended by a sync flush (the last by the end of the stream), so the
   // streams join into one and the archive is the same whichever core made
   // which part. Two chunks are compressed at once and written in order.
-  const bool two_cores = deflater && source_size > chunk_size && SecondCoreAllowed();
-  std::vector<uint8_t> second_in, second_out, tail;
-  auto compress = [mode](const uint8_t* data, size_t n, const std::vector<uint8_t>& dict, bool last,
-                         std::vector<uint8_t>& result) {
-    std::unique_ptr<Deflater> d = MakeDeflater(mode);
-    result.clear();
-    return d && d->SetDictionary(dict.data(), dict.size()) &&
-           d->Deflate(data, n, last ? Deflater::Flush::Finish : Deflater::Flush::Sync, result);
-  };
-  auto emit = [&](std::vector<uint8_t>& bytes) {
-    if (aes) transform->EncryptBlock(bytes.data(), 0, bytes.data(), 0, bytes.size());
-    else if (encrypted) keys.EncryptBuffer(bytes.data(), bytes.size());
-    if (!WriteWithDiskFullRetry(archiver, archive, bytes.data(), static_cast<int64_t>(bytes.size()))) return false;
-    written += static_cast<int64_t>(bytes.size());
-    data_bytes += static_cast<int64_t>(bytes.size());
-    return true;
-  };
-  if (two_cores) second_in.resize(static_cast<size_t>(chunk_size));
-  while (ready && read < source_size) {
-    if (!ReportProgress(archiver, item, read, source_size)) {
-      stopped = true;
-      break;
+  const bool two_cores = deflater_ && source_size_ > chunk_size_ && SecondCoreAllowed(tuning_);
+  if (two_cores) second_in_.resize(static_cast<size_t>(chunk_size_));
+  while (read_ < source_size_) {
+    if (!ReportItemProgress(archiver_, item_, name_, source_size_, read_)) {
+      stopped_ = true;
+      return;
     }
-    const int64_t chunk = std::min(chunk_size, source_size - read);
-    if (source.Read(in.data(), chunk) != chunk) break;
-    if (!encrypted) crc = Crc32Update(crc, in.data(), static_cast<size_t>(chunk));
-    if (two_cores) {
-      const int64_t next = std::min(chunk_size, source_size - read - chunk);
-      if (next > 0 && source.Read(second_in.data(), next) != next) break;
-      if (next > 0 && !encrypted) crc = Crc32Update(crc, second_in.data(), static_cast<size_t>(next));
-      const size_t keep = std::min<size_t>(static_cast<size_t>(chunk), 32768);
-      std::vector<uint8_t> second_dict(in.begin() + (chunk - static_cast<int64_t>(keep)), in.begin() + chunk);
-      bool second_ok = true;
-      std::thread helper;
-      if (next > 0) {
-        helper = std::thread([&] {
-          second_ok = compress(second_in.data(), static_cast<size_t>(next), second_dict,
-                               read + chunk + next >= source_size, second_out);
-        });
-      }
-      const bool first_ok = compress(in.data(), static_cast<size_t>(chunk), tail, next == 0 && read + chunk >= source_size, out);
-      if (helper.joinable()) helper.join();
-      if (!first_ok || !second_ok) break;
-      if (!emit(out)) {
-        stopped = true;
-        break;
-      }
-      read += chunk;
-      if (next > 0) {
-        if (!emit(second_out)) {
-          stopped = true;
-          break;
-        }
-        read += next;
-        const size_t t = std::min<size_t>(static_cast<size_t>(next), 32768);
-        tail.assign(second_in.begin() + (next - static_cast<int64_t>(t)), second_in.begin() + next);
-      } else {
-        tail = second_dict;
-      }
-      continue;
-    }
-    out.clear();
-    if (deflater) {
-      const auto flush = read + chunk >= source_size ? Deflater::Flush::Finish : Deflater::Flush::Sync;
-      if (!deflater->Deflate(in.data(), static_cast<size_t>(chunk), flush, out)) break;
-    } else {
-      out.assign(in.begin(), in.begin() + chunk);
-    }
-    if (!emit(out)) {
-      stopped = true;
-      break;
-    }
-    read += chunk;
+    const int64_t chunk = std::min(chunk_size_, source_size_ - read_);
+    if (source_.Read(in_.data(), chunk) != chunk) return;
+    if (!encrypted_) crc_ = Crc32Update(crc_, in_.data(), static_cast<size_t>(chunk));
+    const Step step = two_cores ? TwoCoreStep(chunk) : OneCoreStep(chunk);
+    if (step == Step::kStopped) stopped_ = true;
+    if (step != Step::kNext) return;
   }
-  if (aes && !stopped && read == source_size) {
-    std::vector<uint8_t> code = transform->GetAuthenticationCode();
-    if (!WriteWithDiskFullRetry(archiver, archive, code.data(), static_cast<int64_t>(code.size()))) return false;
-    written += static_cast<int64_t>(code.size());
-  }
-  if (read != source_size) {
-    if (archiver.CancelFlag()) return false;
-    throw EAFException::CreateFmt(NativeError::kInvalidCompressedSize, &archiver, {source_size, read});
-  }
+}
 
+EncodePass::Step EncodePass::OneCoreStep(int64_t chunk) {
+  out_.clear();
+  if (deflater_) {
+    const auto flush = read_ + chunk >= source_size_ ? Deflater::Flush::Finish : Deflater::Flush::Sync;
+    if (!deflater_->Deflate(in_.data(), static_cast<size_t>(chunk), flush, out_)) return Step::kShort;
+  } else {
+    out_.assign(in_.begin(), in_.begin() + chunk);
+  }
+  if (!Emit(out_)) return Step::kStopped;
+  read_ += chunk;
+  return Step::kNext;
+}
+
+// The dictionary a chunk's stream starts from: the last bytes before it.
+constexpr size_t kDeflateWindow = 32768;
+
+// One chunk as a deflate stream of its own, primed with dict.
+bool CompressChunk(int mode, const TAFTuning& tuning, const uint8_t* data, size_t n, const std::vector<uint8_t>& dict,
+                   bool last, std::vector<uint8_t>& result) {
+  std::unique_ptr<Deflater> d = MakeDeflater(mode, tuning);
+  result.clear();
+  return d && d->SetDictionary(dict.data(), dict.size()) &&
+         d->Deflate(data, n, last ? Deflater::Flush::Finish : Deflater::Flush::Sync, result);
+}
+
+// The chunk in in_ (already read) and the one after it, compressed at once.
+EncodePass::Step EncodePass::TwoCoreStep(int64_t chunk) {
+  const int64_t next = std::min(chunk_size_, source_size_ - read_ - chunk);
+  if (next > 0 && source_.Read(second_in_.data(), next) != next) return Step::kShort;
+  if (next > 0 && !encrypted_) crc_ = Crc32Update(crc_, second_in_.data(), static_cast<size_t>(next));
+  const size_t keep = std::min<size_t>(static_cast<size_t>(chunk), kDeflateWindow);
+  std::vector<uint8_t> second_dict(in_.begin() + (chunk - static_cast<int64_t>(keep)), in_.begin() + chunk);
+  bool second_ok = true;
+  std::thread helper;
+  if (next > 0) {
+    helper = std::thread([&] {
+      second_ok = CompressChunk(mode_, tuning_, second_in_.data(), static_cast<size_t>(next), second_dict,
+                                read_ + chunk + next >= source_size_, second_out_);
+    });
+  }
+  const bool first_ok = CompressChunk(mode_, tuning_, in_.data(), static_cast<size_t>(chunk), tail_,
+                                      next == 0 && read_ + chunk >= source_size_, out_);
+  if (helper.joinable()) helper.join();
+  if (!first_ok || !second_ok) return Step::kShort;
+  if (!Emit(out_)) return Step::kStopped;
+  read_ += chunk;
+  if (next == 0) {
+    tail_ = second_dict;
+    return Step::kNext;
+  }
+  if (!Emit(second_out_)) return Step::kStopped;
+  read_ += next;
+  const size_t t = std::min<size_t>(static_cast<size_t>(next), kDeflateWindow);
+  tail_.assign(second_in_.begin() + (next - static_cast<int64_t>(t)), second_in_.begin() + next);
+  return Step::kNext;
+}
+
+bool EncodePass::Emit(std::vector<uint8_t>& bytes) {
+  if (aes_) transform_->EncryptBlock(bytes.data(), 0, bytes.data(), 0, bytes.size());
+  else if (encrypted_) keys_.EncryptBuffer(bytes.data(), bytes.size());
+  if (!WriteWithDiskFullRetry(archiver_, archive_, bytes.data(), static_cast<int64_t>(bytes.size()))) return false;
+  written_ += static_cast<int64_t>(bytes.size());
+  data_bytes_ += static_cast<int64_t>(bytes.size());
+  return true;
+}
+
+// The authentication code after whole data; false on a cancel. Raises
+// error 34 when the source delivered less than its size.
+bool EncodePass::FinishData() {
+  if (aes_ && !stopped_ && read_ == source_size_) {
+    std::vector<uint8_t> code = transform_->GetAuthenticationCode();
+    if (!WriteWithDiskFullRetry(archiver_, archive_, code.data(), static_cast<int64_t>(code.size()))) return false;
+    written_ += static_cast<int64_t>(code.size());
+  }
+  if (read_ != source_size_) {
+    if (archiver_.CancelFlag()) return false;
+    throw EAFException::CreateFmt(NativeError::kInvalidCompressedSize, &archiver_, {source_size_, read_});
+  }
+  return true;
+}
+
+void EncodePass::RecordSizes() {
   // Sizes that do not fit 32 bits, or every size under zmAlways, go to the
   // ZIP64 field.
-  const bool always = archiver.Zip64Mode() == zmAlways;
-  if (written >= 0xFFFFFFFFLL || always) {
-    item.HasZip64 = true;
-    header.SetCompressedSize(0xFFFFFFFF);
-    item.CompressedSize64 = written;
+  const bool always = archiver_.Zip64Mode() == zmAlways;
+  if (written_ >= 0xFFFFFFFFLL || always) {
+    item_.HasZip64 = true;
+    header_.SetCompressedSize(0xFFFFFFFF);
+    item_.CompressedSize64 = written_;
   } else {
-    header.SetCompressedSize(static_cast<uint32_t>(written));
+    header_.SetCompressedSize(static_cast<uint32_t>(written_));
   }
-  if (source_size >= 0xFFFFFFFFLL || always) {
-    item.HasZip64 = true;
-    header.SetUncompressedSize(0xFFFFFFFF);
-    item.UncompressedSize64 = source_size;
+  if (source_size_ >= 0xFFFFFFFFLL || always) {
+    item_.HasZip64 = true;
+    header_.SetUncompressedSize(0xFFFFFFFF);
+    item_.UncompressedSize64 = source_size_;
   } else {
-    header.SetUncompressedSize(static_cast<uint32_t>(source_size));
+    header_.SetUncompressedSize(static_cast<uint32_t>(source_size_));
   }
   // AE-2 leaves the CRC out: for small files it would tell about the
   // plaintext, and the authentication code checks the data instead.
-  header.SetCrc32(aes ? 0 : crc);
-  if (item.HasZip64 && archiver.Zip64Mode() == zmDisabled)
-    throw EAFException::CreateFmt(NativeError::kZip64Refused, &archiver, {item.ItemName});
-  if (source_size == 0) {
-    item.ActualMethod = kMethodStored;
-    if (!aes) header.SetMethod(kMethodStored);
+  header_.SetCrc32(aes_ ? 0 : crc_);
+  if (item_.HasZip64 && archiver_.Zip64Mode() == zmDisabled)
+    throw EAFException::CreateFmt(NativeError::kZip64Refused, &archiver_, {item_.ItemName});
+  if (source_size_ == 0) {
+    item_.ActualMethod = kMethodStored;
+    if (!aes_) header_.SetMethod(kMethodStored);
   }
-  item.HeaderImage = header;
-  return true;
+  item_.HeaderImage = header_;
+}
+
+bool EncodeOnce(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item,
+                int64_t& data_bytes) {
+  return EncodePass(archiver, source, archive, source_size, item).Run(data_bytes);
 }
 
 // Whether the source can be read again from its start.

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "arcfold/types.h"
+
 namespace arcfold {
 
 class Inflater {
@@ -20,9 +22,9 @@ class Inflater {
 std::unique_ptr<Inflater> MakeZlibInflater();
 
 // The backend the pipelines use: ISA-L's igzip when the build has it, else
-// zlib. The environment variable ARCFOLD_INFLATE=zlib forces zlib (the tests
-// run both).
-std::unique_ptr<Inflater> MakeInflater();
-const char* InflaterBackendName();
+// zlib. tuning.FastInflate (or, where it is left at tsDefault, the
+// environment variable ARCFOLD_INFLATE=zlib) forces zlib (the tests run both).
+std::unique_ptr<Inflater> MakeInflater(const TAFTuning& tuning = TAFTuning());
+const char* InflaterBackendName(const TAFTuning& tuning = TAFTuning());
 
 }  // namespace arcfold

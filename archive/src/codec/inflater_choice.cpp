@@ -1,6 +1,3 @@
-#include <cstdlib>
-#include <cstring>
-
 #include "codec/inflater.h"
 
 namespace arcfold {
@@ -11,23 +8,20 @@ std::unique_ptr<Inflater> MakeIsalInflater();
 
 #ifdef ARCFOLD_HAVE_ISAL
 namespace {
-bool ForceZlib() {
-  const char* v = std::getenv("ARCFOLD_INFLATE");
-  return v && std::strcmp(v, "zlib") == 0;
-}
+bool ForceZlib(const TAFTuning& tuning) { return tuning.WithEnvironment().FastInflate == tsOff; }
 }  // namespace
 #endif
 
-std::unique_ptr<Inflater> MakeInflater() {
+std::unique_ptr<Inflater> MakeInflater([[maybe_unused]] const TAFTuning& tuning) {
 #ifdef ARCFOLD_HAVE_ISAL
-  if (!ForceZlib()) return MakeIsalInflater();
+  if (!ForceZlib(tuning)) return MakeIsalInflater();
 #endif
   return MakeZlibInflater();
 }
 
-const char* InflaterBackendName() {
+const char* InflaterBackendName([[maybe_unused]] const TAFTuning& tuning) {
 #ifdef ARCFOLD_HAVE_ISAL
-  if (!ForceZlib()) return "isa-l";
+  if (!ForceZlib(tuning)) return "isa-l";
 #endif
   return "zlib";
 }

@@ -1,16 +1,12 @@
 #include "codec/second_core.h"
 
-#include <cstdlib>
-#include <string_view>
 #include <thread>
 
 namespace arcfold {
 
-bool SecondCoreAllowed() {
+bool SecondCoreAllowed(const TAFTuning& tuning) {
   static const bool two_cores = std::thread::hardware_concurrency() > 1;
-  // Read each time: a program, or a test, may switch between runs.
-  const char* env = std::getenv("ARCFOLD_PARALLEL");
-  return two_cores && !(env && std::string_view(env) == "off");
+  return two_cores && tuning.WithEnvironment().Parallel != tsOff;
 }
 
 }  // namespace arcfold

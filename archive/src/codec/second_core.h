@@ -1,11 +1,13 @@
 // Whether the codec pipelines and item runs may put work on other threads:
-// there is a second core, and the environment variable ARCFOLD_PARALLEL is
-// not "off" (everything on the calling thread, the reference the tests
-// compare with).
+// there is a second core, and tuning (or, where it is left at tsDefault, the
+// environment variable ARCFOLD_PARALLEL=off) does not keep everything on the
+// calling thread, the reference the tests compare with.
 #pragma once
+
+#include "arcfold/types.h"
 
 namespace arcfold {
 
-bool SecondCoreAllowed();
+bool SecondCoreAllowed(const TAFTuning& tuning);
 
 }  // namespace arcfold

@@ -1,6 +1,35 @@
 #include "arcfold/types.h"
 
+#include <cstdlib>
+#include <cstring>
+
 namespace arcfold {
+
+namespace {
+
+// tsOff when the environment variable `name` holds `reference`.
+TAFTuningSwitch FromEnvironment(const char* name, const char* reference) {
+  const char* value = std::getenv(name);
+  return value && std::strcmp(value, reference) == 0 ? tsOff : tsOn;
+}
+
+const TAFTuning& EnvironmentTuning() {
+  static const TAFTuning tuning{FromEnvironment("ARCFOLD_PARALLEL", "off"), FromEnvironment("ARCFOLD_INFLATE", "zlib"),
+                                FromEnvironment("ARCFOLD_DEFLATE", "zlib"), FromEnvironment("ARCFOLD_SHA1", "portable")};
+  return tuning;
+}
+
+TAFTuningSwitch Chosen(TAFTuningSwitch caller, TAFTuningSwitch environment) {
+  return caller == tsDefault ? environment : caller;
+}
+
+}  // namespace
+
+TAFTuning TAFTuning::WithEnvironment() const {
+  const TAFTuning& env = EnvironmentTuning();
+  return {Chosen(Parallel, env.Parallel), Chosen(FastInflate, env.FastInflate), Chosen(FastDeflate, env.FastDeflate),
+          Chosen(ShaInstructions, env.ShaInstructions)};
+}
 
 int64_t TAFSpanningOptions::VolumeSizeLimit() const {
   switch (VolumeSize) {

@@ -160,6 +160,20 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   // Finishes an item from what the helpers decoded (its progress replayed,
   // its file renamed over target); false leaves the item to be decoded here.
   bool FinishDecodedAhead(int index, const afp::WideString& target);
+  // The counts and flags a run of ProcessMarkedItems starts from.
+  void StartRunCounts(int index);
+  // Processes the marked items (index alone unless -1), each with its
+  // failure question; the last answer to it.
+  TAFAction RunMarkedItems(TAFProcessOperation op, int index, TExtractAhead* ahead);
+  // One item of a run, after its confirmation question; true when the item
+  // was deleted (its successor moved into its place).
+  bool ProcessOneItem(TAFProcessOperation op, int index, const afp::WideString& name);
+  // Makes the folders of an extracted item's file_name below dest (once per
+  // run of items in one folder), refusing links where they are not allowed.
+  void MakeExtractFolder(const afp::WideString& dest, const afp::WideString& file_name, bool absolute);
+  // Decodes the item into a new file beside target, renamed over it once
+  // it checked; a failure leaves what was at target.
+  void DecodeIntoFile(int index, uint32_t attr, const afp::WideString& target);
   afp::Prompts& PromptsInUse() { return facade_.PromptUI ? *facade_.PromptUI : afp::DefaultPrompts(); }
   void CheckActiveNoUpdate();
   void InternalOpen();

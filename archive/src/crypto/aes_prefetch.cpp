@@ -14,8 +14,8 @@ constexpr size_t kLookahead = 64;
 }  // namespace
 
 TAesKeyPrefetcher::TAesKeyPrefetcher(const afp::WideString& archive_file, const std::string& password,
-                                     std::vector<Job> jobs)
-    : password_(password), jobs_(std::move(jobs)) {
+                                     std::vector<Job> jobs, TAFTuningSwitch sha_instructions)
+    : password_(password), jobs_(std::move(jobs)), sha_instructions_(sha_instructions) {
   unsigned n = std::max(1u, std::min(std::thread::hardware_concurrency(), 4u));
   for (unsigned i = 0; i < n; ++i) workers_.emplace_back(&TAesKeyPrefetcher::Run, this, archive_file);
 }
@@ -59,7 +59,7 @@ void TAesKeyPrefetcher::Run(afp::WideString archive_file) {
       }
       std::vector<uint8_t> material;
       try {
-        material = TAESCryptoTransform::DefaultDerive(password_, salt, 2u * job.key_len + 2);
+        material = TAESCryptoTransform::DefaultDerive(password_, salt, 2u * job.key_len + 2, sha_instructions_);
       } catch (...) {
         std::lock_guard<std::mutex> lock(mu_);
         in_progress_.erase(key);  // whoever waits for it derives it instead
@@ -96,7 +96,7 @@ std::vector<uint8_t> TAesKeyPrefetcher::Derive(const std::string& password, cons
     in_progress_.insert(key);
   }
   cv_.notify_all();
-  auto m = TAESCryptoTransform::DefaultDerive(password, salt, length);
+  auto m = TAESCryptoTransform::DefaultDerive(password, salt, length, sha_instructions_);
   {
     std::lock_guard<std::mutex> lock(mu_);
     in_progress_.erase(key);

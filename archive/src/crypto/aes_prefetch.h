@@ -24,8 +24,10 @@ class TAesKeyPrefetcher {
     int64_t local_header_offset;
     uint16_t key_len;  // 16, 24 or 32
   };
-  // Reads salts from its own handle on archive_file; derives for password.
-  TAesKeyPrefetcher(const afp::WideString& archive_file, const std::string& password, std::vector<Job> jobs);
+  // Reads salts from its own handle on archive_file; derives for password
+  // (on the SHA instructions as sha_instructions allows).
+  TAesKeyPrefetcher(const afp::WideString& archive_file, const std::string& password, std::vector<Job> jobs,
+                    TAFTuningSwitch sha_instructions);
   ~TAesKeyPrefetcher();
   TAesKeyPrefetcher(const TAesKeyPrefetcher&) = delete;
   TAesKeyPrefetcher& operator=(const TAesKeyPrefetcher&) = delete;
@@ -41,6 +43,7 @@ class TAesKeyPrefetcher {
 
   std::string password_;
   std::vector<Job> jobs_;
+  TAFTuningSwitch sha_instructions_;
   std::mutex mu_;
   std::condition_variable cv_;
   std::map<Key, std::vector<uint8_t>> ready_;

@@ -11,18 +11,19 @@ namespace arcfold {
 
 // ---- TPBKDF2 ----
 
-TPBKDF2::TPBKDF2(const std::string& password, std::vector<uint8_t> salt, int iterations)
-    : password_(password), salt_(std::move(salt)), iterations_(iterations) {}
+TPBKDF2::TPBKDF2(const std::string& password, std::vector<uint8_t> salt, int iterations,
+                 TAFTuningSwitch sha_instructions)
+    : password_(password), salt_(std::move(salt)), iterations_(iterations), sha_instructions_(sha_instructions) {}
 
-TPBKDF2::TPBKDF2(const std::string& password, size_t salt_len, int iterations)
-    : password_(password), salt_(salt_len), iterations_(iterations) {
+TPBKDF2::TPBKDF2(const std::string& password, size_t salt_len, int iterations, TAFTuningSwitch sha_instructions)
+    : password_(password), salt_(salt_len), iterations_(iterations), sha_instructions_(sha_instructions) {
   crypto::RandomBytes(salt_.data(), salt_len);
 }
 
 TPBKDF2::~TPBKDF2() { crypto::Wipe(password_.data(), password_.size()); }
 
 std::vector<uint8_t> TPBKDF2::Derive(size_t length) const {
-  return crypto::Pbkdf2HmacSha1(password_, salt_.data(), salt_.size(), iterations_, length);
+  return crypto::Pbkdf2HmacSha1(password_, salt_.data(), salt_.size(), iterations_, length, sha_instructions_);
 }
 
 // ---- TAESCryptoTransform ----
@@ -33,8 +34,8 @@ TAESCryptoTransform::TAESCryptoTransform(int key_bits, uint16_t version, uint16_
 TAESCryptoTransform::~TAESCryptoTransform() { Clear(); }
 
 std::vector<uint8_t> TAESCryptoTransform::DefaultDerive(const std::string& password, const std::vector<uint8_t>& salt,
-                                                        size_t length) {
-  return TPBKDF2(password, salt, kIterations).Derive(length);
+                                                        size_t length, TAFTuningSwitch sha_instructions) {
+  return TPBKDF2(password, salt, kIterations, sha_instructions).Derive(length);
 }
 
 void TAESCryptoTransform::Clear() {
@@ -57,7 +58,9 @@ void TAESCryptoTransform::DeriveKeys() {
   // One derivation per password and salt: asking again with the same pair
   // (the password loop checks what it has just read) reuses the keys.
   if (have_keys_ && keys_password_ == password_ && keys_salt_ == salt_) return;
-  std::vector<uint8_t> m = (deriver_ ? deriver_ : DefaultDerive)(password_, salt_, 2u * key_len_ + 2);
+  const size_t length = 2u * key_len_ + 2;
+  std::vector<uint8_t> m =
+      deriver_ ? deriver_(password_, salt_, length) : DefaultDerive(password_, salt_, length, sha_instructions_);
   mac_ = std::make_unique<crypto::HmacSha1>(m.data() + key_len_, key_len_);
   cipher_ = std::make_unique<crypto::AesEcb>(m.data(), key_len_);
   derived_verifier_[0] = m[2 * key_len_];
@@ -75,7 +78,7 @@ void TAESCryptoTransform::SetPassword(const std::string& password) {
   // Decrypting: the keys follow when the password is checked against the
   // salt that ReadHeader brings, so one derivation serves each attempt.
   if (mode_ == kDecrypt) return;
-  TPBKDF2 gen(password_, key_len_ / 2u, kIterations);
+  TPBKDF2 gen(password_, key_len_ / 2u, kIterations, sha_instructions_);
   salt_ = gen.Salt();
   DeriveKeys();
   verifier_[0] = derived_verifier_[0];

@@ -49,12 +49,14 @@ class TAFCryptoTransform {
   uint8_t mode_ = kEncrypt;
 };
 
-// The key generator: PBKDF2 with HMAC-SHA1 over the password as stored.
+// The key generator: PBKDF2 with HMAC-SHA1 over the password as stored,
+// on the SHA instructions as sha_instructions allows.
 class TPBKDF2 {
  public:
-  TPBKDF2(const std::string& password, std::vector<uint8_t> salt, int iterations);
+  TPBKDF2(const std::string& password, std::vector<uint8_t> salt, int iterations,
+          TAFTuningSwitch sha_instructions = tsDefault);
   // With a fresh salt of salt_len bytes from the secure generator.
-  TPBKDF2(const std::string& password, size_t salt_len, int iterations);
+  TPBKDF2(const std::string& password, size_t salt_len, int iterations, TAFTuningSwitch sha_instructions = tsDefault);
   ~TPBKDF2();
   std::vector<uint8_t> Derive(size_t length) const;
   std::vector<uint8_t> Salt() const { return salt_; }
@@ -63,8 +65,11 @@ class TPBKDF2 {
   std::string password_;
   std::vector<uint8_t> salt_;
   int iterations_;
+  TAFTuningSwitch sha_instructions_;
 };
 
+// The key length of an AES strength (caAES_128 to caAES_256), in bits.
+constexpr int AesKeyBits(TAFCryptoAlgorithm algorithm) { return 128 + 64 * (algorithm - 1); }
 
 class TAESCryptoTransform : public TAFCryptoTransform {
  public:
@@ -88,9 +93,11 @@ class TAESCryptoTransform : public TAFCryptoTransform {
   TExtraField BuildExtraField() override;
 
   void SetDeriver(TAesKeyDeriver deriver) { deriver_ = std::move(deriver); }
+  // Whether keys derived here may use the SHA instructions (TAFTuning).
+  void SetShaInstructions(TAFTuningSwitch use) { sha_instructions_ = use; }
   static constexpr int kIterations = 1000;
   static std::vector<uint8_t> DefaultDerive(const std::string& password, const std::vector<uint8_t>& salt,
-                                            size_t length);
+                                            size_t length, TAFTuningSwitch sha_instructions = tsDefault);
 
  private:
   // Derives (once per password and salt) and sets up cipher and MAC.
@@ -115,6 +122,7 @@ class TAESCryptoTransform : public TAFCryptoTransform {
   uint8_t keystream_[16] = {0};
   size_t ks_pos_ = 16;
   TAesKeyDeriver deriver_;
+  TAFTuningSwitch sha_instructions_ = tsDefault;
 };
 
 }  // namespace arcfold

@@ -108,7 +108,7 @@ void HmacSha1::Mac(const uint8_t* data, size_t len, uint8_t out[20]) const {
 void HmacSha1::Mac20(const uint8_t in[20], uint8_t out[20]) const { Mac(in, 20, out); }
 
 std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len,
-                                    int iterations, size_t out_len) {
+                                    int iterations, size_t out_len, TAFTuningSwitch) {
   std::vector<uint8_t> out(out_len);
   static const uint8_t kEmpty = 0;
   Check(::BCryptDeriveKeyPBKDF2(HmacProvider(),

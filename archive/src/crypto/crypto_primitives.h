@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "arcfold/types.h"
+
 namespace arcfold::crypto {
 
 // Cryptographically secure random bytes; throws when the generator fails.
@@ -31,14 +33,15 @@ class HmacSha1 {
   void Mac20(const uint8_t in[20], uint8_t out[20]) const;
 
  private:
-  friend std::vector<uint8_t> Pbkdf2HmacSha1(const std::string&, const uint8_t*, size_t, int, size_t);
+  friend std::vector<uint8_t> Pbkdf2HmacSha1(const std::string&, const uint8_t*, size_t, int, size_t, TAFTuningSwitch);
   struct State;
   std::unique_ptr<State> s_;
 };
 
-// PBKDF2 with HMAC-SHA1 (RFC 2898), the password bytes as given.
+// PBKDF2 with HMAC-SHA1 (RFC 2898), the password bytes as given; the SHA
+// instructions as sha_instructions (a TAFTuning switch) allows.
 std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len,
-                                    int iterations, size_t out_len);
+                                    int iterations, size_t out_len, TAFTuningSwitch sha_instructions = tsDefault);
 
 // AES in ECB over whole 16-byte blocks: the counter-mode keystream is made
 // from it many blocks at a time.

@@ -105,7 +105,7 @@ void HmacSha1::Mac20(const uint8_t in[20], uint8_t out[20]) const {
 }
 
 std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len,
-                                    int iterations, size_t out_len) {
+                                    int iterations, size_t out_len, TAFTuningSwitch sha_instructions) {
   HmacSha1 prf(reinterpret_cast<const uint8_t*>(password.data()), password.size());
   const Sha1State inner{{prf.s_->inner.h0, prf.s_->inner.h1, prf.s_->inner.h2, prf.s_->inner.h3, prf.s_->inner.h4}};
   const Sha1State outer{{prf.s_->outer.h0, prf.s_->outer.h1, prf.s_->outer.h2, prf.s_->outer.h3, prf.s_->outer.h4}};
@@ -126,7 +126,7 @@ std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* 
       prf.Mac(first.data(), first.size(), u[l]);
       std::memcpy(t[l], u[l], 20);
     }
-    if (!Pbkdf2LanesWithShaInstructions(inner, outer, u, t, lanes, iterations)) {
+    if (!Pbkdf2LanesWithShaInstructions(inner, outer, u, t, lanes, iterations, sha_instructions)) {
       for (int l = 0; l < lanes; ++l)
         for (int i = 1; i < iterations; ++i) {
           Compress20(prf.s_->inner, block, u[l], inner_hash);

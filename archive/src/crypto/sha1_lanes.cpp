@@ -1,6 +1,5 @@
 #include "crypto/sha1_lanes.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -24,13 +23,9 @@ bool CpuHasShaInstructions() {
   return sha && ssse3 && sse41;
 }
 
-bool UseShaInstructions() {
-  static const bool use = [] {
-    const char* v = std::getenv("ARCFOLD_SHA1");
-    if (v && std::strcmp(v, "portable") == 0) return false;
-    return CpuHasShaInstructions();
-  }();
-  return use;
+bool UseShaInstructions(TAFTuningSwitch use) {
+  static const bool cpu_has_them = CpuHasShaInstructions();
+  return cpu_has_them && TAFTuning{.ShaInstructions = use}.WithEnvironment().ShaInstructions != tsOff;
 }
 
 #define SHA_TARGET __attribute__((target("sha,sse4.1,ssse3")))
@@ -139,8 +134,8 @@ SHA_TARGET void RunLanes(const Sha1State& inner, const Sha1State& outer, uint8_t
 }  // namespace
 
 bool Pbkdf2LanesWithShaInstructions(const Sha1State& inner, const Sha1State& outer, uint8_t u[][20], uint8_t t[][20],
-                                    int lanes, int iterations) {
-  if (!UseShaInstructions()) return false;
+                                    int lanes, int iterations, TAFTuningSwitch use) {
+  if (!UseShaInstructions(use)) return false;
   switch (lanes) {
     case 1: RunLanes<1>(inner, outer, u, t, iterations); return true;
     case 2: RunLanes<2>(inner, outer, u, t, iterations); return true;
@@ -152,7 +147,8 @@ bool Pbkdf2LanesWithShaInstructions(const Sha1State& inner, const Sha1State& out
 
 #else  // no SHA instructions on this architecture
 
-bool Pbkdf2LanesWithShaInstructions(const Sha1State&, const Sha1State&, uint8_t[][20], uint8_t[][20], int, int) {
+bool Pbkdf2LanesWithShaInstructions(const Sha1State&, const Sha1State&, uint8_t[][20], uint8_t[][20], int, int,
+                                    TAFTuningSwitch) {
   return false;
 }
 

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "arcfold/types.h"
+
 namespace arcfold::crypto {
 
 // The chaining state of SHA-1 after some whole blocks.
@@ -18,9 +20,9 @@ constexpr int kMaxLanes = 4;
 // For each lane l < lanes: u[l] holds U1 (20 bytes) and t[l] the running
 // XOR (initially U1); runs iterations 2..iterations, each U = HMAC(U)
 // from the key's inner and outer pad states, t ^= U. Returns false when
-// this CPU has no SHA instructions (or ARCFOLD_SHA1=portable asks for the
-// reference path), and then leaves u and t alone.
+// this CPU has no SHA instructions (or `use`, or the environment where it is
+// tsDefault, asks for the reference path), and then leaves u and t alone.
 bool Pbkdf2LanesWithShaInstructions(const Sha1State& inner, const Sha1State& outer, uint8_t u[][20], uint8_t t[][20],
-                                    int lanes, int iterations);
+                                    int lanes, int iterations, TAFTuningSwitch use);
 
 }  // namespace arcfold::crypto

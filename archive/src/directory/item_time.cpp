@@ -2,6 +2,7 @@
 
 #include "arcfold/dir_array.h"
 #include "arcfold/records.h"
+#include "platform/files.h"
 
 namespace arcfold {
 
@@ -30,5 +31,11 @@ std::optional<int64_t> ExactModificationTime(const TDirItem& item) {
   }
   return std::nullopt;
 }
+
+int32_t ItemDosDateTime(const TDirItem& item) {
+  return static_cast<int32_t>((static_cast<uint32_t>(item.HeaderImage.Date()) << 16) | item.HeaderImage.Time());
+}
+
+uint32_t DosDateTimeNow() { return afp::UnixToDosDateTime(afp::UnixNow()); }
 
 }  // namespace arcfold

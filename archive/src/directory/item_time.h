@@ -14,4 +14,11 @@ struct TDirItem;
 // their source had, not the 2-second DOS value.
 std::optional<int64_t> ExactModificationTime(const TDirItem& item);
 
+// The item's DOS date and time as one number (the date in the upper half),
+// as file times compare with it.
+int32_t ItemDosDateTime(const TDirItem& item);
+
+// The DOS date-time of this moment, for items whose source gives none.
+uint32_t DosDateTimeNow();
+
 }  // namespace arcfold

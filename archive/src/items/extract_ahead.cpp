@@ -243,13 +243,8 @@ bool TExtractAhead::Decode(TStream& archive, Slot& slot, const afp::WideString& 
     good = DecodeItemStream(host, settings, archive, out ? static_cast<TStream&>(*out) : null, item) ==
            DecodeResult::kGood;
     if (good && out) {
-      if (setup_.flush_removable) {
-        if (folder != state.removable_checked_for) {
-          state.removable_checked_for = folder;
-          state.removable = afp::IsRemovableFd(out->Handle());
-        }
-        if (state.removable) out->Flush();
-      }
+      if (setup_.flush_removable)
+        FlushIfRemovable(*out, folder, state.removable_checked_for, state.removable);
       FinishFile(*out, item, item.HeaderImage.ExternalAttributes(), setup_.set_attributes);
     }
   } catch (...) {

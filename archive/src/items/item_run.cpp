@@ -25,7 +25,7 @@ namespace arcfold {
 using paths::Backslashed;
 
 void ArchiveSession::ExtractFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                                  const afp::WideString& exclusion_mask) {
+                                 const afp::WideString& exclusion_mask) {
   CheckActiveNoUpdate();
   if (!options_.Recurse && file_mask.find_first_of(u"*?") == afp::WideString::npos && exclusion_mask.empty() &&
       search_attr == kAnyAttributes) {
@@ -55,19 +55,7 @@ void ArchiveSession::ProcessMarkedItems(TAFProcessOperation op, int index) {
     ~RunFlag() { flag = saved; }
   } in_run{in_item_run_, in_item_run_};
   in_item_run_ = true;
-  last_folder_made_.clear();
-  removable_checked_for_.clear();  // a disk may have been changed between runs
-  processed_count_ = 0;
-  total_count_ = 0;
-  skipped_existing_ = 0;
-  cancel_ = false;
-  progress_active_ = true;
-  TAFDirArray& items = dir_->Items();
-  if (index == -1) {
-    for (int i = 0; i < items.Count(); ++i) total_count_ += items.ItemRef(i).Marked ? 1 : 0;
-  } else {
-    total_count_ = 1;
-  }
+  StartRunCounts(index);
   const bool reports = op == poExtract || op == poTest;
   std::unique_ptr<TAesKeyPrefetcher> prefetch;
   TAesKeyDeriver saved_deriver = aes_key_deriver_;
@@ -94,53 +82,7 @@ void ArchiveSession::ProcessMarkedItems(TAFProcessOperation op, int index) {
   } forget{ahead_};
   ahead_ = ahead.get();
   if (reports) DoOverallProgress(0.0, op, ppStart, cancel_);
-  TAFAction action = fxaIgnore;
-  if (!cancel_) {
-    int i = index == -1 ? 0 : index;
-    while (i >= 0 && i < items.Count()) {
-      if (!items.ItemRef(i).Marked) {
-        if (index != -1) break;
-        ++i;
-        continue;
-      }
-      items.ItemRef(i).Operation = op;
-      bool deleted = false;
-      afp::WideString name;
-      action = RetryWhileAsked(
-          [&] {
-            name = Backslashed(items.ItemRef(i).ItemName);
-            bool confirm = true;
-            DoConfirmProcessFile(name, op, confirm);
-            if (confirm) {
-              if (working_folder_.empty()) working_folder_ = afp::GetCurrentDir();
-              afp::WideString dest = DestinationFolder();
-              if (reports) DoFileProgress(name, 0.0, op, ppStart, cancel_);
-              if (!cancel_) {
-                if (op == poExtract) ExtractItem(i, name, dest);
-                else if (op == poTest) TestItem(i);
-                else if (op == poDelete) {
-                  DeleteItem(i);
-                  deleted = true;
-                }
-                else if (op == poUpdate) UpdateItemFromFile(i, name, dest);
-                if (reports) {
-                  bool was = cancel_;
-                  DoFileProgress(name, 100.0, op, ppEnd, cancel_);
-                  cancel_ = cancel_ || was;
-                }
-                if (!cancel_) ++processed_count_;
-              }
-            }
-          },
-          [&](const EAFException& e, TAFAction& answer) {
-            DoProcessFileFailure(name, op, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), answer);
-          });
-      if (ahead) ahead->Passed(i);
-      if (action == fxaAbort || cancel_) break;
-      if (index != -1) break;
-      if (!deleted) ++i;  // a deleted item's successor moved into its place
-    }
-  }
+  const TAFAction action = cancel_ ? fxaIgnore : RunMarkedItems(op, index, ahead.get());
   if (reports) {
     bool was = cancel_;
     DoOverallProgress(100.0, op, ppEnd, cancel_);
@@ -152,10 +94,81 @@ void ArchiveSession::ProcessMarkedItems(TAFProcessOperation op, int index) {
   progress_active_ = false;
 }
 
+void ArchiveSession::StartRunCounts(int index) {
+  last_folder_made_.clear();
+  removable_checked_for_.clear();  // a disk may have been changed between runs
+  processed_count_ = 0;
+  total_count_ = 0;
+  skipped_existing_ = 0;
+  cancel_ = false;
+  progress_active_ = true;
+  const TAFDirArray& items = dir_->Items();
+  if (index == -1) {
+    for (int i = 0; i < items.Count(); ++i) total_count_ += items.ItemRef(i).Marked ? 1 : 0;
+  } else {
+    total_count_ = 1;
+  }
+}
+
+TAFAction ArchiveSession::RunMarkedItems(TAFProcessOperation op, int index, TExtractAhead* ahead) {
+  TAFDirArray& items = dir_->Items();
+  TAFAction action = fxaIgnore;
+  int i = index == -1 ? 0 : index;
+  while (i >= 0 && i < items.Count()) {
+    if (!items.ItemRef(i).Marked) {
+      if (index != -1) break;
+      ++i;
+      continue;
+    }
+    items.ItemRef(i).Operation = op;
+    bool deleted = false;
+    afp::WideString name;
+    action = RetryWhileAsked(
+        [&] {
+          name = Backslashed(items.ItemRef(i).ItemName);
+          deleted = ProcessOneItem(op, i, name);
+        },
+        [&](const EAFException& e, TAFAction& answer) {
+          DoProcessFileFailure(name, op, e.NativeError(), e.ErrorCode(), afp::FromUtf8(e.what()), answer);
+        });
+    if (ahead) ahead->Passed(i);
+    if (action == fxaAbort || cancel_) break;
+    if (index != -1) break;
+    if (!deleted) ++i;  // a deleted item's successor moved into its place
+  }
+  return action;
+}
+
+bool ArchiveSession::ProcessOneItem(TAFProcessOperation op, int i, const afp::WideString& name) {
+  const bool reports = op == poExtract || op == poTest;
+  bool confirm = true;
+  DoConfirmProcessFile(name, op, confirm);
+  if (!confirm) return false;
+  if (working_folder_.empty()) working_folder_ = afp::GetCurrentDir();
+  afp::WideString dest = DestinationFolder();
+  if (reports) DoFileProgress(name, 0.0, op, ppStart, cancel_);
+  if (cancel_) return false;
+  bool deleted = false;
+  if (op == poExtract) ExtractItem(i, name, dest);
+  else if (op == poTest) TestItem(i);
+  else if (op == poDelete) {
+    DeleteItem(i);
+    deleted = true;
+  }
+  else if (op == poUpdate) UpdateItemFromFile(i, name, dest);
+  if (reports) {
+    bool was = cancel_;
+    DoFileProgress(name, 100.0, op, ppEnd, cancel_);
+    cancel_ = cancel_ || was;
+  }
+  if (!cancel_) ++processed_count_;
+  return deleted;
+}
+
 bool ArchiveSession::OtherThreadsCanRead() const {
   // Helper threads open handles of their own on the archive's file: sets,
   // archives in memory and callers' streams are read on the calling thread.
-  return !in_memory_ && spanning_mode_ == smNone && SecondCoreAllowed() &&
+  return !in_memory_ && spanning_mode_ == smNone && SecondCoreAllowed(options_.Tuning) &&
          dynamic_cast<TFileStream*>(stream_.get()) != nullptr;
 }
 
@@ -169,10 +182,11 @@ std::unique_ptr<TAesKeyPrefetcher> ArchiveSession::StartAesPrefetch(int index) {
     if (!it.Marked || !(it.HeaderImage.Flags() & kFlagEncrypted) || it.CryptoAlgorithm == caPkzipClassic ||
         it.HeaderImage.VersionNeeded() >= kAltVersion || it.IsDirectory())
       continue;
-    jobs.push_back({it.LocalHeaderOffset(), static_cast<uint16_t>(8 + 8 * it.CryptoAlgorithm)});
+    jobs.push_back({it.LocalHeaderOffset(), static_cast<uint16_t>(AesKeyBits(it.CryptoAlgorithm) / 8)});
   }
   if (jobs.size() < 2) return nullptr;
-  return std::make_unique<TAesKeyPrefetcher>(current_volume_file_name_, password_, std::move(jobs));
+  return std::make_unique<TAesKeyPrefetcher>(current_volume_file_name_, password_, std::move(jobs),
+                                             options_.Tuning.WithEnvironment().ShaInstructions);
 }
 
 std::unique_ptr<TExtractAhead> ArchiveSession::StartExtractAhead(TAFProcessOperation op, int index) {
@@ -193,6 +207,7 @@ std::unique_ptr<TExtractAhead> ArchiveSession::StartExtractAhead(TAFProcessOpera
   setup.settings.deriver = aes_key_deriver_;
   setup.settings.directory_offset = dir_->DirectoryOffset();
   setup.settings.chunk_size = DecodeChunkSize(facade_);
+  setup.settings.tuning = options_.Tuning.WithEnvironment();
   setup.check_overlaps = !dir_->Recovered() && !options_.AllowOverlappingItems;
   if (setup.check_overlaps) setup.sorted_offsets = dir_->SortedLocalOffsets();
   setup.set_attributes = options_.SetAttributes;

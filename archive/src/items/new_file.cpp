@@ -31,6 +31,14 @@ void FinishFile(TFileStream& out, const TDirItem& item, uint32_t attr, bool set_
   afp::SetFdAttributes(out.Handle(), attr, unix_mode);
 }
 
+void FlushIfRemovable(TFileStream& out, const afp::WideString& folder, afp::WideString& checked_for, bool& removable) {
+  if (checked_for.empty() || folder != checked_for) {
+    checked_for = folder;
+    removable = afp::IsRemovableFd(out.Handle());
+  }
+  if (removable) out.Flush();
+}
+
 void DiscardFile(const afp::WideString& path) {
   if (afp::DeleteFile(path)) return;
   afp::SetFileAttributes(path, afp::kAttrNormal);

@@ -22,6 +22,11 @@ std::unique_ptr<TFileStream> CreateFileBeside(const afp::WideString& folder, afp
 // open handle: one call each, no path lookup.
 void FinishFile(TFileStream& out, const TDirItem& item, uint32_t attr, bool set_attributes);
 
+// Flushes out when its folder is on a removable drive. Whether the drive is
+// one is asked once per folder: checked_for and removable keep the last
+// answer (an empty checked_for: none yet).
+void FlushIfRemovable(TFileStream& out, const afp::WideString& folder, afp::WideString& checked_for, bool& removable);
+
 // Deletes a file made here that is not wanted after all, read-only or not
 // (Windows refuses to delete a read-only file).
 void DiscardFile(const afp::WideString& path);

@@ -25,6 +25,10 @@ inline constexpr const char16_t* kFolderEnds = afp::kDriveLetters ? u"\\:" : u"\
 // like "C:\x" is a folder "C:" like any other.
 inline bool HasDrive(const afp::WideString& s) { return afp::kDriveLetters && s.find(u':') != afp::WideString::npos; }
 
+// Whether the path is taken from a root of its own ("\x", a share, or a
+// drive where the system has drives), not below the folder it is used in.
+inline bool IsAbsolute(const afp::WideString& s) { return (!s.empty() && s[0] == u'\\') || HasDrive(s); }
+
 // Text up to and including the last "\" (or drive ":").
 inline afp::WideString FolderPart(const afp::WideString& s) {
   size_t cut = s.find_last_of(kFolderEnds);

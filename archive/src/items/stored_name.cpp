@@ -12,8 +12,6 @@ namespace {
 
 bool HasDriveLetter(const afp::WideString& s) { return afp::kDriveLetters && s.size() >= 2 && s[1] == u':'; }
 
-bool IsAbsolute(const afp::WideString& s) { return (!s.empty() && s[0] == u'\\') || HasDriveLetter(s); }
-
 // The "\"-separated segments of an expanded path, without empty ones
 // after the first; the first is its root ("C:", "\\server" or empty).
 std::vector<afp::WideString> Segments(const afp::WideString& path) {
@@ -52,7 +50,7 @@ afp::WideString CommonFolder(const afp::WideString& a, const afp::WideString& b)
 
 afp::WideString ExpandFileName(const afp::WideString& path) {
   afp::WideString s = paths::Backslashed(path);
-  if (!IsAbsolute(s)) s = paths::Backslashed(afp::GetCurrentDir()) + u"\\" + s;
+  if (!paths::IsAbsolute(s)) s = paths::Backslashed(afp::GetCurrentDir()) + u"\\" + s;
   // The root part stays as it is: "X:", "\\server\share" or "\".
   afp::WideString root;
   size_t at = 0;

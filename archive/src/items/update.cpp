@@ -8,6 +8,8 @@
 #include "arcfold/arcfold.h"
 #include "component/session.h"
 #include "directory/dir_manager.h"
+#include "directory/item_time.h"
+#include "items/overwrite_rule.h"
 #include "items/path_parts.h"
 #include "items/stored_name.h"
 #include "platform/files.h"
@@ -145,7 +147,7 @@ void ArchiveSession::PrepareItemFromFile(int index, const afp::WideString& sourc
   const afp::FileInfo info = afp::GetFileInfo(source);
   const bool is_dir = info.directory;
   int32_t time = info.dos_time;
-  if (time == -1) time = static_cast<int32_t>(afp::UnixToDosDateTime(afp::UnixNow()));
+  if (time == -1) time = static_cast<int32_t>(DosDateTimeNow());
   uint32_t attrs = info.exists ? info.attributes : 32;
   if (is_dir && stored.back() != u'/') stored += u'/';
   std::string comment;
@@ -276,26 +278,12 @@ void ArchiveSession::AddPath(const afp::WideString& path, const afp::WideString&
 }
 
 bool ArchiveSession::ReplaceWith(int index, const afp::WideString& file) {
-  // The overwrite rules, with the item in the archive as the file that may
+  // The overwrite rules, with the item in the archive as the one that may
   // be replaced and the file on disk as its replacement.
   const TDirItem& item = dir_->Items().ItemRef(index);
-  if (!options_.ReplaceReadOnly && (item.HeaderImage.ExternalAttributes() & afp::kAttrReadOnly)) return false;
-  const int32_t disk = afp::GetFileDosDateTime(file);
-  const int32_t stored =
-      static_cast<int32_t>((static_cast<uint32_t>(item.HeaderImage.Date()) << 16) | item.HeaderImage.Time());
-  switch (options_.OverwriteMode) {
-    case omAlways: return true;
-    case omNever: return false;
-    case omIfNewer: return stored < disk;
-    case omIfOlder: return disk < stored;
-    case omPrompt: {
-      afp::WideString name = Backslashed(item.ItemName);
-      bool confirm = false;
-      DoConfirmOverwrite(file, name, confirm);
-      return confirm;
-    }
-  }
-  return false;
+  OverwriteSide existing{Backslashed(item.ItemName), [&item] { return ItemDosDateTime(item); }};
+  const OverwriteSide incoming{file, [&file] { return afp::GetFileDosDateTime(file); }};
+  return MayOverwrite(facade_, item.HeaderImage.ExternalAttributes(), existing, incoming);
 }
 
 void ArchiveSession::AddFiles(const afp::WideString& file_mask, uint32_t search_attr,
@@ -330,7 +318,7 @@ void ArchiveSession::AddMatching(const afp::WideString& file_mask, uint32_t /*se
   const afp::WideString base = base_dir_.empty() ? afp::GetCurrentDir() : base_dir_;
   adding_base_ = base;
   const afp::WideString given = Backslashed(file_mask);
-  const bool absolute = (!given.empty() && given[0] == u'\\') || paths::HasDrive(given);
+  const bool absolute = paths::IsAbsolute(given);
   const afp::WideString full = ExpandFileName(absolute ? given : Backslashed(base) + u"\\" + given);
   // What lies beside or above the base ("..", "../other/f.txt") is named from
   // the highest folder its path climbs to, as zip's "../" names are
@@ -379,7 +367,7 @@ void ArchiveSession::AddFromStream(const afp::WideString& name, TStream* stream,
   item.HasZip64 = false;
   item.ItemCompressionMode = compression_mode_;
   const uint16_t method = compression_method_ == 0xFFFF ? kMethodDeflate : compression_method_;
-  SetNewHeader(item, method, afp::UnixToDosDateTime(afp::UnixNow()), afp::kAttrArchive);
+  SetNewHeader(item, method, DosDateTimeNow(), afp::kAttrArchive);
   transaction.Finish();
 }
 
