@@ -123,7 +123,11 @@ class TAFHashedStringList {
   bool hash_valid_ = false;
 };
 
-// The name index holds the NameKey of every item, in item order.
+// The name index holds the NameKey of every item, in item order. The keys
+// are stored only once a lookup (or a caller of NameIndex) needs them: until
+// then the key of an indexed item is the NameKey of its name, so opening an
+// archive only to list or extract it does not keep a second copy of every
+// name.
 class TAFDirArray {
  public:
   TAFDirArray();
@@ -144,12 +148,20 @@ class TAFDirArray {
   bool FindName(std::u16string_view name, int& index);
   void RenameItem(int i, const afp::WideString& name);
   void Assign(const TAFDirArray& other);
-  TAFHashedStringList& NameIndex() { return name_index_; }
+  TAFHashedStringList& NameIndex() {
+    StoreNameKeys();
+    return name_index_;
+  }
 
  private:
   static void FreeItemBuffers(TDirItem& item);
+  void StoreNameKeys();
+  int IndexedCount() const { return keys_stored_ ? name_index_.Count() : indexed_; }
   std::vector<TDirItem> slots_;
   TAFHashedStringList name_index_;
+  // Until the keys are stored, how many leading items the index covers.
+  bool keys_stored_ = false;
+  int indexed_ = 0;
   int grow_step_ = 500;
   static constexpr int kGrowStepLimit = 10000;
   int capacity_ = 0;

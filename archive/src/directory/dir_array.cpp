@@ -166,7 +166,8 @@ int TAFHashedStringList::IndexOf(std::u16string_view s) {
 // The index's keys are NameKeys already: the list uses them as they are.
 TAFDirArray::TAFDirArray() { name_index_.CaseSensitive = true; }
 
-TAFDirArray::~TAFDirArray() { SetCount(0); }
+// The members free themselves: SetCount(0) would store the name keys first.
+TAFDirArray::~TAFDirArray() = default;
 
 void TAFDirArray::FreeItemBuffers(TDirItem& item) { item.ExtraFields.clear(); }
 
@@ -176,6 +177,9 @@ void TAFDirArray::SetCount(int n) {
     capacity_ = capacity_ + grow_step_ > n ? capacity_ + grow_step_ : n;
     slots_.resize(static_cast<size_t>(capacity_));
   } else if (n == 0) {
+    // The index may cover more items than are left (it is cleared apart):
+    // their keys outlive the items' names.
+    if (indexed_ > 0) StoreNameKeys();
     for (auto& item : slots_) FreeItemBuffers(item);
     slots_.clear();
     slots_.shrink_to_fit();
@@ -188,6 +192,14 @@ void TAFDirArray::Clear() {
   for (int i = 0; i < capacity_; ++i) FreeItemBuffers(slots_[i]);
   count_ = 0;
   name_index_.Clear();
+  keys_stored_ = false;
+  indexed_ = 0;
+}
+
+void TAFDirArray::StoreNameKeys() {
+  if (keys_stored_) return;
+  for (int i = 0; i < indexed_; ++i) name_index_.Add(NameKey(slots_[i].ItemName));
+  keys_stored_ = true;
 }
 
 void TAFDirArray::GetItem(int i, TDirItem& out) const {
@@ -207,12 +219,16 @@ const TDirItem& TAFDirArray::ItemRef(int i) const {
 
 void TAFDirArray::PutItem(int i, const TDirItem& item) {
   if (i < 0 || i >= count_) throw EAFException::Create(NativeError::kPutItemOutOfBounds);
-  if (i >= name_index_.Count() && name_index_.Count() != i) throw EAFException::Create(NativeError::kNameIndexGap);
+  if (i > IndexedCount()) throw EAFException::Create(NativeError::kNameIndexGap);
   TDirItem copy = item;
   FreeItemBuffers(slots_[i]);
-  afp::WideString key = NameKey(item.ItemName);
-  if (i < name_index_.Count()) name_index_.Put(i, key);
-  else name_index_.Add(key);
+  if (keys_stored_) {
+    afp::WideString key = NameKey(item.ItemName);
+    if (i < name_index_.Count()) name_index_.Put(i, key);
+    else name_index_.Add(key);
+  } else if (i == indexed_) {
+    ++indexed_;
+  }
   slots_[i] = std::move(copy);
 }
 
@@ -222,7 +238,10 @@ void TAFDirArray::Delete(int i) {
   FreeItemBuffers(item);
   // Entry i is item i's: a lookup by name could meet another item of the
   // same name and drop its entry instead.
-  if (i < name_index_.Count()) name_index_.Delete(i);
+  if (i < IndexedCount()) {
+    if (keys_stored_) name_index_.Delete(i);
+    else --indexed_;
+  }
   std::move(slots_.begin() + i + 1, slots_.begin() + count_, slots_.begin() + i);
   slots_[count_ - 1] = TDirItem();
   SetCount(count_ - 1);
@@ -233,12 +252,20 @@ void TAFDirArray::ClearMarks() {
 }
 
 bool TAFDirArray::FindName(std::u16string_view name, int& index) {
+  StoreNameKeys();
   index = name_index_.IndexOf(NameKey(name));
   return index >= 0;
 }
 
 void TAFDirArray::RenameItem(int i, const afp::WideString& name) {
   TDirItem& item = ItemRef(i);
+  if (!keys_stored_) {
+    // The entry of an indexed item is its name's key, and follows the name.
+    if (i > indexed_) throw EAFException::Create(NativeError::kDuplicateName);
+    if (i == indexed_) ++indexed_;
+    item.ItemName = name;
+    return;
+  }
   afp::WideString key = NameKey(name);
   // The index entry of item i is found by position: a lookup by the old name
   // would meet another item of the same name (an empty name, say) and take
