@@ -39,20 +39,23 @@ struct TItemSource {
   afp::WideString SourcePath;
 };
 
+// The small fields sit in the gaps the large ones leave (a directory may
+// hold a hundred thousand of these), which is why they are not grouped by
+// meaning.
 struct TDirItem {
   TCentralHeader HeaderImage;
+  TAFCryptoAlgorithm CryptoAlgorithm = caPkzipClassic;
+  bool HasZip64 = false;
   afp::WideString ItemName;
   std::string Comment;
   TExtraFieldList ExtraFields;
-  TAFCryptoAlgorithm CryptoAlgorithm = caPkzipClassic;
-  bool HasZip64 = false;
   int64_t UncompressedSize64 = 0;
   int64_t CompressedSize64 = 0;
   int64_t LocalHeaderOffset64 = 0;
-  uint32_t DiskNumberStart64 = 0;
   // The add-side fields (pending flag, password, source stream, position,
   // source path); none for items read from an archive.
   std::shared_ptr<TItemSource> Source;
+  uint32_t DiskNumberStart64 = 0;
   bool Marked = false;
   uint16_t ActualMethod = 0;
   uint8_t ItemCompressionMode = 0;
