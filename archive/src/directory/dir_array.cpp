@@ -177,8 +177,8 @@ void TAFDirArray::SetCount(int n) {
     capacity_ = capacity_ + grow_step_ > n ? capacity_ + grow_step_ : n;
     slots_.resize(static_cast<size_t>(capacity_));
   } else if (n == 0) {
-    // The index may cover more items than are left (it is cleared apart):
-    // their keys outlive the items' names.
+    // The index is left as it is (Clear empties it): the keys of the items
+    // it covers outlive their names.
     if (indexed_ > 0) StoreNameKeys();
     for (auto& item : slots_) FreeItemBuffers(item);
     slots_.clear();
