@@ -95,7 +95,8 @@ afp::WideString& ScratchRoot() {
 struct Scratch {
   afp::WideString root, dest, cwd;
   Scratch() {
-    afp::WideString base = afp::DirectoryExists(u"/dev/shm") ? afp::WideString(u"/dev/shm/") : afp::TempDirectory() + u"/";
+    afp::WideString base =
+        afp::DirectoryExists(u"/dev/shm") ? afp::WideString(u"/dev/shm/") : afp::TempDirectory() + u"/";
     root = afp::TempFileName(base, u"arcfold-fuzz-");
     afp::DeleteFile(root);
     dest = root + u"/dest/";

@@ -17,7 +17,8 @@ namespace {
 
 afp::WideString ScratchFolder() {
   static afp::WideString folder = [] {
-    afp::WideString base = afp::DirectoryExists(u"/dev/shm") ? afp::WideString(u"/dev/shm/") : afp::TempDirectory() + u"/";
+    afp::WideString base =
+        afp::DirectoryExists(u"/dev/shm") ? afp::WideString(u"/dev/shm/") : afp::TempDirectory() + u"/";
     afp::WideString f = afp::TempFileName(base, u"arcfold-fuzz-volumes-");
     afp::DeleteFile(f);
     afp::ForceDirectories(f);
@@ -48,8 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int v = 0; v + 1 < volumes; ++v) at.push_back(std::max(at.back(), size * cuts[v] / 256));
   at.push_back(size);
   for (int v = 0; v < volumes; ++v) {
-    const afp::WideString name =
-        v + 1 == volumes ? last : folder + u"set.z0" + static_cast<char16_t>(u'1' + v);
+    const afp::WideString name = v + 1 == volumes ? last : folder + u"set.z0" + static_cast<char16_t>(u'1' + v);
     Write(name, data + at[v], at[v + 1] - at[v]);
   }
   afp::SafeAnswerPrompts no_one_there;

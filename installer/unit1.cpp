@@ -120,7 +120,9 @@ void TForm1::VerifyLibraryArchive(const std::string& zip, const std::string& fol
                                    int native, int code, const afp::WideString& message, arcfold::TAFAction& action) {
     // The failure keeps its own text: rebuilt from the code alone, a message
     // that names a file would show its placeholder instead.
-    if (!first_failure) first_failure = std::make_unique<arcfold::EAFException>(arcfold::EAFException::Reraised(native, code, afp::ToUtf8(message)));
+    if (!first_failure)
+      first_failure =
+          std::make_unique<arcfold::EAFException>(arcfold::EAFException::Reraised(native, code, afp::ToUtf8(message)));
     action = arcfold::fxaAbort;
   };
   // The password question is the one the unpacking would ask. A skipped
@@ -152,7 +154,7 @@ bool TForm1::SysUpgrade(const std::string& target, const std::string& url) {
 bool TForm1::Fetch(const std::string& url, const std::string& file) {
   for (int attempt = 0; attempt < kDownloadAttempts; ++attempt) {
     window_.Sleep(kRetryPauseMs);
-    Delete(file);  // a copy left by an interrupted run must not pass for this one
+    Delete(file);                     // a copy left by an interrupted run must not pass for this one
     downloader_.Download(url, file);  // fetches past any cache; its own result is not needed
     if (Exists(file)) return true;
     window_.Beep();

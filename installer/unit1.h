@@ -16,8 +16,7 @@ class TForm1 {
  public:
   // download_base_url: an "http://" URL ending in "/"; the server names are
   // appended to it directly.
-  TForm1(afp::InstallerWindow& window, afp::Downloader& downloader, afp::Shell& shell,
-         std::string download_base_url);
+  TForm1(afp::InstallerWindow& window, afp::Downloader& downloader, afp::Shell& shell, std::string download_base_url);
 
   // The window's event handlers.
   void FormCreate();

@@ -203,13 +203,15 @@ void PrintJsonItem(std::FILE* out, const arcfold::TDirItem& it, const Row& r, bo
 
 void PrintHeader(std::FILE* out, ListFormat format) {
   if (format == ListFormat::Long) {
-    std::fputs("        Size       Packed  Ratio Method    CRC-32   Crypto  Modified            Attr  Mode   Name\n"
-               "------------ ------------ ------ --------- -------- ------- ------------------- ----- ------ ----\n",
-               out);
+    std::fputs(
+        "        Size       Packed  Ratio Method    CRC-32   Crypto  Modified            Attr  Mode   Name\n"
+        "------------ ------------ ------ --------- -------- ------- ------------------- ----- ------ ----\n",
+        out);
   } else if (format == ListFormat::Plain) {
-    std::fputs("        Size       Packed  Ratio Modified            Attr    Name\n"
-               "------------ ------------ ------ ------------------- ----- - ----\n",
-               out);
+    std::fputs(
+        "        Size       Packed  Ratio Modified            Attr    Name\n"
+        "------------ ------------ ------ ------------------- ----- - ----\n",
+        out);
   }
 }
 

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "arcfold/arcfold.h"
+#include "listing.h"
+#include "masks.h"
 #include "platform/codepage.h"
 #include "platform/console.h"
 #include "platform/files.h"
-#include "listing.h"
-#include "masks.h"
 #include "progress_line.h"
 #include "shown.h"
 #include "sources.h"
@@ -144,9 +144,12 @@ class SourceAdder : public arcfold_cli::SourceVisitor {
   bool Add(const afp::WideString& path, const afp::WideString& exclusion) {
     a_.offered = ToUtf8(path);
     a_.left_out = false;
-    if (command_ == "update") a_.UpdateFiles(path, arcfold::kAnyAttributes, exclusion);
-    else if (command_ == "move") a_.MoveFiles(path, arcfold::kAnyAttributes, exclusion);
-    else a_.AddFiles(path, arcfold::kAnyAttributes, exclusion);
+    if (command_ == "update")
+      a_.UpdateFiles(path, arcfold::kAnyAttributes, exclusion);
+    else if (command_ == "move")
+      a_.MoveFiles(path, arcfold::kAnyAttributes, exclusion);
+    else
+      a_.AddFiles(path, arcfold::kAnyAttributes, exclusion);
     return !a_.left_out;
   }
   ToolArchiver& a_;
@@ -188,7 +191,8 @@ void OpenNamingErrors(ToolArchiver& a, uint16_t mode) {
 // archive. Every message names the archive.
 void OpenExisting(ToolArchiver& a) {
   const std::string shown = a.ShownArchive();
-  if (afp::DirectoryExists(a.FileName())) throw std::runtime_error(fmt::format("{}: is a folder, not an archive", shown));
+  if (afp::DirectoryExists(a.FileName()))
+    throw std::runtime_error(fmt::format("{}: is a folder, not an archive", shown));
   if (!afp::FileExists(a.FileName())) throw std::runtime_error(fmt::format("{}: no such archive", shown));
   // A volume other than the last of a split set: the set is read from its
   // last volume, which holds the directory.
@@ -312,9 +316,11 @@ int List(const CommonOptions& common, const arcfold_cli::SpooledStdin* spool, co
 
 void SetOverwriteMode(ToolArchiver& a, const ItemOptions& o, bool interactive) {
   const std::string mode = o.always ? "always" : o.overwrite.empty() ? (interactive ? "prompt" : "never") : o.overwrite;
-  static const std::pair<const char*, arcfold::TAFOverwriteMode> kModes[] = {
-      {"always", arcfold::omAlways}, {"never", arcfold::omNever}, {"prompt", arcfold::omPrompt},
-      {"newer", arcfold::omIfNewer}, {"older", arcfold::omIfOlder}};
+  static const std::pair<const char*, arcfold::TAFOverwriteMode> kModes[] = {{"always", arcfold::omAlways},
+                                                                             {"never", arcfold::omNever},
+                                                                             {"prompt", arcfold::omPrompt},
+                                                                             {"newer", arcfold::omIfNewer},
+                                                                             {"older", arcfold::omIfOlder}};
   for (const auto& [text, value] : kModes)
     if (mode == text) a.Options().OverwriteMode = value;
 }
@@ -476,19 +482,22 @@ const char* NameNotGivenBack(const std::string& name) {
   if (name.empty() || name.front() == '/' || name.front() == '\\') return "a name must start inside the archive";
   std::string path = name;
   std::replace(path.begin(), path.end(), '\\', '/');
-  if (("/" + path + "/").find("/../") != std::string::npos) return "a name with '..' would be extracted outside its folder";
+  if (("/" + path + "/").find("/../") != std::string::npos)
+    return "a name with '..' would be extracted outside its folder";
   return nullptr;
 }
 
 // Opens the archive for writing: an existing one read-write, or a new one.
 void OpenForWriting(ToolArchiver& a, const WriteOptions& w) {
   const std::string shown = Printable(ToUtf8(a.FileName()));
-  if (afp::DirectoryExists(a.FileName())) throw std::runtime_error(fmt::format("{}: is a folder, not an archive", shown));
+  if (afp::DirectoryExists(a.FileName()))
+    throw std::runtime_error(fmt::format("{}: is a folder, not an archive", shown));
   const bool exists = afp::FileExists(a.FileName());
   if (!exists && !w.sfx.empty()) a.SetSFXStub(FromUtf8(w.sfx));
   OpenNamingErrors(a, exists ? arcfold::fmOpenReadWrite | arcfold::fmShareDenyWrite : arcfold::fmCreate);
   if (a.DirectoryRebuilt())
-    throw std::runtime_error(fmt::format("{}: damaged (no usable central directory); repair it before changing it", shown));
+    throw std::runtime_error(
+        fmt::format("{}: damaged (no usable central directory); repair it before changing it", shown));
 }
 
 // Whether the file at path is an archive without items.
@@ -533,10 +542,12 @@ void ConfigureWrite(ToolArchiver& a, WriteOptions& w, arcfold_cli::TerminalPromp
                                      "nothing was written");
     a.SetPassword(w.password);
   }
-  if (w.aes) a.SetEncryptionMethod(w.aes == 128 ? arcfold::caAES_128 : w.aes == 192 ? arcfold::caAES_192 : arcfold::caAES_256);
-  static const std::pair<const char*, arcfold::TAFStorePathMode> kStore[] = {
-      {"none", arcfold::spNoPath}, {"relative", arcfold::spRelativePath}, {"full", arcfold::spFullPath},
-      {"drive", arcfold::spFullPathWithDrive}};
+  if (w.aes)
+    a.SetEncryptionMethod(w.aes == 128 ? arcfold::caAES_128 : w.aes == 192 ? arcfold::caAES_192 : arcfold::caAES_256);
+  static const std::pair<const char*, arcfold::TAFStorePathMode> kStore[] = {{"none", arcfold::spNoPath},
+                                                                             {"relative", arcfold::spRelativePath},
+                                                                             {"full", arcfold::spFullPath},
+                                                                             {"drive", arcfold::spFullPathWithDrive}};
   for (const auto& [text, value] : kStore)
     if (w.store_path == text) a.Options().StorePath = value;
   a.SetZip64Mode(w.zip64 == "always" ? arcfold::zmAlways : w.zip64 == "never" ? arcfold::zmDisabled : arcfold::zmAuto);
@@ -555,7 +566,8 @@ void ConfigureSplit(ToolArchiver& a, const WriteOptions& w, bool existed, const 
   a.SetSpanningMode(arcfold::smSplitting);
   a.SpanningOptions().VolumeSize = size->kind;
   if (size->kind == arcfold::vsCustom) a.SpanningOptions().SetCustomVolumeSize(size->bytes);
-  if (!w.first_volume.empty()) a.SpanningOptions().FirstVolumeSize = arcfold_cli::ParseVolumeSize(w.first_volume)->bytes;
+  if (!w.first_volume.empty())
+    a.SpanningOptions().FirstVolumeSize = arcfold_cli::ParseVolumeSize(w.first_volume)->bytes;
   a.SpanningOptions().AdvancedNaming = w.advanced_naming;
 }
 
@@ -565,7 +577,9 @@ void BeginWriting(ToolArchiver& a, const WriteOptions& w, const std::string& sho
     a.BeginUpdate();
   } catch (const arcfold::EAFException& e) {
     if (e.NativeError() != NativeError::kCannotCreateOutputFile) throw;
-    if (afp::StopRequested()) throw std::runtime_error(fmt::format("{}: interrupted while waiting for another program to finish writing it", shown));
+    if (afp::StopRequested())
+      throw std::runtime_error(
+          fmt::format("{}: interrupted while waiting for another program to finish writing it", shown));
     throw std::runtime_error(fmt::format("{}: another program is writing it (--no-wait)", shown));
   }
 }
@@ -616,8 +630,10 @@ std::vector<int64_t> PendingSizes(const ToolArchiver& a) {
     const arcfold::TDirItem& item = a.Item(i);
     if (!item.Source || !item.Source->IsPending) continue;
     int64_t size = 0;
-    if (item.Source->SourceStream) size = item.Source->SourceStream->Size();
-    else if (!item.IsDirectory()) size = afp::GetFileStamp(item.Source->SourcePath).size;
+    if (item.Source->SourceStream)
+      size = item.Source->SourceStream->Size();
+    else if (!item.IsDirectory())
+      size = afp::GetFileStamp(item.Source->SourcePath).size;
     sizes.push_back(std::max<int64_t>(size, 0));
   }
   return sizes;
@@ -678,9 +694,12 @@ int WriteOnce(const CommonOptions& common, const std::string& command, WriteOpti
   a.verbose = w.verbose && !w.quiet;
   const std::string shown = Printable(common.archive);
   BeginWriting(a, w, shown);
-  if (command == "add" || command == "update" || command == "move") AddSources(a, command, w);
-  else if (command == "delete") DeleteMatching(a, w);
-  else if (command == "rename") RenameItem(a, w, shown);
+  if (command == "add" || command == "update" || command == "move")
+    AddSources(a, command, w);
+  else if (command == "delete")
+    DeleteMatching(a, w);
+  else if (command == "rename")
+    RenameItem(a, w, shown);
   if (!w.quiet && afp::IsTerminal(stderr))
     a.progress_line = std::make_unique<arcfold_cli::ProgressLine>(stderr, PendingSizes(a));
   return Commit(a, existed);
@@ -696,8 +715,8 @@ int Write(const CommonOptions& common, const std::string& command, WriteOptions 
       return WriteOnce(common, command, w);
     } catch (const ArchiveAppearedMeanwhile&) {
       if (attempt == kAttempts)
-        throw std::runtime_error(fmt::format("{}: created or replaced by another program meanwhile; nothing was written",
-                                             Printable(common.archive)));
+        throw std::runtime_error(fmt::format(
+            "{}: created or replaced by another program meanwhile; nothing was written", Printable(common.archive)));
     }
   }
 }
@@ -719,7 +738,7 @@ struct CommandName {
   const char* name;
   const char* alias;
 };
-constexpr CommandName kCommandNames[] = {{"list", "l"},   {"extract", "x"}, {"test", "t"},   {"add", "a"},
+constexpr CommandName kCommandNames[] = {{"list", "l"},   {"extract", "x"},  {"test", "t"},   {"add", "a"},
                                          {"update", "u"}, {"move", nullptr}, {"delete", "d"}, {"rename", "rn"}};
 
 bool IsCommand(const std::string& word) {
@@ -740,7 +759,8 @@ CLI::App* AddCommand(CommandLine& cl, const char* name, const char* description)
 }
 
 void AddRunFlags(CLI::App* sub, ItemOptions& o) {
-  sub->add_flag("-k,--keep-going", o.keep_going, "go on with the next item after a failure (the default without a terminal)");
+  sub->add_flag("-k,--keep-going", o.keep_going,
+                "go on with the next item after a failure (the default without a terminal)");
   sub->add_flag("--stop-on-error", o.stop_on_error, "end the run at the first failure");
   sub->add_flag("-q,--quiet", o.quiet, "print only errors");
   sub->add_flag("-v,--verbose", o.verbose, "print each item's name as it is done");
@@ -757,11 +777,14 @@ void DefineReading(CommandLine& cl) {
   cl.extract->add_option("MASK", o.masks, "masks of items to extract (default *.*)");
   cl.extract->add_option("-d,--dir", o.dir, "destination folder (default: current folder)");
   cl.extract_password = cl.extract->add_option("-p,--password", o.password, "password of encrypted items");
-  cl.extract->add_option("--overwrite", o.overwrite, "always|never|prompt|newer|older (default: prompt on a terminal, else never)")
+  cl.extract
+      ->add_option("--overwrite", o.overwrite,
+                   "always|never|prompt|newer|older (default: prompt on a terminal, else never)")
       ->check(CLI::IsMember({"always", "never", "prompt", "newer", "older"}));
   cl.extract->add_flag("-o", o.always, "overwrite existing files (same as --overwrite always)");
   cl.extract->add_option("-x,--exclude", o.exclude, "masks of items to leave out");
-  cl.extract->add_flag("-j,--junk-paths", o.junk_paths, "extract every file into the destination itself, without folders");
+  cl.extract->add_flag("-j,--junk-paths", o.junk_paths,
+                       "extract every file into the destination itself, without folders");
   cl.extract->add_flag("-c,--stdout,-O", o.to_stdout, "write the items' data to standard output");
   AddRunFlags(cl.extract, o);
 
@@ -777,8 +800,9 @@ void AddWriteOptions(CommandLine& cl, CLI::App* sub) {
   sub->add_flag("-r,--recurse", write.recurse, "add folders with all they hold");
   sub->add_option("-x,--exclude", write.exclude, "mask of names to leave out");
   for (int level = 0; level <= 9; ++level)
-    sub->add_flag_callback("-" + std::to_string(level), [&write, level] { write.level = level; },
-                           level == 0 ? "store only; -1 fastest ... -9 smallest" : "");
+    sub->add_flag_callback(
+        "-" + std::to_string(level), [&write, level] { write.level = level; },
+        level == 0 ? "store only; -1 fastest ... -9 smallest" : "");
   auto* pw = sub->add_option("-p,--password", write.password, "encrypt with this password (asked when empty)");
   pw->expected(0, 1);
   // Given without a value (or as -p ''), the option still asks for
@@ -795,7 +819,8 @@ void AddWriteOptions(CommandLine& cl, CLI::App* sub) {
     write.have_comment = true;
   });
   sub->add_option("--no-compress", write.no_compress, "masks stored without compression, ';'-separated");
-  sub->add_flag("--no-wait", write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
+  sub->add_flag("--no-wait", write.no_wait,
+                "fail (status 2) rather than wait while another program writes the archive");
   sub->add_flag("--oem-names", write.oem_names,
                 "store names in the code page (OEM) rather than UTF-8, for readers that predate UTF-8 names");
   sub->add_flag("-q,--quiet", write.quiet, "print only errors");
@@ -811,11 +836,14 @@ void AddSplitOptions(CommandLine& cl) {
         return std::string();
       },
       "SIZE");
-  cl.add->add_option("--split", cl.write.split, "write a new split set of volumes of SIZE (64k, 10m, 1.44m, 650m, 4.7g ...)")
+  cl.add
+      ->add_option("--split", cl.write.split,
+                   "write a new split set of volumes of SIZE (64k, 10m, 1.44m, 650m, 4.7g ...)")
       ->check(size_check);
   cl.add->add_option("--first-volume", cl.write.first_volume, "size of the first volume of a split set")
       ->check(size_check);
-  cl.add->add_flag("--advanced-naming", cl.write.advanced_naming, "name volumes Base_001.zip ... rather than Base.z01 ...");
+  cl.add->add_flag("--advanced-naming", cl.write.advanced_naming,
+                   "name volumes Base_001.zip ... rather than Base.z01 ...");
   // A split set whose first volume is a self-extractor (Base.exe, Base.z02,
   // ..., Base.ZIP) is a set that other tools cannot read: its first volume
   // is not where they look for it.
@@ -832,11 +860,13 @@ void DefineWriting(CommandLine& cl) {
   AddWriteOptions(cl, cl.move);
   cl.del = AddCommand(cl, "delete", "delete items");
   cl.del->add_option("MASK", cl.write.paths, "masks of items to delete")->required();
-  cl.del->add_flag("--no-wait", cl.write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
+  cl.del->add_flag("--no-wait", cl.write.no_wait,
+                   "fail (status 2) rather than wait while another program writes the archive");
   cl.rename = AddCommand(cl, "rename", "rename an item");
   cl.rename->add_option("OLD", cl.old_name, "the item's name")->required();
   cl.rename->add_option("NEW", cl.new_name, "its new name")->required();
-  cl.rename->add_flag("--no-wait", cl.write.no_wait, "fail (status 2) rather than wait while another program writes the archive");
+  cl.rename->add_flag("--no-wait", cl.write.no_wait,
+                      "fail (status 2) rather than wait while another program writes the archive");
 }
 
 // The command line as users of unzip, 7-Zip and bsdtar type it, in the

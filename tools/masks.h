@@ -28,8 +28,8 @@ class NameMasks {
  private:
   struct Mask {
     afp::WideString text;
-    bool whole_path = false;   // it has a "/": matched against whole names
-    bool folders_only = false; // it ends in "/"
+    bool whole_path = false;    // it has a "/": matched against whole names
+    bool folders_only = false;  // it ends in "/"
   };
   std::vector<Mask> masks_;
 };

@@ -55,7 +55,8 @@ std::string ProgressLine::Text(Clock::time_point now) const {
   std::string name = name_;
   if (name.size() > kNameWidth) {
     size_t start = name.size() - (kNameWidth - 3);
-    while (start < name.size() && (static_cast<unsigned char>(name[start]) & 0xC0) == 0x80) ++start;  // whole characters
+    while (start < name.size() && (static_cast<unsigned char>(name[start]) & 0xC0) == 0x80)
+      ++start;  // whole characters
     name = "..." + name.substr(start);
   }
   if (sizes_.empty()) return fmt::format("{:5.1f}% {}", run_percent_, name);

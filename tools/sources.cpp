@@ -60,8 +60,10 @@ class Walk {
       if (Holds(target)) return visitor_.Skipped(full, kLoopingLink);
       if (visitor_.Folder(full)) Folder(full, target, mask);
     } else if (arcfold::MaskMatch(name, mask)) {
-      if (target.type == afp::PathType::File) visitor_.File(full);
-      else visitor_.Skipped(full, target.type == afp::PathType::None ? kBrokenLink : kSpecialFile);
+      if (target.type == afp::PathType::File)
+        visitor_.File(full);
+      else
+        visitor_.Skipped(full, target.type == afp::PathType::None ? kBrokenLink : kSpecialFile);
     }
   }
 

@@ -15,8 +15,7 @@ constexpr size_t kCopyChunk = 256 * 1024;
 SpooledStdin::SpooledStdin() {
   // Typing a ZIP archive is not what anybody means: waiting for it would
   // look like a hang.
-  if (afp::IsTerminal(stdin))
-    throw std::runtime_error("-: standard input is a terminal; pipe a ZIP archive into it");
+  if (afp::IsTerminal(stdin)) throw std::runtime_error("-: standard input is a terminal; pipe a ZIP archive into it");
   afp::UseBinaryMode(stdin);
   const afp::WideString folder = afp::TempDirectory();
   // What a killed run left behind goes first.

@@ -13,9 +13,11 @@ std::optional<VolumeSizeChoice> ParseVolumeSize(const std::string& text) {
   for (char c : text) t += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   // Media sizes are their own, not the arithmetic of their names: a
   // "1.44m" floppy holds 1457664 bytes, a "4.7g" DVD 4700 MiB.
-  static const std::pair<const char*, arcfold::TAFVolumeSize> kNamed[] = {
-      {"1.44m", arcfold::vs1_44MB}, {"100m", arcfold::vs100MB}, {"650m", arcfold::vs650MB},
-      {"700m", arcfold::vs700MB}, {"4.7g", arcfold::vs4700MB}};
+  static const std::pair<const char*, arcfold::TAFVolumeSize> kNamed[] = {{"1.44m", arcfold::vs1_44MB},
+                                                                          {"100m", arcfold::vs100MB},
+                                                                          {"650m", arcfold::vs650MB},
+                                                                          {"700m", arcfold::vs700MB},
+                                                                          {"4.7g", arcfold::vs4700MB}};
   for (const auto& [name, kind] : kNamed)
     if (t == name) return VolumeSizeChoice{kind, 0};
   if (t.empty() || !std::isdigit(static_cast<unsigned char>(t[0]))) return std::nullopt;
@@ -23,10 +25,14 @@ std::optional<VolumeSizeChoice> ParseVolumeSize(const std::string& text) {
   const double number = std::strtod(t.c_str(), &end);
   std::string unit(end);
   double scale = 1;
-  if (unit == "k" || unit == "kb") scale = 1024.0;
-  else if (unit == "m" || unit == "mb") scale = 1024.0 * 1024;
-  else if (unit == "g" || unit == "gb") scale = 1024.0 * 1024 * 1024;
-  else if (!unit.empty() && unit != "b") return std::nullopt;
+  if (unit == "k" || unit == "kb")
+    scale = 1024.0;
+  else if (unit == "m" || unit == "mb")
+    scale = 1024.0 * 1024;
+  else if (unit == "g" || unit == "gb")
+    scale = 1024.0 * 1024 * 1024;
+  else if (!unit.empty() && unit != "b")
+    return std::nullopt;
   const double bytes = number * scale;
   if (bytes < 1 || bytes > 9.0e18) return std::nullopt;
   return VolumeSizeChoice{arcfold::vsCustom, static_cast<int64_t>(bytes)};

@@ -10,16 +10,18 @@
 int main(int argc, char** argv) {
   const std::string dialog = argc > 1 ? argv[1] : "";
   afp::Win32InstallerWindow* shown = nullptr;
-  afp::Win32InstallerWindow window("Quorel telepítő v0.5", [] {}, [&] {
-    std::string folder = "C:\\Program Files (x86)", password;
-    if (dialog == "folder") shown->SelectDirectory(folder);
-    if (dialog == "question")
-      shown->ComponentPrompts().Ask(
-          "Overwrite file \"C:\\Program Files (x86)\\quorel\\libpq.dll\" with \"libpq.dll\"",
-          afp::PromptButtons::YesNoNoToAllYesToAll);
-    if (dialog == "password")
-      shown->ComponentPrompts().AskPassword("Password for \"libpq.dll\"", "Enter password: ", password);
-  });
+  afp::Win32InstallerWindow window(
+      "Quorel telepítő v0.5", [] {},
+      [&] {
+        std::string folder = "C:\\Program Files (x86)", password;
+        if (dialog == "folder") shown->SelectDirectory(folder);
+        if (dialog == "question")
+          shown->ComponentPrompts().Ask(
+              "Overwrite file \"C:\\Program Files (x86)\\quorel\\libpq.dll\" with \"libpq.dll\"",
+              afp::PromptButtons::YesNoNoToAllYesToAll);
+        if (dialog == "password")
+          shown->ComponentPrompts().AskPassword("Password for \"libpq.dll\"", "Enter password: ", password);
+      });
   shown = &window;
   window.SetEditText("C:\\Program Files (x86)");
   window.SetStatus("Letöltés 10%");

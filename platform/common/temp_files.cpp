@@ -1,10 +1,10 @@
 // Temporary files left behind by processes that were killed: their names
 // carry the process id (".arcfold-<process>-<n>.tmp", UniqueTempName), so a
 // later run can tell whose they are.
-#include "platform/files.h"
-
 #include <mutex>
 #include <set>
+
+#include "platform/files.h"
 
 namespace afp {
 

@@ -312,8 +312,10 @@ bool IsRemovablePath(std::u16string_view path) {
   // Walk up to the nearest existing folder: the target itself may not exist yet.
   while (!p.empty() && ::stat(p.c_str(), &st) != 0) {
     auto slash = p.find_last_of('/');
-    if (slash == std::string::npos) p = ".";
-    else p = slash == 0 ? "/" : p.substr(0, slash);
+    if (slash == std::string::npos)
+      p = ".";
+    else
+      p = slash == 0 ? "/" : p.substr(0, slash);
     if (p == "." && ::stat(p.c_str(), &st) != 0) return false;
   }
   if (p.empty()) return false;

@@ -1,8 +1,8 @@
 #include "platform/console.h"
 
+#include "windows_api.h"
 #include <fcntl.h>
 #include <io.h>
-#include "windows_api.h"
 #include <shellapi.h>
 
 #include "platform/wide.h"

@@ -14,9 +14,15 @@ FileHandle OpenFile(std::u16string_view path, FileOpen how, std::string* error) 
     case FileOpen::Read: break;
     case FileOpen::Write: access = GENERIC_WRITE | FILE_READ_ATTRIBUTES; break;
     case FileOpen::ReadWrite: access = GENERIC_READ | GENERIC_WRITE; break;
-    case FileOpen::Create: access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+    case FileOpen::Create:
+      access = GENERIC_READ | GENERIC_WRITE;
+      disposition = CREATE_ALWAYS;
+      break;
     case FileOpen::CreateNew:
-    case FileOpen::CreateNewPrivate: access = GENERIC_READ | GENERIC_WRITE; disposition = CREATE_NEW; break;
+    case FileOpen::CreateNewPrivate:
+      access = GENERIC_READ | GENERIC_WRITE;
+      disposition = CREATE_NEW;
+      break;
   }
   // Others may read, write and rename while we hold the file, as on POSIX.
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

@@ -150,8 +150,8 @@ bool SetUnixMode(std::u16string_view path, uint32_t mode) {
   if (a == INVALID_FILE_ATTRIBUTES) return false;
   const bool read_only = (mode & 0200) == 0;
   if (read_only == ((a & FILE_ATTRIBUTE_READONLY) != 0)) return true;
-  return SetFileAttributes(path, (a & kKeptAttributes & ~kAttrDirectory & ~kAttrReadOnly) |
-                                     (read_only ? uint32_t{kAttrReadOnly} : 0u));
+  return SetFileAttributes(
+      path, (a & kKeptAttributes & ~kAttrDirectory & ~kAttrReadOnly) | (read_only ? uint32_t{kAttrReadOnly} : 0u));
 }
 
 namespace {
@@ -216,9 +216,7 @@ FileInfo GetFileInfo(std::u16string_view path) {
 
 namespace {
 
-int64_t JoinHalves(DWORD high, DWORD low) {
-  return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
-}
+int64_t JoinHalves(DWORD high, DWORD low) { return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low); }
 
 }  // namespace
 
@@ -411,7 +409,8 @@ bool ReplaceFile(std::u16string_view from, std::u16string_view to) {
     // A reader or a writer that waits for the archive holds it open for a
     // moment: the rename is tried again for a while.
     for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
-      if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+      if (::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
       const DWORD error = ::GetLastError();
       if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
       const DWORD now = ::GetFileAttributesW(target.c_str());
@@ -454,7 +453,8 @@ bool CopyPermissions(std::u16string_view from, std::u16string_view to) {
   const DWORD carried = a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   if (!carried) return true;
   const DWORD b = AttributesOf(to);
-  return b != INVALID_FILE_ATTRIBUTES && ::SetFileAttributesW(WidePath(to).c_str(), (b & ~FILE_ATTRIBUTE_NORMAL) | carried);
+  return b != INVALID_FILE_ATTRIBUTES &&
+         ::SetFileAttributesW(WidePath(to).c_str(), (b & ~FILE_ATTRIBUTE_NORMAL) | carried);
 }
 
 WideString TempFileName(std::u16string_view dir, std::u16string_view prefix) {

@@ -24,8 +24,9 @@ std::string Utf8(const std::wstring& w) { return ToUtf8(FromWide(w)); }
 
 std::string ErrorText(unsigned long code) {
   wchar_t* text = nullptr;
-  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+  DWORD n =
+      ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
   std::string out;
   if (n && text) {
     while (n && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L'.')) --n;

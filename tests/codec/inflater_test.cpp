@@ -1,3 +1,5 @@
+#include "codec/inflater.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -6,8 +8,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include "codec/inflater.h"
 
 namespace arcfold {
 namespace {

@@ -137,7 +137,6 @@ class LifecycleTest : public ::testing::Test {
   TArcfold a;
 };
 
-
 TEST_F(LifecycleTest, BlankNamesAndMissingFiles) {
   a.SetFileName(W(dir.path() + "/"));
   EXPECT_EQ(NativeOf([&] { a.OpenArchive(); }), 9);

@@ -60,8 +60,8 @@ TEST_F(EventsTest, OrderOfEventsInARun) {
   a.OnOverallProgress = [&](TAFBaseArchiver*, double p, TAFProcessOperation op, TAFProgressPhase ph, bool&) {
     if (ph != ppProcess) log.push_back(fmt::format("overall {} {} {}", int(ph), p, int(op)));
   };
-  a.OnFileProgress = [&](TAFBaseArchiver*, const afp::WideString& n, double p, TAFProcessOperation,
-                         TAFProgressPhase ph, bool&) {
+  a.OnFileProgress = [&](TAFBaseArchiver*, const afp::WideString& n, double p, TAFProcessOperation, TAFProgressPhase ph,
+                         bool&) {
     if (ph != ppProcess) log.push_back(fmt::format("file {} {} {}", testutil::U(n), int(ph), p));
   };
   a.OnConfirmProcessFile = [&](TAFBaseArchiver*, const afp::WideString& n, TAFProcessOperation, bool& c) {
@@ -77,10 +77,10 @@ TEST_F(EventsTest, OrderOfEventsInARun) {
     act = fxaIgnore;
   };
   a.ExtractFiles(u"*.*");
-  std::vector<std::string> expected = {
-      "overall 0 0 4",        "confirm d\\one.txt", "file d\\one.txt 0 0", "extract d\\one.txt",
-      "file d\\one.txt 2 100", "confirm two.txt",   "file two.txt 0 0",    "extract two.txt",
-      "failure two.txt 8 4",  "confirm three.txt",  "overall 2 100 4"};
+  std::vector<std::string> expected = {"overall 0 0 4",      "confirm d\\one.txt",    "file d\\one.txt 0 0",
+                                       "extract d\\one.txt", "file d\\one.txt 2 100", "confirm two.txt",
+                                       "file two.txt 0 0",   "extract two.txt",       "failure two.txt 8 4",
+                                       "confirm three.txt",  "overall 2 100 4"};
   EXPECT_EQ(log, expected);
   EXPECT_TRUE(ui.asked.empty());
 }
@@ -258,8 +258,12 @@ std::string EncryptedArchive(const testutil::TempDir& dir, TAFCryptoAlgorithm al
     TZipClassicKeys keys;
     keys.Init("right");
     keys.EncryptBuffer(reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
-    testutil::WriteFile(zip, testutil::BuildZip({{.name = "docs/secret.txt", .data = bytes, .raw = true, .flags = 1,
-                                                  .crc = crc, .usize = static_cast<int64_t>(plain.size())}}));
+    testutil::WriteFile(zip, testutil::BuildZip({{.name = "docs/secret.txt",
+                                                  .data = bytes,
+                                                  .raw = true,
+                                                  .flags = 1,
+                                                  .crc = crc,
+                                                  .usize = static_cast<int64_t>(plain.size())}}));
     return zip;
   }
   TArcfold w;
@@ -304,8 +308,8 @@ TEST_F(EventsTest, DecodingAnItemWithoutItsPasswordFailsNamingIt) {
 
     // A run passes a skipped item over as before; a cancelled run does not
     // make later reads come back short.
-    b.OnFileProgress = [](TAFBaseArchiver*, const afp::WideString&, double, TAFProcessOperation,
-                          TAFProgressPhase, bool& cancel) { cancel = true; };
+    b.OnFileProgress = [](TAFBaseArchiver*, const afp::WideString&, double, TAFProcessOperation, TAFProgressPhase,
+                          bool& cancel) { cancel = true; };
     b.TestFiles(u"*.*");
     ASSERT_TRUE(b.CancelFlag());
     b.OnFileProgress = nullptr;
@@ -339,8 +343,10 @@ TEST_F(EventsTest, PasswordQuestionEndsAfterUselessAnswers) {
       asked = 0;
       failures.clear();
       b.OnPassword = [&asked, answer](TAFBaseArchiver*, const afp::WideString&, std::string& pw, bool& skip) {
-        if (++asked == 1000) skip = true;
-        else pw = answer(asked);
+        if (++asked == 1000)
+          skip = true;
+        else
+          pw = answer(asked);
       };
     };
     handler([](int) { return std::string("wrong"); });  // leaves it as it was

@@ -3,10 +3,10 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "crypto/aes_transform.h"
 #include "arcfold/arcfold.h"
-#include "crypto/classic_cipher.h"
 #include "codec/crc32.h"
+#include "crypto/aes_transform.h"
+#include "crypto/classic_cipher.h"
 #include "crypto/crypto_primitives.h"
 #include "test_util.h"
 

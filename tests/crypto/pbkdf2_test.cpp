@@ -17,8 +17,8 @@ namespace {
 
 std::vector<uint8_t> Oracle(const std::string& pw, const std::vector<uint8_t>& salt, int iterations, size_t len) {
   std::vector<uint8_t> out(len);
-  PKCS5_PBKDF2_HMAC_SHA1(pw.data(), static_cast<int>(pw.size()), salt.data(), static_cast<int>(salt.size()),
-                         iterations, static_cast<int>(len), out.data());
+  PKCS5_PBKDF2_HMAC_SHA1(pw.data(), static_cast<int>(pw.size()), salt.data(), static_cast<int>(salt.size()), iterations,
+                         static_cast<int>(len), out.data());
   return out;
 }
 

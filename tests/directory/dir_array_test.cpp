@@ -1,6 +1,7 @@
+#include "arcfold/dir_array.h"
+
 #include <gtest/gtest.h>
 
-#include "arcfold/dir_array.h"
 #include "arcfold/exception.h"
 #include "platform/files.h"
 #include "test_util.h"

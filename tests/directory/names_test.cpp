@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "arcfold/records.h"
 #include "codec/crc32.h"
 #include "directory/name_codec.h"
-#include "arcfold/records.h"
 #include "test_util.h"
 
 using namespace arcfold;
@@ -13,11 +13,11 @@ TEST(Utf8Classifier, ThreeClasses) {
   EXPECT_EQ(ClassifyUtf8("\xC3\xA1rv\xC3\xADz"), 1);
   EXPECT_EQ(ClassifyUtf8("\xE0\xA0\x80"), 1);
   EXPECT_EQ(ClassifyUtf8("\xF0\x9F\x98\x80"), 1);
-  EXPECT_EQ(ClassifyUtf8("\xE1"), 2);            // cut short
-  EXPECT_EQ(ClassifyUtf8("\xC0\x80"), 2);        // overlong lead
-  EXPECT_EQ(ClassifyUtf8("\xE0\x80\x80"), 2);    // overlong 3-byte
+  EXPECT_EQ(ClassifyUtf8("\xE1"), 2);              // cut short
+  EXPECT_EQ(ClassifyUtf8("\xC0\x80"), 2);          // overlong lead
+  EXPECT_EQ(ClassifyUtf8("\xE0\x80\x80"), 2);      // overlong 3-byte
   EXPECT_EQ(ClassifyUtf8("\xF4\x90\x80\x80"), 2);  // above U+10FFFF
-  EXPECT_EQ(ClassifyUtf8("\xE9t\xE9"), 2);       // Latin-1 bytes
+  EXPECT_EQ(ClassifyUtf8("\xE9t\xE9"), 2);         // Latin-1 bytes
 }
 
 TEST(NameEncoding, AnsiOemAndUtf8Choices) {
@@ -62,7 +62,7 @@ TEST(NameEncoding, AnsiRoundTripOfEveryByte) {
 
 TEST(NameEncoding, Utf8CutOnWholeCharacter) {
   std::u16string name(200, u'\x00E9');  // 2 bytes each in UTF-8
-  name += u"\xD83D\xDE00";               // one 4-byte character
+  name += u"\xD83D\xDE00";              // one 4-byte character
   std::string cut = Utf8Cut(name);
   EXPECT_EQ(cut.size(), 254u);
   EXPECT_EQ(ClassifyUtf8(cut), 1);

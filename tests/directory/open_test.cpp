@@ -121,8 +121,8 @@ TEST_F(OpenTest, ShortStreamHasNoEndRecord) { EXPECT_EQ(Open("PK\x05\x06"), 35);
 
 TEST_F(OpenTest, Zip64LocatorWithoutRecordIsError40) {
   std::string zip = BuildZip(two);
-  std::string locator = std::string("PK\x06\x07", 4) + std::string(4, '\0') + std::string(8, '\0') + "\x01" +
-                        std::string(3, '\0');
+  std::string locator =
+      std::string("PK\x06\x07", 4) + std::string(4, '\0') + std::string(8, '\0') + "\x01" + std::string(3, '\0');
   std::string end = zip.substr(zip.size() - 22);
   zip = zip.substr(0, zip.size() - 22) + locator + end;
   EXPECT_EQ(Open(zip), 40);
@@ -166,7 +166,8 @@ TEST_F(OpenTest, SizesAddingUpPastTheFileIs57WhenStrict) {
 }
 
 TEST_F(OpenTest, TrailingExtraBytesAndUnknownFieldsKept) {
-  std::vector<RawEntry> e = {{.name = "x", .data = "1", .central_extra = std::string("\x34\x12\x02\x00\xAB\xCD\x01", 7)}};
+  std::vector<RawEntry> e = {
+      {.name = "x", .data = "1", .central_extra = std::string("\x34\x12\x02\x00\xAB\xCD\x01", 7)}};
   ASSERT_EQ(Open(BuildZip(e)), 0);
   ASSERT_EQ(a.Item(0).ExtraFields.size(), 1u);
   EXPECT_EQ(a.Item(0).ExtraFields[0].Id, 0x1234);
@@ -205,8 +206,8 @@ TEST_F(OpenTest, RewrittenDirectoryIsByteIdentical) {
 }
 
 TEST_F(OpenTest, EndRecordCountingFewerEntriesStillListsEveryItem) {
-  std::vector<RawEntry> three = {{.name = "a.txt", .data = "a"}, {.name = "b.txt", .data = "b"},
-                                 {.name = "hidden.txt", .data = "h"}};
+  std::vector<RawEntry> three = {
+      {.name = "a.txt", .data = "a"}, {.name = "b.txt", .data = "b"}, {.name = "hidden.txt", .data = "h"}};
   std::string zip = BuildZip(three);
   size_t end = zip.size() - 22;
   zip[end + 8] = zip[end + 10] = 1;  // one entry declared, three in the directory's size

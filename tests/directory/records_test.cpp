@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "arcfold/records.h"
+
+#include <gtest/gtest.h>
 
 using namespace arcfold;
 
@@ -25,8 +25,8 @@ TEST(Records, LocalHeaderFieldsAtTheirOffsets) {
   h.SetUncompressedSize(0xFFFFFFFF);
   h.SetNameLength(5);
   h.SetExtraLength(20);
-  EXPECT_EQ(Bytes(h), Bytes({0x50, 0x4B, 0x03, 0x04, 20, 0, 0x08, 0x08, 8, 0, 0x34, 0x12, 0x78, 0x56, 0xDD, 0xCC,
-                             0xBB, 0xAA, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 5, 0, 20, 0}));
+  EXPECT_EQ(Bytes(h), Bytes({0x50, 0x4B, 0x03, 0x04, 20,   0,    0x08, 0x08, 8,    0,    0x34, 0x12, 0x78, 0x56, 0xDD,
+                             0xCC, 0xBB, 0xAA, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 5,    0,    20,   0}));
   TLocalHeader back;
   std::copy(h.bytes.begin(), h.bytes.end(), back.bytes.begin());
   EXPECT_EQ(back.Crc32(), 0xAABBCCDDu);
@@ -34,9 +34,10 @@ TEST(Records, LocalHeaderFieldsAtTheirOffsets) {
 }
 
 TEST(Records, CentralHeaderFieldsAtTheirOffsets) {
-  std::vector<uint8_t> raw = Bytes({0x50, 0x4B, 0x01, 0x02, 0x14, 0x0B, 0x2D, 0, 0x01, 0x08, 99, 0, 1, 2, 3, 4,
-                                    0x11, 0x22, 0x33, 0x44, 0xFF, 0xFF, 0xFF, 0xFF, 0x10, 0, 0, 0, 7, 0, 11, 0,
-                                    3, 0, 0xFF, 0xFF, 1, 0, 0x20, 0, 0xA4, 0x81, 0x78, 0x56, 0x34, 0x12});
+  std::vector<uint8_t> raw =
+      Bytes({0x50, 0x4B, 0x01, 0x02, 0x14, 0x0B, 0x2D, 0,    0x01, 0x08, 99,   0,    1,    2,   3,  4,
+             0x11, 0x22, 0x33, 0x44, 0xFF, 0xFF, 0xFF, 0xFF, 0x10, 0,    0,    0,    7,    0,   11, 0,
+             3,    0,    0xFF, 0xFF, 1,    0,    0x20, 0,    0xA4, 0x81, 0x78, 0x56, 0x34, 0x12});
   TCentralHeader h;
   std::copy(raw.begin(), raw.end(), h.bytes.begin());
   EXPECT_EQ(h.Signature(), kSigCentral);
@@ -89,9 +90,9 @@ TEST(Records, EndRecordsAndLocator) {
 
   TZip64EndRecord z;
   z.Set(0, 65535, 0x1000, 0x123456789ULL);
-  EXPECT_EQ(Bytes(z), Bytes({0x50, 0x4B, 6, 6, 44, 0, 0, 0, 0, 0, 0, 0, 45, 0, 45, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                             0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 0, 0, 0,
-                             0x89, 0x67, 0x45, 0x23, 1, 0, 0, 0}));
+  EXPECT_EQ(Bytes(z), Bytes({0x50, 0x4B, 6, 6,    44, 0,    0,    0, 0, 0, 0,    0,    45,   0,    45,   0, 0, 0, 0,
+                             0,    0,    0, 0,    0,  0xFF, 0xFF, 0, 0, 0, 0,    0,    0,    0xFF, 0xFF, 0, 0, 0, 0,
+                             0,    0,    0, 0x10, 0,  0,    0,    0, 0, 0, 0x89, 0x67, 0x45, 0x23, 1,    0, 0, 0}));
   EXPECT_EQ(z.TotalEntries(), 65535u);
   EXPECT_EQ(z.DirectoryOffset(), 0x123456789ULL);
 

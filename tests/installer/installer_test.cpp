@@ -153,7 +153,9 @@ class InstallerTest : public ::testing::Test {
     WriteFile(folder + "/old.dll", "old library");
     WriteFile(folder + "/LIBPQ.DLL", "old libpq");
   }
-  void Click() { form->Dispatch([&] { form->Button1Click(); }); }
+  void Click() {
+    form->Dispatch([&] { form->Button1Click(); });
+  }
 
   testutil::TempDir dir;
   std::string desktop, base, folder, saved_cwd_;
@@ -173,7 +175,8 @@ TEST_F(InstallerTest, FirstInstall) {
   Click();
   EXPECT_TRUE(window.errors.empty()) << window.errors[0];
   EXPECT_TRUE(window.messages.empty());
-  EXPECT_EQ(window.statuses, (std::vector<std::string>{"Letöltés 10%", "Letöltés 30%", "Letöltés 80%", "Elkészült..."}));
+  EXPECT_EQ(window.statuses,
+            (std::vector<std::string>{"Letöltés 10%", "Letöltés 30%", "Letöltés 80%", "Elkészült..."}));
   EXPECT_TRUE(window.status_visible);
   EXPECT_EQ(window.beeps, 0);
   EXPECT_EQ(window.sleeps_ms, 4000);  // one per download, and step 12
@@ -377,8 +380,8 @@ TEST_F(InstallerTest, EncryptedLibraryArchiveWithoutItsPasswordKeepsOldLibraries
   Sh("cd " + Quote(src) + " && zip -qr -P secret " + Quote(zip) + " .");
   site.Serve("dll.zip", ReadFile(zip));
   Click();  // the password box is cancelled
-  EXPECT_EQ(window.errors,
-            (std::vector<std::string>{"Arcfold: Invalid password. Cannot decompress encrypted file. - Native error: 00067."}));
+  EXPECT_EQ(window.errors, (std::vector<std::string>{
+                               "Arcfold: Invalid password. Cannot decompress encrypted file. - Native error: 00067."}));
   EXPECT_EQ(window.prompts.password_questions, 1);
   EXPECT_FALSE(window.quit);
   EXPECT_EQ(ReadFile(folder + "/old.dll"), "old library");

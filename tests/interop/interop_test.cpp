@@ -23,10 +23,10 @@ class InteropTest : public ::testing::Test {
     // A small mixed tree: text, random bytes, an empty file, an empty folder,
     // a read-only file, nested folders, a 70 KB stored-friendly file.
     ASSERT_EQ(Sh("mkdir -p " + Quote(src) + "/a/b " + Quote(src) + "/empty && cd " + Quote(src) +
-                  " && seq 1 20000 > a/numbers.txt && head -c 150000 /dev/urandom > a/b/random.bin"
-                  " && : > zero.txt && echo readonly > ro.txt && chmod 444 ro.txt"
-                  " && head -c 70000 /dev/zero | tr '\\0' 'x' > a/b/xs.txt"
-                  " && touch -d '2021-06-15 10:20:30' a/numbers.txt"),
+                 " && seq 1 20000 > a/numbers.txt && head -c 150000 /dev/urandom > a/b/random.bin"
+                 " && : > zero.txt && echo readonly > ro.txt && chmod 444 ro.txt"
+                 " && head -c 70000 /dev/zero | tr '\\0' 'x' > a/b/xs.txt"
+                 " && touch -d '2021-06-15 10:20:30' a/numbers.txt"),
               0);
   }
 
@@ -97,8 +97,10 @@ class InteropTest : public ::testing::Test {
       auto fa = split(a[i], '|'), fb = split(b[i], '|');
       ASSERT_EQ(fa.size(), fb.size()) << a[i] << " vs " << b[i];
       for (size_t k = 0; k < fa.size(); ++k) {
-        if (k == 3) EXPECT_LE(std::abs(std::stoll(fa[k]) - std::stoll(fb[k])), 1) << a[i] << " vs " << b[i];
-        else EXPECT_EQ(fa[k], fb[k]) << what;
+        if (k == 3)
+          EXPECT_LE(std::abs(std::stoll(fa[k]) - std::stoll(fb[k])), 1) << a[i] << " vs " << b[i];
+        else
+          EXPECT_EQ(fa[k], fb[k]) << what;
       }
     }
   }
@@ -118,9 +120,8 @@ TEST_F(InteropTest, InfoZipPlainStoredMaxAndComment) {
     ExpectSameDirectoryWhenRewritten(zip);
   }
   std::string zip = dir / "zc.zip";
-  ASSERT_EQ(Sh("cd " + Quote(src) + " && zip -qr " + Quote(zip) + " . && echo 'archive comment' | zip -qz " +
-                Quote(zip)),
-            0);
+  ASSERT_EQ(
+      Sh("cd " + Quote(src) + " && zip -qr " + Quote(zip) + " . && echo 'archive comment' | zip -qz " + Quote(zip)), 0);
   TArcfold a;
   a.SetFileName(W(zip));
   a.OpenArchive(fmOpenRead);
@@ -130,7 +131,7 @@ TEST_F(InteropTest, InfoZipPlainStoredMaxAndComment) {
 TEST_F(InteropTest, InfoZipSelfExtractorStubAdjusted) {
   std::string zip = dir / "sfx.zip", exe = dir / "sfx.exe";
   ASSERT_EQ(Sh("cd " + Quote(src) + " && zip -qr " + Quote(zip) + " . && head -c 12345 /dev/urandom | tr -d 'P' > " +
-                Quote(exe) + " && cat " + Quote(zip) + " >> " + Quote(exe) + " && zip -qA " + Quote(exe)),
+               Quote(exe) + " && cat " + Quote(zip) + " >> " + Quote(exe) + " && zip -qA " + Quote(exe)),
             0);
   TArcfold a;
   a.SetFileName(W(exe));

@@ -91,8 +91,8 @@ TEST_F(VolumeInteropTest, SetsWrittenHereKeepTheirLimitsAndWholeHeadersAndReadIn
   // Every local header, with its name and extra field, lies on one volume.
   for (int i = 0; i < a.ItemCount(); ++i) {
     const TDirItem& item = a.Item(i);
-    const std::string volume = testutil::U(VolumeName(W(t / "set.zip"), static_cast<int>(item.DiskNumberStart()),
-                                                      TVolumeNaming{smSplitting}));
+    const std::string volume =
+        testutil::U(VolumeName(W(t / "set.zip"), static_cast<int>(item.DiskNumberStart()), TVolumeNaming{smSplitting}));
     const std::string bytes = ReadFile(item.DiskNumberStart() == static_cast<uint32_t>(last) ? t / "set.zip" : volume);
     const auto at = static_cast<size_t>(item.LocalHeaderOffset());
     ASSERT_LE(at + 30, bytes.size()) << i;

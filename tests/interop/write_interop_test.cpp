@@ -20,9 +20,9 @@ class WriteInteropTest : public ::testing::Test {
     // Text, random bytes, an empty file, an empty folder, nested folders, and
     // names in several scripts.
     ASSERT_EQ(Sh("mkdir -p " + Quote(src) + "/a/b " + Quote(src) + "/empty && cd " + Quote(src) +
-                  " && seq 1 30000 > a/numbers.txt && head -c 150000 /dev/urandom > a/b/random.bin"
-                  " && : > zero.txt && printf 'árvíz' > 'a/árvíztűrő tükörfúrógép.txt'"
-                  " && printf 'cjk' > '日本語.txt' && printf 'emoji' > 'emoji-😀.txt'"),
+                 " && seq 1 30000 > a/numbers.txt && head -c 150000 /dev/urandom > a/b/random.bin"
+                 " && : > zero.txt && printf 'árvíz' > 'a/árvíztűrő tükörfúrógép.txt'"
+                 " && printf 'cjk' > '日本語.txt' && printf 'emoji' > 'emoji-😀.txt'"),
               0);
   }
   int Tool(const std::string& args, std::string* out = nullptr) {
@@ -40,9 +40,8 @@ class WriteInteropTest : public ::testing::Test {
     if (!password.empty()) return;
     std::string py = dir / "py", bsd = dir / "bsd";
     Sh("rm -rf " + Quote(py) + " " + Quote(bsd) + " && mkdir -p " + Quote(bsd));
-    EXPECT_EQ(Sh("python3 " + Quote(kScripts + "/zipcheck.py") + " read " + Quote(zip) + " " + Quote(py) + " 2>&1",
-                 &out),
-              0)
+    EXPECT_EQ(
+        Sh("python3 " + Quote(kScripts + "/zipcheck.py") + " read " + Quote(zip) + " " + Quote(py) + " 2>&1", &out), 0)
         << out;
     EXPECT_EQ(Sh("diff -r " + Quote(src) + " " + Quote(py + "/src")), 0) << "python's extraction differs";
     EXPECT_EQ(Sh("bsdtar -xf " + Quote(zip) + " -C " + Quote(bsd) + " 2>&1", &out), 0) << out;
@@ -120,12 +119,13 @@ TEST_F(WriteInteropTest, ChangesToPeerArchivesKeepEveryOtherItemByteForByte) {
     // update replaces one item from a newer file and adds a new one.
     const std::string updated = maker == "python-stream" ? "a/b/random.bin" : "src/a/b/random.bin";
     std::string stage = dir / ("stage-" + maker);
-    ASSERT_EQ(Sh("mkdir -p " + Quote(stage + "/" + updated.substr(0, updated.rfind('/'))) + " && head -c 5000 /dev/urandom > " +
-                 Quote(stage + "/" + updated) + " && touch -d '2040-01-01' " + Quote(stage + "/" + updated) +
-                 " && echo fresh > " + Quote(stage + "/fresh.txt")),
+    ASSERT_EQ(Sh("mkdir -p " + Quote(stage + "/" + updated.substr(0, updated.rfind('/'))) +
+                 " && head -c 5000 /dev/urandom > " + Quote(stage + "/" + updated) + " && touch -d '2040-01-01' " +
+                 Quote(stage + "/" + updated) + " && echo fresh > " + Quote(stage + "/fresh.txt")),
               0);
     ASSERT_EQ(Sh("cd " + Quote(stage) + " && " + Quote(kTool) + " update " + Quote(zip) + " " + Quote(updated) +
-                 " fresh.txt </dev/null 2>&1", &out),
+                     " fresh.txt </dev/null 2>&1",
+                 &out),
               0)
         << out;
     // move stores a file and removes it from the disk.
@@ -157,7 +157,8 @@ TEST_F(WriteInteropTest, ChangesToPeerArchivesKeepEveryOtherItemByteForByte) {
 TEST_F(WriteInteropTest, ItemsOfOneNameOrOfNamesDifferingInCaseKeepTheirOwnData) {
   // Pairs like these are in the Linux kernel tree; Python writes a name twice.
   const std::string pyzip = "python3 " + Quote(kScripts + "/pyzip.py");
-  ASSERT_EQ(Sh("cd " + Quote(dir.path()) + " && mkdir k && printf upper > k/xt_CONNMARK.h && printf lower > "
+  ASSERT_EQ(Sh("cd " + Quote(dir.path()) +
+               " && mkdir k && printf upper > k/xt_CONNMARK.h && printf lower > "
                "k/xt_connmark.h && printf other > other.txt"),
             0);
   auto dump = [&](const std::string& zip) {
@@ -212,7 +213,8 @@ TEST_F(WriteInteropTest, AnItemOver4GiBFromASparseFile) {
   ASSERT_EQ(Tool("add -1 " + Quote(zip) + " " + Quote(big), &out), 0) << out;
   EXPECT_EQ(Sh("7zz t " + Quote(zip) + " >/dev/null 2>&1"), 0);
   EXPECT_EQ(Sh("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); i=z.infolist()[0];"
-               " sys.exit(0 if i.file_size == 4718592005 and z.testzip() is None else 1)\" " + Quote(zip)),
+               " sys.exit(0 if i.file_size == 4718592005 and z.testzip() is None else 1)\" " +
+               Quote(zip)),
             0);
   // Without ZIP64 the item is refused: an existing archive stays as it was,
   // a new one is not left behind.
@@ -304,10 +306,10 @@ TEST_F(WriteInteropTest, ToolNamesBeyondAsciiAreUtf8UnlessOemNamesAsked) {
   // unzip, 7-Zip and the tool list the same names.
   std::string unzip_names, sevenzip_names, tool_names;
   ASSERT_EQ(Sh("unzip -Z1 " + Quote(portable) + " | grep -v '/$' | LC_ALL=C sort", &unzip_names), 0);
-  ASSERT_EQ(Sh("7zz l -slt " + Quote(portable) +
-                   " | awk '/^Path = /{p=substr($0,8)} /^Folder = -/{print p}' | LC_ALL=C sort",
-               &sevenzip_names),
-            0);
+  ASSERT_EQ(
+      Sh("7zz l -slt " + Quote(portable) + " | awk '/^Path = /{p=substr($0,8)} /^Folder = -/{print p}' | LC_ALL=C sort",
+         &sevenzip_names),
+      0);
   ASSERT_EQ(Sh(Quote(kTool) + " list --json " + Quote(portable) +
                    " | python3 -c \"import json,sys\nfor i in json.load(sys.stdin):\n"
                    " if not i['name'].endswith('/'): print(i['name'])\" | LC_ALL=C sort",

@@ -28,9 +28,8 @@ void LogEvents(TArcfold& a, std::vector<std::string>& log) {
     log.push_back(fmt::format("confirm {} {}", testutil::U(n), int(op)));
   };
   a.OnFileProgress = [&log](TAFBaseArchiver*, const afp::WideString& n, double p, TAFProcessOperation,
-                            TAFProgressPhase ph, bool&) {
-    log.push_back(fmt::format("file {} {} {:.6f}", testutil::U(n), int(ph), p));
-  };
+                            TAFProgressPhase ph,
+                            bool&) { log.push_back(fmt::format("file {} {} {:.6f}", testutil::U(n), int(ph), p)); };
   a.OnOverallProgress = [&log](TAFBaseArchiver*, double p, TAFProcessOperation, TAFProgressPhase ph, bool&) {
     log.push_back(fmt::format("overall {} {:.6f}", int(ph), p));
   };
@@ -77,7 +76,7 @@ class ExtractAheadTest : public ::testing::Test {
       e.data = i % 7 == 3 ? "" : fmt::format("item {} ", i) + std::string(static_cast<size_t>(i * 97 % 5000), 'x');
       e.method = i % 2 ? 8 : 0;
       e.time = static_cast<uint16_t>(0x6000 + (i % 30));  // valid seconds: 0 to 58
-      e.version_made = 0x0314;  // Unix: the modes below apply
+      e.version_made = 0x0314;                            // Unix: the modes below apply
       e.external = (i % 3 ? 0644u : 0755u) << 16;
       if (i % 11 == 5) {  // read-only, as DOS and Windows mark it
         e.version_made = 20;
@@ -103,8 +102,10 @@ class ExtractAheadTest : public ::testing::Test {
     a.SetBaseDir(W(out));
     LogEvents(a, log);
     configure(a, log);
-    if (op == poExtract) a.ExtractFiles(u"*.*");
-    else a.TestFiles(u"*.*");
+    if (op == poExtract)
+      a.ExtractFiles(u"*.*");
+    else
+      a.TestFiles(u"*.*");
     return log;
   }
 

@@ -27,8 +27,8 @@ class ExtractTest : public ::testing::Test {
     a.SetFileName(W(dir / "t.zip"));
     a.OpenArchive();
     a.SetBaseDir(W(out));
-    a.OnProcessFileFailure = [this](TAFBaseArchiver*, const afp::WideString& name, TAFProcessOperation, int native,
-                                    int, const afp::WideString&, TAFAction& action) {
+    a.OnProcessFileFailure = [this](TAFBaseArchiver*, const afp::WideString& name, TAFProcessOperation, int native, int,
+                                    const afp::WideString&, TAFAction& action) {
       failures.push_back({testutil::U(name), native});
       action = fxaIgnore;
     };
@@ -229,8 +229,12 @@ TEST_F(ExtractTest, WorkingFolderCapturedAtFirstRun) {
 }
 
 TEST_F(ExtractTest, StrayBytesAfterDeflateAndDeflate64) {
-  RawEntry stray{.name = "s.txt", .data = testutil::Deflate("payload") + "JUNKJUNK", .method = 8, .raw = true,
-                 .crc = Crc32("payload", 7), .usize = 7};
+  RawEntry stray{.name = "s.txt",
+                 .data = testutil::Deflate("payload") + "JUNKJUNK",
+                 .method = 8,
+                 .raw = true,
+                 .crc = Crc32("payload", 7),
+                 .usize = 7};
   RawEntry d64{.name = "d64.bin", .data = "xxxx", .method = 9, .raw = true};
   OpenZip({stray, d64});
   a.ExtractFiles(u"*.*");
@@ -281,9 +285,7 @@ std::string UnicodePathField(const std::string& header_name, const std::string& 
 }
 
 // Files under folder whose names start with ".arcfold-" (left-over temporary files).
-std::string TemporaryFilesIn(const std::string& folder) {
-  return testutil::FindNamed(folder, {".arcfold-"});
-}
+std::string TemporaryFilesIn(const std::string& folder) { return testutil::FindNamed(folder, {".arcfold-"}); }
 }  // namespace
 
 TEST_F(ExtractTest, EmptyAndDotSegmentsNeverDropTheDestination) {

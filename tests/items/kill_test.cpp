@@ -33,7 +33,8 @@ std::string Content(const std::string& tag, int i) {
 pid_t StartExtraction(const std::string& zip, const std::string& dest) {
   pid_t pid = ::fork();
   if (pid == 0) {
-    ::execl(kTool.c_str(), kTool.c_str(), "extract", "-o", zip.c_str(), "-d", dest.c_str(), static_cast<char*>(nullptr));
+    ::execl(kTool.c_str(), kTool.c_str(), "extract", "-o", zip.c_str(), "-d", dest.c_str(),
+            static_cast<char*>(nullptr));
     ::_exit(127);
   }
   return pid;
@@ -195,8 +196,10 @@ TEST(KillDuringCommit, OldItemsSurviveEveryKill) {
     }
     // The next commit starts from a whole archive: this one if it opens
     // without recovery, else the last whole one.
-    if (rebuilt) std::filesystem::copy_file(good, zip, std::filesystem::copy_options::overwrite_existing);
-    else std::filesystem::copy_file(zip, good, std::filesystem::copy_options::overwrite_existing);
+    if (rebuilt)
+      std::filesystem::copy_file(good, zip, std::filesystem::copy_options::overwrite_existing);
+    else
+      std::filesystem::copy_file(zip, good, std::filesystem::copy_options::overwrite_existing);
     if (got.count("old3.txt.renamed")) {
       ::waitpid(StartTool({"rename", zip, "old3.txt.renamed", "old3.txt"}), &status, 0);
       std::filesystem::copy_file(zip, good, std::filesystem::copy_options::overwrite_existing);

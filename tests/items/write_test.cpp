@@ -79,9 +79,7 @@ class OneWayStream : public TStream {
   int64_t pos_ = 0;
 };
 
-std::string TemporaryFilesIn(const std::string& folder) {
-  return testutil::FindNamed(folder, {".arcfold-"});
-}
+std::string TemporaryFilesIn(const std::string& folder) { return testutil::FindNamed(folder, {".arcfold-"}); }
 
 class WriteTest : public ::testing::Test {
  protected:
@@ -190,7 +188,7 @@ TEST_F(WriteTest, EmptySourcesAreStoredWithoutData) {
   EXPECT_EQ(plain.HeaderImage.Method(), kMethodStored);
   EXPECT_EQ(plain.CompressedSize(), 0);
   EXPECT_EQ(plain.HeaderImage.Crc32(), 0u);
-  EXPECT_EQ(w.Item(1).CompressedSize(), 12);          // the classic header only
+  EXPECT_EQ(w.Item(1).CompressedSize(), 12);           // the classic header only
   EXPECT_EQ(w.Item(2).CompressedSize(), 16 + 2 + 10);  // salt, verifier, code
   w.CloseArchive();
   auto got = Contents("pw");
@@ -345,7 +343,8 @@ TEST_F(WriteTest, OneTransactionAddsDeletesAndRenames) {
   EXPECT_EQ(w.ArchiveComment(), "changed in one go");
   w.CloseArchive();
   auto got = Contents();
-  EXPECT_EQ(got, (std::map<std::string, std::string>{{"a.txt", "alpha"}, {"dir/final.txt", "gamma"}, {"d.txt", "delta"}}));
+  EXPECT_EQ(got,
+            (std::map<std::string, std::string>{{"a.txt", "alpha"}, {"dir/final.txt", "gamma"}, {"d.txt", "delta"}}));
 }
 
 TEST_F(WriteTest, NamesLongerThan254BytesAreKeptWhole) {
@@ -442,7 +441,8 @@ TEST_F(WriteTest, AFullFileSystemLeavesTheArchiveAsItWas) {
         ::dup2(null, 1);
         ::dup2(null, 2);
         if (std::string(op) == "add")
-          ::execl(tool.c_str(), tool.c_str(), "add", zip.c_str(), (dir / "new.bin").c_str(), static_cast<char*>(nullptr));
+          ::execl(tool.c_str(), tool.c_str(), "add", zip.c_str(), (dir / "new.bin").c_str(),
+                  static_cast<char*>(nullptr));
         else
           ::execl(tool.c_str(), tool.c_str(), "delete", zip.c_str(), "a.txt", static_cast<char*>(nullptr));
         ::_exit(127);
@@ -467,8 +467,8 @@ TEST_F(WriteTest, UpdateReplacesOnlyNewerFilesAndMoveRemovesWhatItStored) {
   w.SetBaseDir(W(src));
   w.OpenArchive();
   w.AddFiles(u"*.txt");
-  afp::SetFileDosDateTime(W(src + "/old.txt"), 0x5021, 0);  // 2020: older than the item
-  testutil::WriteFile(src + "/same.txt", "v2");             // now: newer than the item
+  afp::SetFileDosDateTime(W(src + "/old.txt"), 0x5021, 0);   // 2020: older than the item
+  testutil::WriteFile(src + "/same.txt", "v2");              // now: newer than the item
   afp::SetFileDosDateTime(W(src + "/same.txt"), 0x7A21, 0);  // 2041
   testutil::WriteFile(src + "/fresh.txt", "new");
   testutil::WriteFile(src + "/old.txt", "v2 but older");
@@ -560,7 +560,8 @@ TEST_F(WriteTest, OneWriterAtATimeBuildsOnWhatTheOtherLeft) {
   EXPECT_GE(busy, 1);
   first.CloseArchive();
   second.CloseArchive();
-  EXPECT_EQ(Contents(), (std::map<std::string, std::string>{{"a.txt", "alpha"}, {"first.txt", "1"}, {"second.txt", "2"}}));
+  EXPECT_EQ(Contents(),
+            (std::map<std::string, std::string>{{"a.txt", "alpha"}, {"first.txt", "1"}, {"second.txt", "2"}}));
 }
 
 // What a commit writes is never seen half done under the archive's name,

@@ -1,13 +1,14 @@
 // The platform layer's file services, the same expectations on every
 // system: what the library relies on when it extracts, replaces and dates
 // files, whatever calls stand behind them.
+#include "platform/files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "platform/codepage.h"
 #include "platform/file_io.h"
-#include "platform/files.h"
 #include "test_util.h"
 
 namespace {

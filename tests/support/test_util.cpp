@@ -17,8 +17,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "codec/crc32.h"
 #include "arcfold/records.h"
+#include "codec/crc32.h"
 #include "platform/files.h"
 
 namespace testutil {
@@ -152,8 +152,10 @@ void SetEnv(const std::string& name, const std::string& value) {
 #ifdef _WIN32
   ::_putenv_s(name.c_str(), value.c_str());
 #else
-  if (value.empty()) ::unsetenv(name.c_str());
-  else ::setenv(name.c_str(), value.c_str(), 1);
+  if (value.empty())
+    ::unsetenv(name.c_str());
+  else
+    ::setenv(name.c_str(), value.c_str(), 1);
 #endif
 }
 

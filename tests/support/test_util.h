@@ -51,16 +51,16 @@ std::string RandomBytes(size_t n, unsigned seed);
 // Builds a ZIP archive byte by byte, for cases no tool would write.
 struct RawEntry {
   std::string name;
-  std::string data;         // the item's content; deflated when method is 8
+  std::string data;  // the item's content; deflated when method is 8
   uint16_t method = 0;
-  bool raw = false;         // data is written as is, whatever the method
+  bool raw = false;  // data is written as is, whatever the method
   uint16_t flags = 0;
   uint32_t external = 0x20;
   uint16_t time = 0x6000, date = 0x5A21;
   std::string central_extra;
   std::string local_extra;
-  int64_t crc = -1;           // -1: computed
-  int64_t usize = -1;         // -1: data size
+  int64_t crc = -1;    // -1: computed
+  int64_t usize = -1;  // -1: data size
   uint16_t version_made = 20;
 };
 std::string BuildZip(const std::vector<RawEntry>& entries, const std::string& comment = "",

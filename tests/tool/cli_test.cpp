@@ -40,7 +40,9 @@ TEST_F(CliTest, ListPlainAndJson) {
   EXPECT_EQ(out.find("b.log"), std::string::npos);
   out.clear();
   ASSERT_EQ(Tool("list --codepage 1252 " + Quote(zip), &out), 0);
-  EXPECT_NE(out.find("\xE2\x80\x9A" "t"), std::string::npos);  // 0x82 is a low quote in 1252
+  EXPECT_NE(out.find("\xE2\x80\x9A"
+                     "t"),
+            std::string::npos);  // 0x82 is a low quote in 1252
 }
 
 TEST_F(CliTest, ExtractMasksExcludesAndOverwrite) {
@@ -56,8 +58,8 @@ TEST_F(CliTest, ExtractMasksExcludesAndOverwrite) {
 }
 
 TEST_F(CliTest, FailuresGiveNonZeroStatusAndSummary) {
-  testutil::WriteFile(zip, testutil::BuildZip({{.name = "bad.txt", .data = "x", .crc = 1},
-                                               {.name = "good.txt", .data = "y"}}));
+  testutil::WriteFile(
+      zip, testutil::BuildZip({{.name = "bad.txt", .data = "x", .crc = 1}, {.name = "good.txt", .data = "y"}}));
   std::string out;
   EXPECT_EQ(Tool("test " + Quote(zip), &out), 1);
   EXPECT_NE(out.find("bad.txt: Invalid size or check sum"), std::string::npos) << out;
@@ -159,8 +161,8 @@ TEST_F(CliTest, ListingShowsHeaderTotalsAndEscapedControlCharacters) {
   std::string zip64(4, '\0');
   zip64 = std::string("\x01\x00\x10\x00", 4) + std::string("\x05\x00\x00\x00\x00\x00\x00\x00", 8) +
           std::string("\x00\x00\x00\x00\x00\x00\x00\x80", 8);
-  std::string raw = testutil::BuildZip({{.name = "evil\x1b[2J.txt", .data = "x"},
-                                        {.name = "big.bin", .data = "abcde", .central_extra = zip64}});
+  std::string raw = testutil::BuildZip(
+      {{.name = "evil\x1b[2J.txt", .data = "x"}, {.name = "big.bin", .data = "abcde", .central_extra = zip64}});
   // The second item's central sizes point at the ZIP64 field.
   size_t c2 = raw.rfind(std::string("PK\x01\x02", 4));
   for (int k = 20; k < 28; ++k) raw[c2 + k] = '\xFF';
@@ -176,8 +178,8 @@ TEST_F(CliTest, ListingShowsHeaderTotalsAndEscapedControlCharacters) {
 
 TEST_F(CliTest, DamagedArchivesNeverTestClean) {
   // Cut inside the second item: no end record, and an item that runs past the end.
-  std::string whole = testutil::BuildZip({{.name = "one.txt", .data = std::string(300, 'a')},
-                                          {.name = "two.txt", .data = std::string(300, 'b')}});
+  std::string whole = testutil::BuildZip(
+      {{.name = "one.txt", .data = std::string(300, 'a')}, {.name = "two.txt", .data = std::string(300, 'b')}});
   testutil::WriteFile(zip, whole.substr(0, whole.find("two.txt") + 100));
   std::string out;
   EXPECT_EQ(Tool("test " + Quote(zip), &out), 1);
@@ -198,7 +200,8 @@ TEST_F(CliTest, SplitSetsAreWrittenNewAndReadFromAnyVolume) {
   testutil::WriteFile(dir / "src/noise.bin", noise);
   testutil::WriteFile(dir / "src/a.txt", "alpha");
   std::string out;
-  ASSERT_EQ(Tool("add --split 64k --first-volume 100k " + Quote(dir / "set.zip") + " -r " + Quote(dir / "src"), &out), 0)
+  ASSERT_EQ(Tool("add --split 64k --first-volume 100k " + Quote(dir / "set.zip") + " -r " + Quote(dir / "src"), &out),
+            0)
       << out;
   EXPECT_TRUE(testutil::Exists(dir / "set.z02"));
   out.clear();
@@ -215,8 +218,10 @@ TEST_F(CliTest, SplitSetsAreWrittenNewAndReadFromAnyVolume) {
   // A self-extracting first volume is where no reader looks for volume 1.
   testutil::WriteFile(dir / "stub", "MZ stub");
   out.clear();
-  EXPECT_EQ(Tool("add --split 64k --sfx " + Quote(dir / "stub") + " " + Quote(dir / "sfx.zip") + " -r " +
-                     Quote(dir / "src"), &out), 2);
+  EXPECT_EQ(
+      Tool("add --split 64k --sfx " + Quote(dir / "stub") + " " + Quote(dir / "sfx.zip") + " -r " + Quote(dir / "src"),
+           &out),
+      2);
   EXPECT_NE(out.find("--split"), std::string::npos) << out;
   EXPECT_FALSE(testutil::Exists(dir / "sfx.exe"));
   EXPECT_FALSE(testutil::Exists(dir / "sfx.zip"));
@@ -286,8 +291,9 @@ TEST_F(CliTest, MasksSelectTheSameItemsForEveryCommand) {
     EXPECT_NE(out_of_test.find("No errors detected in 2 item(s)"), std::string::npos) << out_of_test;
   }
   testutil::WriteFile(src + "/docs/creds.log", "secret");
-  ASSERT_EQ(Sh("cd " + Quote(src) + " && " + Quote(kTool) +
-               " move ../m.zip docs -r -x creds.log -x 'docs/sub/' -x '*.md'"), 0);
+  ASSERT_EQ(
+      Sh("cd " + Quote(src) + " && " + Quote(kTool) + " move ../m.zip docs -r -x creds.log -x 'docs/sub/' -x '*.md'"),
+      0);
   std::string out;
   Tool("list --json " + Quote(dir / "m.zip"), &out);
   EXPECT_EQ(Names(out), (V{"docs/", "docs/a.txt"}));
@@ -305,7 +311,9 @@ TEST_F(CliTest, MoveKeepsASourceThatChangedWhileItWasRead) {
       "timeout 60 sh -c 'while [ ! -e stop ]; do echo more >> logs/app.log; done' >/dev/null 2>&1 & ";
   std::string out;
   EXPECT_EQ(Sh("cd " + Quote(dir.path()) + " || exit 9; " + grow + "sleep 0.1; " + Quote(kTool) +
-               " move m.zip logs -r </dev/null 2>&1; status=$?; touch stop; wait; exit $status", &out), 1);
+                   " move m.zip logs -r </dev/null 2>&1; status=$?; touch stop; wait; exit $status",
+               &out),
+            1);
   EXPECT_NE(out.find("app.log"), std::string::npos) << out;
   EXPECT_NE(out.find("changed"), std::string::npos) << out;
   EXPECT_GT(testutil::ReadFile(logs + "/app.log").size(), 6u << 20);
@@ -316,11 +324,14 @@ TEST_F(CliTest, MoveKeepsASourceThatChangedWhileItWasRead) {
 TEST_F(CliTest, SourcesThatCannotBeReadOrGivenBackAreLeftOut) {
   const std::string src = dir / "src";
   WriteInTree(src + "/real/f.txt", "in a folder reached by a link");
-  ASSERT_EQ(Sh("cd " + Quote(src) + " && printf x > \"$(printf 'new\\nline')\" && printf y > \"$(printf 'tab\\tname')\"" +
-               " && mkfifo fifo && ln -s real link && ln -s .. real/up && ln -s nowhere dangling"), 0);
+  ASSERT_EQ(
+      Sh("cd " + Quote(src) + " && printf x > \"$(printf 'new\\nline')\" && printf y > \"$(printf 'tab\\tname')\"" +
+         " && mkfifo fifo && ln -s real link && ln -s .. real/up && ln -s nowhere dangling"),
+      0);
   std::string out;
   // A FIFO is never opened: that would wait for a writer forever.
-  EXPECT_EQ(Sh("cd " + Quote(dir.path()) + " && timeout 60 " + Quote(kTool) + " move m.zip src -r </dev/null 2>&1", &out), 1)
+  EXPECT_EQ(
+      Sh("cd " + Quote(dir.path()) + " && timeout 60 " + Quote(kTool) + " move m.zip src -r </dev/null 2>&1", &out), 1)
       << out;
   EXPECT_NE(out.find("src/fifo: skipped"), std::string::npos) << out;
   EXPECT_NE(out.find("src/dangling: skipped"), std::string::npos) << out;
@@ -366,8 +377,10 @@ TEST_F(CliTest, ColonsInFileNamesAreNotDrives) {
   for (const std::string how : {"ours", "unzip"}) {
     SCOPED_TRACE(how);
     const std::string to = dir / how;
-    if (how == "ours") ASSERT_EQ(Tool("extract " + Quote(logs) + " -d " + Quote(to), &out), 0) << out;
-    else ASSERT_EQ(Sh("unzip -q " + Quote(logs) + " -d " + Quote(to)), 0);
+    if (how == "ours")
+      ASSERT_EQ(Tool("extract " + Quote(logs) + " -d " + Quote(to), &out), 0) << out;
+    else
+      ASSERT_EQ(Sh("unzip -q " + Quote(logs) + " -d " + Quote(to)), 0);
     EXPECT_EQ(testutil::ReadFile(to + "/col/run1/2024-01-01T10:00:00.log"), "one");
     EXPECT_EQ(testutil::ReadFile(to + "/col/run1/2024-01-01T11:00:00.log"), "two");
   }
@@ -425,8 +438,8 @@ TEST_F(CliTest, StoredNamesNeverStartFromTheRootUnlessAsked) {
   // "..": the names unzip gives zip's "../f.txt" and "../sub/s.txt".
   ASSERT_EQ(Sh("cd " + Quote(top + "/sub") + " && " + Quote(kTool) + " add ../../up.zip .. -r 2>&1", &out), 0) << out;
   EXPECT_EQ(NamesIn(dir / "up.zip"), "f.txt\nsub/\nsub/s.txt\n");
-  ASSERT_EQ(Sh("cd " + Quote(top + "/sub") + " && " + Quote(kTool) + " add ../../full.zip --store-path full . 2>&1", &out),
-            0)
+  ASSERT_EQ(
+      Sh("cd " + Quote(top + "/sub") + " && " + Quote(kTool) + " add ../../full.zip --store-path full . 2>&1", &out), 0)
       << out;
   EXPECT_EQ(NamesIn(dir / "full.zip"), top.substr(1) + "/sub/\n" + top.substr(1) + "/sub/s.txt\n");
 }
@@ -439,7 +452,8 @@ TEST_F(CliTest, RunsThatFailLeaveTheArchiveAsItWas) {
   // A new archive appears only with a commit: not after a failed source,
   // nor after an interrupted creation.
   EXPECT_EQ(Tool("add " + Quote(dir / "n1.zip") + " " + Quote(a) + " " + Quote(dir / "missing.txt"), &out), 2);
-  EXPECT_EQ(Sh("cd " + Quote(dir.path()) + " && (" + Quote(kTool) + " add n2.zip big.bin -9 & p=$!; sleep 0.3; kill -INT $p; wait $p)"),
+  EXPECT_EQ(Sh("cd " + Quote(dir.path()) + " && (" + Quote(kTool) +
+               " add n2.zip big.bin -9 & p=$!; sleep 0.3; kill -INT $p; wait $p)"),
             1);
   EXPECT_FALSE(testutil::Exists(dir / "n1.zip"));
   EXPECT_FALSE(testutil::Exists(dir / "n2.zip"));
@@ -450,7 +464,10 @@ TEST_F(CliTest, RunsThatFailLeaveTheArchiveAsItWas) {
   EXPECT_EQ(Tool("add " + Quote(zip) + " " + Quote(big) + " " + Quote(dir / "missing.txt")), 2);
   for (const char* name : {"../evil.txt", "/etc/x", "sub/../../x", "new\\nline"}) {
     out.clear();
-    EXPECT_EQ(Sh(Quote(kTool) + " rename " + Quote(zip) + " " + Quote(a.substr(1)) + " \"$(printf '" + name + "')\" 2>&1", &out), 2)
+    EXPECT_EQ(
+        Sh(Quote(kTool) + " rename " + Quote(zip) + " " + Quote(a.substr(1)) + " \"$(printf '" + name + "')\" 2>&1",
+           &out),
+        2)
         << name << out;
   }
   EXPECT_EQ(testutil::ReadFile(zip), before);
@@ -466,7 +483,9 @@ TEST_F(CliTest, StdoutExtractionGivesTheItemsBytesAndNothingElse) {
   for (const char* how : {"extract -c", "extract --stdout", "x -O"}) {
     std::string out;
     // In archive order, whatever the order of the masks; folders give nothing.
-    ASSERT_EQ(Sh(Quote(kTool) + " " + std::string(how) + " " + Quote(zip) + " c.txt docs b.bin 2>" + Quote(err), &out), 0) << how;
+    ASSERT_EQ(Sh(Quote(kTool) + " " + std::string(how) + " " + Quote(zip) + " c.txt docs b.bin 2>" + Quote(err), &out),
+              0)
+        << how;
     EXPECT_EQ(out, "alpha\r\n" + big + "gamma") << how;
     EXPECT_EQ(testutil::ReadFile(err), "") << how;
   }
@@ -576,9 +595,9 @@ TEST_F(CliTest, LongListingAgreesWithUnzipAnd7Zip) {
   struct Expect {
     std::string listing, zip, name, method, crypto;
   };
-  for (const Expect& e : {Expect{v, "v.zip", "text.txt", "Deflate", "-"}, Expect{v, "v.zip", "random.bin", "Stored", "-"},
-                          Expect{c, "c.zip", "text.txt", "Deflate", "classic"},
-                          Expect{c, "c.zip", "random.bin", "Stored", "AES-256"}}) {
+  for (const Expect& e :
+       {Expect{v, "v.zip", "text.txt", "Deflate", "-"}, Expect{v, "v.zip", "random.bin", "Stored", "-"},
+        Expect{c, "c.zip", "text.txt", "Deflate", "classic"}, Expect{c, "c.zip", "random.bin", "Stored", "AES-256"}}) {
     SCOPED_TRACE(e.zip + " " + e.name);
     const std::string line = line_of(e.listing, e.name);
     std::string unzip, seven;

@@ -1,12 +1,13 @@
 // The terminal prompts of the tool, fed from scripted input; and the tool
 // itself on a pseudo-terminal.
+#include "terminal_prompts.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 
 #include "progress_line.h"
-#include "terminal_prompts.h"
 #include "test_util.h"
 
 using afp::PromptAnswer;
@@ -78,7 +79,8 @@ TEST(TerminalPrompts, ToolAsksOnAPseudoTerminal) {
   testutil::WriteFile(dir / "a.txt", "old");
   testutil::WriteFile(dir / "b.txt", "old");
   // "n" for a.txt, then "A" (yes to all) for b.txt, typed on the terminal.
-  std::string cmd = "cd " + testutil::Quote(dir.path()) + " && (sleep 0.5; printf 'n\\n'; sleep 0.5; printf 'A\\n') | script -qec " +
+  std::string cmd = "cd " + testutil::Quote(dir.path()) +
+                    " && (sleep 0.5; printf 'n\\n'; sleep 0.5; printf 'A\\n') | script -qec " +
                     testutil::Quote(testutil::Quote(ARCFOLD_CLI) + " extract t.zip") + " /dev/null";
   std::string out;
   EXPECT_EQ(testutil::Sh(cmd, &out), 0) << out;
@@ -130,6 +132,6 @@ TEST(ProgressLine, CountsBytesWithARecentRateAndClearsItself) {
   line.Clear();
   std::fflush(io.out);
   const std::string drawn(io.out_buf, io.out_len);
-  EXPECT_EQ(drawn.back(), '\r');  // a question starts at the left
+  EXPECT_EQ(drawn.back(), '\r');                                        // a question starts at the left
   EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\r'), 6) << drawn;  // four lines drawn, then the clear's two
 }

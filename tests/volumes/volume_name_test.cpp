@@ -1,7 +1,8 @@
+#include "volumes/volume_name.h"
+
 #include <gtest/gtest.h>
 
 #include "test_util.h"
-#include "volumes/volume_name.h"
 
 namespace arcfold {
 namespace {

@@ -24,8 +24,8 @@ using TAFConfirmOverwriteEvent = std::function<void(TAFBaseArchiver* Sender, con
 using TAFConfirmProcessFileEvent = std::function<void(TAFBaseArchiver* Sender, const WideString& FileName,
                                                       TAFProcessOperation Operation, bool& Confirm)>;
 using TNotifyEvent = std::function<void(TAFBaseArchiver* Sender)>;
-using TAFOnPasswordEvent = std::function<void(TAFBaseArchiver* Sender, const WideString& FileName,
-                                              std::string& NewPassword, bool& SkipFile)>;
+using TAFOnPasswordEvent =
+    std::function<void(TAFBaseArchiver* Sender, const WideString& FileName, std::string& NewPassword, bool& SkipFile)>;
 using TAFProcessFileFailureEvent =
     std::function<void(TAFBaseArchiver* Sender, const WideString& FileName, TAFProcessOperation Operation,
                        int NativeError, int ErrorCode, const WideString& ErrorMessage, TAFAction& Action)>;
@@ -43,7 +43,7 @@ using TAFOnStoreFileEvent = std::function<void(TAFBaseArchiver* Sender, WideStri
 // for it to finish, and again about ten times a second while it waits;
 // Cancel gives up (error 36 naming the archive).
 using TAFArchiveBusyEvent = std::function<void(TAFBaseArchiver* Sender, const WideString& FileName, bool& Cancel)>;
-using TAFOnExtractFileEvent = std::function<void(TAFBaseArchiver* Sender, WideString& FileName, uint32_t& FileAttr,
-                                                 const std::string& Comment)>;
+using TAFOnExtractFileEvent =
+    std::function<void(TAFBaseArchiver* Sender, WideString& FileName, uint32_t& FileAttr, const std::string& Comment)>;
 
 }  // namespace arcfold

@@ -36,7 +36,7 @@ class TStream {
 // File mode codes as the component passes them around.
 enum : uint16_t {
   fmCreate = 0xFFFF,
-  fmCreateNew = 0xFFFE,  // create, failing when the name exists
+  fmCreateNew = 0xFFFE,         // create, failing when the name exists
   fmCreateNewPrivate = 0xFFFD,  // the same, readable by its owner only (a copy of a private file)
   fmOpenRead = 0x0000,
   fmOpenWrite = 0x0001,

@@ -13,21 +13,38 @@ namespace arcfold {
 constexpr uint32_t kAnyAttributes = 10431;
 
 enum TAFProcessOperation : uint8_t {
-  poAdd, poMove, poDelete, poUpdate, poExtract, poTest, poRename, poChangeAttr, poChangeComment, poMakeSFX, poMerge
+  poAdd,
+  poMove,
+  poDelete,
+  poUpdate,
+  poExtract,
+  poTest,
+  poRename,
+  poChangeAttr,
+  poChangeComment,
+  poMakeSFX,
+  poMerge
 };
 enum TAFProgressPhase : uint8_t { ppStart, ppProcess, ppEnd };
 enum TAFAction : uint8_t { fxaRetry, fxaIgnore, fxaAbort };
 enum TAFOverwriteMode : uint8_t { omPrompt, omAlways, omNever, omIfNewer, omIfOlder };
 enum TAFStorePathMode : uint8_t { spNoPath, spRelativePath, spFullPath, spFullPathWithDrive };
-enum TAFFileShareMode : uint8_t {
-  smShareCompat, smShareExclusive, smShareDenyWrite, smShareDenyRead, smShareDenyNone
-};
+enum TAFFileShareMode : uint8_t { smShareCompat, smShareExclusive, smShareDenyWrite, smShareDenyRead, smShareDenyNone };
 enum TAFSpanningMode : uint8_t { smNone, smSpanning, smSplitting };
 enum TZip64Mode : uint8_t { zmDisabled, zmAuto, zmAlways };
 enum TAFCryptoAlgorithm : uint8_t { caPkzipClassic, caAES_128, caAES_192, caAES_256 };
 enum TAFCompressionLevel : uint8_t { clNone, clFastest, clNormal, clMax };
 enum TAFVolumeSize : uint8_t {
-  vsAutoDetect, vsCustom, vs1_44MB, vs100MB, vs200MB, vs250MB, vs600MB, vs650MB, vs700MB, vs4700MB
+  vsAutoDetect,
+  vsCustom,
+  vs1_44MB,
+  vs100MB,
+  vs200MB,
+  vs250MB,
+  vs600MB,
+  vs650MB,
+  vs700MB,
+  vs4700MB
 };
 
 // Where AES key material comes from: by default PBKDF2 on the spot; an
@@ -122,9 +139,18 @@ class TAFVolumeNumberInfo {
   int32_t LastVolumeNumber = -1;
 
   void Reset() { *this = TAFVolumeNumberInfo(); }
-  void MarkFirst() { Kind = vkFirst; VolumeNumber = 0; }
-  void MarkLast() { Kind = vkLast; VolumeNumber = LastVolumeNumber; }
-  void SetNumber(int32_t n) { Kind = vkCustom; VolumeNumber = n; }
+  void MarkFirst() {
+    Kind = vkFirst;
+    VolumeNumber = 0;
+  }
+  void MarkLast() {
+    Kind = vkLast;
+    VolumeNumber = LastVolumeNumber;
+  }
+  void SetNumber(int32_t n) {
+    Kind = vkCustom;
+    VolumeNumber = n;
+  }
   bool IsFirst() const { return VolumeNumber == 0; }
   bool IsLast() const { return LastVolumeNumber >= 0 ? VolumeNumber == LastVolumeNumber : Kind == vkLast; }
   bool SameVolume(const TAFVolumeNumberInfo& other) const;

@@ -16,8 +16,8 @@ namespace arcfold {
 // with its input count wrapped below zero), and following it would move the
 // input pointer gigabytes away.
 template <typename State, typename Step>
-auto RunOnBuffers(State& s, const uint8_t*& in, size_t& in_len, uint8_t*& out, size_t& out_len, size_t& made,
-                  Step step) -> std::optional<decltype(step())> {
+auto RunOnBuffers(State& s, const uint8_t*& in, size_t& in_len, uint8_t*& out, size_t& out_len, size_t& made, Step step)
+    -> std::optional<decltype(step())> {
   constexpr size_t kMax = 0x40000000u;
   s.next_in = const_cast<uint8_t*>(in);
   s.avail_in = static_cast<decltype(s.avail_in)>(in_len > kMax ? kMax : in_len);

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "crypto/aes_transform.h"
 #include "arcfold/arcfold.h"
-#include "crypto/classic_cipher.h"
-#include "codec/crc32.h"
-#include "directory/dir_manager.h"
-#include "codec/inflater.h"
 #include "arcfold/stream.h"
+#include "codec/crc32.h"
+#include "codec/inflater.h"
+#include "crypto/aes_transform.h"
+#include "crypto/classic_cipher.h"
+#include "directory/dir_manager.h"
 #include "items/path_parts.h"
 
 namespace arcfold {
@@ -248,8 +248,7 @@ DecodeResult DecodePass::MatchPassword() {
       transform_->ReadHeader(archive_);
       right = transform_->CheckPassword(settings_.password);
     } else {
-      right = CheckClassicHeader(archive_, settings_.password, classic_, local_.Crc32(), local_.Time(),
-                                 local_.Flags());
+      right = CheckClassicHeader(archive_, settings_.password, classic_, local_.Crc32(), local_.Time(), local_.Flags());
     }
     if (right) return DecodeResult::kGood;
     if (wrong_answers == kPasswordAnswersPerItem) return DecodeResult::kPasswordRefused;
@@ -276,8 +275,10 @@ bool DecodePass::DecodeChunks() {
   while (read_ < compressed_ && !stream_end_) {
     int64_t chunk = std::min<int64_t>(settings_.chunk_size, compressed_ - read_);
     if (archive_.Read(in_.data(), chunk) != chunk) return false;
-    if (aes_) transform_->DecryptBlock(in_.data(), 0, in_.data(), 0, static_cast<size_t>(chunk));
-    else if (encrypted_) classic_.DecryptBuffer(in_.data(), static_cast<size_t>(chunk));
+    if (aes_)
+      transform_->DecryptBlock(in_.data(), 0, in_.data(), 0, static_cast<size_t>(chunk));
+    else if (encrypted_)
+      classic_.DecryptBuffer(in_.data(), static_cast<size_t>(chunk));
     if (!(method_ == kMethodStored ? CopyStored(chunk) : InflateChunk(chunk))) return false;
     read_ += chunk;
     if (host_.Stopped()) return false;

@@ -7,9 +7,9 @@
 
 #include "arcfold/arcfold.h"
 #include "codec/crc32.h"
-#include "codec/second_core.h"
 #include "codec/decode.h"
 #include "codec/deflater.h"
+#include "codec/second_core.h"
 #include "crypto/aes_transform.h"
 #include "crypto/classic_cipher.h"
 #include "items/path_parts.h"
@@ -221,8 +221,10 @@ EncodePass::Step EncodePass::TwoCoreStep(int64_t chunk) {
 }
 
 bool EncodePass::Emit(std::vector<uint8_t>& bytes) {
-  if (aes_) transform_->EncryptBlock(bytes.data(), 0, bytes.data(), 0, bytes.size());
-  else if (encrypted_) keys_.EncryptBuffer(bytes.data(), bytes.size());
+  if (aes_)
+    transform_->EncryptBlock(bytes.data(), 0, bytes.data(), 0, bytes.size());
+  else if (encrypted_)
+    keys_.EncryptBuffer(bytes.data(), bytes.size());
   if (!WriteWithDiskFullRetry(archiver_, archive_, bytes.data(), static_cast<int64_t>(bytes.size()))) return false;
   written_ += static_cast<int64_t>(bytes.size());
   data_bytes_ += static_cast<int64_t>(bytes.size());

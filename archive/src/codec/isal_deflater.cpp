@@ -39,8 +39,8 @@ class IsalDeflater : public Deflater {
       z_.avail_out = static_cast<uint32_t>(room);
       if (isal_deflate(&z_) != COMP_OK) return false;
       out.resize(had + (room - z_.avail_out));
-      const bool done = flush == Flush::Finish ? z_.internal_state.state == ZSTATE_END
-                                               : z_.avail_in == 0 && z_.avail_out != 0;
+      const bool done =
+          flush == Flush::Finish ? z_.internal_state.state == ZSTATE_END : z_.avail_in == 0 && z_.avail_out != 0;
       if (done) return true;
     }
   }

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <memory>
 
-#include "codec/inflater.h"
 #include "codec/codec_buffers.h"
+#include "codec/inflater.h"
 
 namespace arcfold {
 

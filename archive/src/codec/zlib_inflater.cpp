@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "codec/inflater.h"
 #include "codec/codec_buffers.h"
+#include "codec/inflater.h"
 
 namespace arcfold {
 

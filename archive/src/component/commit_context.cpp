@@ -3,9 +3,9 @@
 #include "items/commit_context.h"
 
 #include "arcfold/arcfold.h"
-#include "component/session.h"
 #include "codec/decode.h"
 #include "codec/encode.h"
+#include "component/session.h"
 #include "directory/dir_manager.h"
 #include "items/commit.h"
 

@@ -1,7 +1,7 @@
 // Event dispatchers: the assigned handler, or the built-in default.
-#include <algorithm>
-
 #include <fmt/format.h>
+
+#include <algorithm>
 
 #include "arcfold/arcfold.h"
 #include "component/session.h"
@@ -27,16 +27,19 @@ void TAFBaseArchiver::DoArchiveBusy(const afp::WideString& file_name, bool& canc
   if (OnArchiveBusy) OnArchiveBusy(this, file_name, cancel);
 }
 
-void TAFBaseArchiver::DoOverallProgress(double progress, TAFProcessOperation op, TAFProgressPhase phase,
-                                        bool& cancel) {
-  if (OnOverallProgress) OnOverallProgress(this, progress, op, phase, cancel);
-  else cancel = false;
+void TAFBaseArchiver::DoOverallProgress(double progress, TAFProcessOperation op, TAFProgressPhase phase, bool& cancel) {
+  if (OnOverallProgress)
+    OnOverallProgress(this, progress, op, phase, cancel);
+  else
+    cancel = false;
 }
 
 void TAFBaseArchiver::DoFileProgress(const afp::WideString& file_name, double progress, TAFProcessOperation op,
                                      TAFProgressPhase phase, bool& cancel) {
-  if (OnFileProgress) OnFileProgress(this, Backslashed(file_name), progress, op, phase, cancel);
-  else cancel = false;
+  if (OnFileProgress)
+    OnFileProgress(this, Backslashed(file_name), progress, op, phase, cancel);
+  else
+    cancel = false;
 }
 
 void TAFBaseArchiver::DoCopyTempFileProgress(double progress, TAFProgressPhase phase, bool& cancel) {
@@ -84,9 +87,8 @@ void TAFBaseArchiver::DoPassword(const afp::WideString& file_name, std::string& 
   }
 }
 
-void TAFBaseArchiver::DoProcessFileFailure(const afp::WideString& file_name, TAFProcessOperation op,
-                                           int native_error, int error_code, const afp::WideString& message,
-                                           TAFAction& action) {
+void TAFBaseArchiver::DoProcessFileFailure(const afp::WideString& file_name, TAFProcessOperation op, int native_error,
+                                           int error_code, const afp::WideString& message, TAFAction& action) {
   action = fxaIgnore;
   if (OnProcessFileFailure) {
     OnProcessFileFailure(this, file_name, op, native_error, error_code, message, action);
@@ -170,7 +172,8 @@ void TAFBaseArchiver::DoRequestMiddleVolume(int volume_number, afp::WideString& 
   }
   if (SpanningMode() == smSpanning)
     cancel = !AskOk(Session().PromptsInUse(), fmt::format("Please insert disk #{}", volume_number + 1));
-  else cancel = !afp::FileExists(volume_file_name);
+  else
+    cancel = !afp::FileExists(volume_file_name);
   volume_file_name = given;
   VolumeFileName(volume_file_name, volume_number, true);
 }

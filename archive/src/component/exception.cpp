@@ -78,9 +78,12 @@ std::string FormatTable(const std::string& text, const std::vector<TAFFmtArg>& a
       }
       if (next >= args.size()) continue;
       const TAFFmtArg& a = args[next++];
-      if (auto* w = std::get_if<afp::WideString>(&a)) out += afp::ToUtf8(*w);
-      else if (auto* s = std::get_if<std::string>(&a)) out += *s;
-      else out += std::to_string(std::get<int64_t>(a));
+      if (auto* w = std::get_if<afp::WideString>(&a))
+        out += afp::ToUtf8(*w);
+      else if (auto* s = std::get_if<std::string>(&a))
+        out += *s;
+      else
+        out += std::to_string(std::get<int64_t>(a));
     } else {
       out += text[i];
     }
@@ -100,8 +103,7 @@ const char* EAFException::MessageText(int error_code) {
   return error_code >= 0 && error_code < kMessageCount ? kMessages[error_code] : "";
 }
 
-std::string ComposeAFMessage(int native_error, const std::string& component_name,
-                             const std::vector<TAFFmtArg>* args) {
+std::string ComposeAFMessage(int native_error, const std::string& component_name, const std::vector<TAFFmtArg>* args) {
   std::string text = EAFException::MessageText(EAFException::CategoryOf(native_error));
   if (args) text = FormatTable(text, *args);
   if (!component_name.empty()) text = fmt::format("{}: {}", component_name, text);

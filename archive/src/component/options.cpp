@@ -1,7 +1,7 @@
-#include "arcfold/types.h"
-
 #include <cstdlib>
 #include <cstring>
+
+#include "arcfold/types.h"
 
 namespace arcfold {
 
@@ -15,7 +15,8 @@ TAFTuningSwitch FromEnvironment(const char* name, const char* reference) {
 
 const TAFTuning& EnvironmentTuning() {
   static const TAFTuning tuning{FromEnvironment("ARCFOLD_PARALLEL", "off"), FromEnvironment("ARCFOLD_INFLATE", "zlib"),
-                                FromEnvironment("ARCFOLD_DEFLATE", "zlib"), FromEnvironment("ARCFOLD_SHA1", "portable")};
+                                FromEnvironment("ARCFOLD_DEFLATE", "zlib"),
+                                FromEnvironment("ARCFOLD_SHA1", "portable")};
   return tuning;
 }
 

@@ -52,16 +52,23 @@ constexpr int64_t kCacheSize = 64 * 1024;
 
 TFileStream::TFileStream(const afp::WideString& file_name, uint16_t mode) : name_(file_name) {
   afp::FileOpen how;
-  if (mode == fmCreate) how = afp::FileOpen::Create;
-  else if (mode == fmCreateNew) how = afp::FileOpen::CreateNew;
-  else if (mode == fmCreateNewPrivate) how = afp::FileOpen::CreateNewPrivate;
-  else if ((mode & 3) == fmOpenReadWrite) how = afp::FileOpen::ReadWrite;
-  else if ((mode & 3) == fmOpenWrite) how = afp::FileOpen::Write;
-  else how = afp::FileOpen::Read;
+  if (mode == fmCreate)
+    how = afp::FileOpen::Create;
+  else if (mode == fmCreateNew)
+    how = afp::FileOpen::CreateNew;
+  else if (mode == fmCreateNewPrivate)
+    how = afp::FileOpen::CreateNewPrivate;
+  else if ((mode & 3) == fmOpenReadWrite)
+    how = afp::FileOpen::ReadWrite;
+  else if ((mode & 3) == fmOpenWrite)
+    how = afp::FileOpen::Write;
+  else
+    how = afp::FileOpen::Read;
   std::string reason;
   handle_ = afp::OpenFile(file_name, how, &reason);
   if (handle_ == afp::kNoFile) {
-    std::string what = mode == fmCreate || mode == fmCreateNew || mode == fmCreateNewPrivate ? "Cannot create file \"" : "Cannot open file \"";
+    std::string what = mode == fmCreate || mode == fmCreateNew || mode == fmCreateNewPrivate ? "Cannot create file \""
+                                                                                             : "Cannot open file \"";
     throw EFOpenError(what + afp::ToUtf8(file_name) + "\". " + reason);
   }
 }

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "crypto/crypto_primitives.h"
 #include "arcfold/records.h"
 #include "arcfold/stream.h"
+#include "crypto/crypto_primitives.h"
 
 namespace arcfold {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crypto/crypto_primitives.h"
 #include "arcfold/dir_array.h"
 #include "arcfold/stream.h"
+#include "crypto/crypto_primitives.h"
 
 namespace arcfold {
 

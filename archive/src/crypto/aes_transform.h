@@ -109,7 +109,7 @@ class TAESCryptoTransform : public TAFCryptoTransform {
   uint16_t actual_method_;
   std::string password_;
   std::vector<uint8_t> salt_;
-  uint8_t verifier_[2] = {0, 0};       // held: derived, or read from the archive
+  uint8_t verifier_[2] = {0, 0};  // held: derived, or read from the archive
   uint8_t derived_verifier_[2] = {0, 0};
   std::vector<uint8_t> encryption_key_;  // emptied once the cipher holds it
   std::unique_ptr<crypto::AesEcb> cipher_;

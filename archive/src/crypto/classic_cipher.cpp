@@ -1,9 +1,9 @@
 #include "crypto/classic_cipher.h"
 
-#include "codec/crc32.h"
-#include "crypto/crypto_primitives.h"
 #include "arcfold/records.h"
 #include "arcfold/stream.h"
+#include "codec/crc32.h"
+#include "crypto/crypto_primitives.h"
 
 namespace arcfold {
 

@@ -1,14 +1,14 @@
 // The cipher primitives on Windows' own CNG (bcrypt): AES in ECB for the
 // counter-mode batches, HMAC-SHA1, PBKDF2 and the system's random numbers.
 // The component is built with it on Windows, with openssl_crypto.cpp elsewhere.
-#include "crypto/crypto_primitives.h"
-
 #include <windows.h>
 #include <bcrypt.h>
 
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+
+#include "crypto/crypto_primitives.h"
 
 namespace arcfold::crypto {
 
@@ -36,7 +36,8 @@ BCRYPT_ALG_HANDLE HmacProvider() {
 BCRYPT_ALG_HANDLE AesProvider() {
   static BCRYPT_ALG_HANDLE h = [] {
     BCRYPT_ALG_HANDLE a = Provider(BCRYPT_AES_ALGORITHM, 0);
-    Check(::BCryptSetProperty(a, BCRYPT_CHAINING_MODE, reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(BCRYPT_CHAIN_MODE_ECB)),
+    Check(::BCryptSetProperty(a, BCRYPT_CHAINING_MODE,
+                              reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(BCRYPT_CHAIN_MODE_ECB)),
                               sizeof(BCRYPT_CHAIN_MODE_ECB), 0),
           "choosing ECB");
     return a;
@@ -107,22 +108,24 @@ void HmacSha1::Mac(const uint8_t* data, size_t len, uint8_t out[20]) const {
 
 void HmacSha1::Mac20(const uint8_t in[20], uint8_t out[20]) const { Mac(in, 20, out); }
 
-std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len,
-                                    int iterations, size_t out_len, TAFTuningSwitch) {
+std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len, int iterations,
+                                    size_t out_len, TAFTuningSwitch) {
   std::vector<uint8_t> out(out_len);
   static const uint8_t kEmpty = 0;
-  Check(::BCryptDeriveKeyPBKDF2(HmacProvider(),
-                                const_cast<PUCHAR>(password.empty() ? &kEmpty : reinterpret_cast<const uint8_t*>(password.data())),
-                                static_cast<ULONG>(password.size()), const_cast<PUCHAR>(salt_len ? salt : &kEmpty),
-                                static_cast<ULONG>(salt_len), static_cast<ULONGLONG>(iterations), out.data(),
-                                static_cast<ULONG>(out_len), 0),
-        "PBKDF2");
+  Check(
+      ::BCryptDeriveKeyPBKDF2(
+          HmacProvider(),
+          const_cast<PUCHAR>(password.empty() ? &kEmpty : reinterpret_cast<const uint8_t*>(password.data())),
+          static_cast<ULONG>(password.size()), const_cast<PUCHAR>(salt_len ? salt : &kEmpty),
+          static_cast<ULONG>(salt_len), static_cast<ULONGLONG>(iterations), out.data(), static_cast<ULONG>(out_len), 0),
+      "PBKDF2");
   return out;
 }
 
 AesEcb::AesEcb(const uint8_t* key, size_t key_len) {
   BCRYPT_KEY_HANDLE k = nullptr;
-  Check(::BCryptGenerateSymmetricKey(AesProvider(), &k, nullptr, 0, const_cast<PUCHAR>(key), static_cast<ULONG>(key_len), 0),
+  Check(::BCryptGenerateSymmetricKey(AesProvider(), &k, nullptr, 0, const_cast<PUCHAR>(key),
+                                     static_cast<ULONG>(key_len), 0),
         "AES set-up");
   ctx_ = k;
 }

@@ -40,8 +40,8 @@ class HmacSha1 {
 
 // PBKDF2 with HMAC-SHA1 (RFC 2898), the password bytes as given; the SHA
 // instructions as sha_instructions (a TAFTuning switch) allows.
-std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len,
-                                    int iterations, size_t out_len, TAFTuningSwitch sha_instructions = tsDefault);
+std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len, int iterations,
+                                    size_t out_len, TAFTuningSwitch sha_instructions = tsDefault);
 
 // AES in ECB over whole 16-byte blocks: the counter-mode keystream is made
 // from it many blocks at a time.

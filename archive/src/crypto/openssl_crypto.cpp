@@ -104,8 +104,8 @@ void HmacSha1::Mac20(const uint8_t in[20], uint8_t out[20]) const {
   Compress20(s_->outer, block, inner, out);
 }
 
-std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len,
-                                    int iterations, size_t out_len, TAFTuningSwitch sha_instructions) {
+std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len, int iterations,
+                                    size_t out_len, TAFTuningSwitch sha_instructions) {
   HmacSha1 prf(reinterpret_cast<const uint8_t*>(password.data()), password.size());
   const Sha1State inner{{prf.s_->inner.h0, prf.s_->inner.h1, prf.s_->inner.h2, prf.s_->inner.h3, prf.s_->inner.h4}};
   const Sha1State outer{{prf.s_->outer.h0, prf.s_->outer.h1, prf.s_->outer.h2, prf.s_->outer.h3, prf.s_->outer.h4}};

@@ -52,32 +52,34 @@ SHA_TARGET inline void CompressMessage20(const Regs (&from)[N], const Regs (&msg
     e0[l] = from[l].e;
   }
   // Twenty groups of four rounds; the schedule runs three groups ahead.
-#define SHA_GROUP(g, fn)                                                                        \
-  for (int l = 0; l < N; ++l) {                                                                 \
-    __m128i& ein = ((g) % 2 == 0) ? e0[l] : e1[l];                                              \
-    __m128i& eout = ((g) % 2 == 0) ? e1[l] : e0[l];                                             \
-    ein = (g) == 0 ? _mm_add_epi32(ein, m[l][0]) : _mm_sha1nexte_epu32(ein, m[l][(g) % 4]);     \
-    eout = abcd[l];                                                                             \
-    abcd[l] = _mm_sha1rnds4_epu32(abcd[l], ein, fn);                                            \
+#define SHA_GROUP(g, fn)                                                                                     \
+  for (int l = 0; l < N; ++l) {                                                                              \
+    __m128i& ein = ((g) % 2 == 0) ? e0[l] : e1[l];                                                           \
+    __m128i& eout = ((g) % 2 == 0) ? e1[l] : e0[l];                                                          \
+    ein = (g) == 0 ? _mm_add_epi32(ein, m[l][0]) : _mm_sha1nexte_epu32(ein, m[l][(g) % 4]);                  \
+    eout = abcd[l];                                                                                          \
+    abcd[l] = _mm_sha1rnds4_epu32(abcd[l], ein, fn);                                                         \
     if ((g) >= 1 && (g) <= 16) m[l][((g) + 3) % 4] = _mm_sha1msg1_epu32(m[l][((g) + 3) % 4], m[l][(g) % 4]); \
-    if ((g) >= 2 && (g) <= 17) m[l][((g) + 2) % 4] = _mm_xor_si128(m[l][((g) + 2) % 4], m[l][(g) % 4]);       \
+    if ((g) >= 2 && (g) <= 17) m[l][((g) + 2) % 4] = _mm_xor_si128(m[l][((g) + 2) % 4], m[l][(g) % 4]);      \
     if ((g) >= 3 && (g) <= 18) m[l][((g) + 1) % 4] = _mm_sha1msg2_epu32(m[l][((g) + 1) % 4], m[l][(g) % 4]); \
   }
+  // clang-format off
   SHA_GROUP(0, 0) SHA_GROUP(1, 0) SHA_GROUP(2, 0) SHA_GROUP(3, 0) SHA_GROUP(4, 0)
   SHA_GROUP(5, 1) SHA_GROUP(6, 1) SHA_GROUP(7, 1) SHA_GROUP(8, 1) SHA_GROUP(9, 1)
   SHA_GROUP(10, 2) SHA_GROUP(11, 2) SHA_GROUP(12, 2) SHA_GROUP(13, 2) SHA_GROUP(14, 2)
   SHA_GROUP(15, 3) SHA_GROUP(16, 3) SHA_GROUP(17, 3) SHA_GROUP(18, 3) SHA_GROUP(19, 3)
 #undef SHA_GROUP
-  for (int l = 0; l < N; ++l) {
+      // clang-format on
+      for (int l = 0; l < N; ++l) {
     out[l].e = _mm_sha1nexte_epu32(e0[l], from[l].e);
     out[l].abcd = _mm_add_epi32(abcd[l], from[l].abcd);
   }
 }
 
 SHA_TARGET Regs ToRegs(const uint32_t h[5]) {
-  return Regs{_mm_set_epi32(static_cast<int>(h[0]), static_cast<int>(h[1]), static_cast<int>(h[2]),
-                            static_cast<int>(h[3])),
-              _mm_set_epi32(static_cast<int>(h[4]), 0, 0, 0)};
+  return Regs{
+      _mm_set_epi32(static_cast<int>(h[0]), static_cast<int>(h[1]), static_cast<int>(h[2]), static_cast<int>(h[3])),
+      _mm_set_epi32(static_cast<int>(h[4]), 0, 0, 0)};
 }
 
 SHA_TARGET Regs BytesToRegs(const uint8_t b[20]) {

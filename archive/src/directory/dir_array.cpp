@@ -224,8 +224,10 @@ void TAFDirArray::PutItem(int i, const TDirItem& item) {
   FreeItemBuffers(slots_[i]);
   if (keys_stored_) {
     afp::WideString key = NameKey(item.ItemName);
-    if (i < name_index_.Count()) name_index_.Put(i, key);
-    else name_index_.Add(key);
+    if (i < name_index_.Count())
+      name_index_.Put(i, key);
+    else
+      name_index_.Add(key);
   } else if (i == indexed_) {
     ++indexed_;
   }
@@ -239,8 +241,10 @@ void TAFDirArray::Delete(int i) {
   // Entry i is item i's: a lookup by name could meet another item of the
   // same name and drop its entry instead.
   if (i < IndexedCount()) {
-    if (keys_stored_) name_index_.Delete(i);
-    else --indexed_;
+    if (keys_stored_)
+      name_index_.Delete(i);
+    else
+      --indexed_;
   }
   std::move(slots_.begin() + i + 1, slots_.begin() + count_, slots_.begin() + i);
   slots_[count_ - 1] = TDirItem();

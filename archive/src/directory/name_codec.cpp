@@ -1,7 +1,7 @@
 #include "directory/name_codec.h"
 
-#include "codec/crc32.h"
 #include "arcfold/records.h"
+#include "codec/crc32.h"
 
 namespace arcfold {
 
@@ -19,13 +19,20 @@ int ClassifyUtf8(std::string_view s) {
       continue;
     }
     high = true;
-    if (b >= 0xC2 && b <= 0xDF && cont(i + 1)) i += 2;
-    else if (b == 0xE0 && in(i + 1, 0xA0, 0xBF) && cont(i + 2)) i += 3;
-    else if (b >= 0xE1 && b <= 0xEF && cont(i + 1) && cont(i + 2)) i += 3;
-    else if (b == 0xF0 && in(i + 1, 0x90, 0xBF) && cont(i + 2) && cont(i + 3)) i += 4;
-    else if (b >= 0xF1 && b <= 0xF3 && cont(i + 1) && cont(i + 2) && cont(i + 3)) i += 4;
-    else if (b == 0xF4 && in(i + 1, 0x80, 0x8F) && cont(i + 2) && cont(i + 3)) i += 4;
-    else return 2;
+    if (b >= 0xC2 && b <= 0xDF && cont(i + 1))
+      i += 2;
+    else if (b == 0xE0 && in(i + 1, 0xA0, 0xBF) && cont(i + 2))
+      i += 3;
+    else if (b >= 0xE1 && b <= 0xEF && cont(i + 1) && cont(i + 2))
+      i += 3;
+    else if (b == 0xF0 && in(i + 1, 0x90, 0xBF) && cont(i + 2) && cont(i + 3))
+      i += 4;
+    else if (b >= 0xF1 && b <= 0xF3 && cont(i + 1) && cont(i + 2) && cont(i + 3))
+      i += 4;
+    else if (b == 0xF4 && in(i + 1, 0x80, 0x8F) && cont(i + 2) && cont(i + 3))
+      i += 4;
+    else
+      return 2;
   }
   return high ? 1 : 0;
 }
@@ -34,8 +41,7 @@ std::string Utf8Cut(std::u16string_view name, size_t max_bytes) {
   std::string out;
   for (size_t i = 0; i < name.size(); ++i) {
     size_t n = 1;
-    if (name[i] >= 0xD800 && name[i] <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-        name[i + 1] <= 0xDFFF)
+    if (name[i] >= 0xD800 && name[i] <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF)
       n = 2;
     std::string piece = afp::ToUtf8(name.substr(i, n));
     if (out.size() + piece.size() > max_bytes) break;
@@ -45,8 +51,8 @@ std::string Utf8Cut(std::u16string_view name, size_t max_bytes) {
   return out;
 }
 
-TStoredName EncodeItemName(std::u16string_view name, const afp::CodePagePair& pages, bool oem_names,
-                           bool already_utf8, size_t max_utf8_bytes) {
+TStoredName EncodeItemName(std::u16string_view name, const afp::CodePagePair& pages, bool oem_names, bool already_utf8,
+                           size_t max_utf8_bytes) {
   TStoredName out;
   if (!already_utf8) {
     bool lossless = false;
@@ -86,8 +92,7 @@ std::vector<uint8_t> BuildUnicodeNameField(std::u16string_view name) {
   return out;
 }
 
-bool ParseInfoZipUnicodePath(const uint8_t* data, size_t size, std::string_view header_name,
-                             afp::WideString& name) {
+bool ParseInfoZipUnicodePath(const uint8_t* data, size_t size, std::string_view header_name, afp::WideString& name) {
   if (size < 5 || data[0] != 1) return false;
   if (GetU32(data + 1) != Crc32(header_name.data(), header_name.size())) return false;
   std::string_view utf8(reinterpret_cast<const char*>(data + 5), size - 5);

@@ -42,7 +42,6 @@ std::vector<uint8_t> BuildUnicodeNameField(std::u16string_view name);
 
 // Info-ZIP Unicode Path field (0x7075), data part: version 1 and the CRC-32 of
 // the header's name bytes must match.
-bool ParseInfoZipUnicodePath(const uint8_t* data, size_t size, std::string_view header_name,
-                             afp::WideString& name);
+bool ParseInfoZipUnicodePath(const uint8_t* data, size_t size, std::string_view header_name, afp::WideString& name);
 
 }  // namespace arcfold

@@ -42,8 +42,8 @@ bool SetCentralRecordOffset(uint8_t* record, size_t length, uint64_t offset) {
     const uint16_t id = GetU16(record + at), size = GetU16(record + at + 2);
     const size_t data = at + kExtraHeaderSize;
     if (id == kExtraZip64) {
-      const size_t pos = data + (h.UncompressedSize() == kZip64Marker ? 8 : 0) +
-                         (h.CompressedSize() == kZip64Marker ? 8 : 0);
+      const size_t pos =
+          data + (h.UncompressedSize() == kZip64Marker ? 8 : 0) + (h.CompressedSize() == kZip64Marker ? 8 : 0);
       if (pos + 8 > data + size || pos + 8 > end) return false;
       PutU64(record + pos, offset);
       return true;

@@ -74,8 +74,7 @@ void TExtractAhead::TopUp() {
     slot->index = order_[next_fill_];
     slot->item = items_.ItemRef(slot->index);
     slot->item.Source.reset();
-    slot->folder =
-        setup_.dest + paths::FolderPart(paths::CollapseSegments(paths::Backslashed(slot->item.ItemName)));
+    slot->folder = setup_.dest + paths::FolderPart(paths::CollapseSegments(paths::Backslashed(slot->item.ItemName)));
     if (slot->item.IsDirectory()) slot->state = State::kTaken;  // nothing to decode
     slots_.push_back(std::move(slot));
     ++next_fill_;
@@ -243,8 +242,7 @@ bool TExtractAhead::Decode(TStream& archive, Slot& slot, const afp::WideString& 
     good = DecodeItemStream(host, settings, archive, out ? static_cast<TStream&>(*out) : null, item) ==
            DecodeResult::kGood;
     if (good && out) {
-      if (setup_.flush_removable)
-        FlushIfRemovable(*out, folder, state.removable_checked_for, state.removable);
+      if (setup_.flush_removable) FlushIfRemovable(*out, folder, state.removable_checked_for, state.removable);
       FinishFile(*out, item, item.HeaderImage.ExternalAttributes(), setup_.set_attributes);
     }
   } catch (...) {

@@ -32,9 +32,9 @@ class TExtractAhead {
  public:
   struct Setup {
     afp::WideString archive_file;
-    bool extract = true;       // false: test only
-    afp::WideString dest;      // the destination folder, ending in "\"; empty when not known yet
-    DecodeSettings settings;   // password, deriver, chunk size, clamp
+    bool extract = true;                  // false: test only
+    afp::WideString dest;                 // the destination folder, ending in "\"; empty when not known yet
+    DecodeSettings settings;              // password, deriver, chunk size, clamp
     std::vector<int64_t> sorted_offsets;  // for the overlap check, when on
     bool check_overlaps = false;
     bool set_attributes = true;

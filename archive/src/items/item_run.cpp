@@ -11,10 +11,10 @@
 #include "codec/second_core.h"
 #include "component/session.h"
 #include "crypto/aes_prefetch.h"
+#include "directory/dir_manager.h"
 #include "items/extract_ahead.h"
 #include "items/item_retry.h"
 #include "items/new_file.h"
-#include "directory/dir_manager.h"
 #include "items/path_parts.h"
 #include "platform/files.h"
 #include "platform/lock.h"
@@ -25,7 +25,7 @@ namespace arcfold {
 using paths::Backslashed;
 
 void ArchiveSession::ExtractFiles(const afp::WideString& file_mask, uint32_t search_attr,
-                                 const afp::WideString& exclusion_mask) {
+                                  const afp::WideString& exclusion_mask) {
   CheckActiveNoUpdate();
   if (!options_.Recurse && file_mask.find_first_of(u"*?") == afp::WideString::npos && exclusion_mask.empty() &&
       search_attr == kAnyAttributes) {
@@ -71,8 +71,9 @@ void ArchiveSession::ProcessMarkedItems(TAFProcessOperation op, int index) {
   if (op == poExtract && total_count_ > 0) {
     // Helpers decode into the destination itself until an item's folder is
     // checked: what killed runs left there goes before this run starts.
-    const afp::WideString dest =
-        !base_dir_.empty() ? base_dir_ : !working_folder_.empty() ? working_folder_ : afp::GetCurrentDir();
+    const afp::WideString dest = !base_dir_.empty()         ? base_dir_
+                                 : !working_folder_.empty() ? working_folder_
+                                                            : afp::GetCurrentDir();
     if (!dest.empty() && afp::DirectoryExists(dest)) afp::RemoveDeadTempFiles(dest);
   }
   std::unique_ptr<TExtractAhead> ahead = StartExtractAhead(op, index);
@@ -149,13 +150,15 @@ bool ArchiveSession::ProcessOneItem(TAFProcessOperation op, int i, const afp::Wi
   if (reports) DoFileProgress(name, 0.0, op, ppStart, cancel_);
   if (cancel_) return false;
   bool deleted = false;
-  if (op == poExtract) ExtractItem(i, name, dest);
-  else if (op == poTest) TestItem(i);
+  if (op == poExtract)
+    ExtractItem(i, name, dest);
+  else if (op == poTest)
+    TestItem(i);
   else if (op == poDelete) {
     DeleteItem(i);
     deleted = true;
-  }
-  else if (op == poUpdate) UpdateItemFromFile(i, name, dest);
+  } else if (op == poUpdate)
+    UpdateItemFromFile(i, name, dest);
   if (reports) {
     bool was = cancel_;
     DoFileProgress(name, 100.0, op, ppEnd, cancel_);

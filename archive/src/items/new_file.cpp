@@ -22,8 +22,10 @@ std::unique_ptr<TFileStream> CreateFileBeside(const afp::WideString& folder, afp
 }
 
 void FinishFile(TFileStream& out, const TDirItem& item, uint32_t attr, bool set_attributes) {
-  if (auto exact = ExactModificationTime(item)) afp::SetFileUnixTimeFd(out.Handle(), *exact);
-  else afp::SetFileDosDateTimeFd(out.Handle(), item.HeaderImage.Date(), item.HeaderImage.Time());
+  if (auto exact = ExactModificationTime(item))
+    afp::SetFileUnixTimeFd(out.Handle(), *exact);
+  else
+    afp::SetFileDosDateTimeFd(out.Handle(), item.HeaderImage.Date(), item.HeaderImage.Time());
   if (!set_attributes) return;
   // Unix-made archives keep permission bits in the upper half; links and
   // special files were written as plain files, so only 0777 applies.

@@ -39,8 +39,10 @@ int LevelsClimbed(const afp::WideString& relative) {
     size_t end = relative.find(u'\\', start);
     if (end == afp::WideString::npos) end = relative.size();
     const std::u16string_view segment(relative.data() + start, end - start);
-    if (segment == u"..") lowest = std::min(lowest, --depth);
-    else if (!segment.empty() && segment != u".") ++depth;
+    if (segment == u"..")
+      lowest = std::min(lowest, --depth);
+    else if (!segment.empty() && segment != u".")
+      ++depth;
     start = end + 1;
   }
   return -lowest;
@@ -173,8 +175,9 @@ void ArchiveSession::PrepareItemFromFile(int index, const afp::WideString& sourc
   for (const auto& m : no_compression_masks_)
     if (MaskMatch(paths::FilePart(Backslashed(stored)), m)) no_compression = true;
   item.ItemCompressionMode = is_dir || no_compression ? 0 : compression_mode_;
-  const uint16_t method = is_dir || no_compression ? kMethodStored : compression_method_ == 0xFFFF ? kMethodDeflate
-                                                                                                    : compression_method_;
+  const uint16_t method = is_dir || no_compression        ? kMethodStored
+                          : compression_method_ == 0xFFFF ? kMethodDeflate
+                                                          : compression_method_;
   SetNewHeader(item, method, static_cast<uint32_t>(time), static_cast<uint32_t>(attr32));
   TCentralHeader& h = item.HeaderImage;
   if (info.unix_mode != 0) SetUnixMade(h, info.unix_mode);
@@ -198,9 +201,12 @@ void ArchiveSession::UpdateItemFromFile(int index, const afp::WideString& name, 
   if (dir_->Items().ItemRef(index).HeaderImage.ExternalAttributes() & afp::kAttrDirectory) return;
   const afp::WideString n = Backslashed(name);
   afp::WideString source;
-  if (paths::HasDrive(n) || n.rfind(u"\\\\", 0) == 0) source = n;
-  else if (!n.empty() && n[0] == u'\\') source = ExpandFileName(n);
-  else source = ExpandFileName(Backslashed(dest_folder) + u"\\" + n);
+  if (paths::HasDrive(n) || n.rfind(u"\\\\", 0) == 0)
+    source = n;
+  else if (!n.empty() && n[0] == u'\\')
+    source = ExpandFileName(n);
+  else
+    source = ExpandFileName(Backslashed(dest_folder) + u"\\" + n);
   if (!afp::FileExists(source) || !ReplaceWith(index, source)) return;
   // Stored names are made relative to BaseDir while the item is prepared.
   const afp::WideString saved_base = adding_base_;

@@ -37,9 +37,7 @@ afp::WideString Lowered(afp::WideString s) {
 
 bool HasExeExtension(const afp::WideString& file_name) { return Lowered(Split(file_name).ext) == u".exe"; }
 
-bool MentionsExe(const afp::WideString& file_name) {
-  return Lowered(file_name).find(u".exe") != afp::WideString::npos;
-}
+bool MentionsExe(const afp::WideString& file_name) { return Lowered(file_name).find(u".exe") != afp::WideString::npos; }
 
 afp::WideString VolumeName(const afp::WideString& file_name, int index, const TVolumeNaming& naming) {
   const TNameParts p = Split(file_name);

@@ -27,12 +27,12 @@ namespace {
 constexpr int kFontSize = 11;
 
 // A 16x16 folder for the speed button.
-const char* const kFolderXpm[] = {
-    "16 16 4 1",          "  c None",           ". c #000000",        "+ c #F0D060",        "@ c #C8A030",
-    "                ",   "                ",   "  .....         ",   " .+++++.        ",   " .++++++......  ",
-    " .@@@@@@@@@@@@. ",   " .++++++++++++. ",   " .++++++++++++. ",   " .++++++++++++. ",   " .++++++++++++. ",
-    " .++++++++++++. ",   " .++++++++++++. ",   " .++++++++++++. ",   " ..............",    "                ",
-    "                "};
+const char* const kFolderXpm[] = {"16 16 4 1",        "  c None",         ". c #000000",      "+ c #F0D060",
+                                  "@ c #C8A030",      "                ", "                ", "  .....         ",
+                                  " .+++++.        ", " .++++++......  ", " .@@@@@@@@@@@@. ", " .++++++++++++. ",
+                                  " .++++++++++++. ", " .++++++++++++. ", " .++++++++++++. ", " .++++++++++++. ",
+                                  " .++++++++++++. ", " .++++++++++++. ", " ..............",  "                ",
+                                  "                "};
 
 void OnButton(Fl_Widget*, void* data) {
   auto* f = static_cast<std::function<void()>*>(data);
@@ -71,8 +71,8 @@ int ModalDialog(const std::string& caption, const std::string& text, const char*
   std::vector<std::unique_ptr<Fl_Button>> widgets;
   int x = (w - row) / 2, y = h - bh - 10;
   for (size_t i = 0; i < buttons.size(); ++i) {
-    Fl_Button* b = static_cast<int>(i) == default_button ? new Fl_Return_Button(x, y, bw, bh)
-                                                          : new Fl_Button(x, y, bw, bh);
+    Fl_Button* b =
+        static_cast<int>(i) == default_button ? new Fl_Return_Button(x, y, bw, bh) : new Fl_Button(x, y, bw, bh);
     b->copy_label(buttons[i].c_str());
     b->labelsize(kFontSize);
     choices[i] = {&result, static_cast<int>(i)};
@@ -131,7 +131,12 @@ bool FltkPrompts::AskPassword(std::string_view caption, std::string_view prompt,
   Fl_Button cancel(dx(92), dy(41), dx(50), dy(14), "Cancel");
   okb.labelsize(kFontSize);
   cancel.labelsize(kFontSize);
-  okb.callback([](Fl_Widget* w, void* r) { *static_cast<bool*>(r) = true; w->window()->hide(); }, &ok);
+  okb.callback(
+      [](Fl_Widget* w, void* r) {
+        *static_cast<bool*>(r) = true;
+        w->window()->hide();
+      },
+      &ok);
   cancel.callback([](Fl_Widget* w, void*) { w->window()->hide(); });
   cancel.shortcut(FL_Escape);
   dlg.end();

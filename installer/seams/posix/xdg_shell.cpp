@@ -50,10 +50,14 @@ bool SpawnDetached(const std::string& dir, const char* const argv[]) {
 std::string ExecArgument(const std::string& path) {
   std::string out = "\"";
   for (char c : path) {
-    if (c == '"' || c == '`' || c == '$') out += std::string("\\\\") + c;
-    else if (c == '\\') out += "\\\\\\\\";
-    else if (c == '%') out += "%%";
-    else out += c;
+    if (c == '"' || c == '`' || c == '$')
+      out += std::string("\\\\") + c;
+    else if (c == '\\')
+      out += "\\\\\\\\";
+    else if (c == '%')
+      out += "%%";
+    else
+      out += c;
   }
   return out + "\"";
 }

@@ -1,10 +1,9 @@
-#include "seams/download.h"
-
 #include "windows_api.h"
 #include <urlmon.h>
 #include <wininet.h>
 
 #include "platform/files.h"
+#include "seams/download.h"
 
 namespace afp {
 
@@ -16,7 +15,8 @@ bool UrlmonDownloader::Download(const std::string& url, const std::string& targe
   const WideString final_name = FromUtf8(target);
   const WideString partial = final_name + u".part";
   DeleteFile(partial);
-  const HRESULT hr = ::URLDownloadToFileW(nullptr, url_w, reinterpret_cast<const wchar_t*>(partial.c_str()), 0, nullptr);
+  const HRESULT hr =
+      ::URLDownloadToFileW(nullptr, url_w, reinterpret_cast<const wchar_t*>(partial.c_str()), 0, nullptr);
   // Only a complete download takes the target's name.
   if (hr != S_OK || !ReplaceFile(partial, final_name)) {
     DeleteFile(partial);

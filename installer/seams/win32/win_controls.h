@@ -2,11 +2,12 @@
 // child controls, text measurement and the scale of the display.
 #pragma once
 
+#include "windows_api.h"
+
 #include <string>
 #include <string_view>
 
 #include "wide_path.h"
-#include "windows_api.h"
 
 namespace afp::win32 {
 

@@ -1,11 +1,10 @@
 // The component's questions on Windows: the message dialog with its button
 // sets and the password box, both modal windows built at run time.
-#include "seams/win32/win_window.h"
-
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
+#include "seams/win32/win_window.h"
 #include "win_controls.h"
 
 namespace afp {
@@ -96,8 +95,8 @@ int MessageDialog(const std::wstring& caption, const std::wstring& text, const s
   const int h = text_h + bh + px(34);
   DialogState state;
   HWND d = MakeDialog(caption, w, h, owner, &state);
-  HWND icon = Child(d, L"STATIC", nullptr, WS_VISIBLE | SS_ICON | SS_REALSIZECONTROL, px(12), px(12), icon_side,
-                    icon_side, -1);
+  HWND icon =
+      Child(d, L"STATIC", nullptr, WS_VISIBLE | SS_ICON | SS_REALSIZECONTROL, px(12), px(12), icon_side, icon_side, -1);
   HICON question = SystemIcon(IDI_QUESTION, icon_side);
   ::SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(question), 0);
   Child(d, L"STATIC", text.c_str(), WS_VISIBLE | SS_NOPREFIX, px(56), px(12), ts.cx + px(4), text_h, -1, 0,
@@ -140,8 +139,7 @@ bool Win32Prompts::AskPassword(std::string_view caption, std::string_view prompt
   HWND edit = Child(d, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, dx(8), dy(19), dx(164),
                     ps.cy + Scaled(8, dpi), 10, WS_EX_CLIENTEDGE, font);
   ::SendMessageW(edit, EM_LIMITTEXT, 255, 0);
-  Child(d, L"BUTTON", L"OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, dx(38), dy(41), dx(50), dy(14), IDOK, 0,
-        font);
+  Child(d, L"BUTTON", L"OK", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, dx(38), dy(41), dx(50), dy(14), IDOK, 0, font);
   Child(d, L"BUTTON", L"Cancel", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, dx(92), dy(41), dx(50), dy(14), IDCANCEL, 0,
         font);
   RunModal(d, owner, &state.done, edit);

@@ -20,11 +20,10 @@ namespace {
 // A folder for the speed button, on the button's face colour: drawn on 16x16
 // and enlarged pixel by pixel to side x side for a larger scale.
 HBITMAP FolderGlyph(int side) {
-  static const char* const rows[16] = {
-      "                ", "                ", "  .....         ", " .+++++.        ", " .++++++......  ",
-      " .@@@@@@@@@@@@. ", " .++++++++++++. ", " .++++++++++++. ", " .++++++++++++. ", " .++++++++++++. ",
-      " .++++++++++++. ", " .++++++++++++. ", " .++++++++++++. ", " ..............", "                ",
-      "                "};
+  static const char* const rows[16] = {"                ", "                ", "  .....         ", " .+++++.        ",
+                                       " .++++++......  ", " .@@@@@@@@@@@@. ", " .++++++++++++. ", " .++++++++++++. ",
+                                       " .++++++++++++. ", " .++++++++++++. ", " .++++++++++++. ", " .++++++++++++. ",
+                                       " .++++++++++++. ", " ..............",  "                ", "                "};
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof bi.bmiHeader;
   bi.bmiHeader.biWidth = side;
@@ -36,7 +35,9 @@ HBITMAP FolderGlyph(int side) {
   HBITMAP bmp = ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (!bmp) return nullptr;
   const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
-  auto bgr = [](COLORREF c) { return static_cast<uint32_t>((GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c)); };
+  auto bgr = [](COLORREF c) {
+    return static_cast<uint32_t>((GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c));
+  };
   auto* px = static_cast<uint32_t*>(bits);
   for (int y = 0; y < side; ++y)
     for (int x = 0; x < side; ++x) {
@@ -234,9 +235,7 @@ int Win32InstallerWindow::Run() {
   return 0;
 }
 
-std::string Win32InstallerWindow::EditText() {
-  return c_->edit ? Utf8(WindowText(c_->edit)) : std::string();
-}
+std::string Win32InstallerWindow::EditText() { return c_->edit ? Utf8(WindowText(c_->edit)) : std::string(); }
 
 void Win32InstallerWindow::SetEditText(const std::string& text) {
   if (c_->edit) ::SetWindowTextW(c_->edit, Wide(text).c_str());

@@ -1,11 +1,10 @@
-#include "seams/shell.h"
-
 #include "windows_api.h"
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
 #include "platform/wide.h"
+#include "seams/shell.h"
 #include "wide_path.h"
 
 namespace afp {

@@ -14,11 +14,11 @@ using FileHandle = intptr_t;
 constexpr FileHandle kNoFile = -1;
 
 enum class FileOpen {
-  Read,       // existing file, reading
-  Write,      // existing file, writing
-  ReadWrite,  // existing file, both
-  Create,     // new or emptied file, both
-  CreateNew,  // new file, both; fails when the name exists
+  Read,              // existing file, reading
+  Write,             // existing file, writing
+  ReadWrite,         // existing file, both
+  Create,            // new or emptied file, both
+  CreateNew,         // new file, both; fails when the name exists
   CreateNewPrivate,  // as CreateNew, readable and writable by its owner only
 };
 

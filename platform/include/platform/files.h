@@ -61,10 +61,10 @@ enum class PathType { None, File, Directory, Link, Other };
 // What is at path, without following a final symbolic link.
 PathType GetPathType(std::u16string_view path);
 
-bool FileExists(std::u16string_view path);       // a file, not a folder
+bool FileExists(std::u16string_view path);  // a file, not a folder
 bool DirectoryExists(std::u16string_view path);
-bool CreateDir(std::u16string_view path);        // one level
-bool ForceDirectories(std::u16string_view path); // with all missing parents
+bool CreateDir(std::u16string_view path);         // one level
+bool ForceDirectories(std::u16string_view path);  // with all missing parents
 bool RemoveDir(std::u16string_view path);
 bool DeleteFile(std::u16string_view path);
 bool RenameFile(std::u16string_view from, std::u16string_view to);
