@@ -1,6 +1,7 @@
 #include "fuzz_archive.h"
 
 #include "arcfold/stream.h"
+#include "component/session.h"
 
 namespace fuzzing {
 
@@ -17,7 +18,7 @@ bool MemoryArchiver::Open(const uint8_t* data, size_t size) {
   auto content = std::make_unique<arcfold::TMemoryStream>();
   content->Data().assign(data, data + size);
   try {
-    OpenInMemory(std::move(content));
+    Session().OpenInMemory(std::move(content));
   } catch (const std::exception&) {
     return false;  // refusing bytes is fine; crashing, leaking or hanging is not
   }
