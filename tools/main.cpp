@@ -411,16 +411,29 @@ int EndOfRun(ToolArchiver& a, const std::string& archive, size_t count, bool ext
   return 0;
 }
 
-int RunItems(const CommonOptions& common, const arcfold_cli::SpooledStdin* spool, const ItemOptions& o, bool extract,
-             bool have_password) {
+// The archiver of one run and who answers its questions: the terminal when
+// there is one (clearing the progress line first), safe answers otherwise.
+struct PromptedArchiver {
   const bool interactive = arcfold_cli::Interactive();
-  arcfold_cli::TerminalPrompts terminal(stdin, stderr);
+  arcfold_cli::TerminalPrompts terminal{stdin, stderr};
   afp::SafeAnswerPrompts safe;
   ToolArchiver a;
-  a.PromptUI = interactive ? static_cast<afp::Prompts*>(&terminal) : &safe;
-  terminal.before_asking = [&a] {
-    if (a.progress_line) a.progress_line->Clear();
-  };
+
+  PromptedArchiver() {
+    a.PromptUI = interactive ? static_cast<afp::Prompts*>(&terminal) : &safe;
+    terminal.before_asking = [this] {
+      if (a.progress_line) a.progress_line->Clear();
+    };
+  }
+  PromptedArchiver(const PromptedArchiver&) = delete;
+  PromptedArchiver& operator=(const PromptedArchiver&) = delete;
+};
+
+int RunItems(const CommonOptions& common, const arcfold_cli::SpooledStdin* spool, const ItemOptions& o, bool extract,
+             bool have_password) {
+  PromptedArchiver run;
+  ToolArchiver& a = run.a;
+  const bool interactive = run.interactive;
   // Without a terminal nobody can answer, so a failed item is skipped and
   // listed, as unzip and 7z do; --stop-on-error ends the run there instead.
   a.keep_going = !o.stop_on_error && (o.keep_going || !interactive);
@@ -668,17 +681,12 @@ int Commit(ToolArchiver& a, bool existed) {
 }
 
 int WriteOnce(const CommonOptions& common, const std::string& command, WriteOptions& w) {
-  const bool interactive = arcfold_cli::Interactive();
-  arcfold_cli::TerminalPrompts terminal(stdin, stderr);
-  afp::SafeAnswerPrompts safe;
-  ToolArchiver a;
-  a.PromptUI = interactive ? static_cast<afp::Prompts*>(&terminal) : &safe;
-  terminal.before_asking = [&a] {
-    if (a.progress_line) a.progress_line->Clear();
-  };
+  PromptedArchiver run;
+  ToolArchiver& a = run.a;
+  const bool interactive = run.interactive;
   a.keep_going = !interactive;
   ApplyCommon(a, common);
-  ConfigureWrite(a, w, terminal, interactive);
+  ConfigureWrite(a, w, run.terminal, interactive);
   const bool existed = afp::FileExists(a.FileName());
   ConfigureSplit(a, w, existed, common);
   OpenForWriting(a, w);
