@@ -32,6 +32,10 @@ namespace {
 using arcfold_cli::Printable;
 using arcfold_cli::ShownPath;
 
+// The status a shell shows for a program that a closed pipe ended (128 +
+// SIGPIPE), as `unzip -p | head` gives it.
+constexpr int kClosedOutputStatus = 141;
+
 struct Failure {
   std::string name;
   std::string message;
@@ -957,6 +961,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args = afp::Utf8Arguments(argc, argv);
   afp::UseUtf8Console();
   afp::CatchStopSignals();
+  afp::SurviveClosedPipes();
   CommandLine cl;
   cl.app.require_subcommand(1);
   cl.app.set_version_flag("--version", std::string("arcfold ") + ARCFOLD_VERSION);
@@ -971,6 +976,8 @@ int main(int argc, char** argv) {
   } catch (const arcfold_cli::Interrupted&) {
     std::fprintf(stderr, "arcfold: interrupted; nothing was done\n");
     return 1;
+  } catch (const arcfold_cli::OutputClosed&) {
+    return kClosedOutputStatus;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "arcfold: %s\n", e.what());
     return 2;

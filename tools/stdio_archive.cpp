@@ -1,5 +1,6 @@
 #include "stdio_archive.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -49,8 +50,12 @@ StdoutStream::StdoutStream() { afp::UseBinaryMode(stdout); }
 
 int64_t StdoutStream::Write(const void* buffer, int64_t count) {
   if (afp::StopRequested()) throw Interrupted();
+  errno = 0;
   const size_t put = std::fwrite(buffer, 1, static_cast<size_t>(count), stdout);
-  if (put != static_cast<size_t>(count)) throw std::runtime_error("standard output: cannot be written");
+  if (put != static_cast<size_t>(count)) {
+    if (errno == EPIPE) throw OutputClosed();
+    throw std::runtime_error("standard output: cannot be written");
+  }
   written_ += count;
   return count;
 }
@@ -62,6 +67,9 @@ int64_t StdoutStream::Seek(int64_t offset, arcfold::SeekOrigin origin) {
   throw std::runtime_error("standard output: cannot seek");
 }
 
-void StdoutStream::Flush() { std::fflush(stdout); }
+void StdoutStream::Flush() {
+  errno = 0;
+  if (std::fflush(stdout) != 0 && errno == EPIPE) throw OutputClosed();
+}
 
 }  // namespace arcfold_cli

@@ -30,6 +30,12 @@ struct Interrupted : std::runtime_error {
   Interrupted() : std::runtime_error("interrupted") {}
 };
 
+// Whoever read standard output stopped reading (`| head`): nothing is
+// wrong with the archive, so the run ends without a message.
+struct OutputClosed : std::runtime_error {
+  OutputClosed() : std::runtime_error("standard output was closed") {}
+};
+
 // Item data written to standard output as it is decoded.
 class StdoutStream : public arcfold::TStream {
  public:

@@ -64,4 +64,6 @@ void CatchStopSignals() {
 
 bool StopRequested() { return stop_requested != 0; }
 
+void SurviveClosedPipes() { ::signal(SIGPIPE, SIG_IGN); }
+
 }  // namespace afp

@@ -69,4 +69,7 @@ void CatchStopSignals() { ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool StopRequested() { return stop_requested != 0; }
 
+// Windows has no signal for it: a write to a closed pipe already fails.
+void SurviveClosedPipes() {}
+
 }  // namespace afp

@@ -530,6 +530,20 @@ TEST_F(CliTest, ArchivesAreReadFromAPipeAndTheirCopyNeverStays) {
       << out;
   EXPECT_NE(out.find("interrupted"), std::string::npos) << out;
   EXPECT_EQ(testutil::Entries(tmp), (std::vector<std::string>{"keep"}));
+  // The reader of standard output goes away early: quietly, with no copy left.
+  const std::string big = dir / "big.bin";
+  WriteInTree(big, std::string(4 << 20, 'x'));
+  ASSERT_EQ(Sh(Quote(kTool) + " add -q " + Quote(dir / "big.zip") + " " + Quote(big) + " >/dev/null 2>&1"), 0);
+  out.clear();
+  const std::string status = dir / "status", errors = dir / "errors";
+  ASSERT_EQ(Sh("{ cat " + Quote(dir / "big.zip") + " | " + env + Quote(kTool) + " x -c - 2>" + Quote(errors) +
+                   "; echo $? >" + Quote(status) + "; } | head -c 3",
+               &out),
+            0);
+  EXPECT_EQ(testutil::ReadFile(status), "141\n");
+  EXPECT_EQ(testutil::ReadFile(errors), "");
+  EXPECT_EQ(out, "xxx");
+  EXPECT_EQ(testutil::Entries(tmp), (std::vector<std::string>{"keep"}));
 }
 
 TEST_F(CliTest, CommandsAndOptionsAsUnzipAnd7ZipUsersTypeThem) {

@@ -40,5 +40,9 @@ void UseBinaryMode(std::FILE* stream);
 // it; a second one ends the process at once, as it would have without this.
 void CatchStopSignals();
 bool StopRequested();
+// A reader that goes away (`| head`) makes writes to the pipe fail with an
+// error instead of killing the process on the spot, so that the program
+// still removes its temporary files.
+void SurviveClosedPipes();
 
 }  // namespace afp
