@@ -230,36 +230,26 @@ void PrintFooter(std::FILE* out, ListFormat format, const ListTotals& t) {
 
 }  // namespace
 
-int NextSelected(const arcfold::TAFBaseArchiver& a, const NameMasks& masks, int from) {
-  for (int i = from; i < a.ItemCount(); ++i)
-    if (masks.Empty() || masks.Selects(a.Item(i).ItemName)) return i;
-  return -1;
+void ListingPrinter::Add(const arcfold::TDirItem& it) {
+  if (!header_printed_) PrintHeader(out_, format_);
+  header_printed_ = true;
+  const Row r = RowOf(it);
+  if (format_ == ListFormat::Json) {
+    PrintJsonItem(out_, it, r, totals_.items == 0);
+  } else {
+    LineBuilder line;
+    PrintLine(line, it, r, format_);
+    line.Flush(out_);
+  }
+  ++totals_.items;
+  totals_.size += r.size;
+  totals_.packed += r.packed;
 }
 
-ListTotals PrintListing(const arcfold::TAFBaseArchiver& a, const NameMasks& masks, int first, ListFormat format,
-                        std::FILE* out) {
-  ListTotals totals;
-  LineBuilder line;
-  PrintHeader(out, format);
-  for (int i = first; i >= 0; i = NextSelected(a, masks, i + 1)) {
-    if (afp::StopRequested()) {
-      totals.stopped = true;
-      break;
-    }
-    const arcfold::TDirItem& it = a.Item(i);
-    const Row r = RowOf(it);
-    if (format == ListFormat::Json) {
-      PrintJsonItem(out, it, r, totals.items == 0);
-    } else {
-      PrintLine(line, it, r, format);
-      line.Flush(out);
-    }
-    ++totals.items;
-    totals.size += r.size;
-    totals.packed += r.packed;
-  }
-  PrintFooter(out, format, totals);
-  return totals;
+void ListingPrinter::Finish() {
+  if (!header_printed_) PrintHeader(out_, format_);
+  header_printed_ = true;
+  PrintFooter(out_, format_, totals_);
 }
 
 }  // namespace arcfold_cli

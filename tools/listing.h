@@ -1,6 +1,6 @@
-// The listing of an archive's items, printed as it is walked: each line
-// goes out before the next item is looked at, so memory does not grow
-// with the number of items.
+// The listing of an archive's items, printed as the archive's directory is
+// read: each line goes out before the next item is read, so memory does not
+// grow with the number of items.
 #pragma once
 
 #include <cstdint>
@@ -18,11 +18,22 @@ struct ListTotals {
   bool stopped = false;  // a stop request ended the listing early
 };
 
-// The first item at or after from that masks select (every item without
-// masks); -1 when none does.
-int NextSelected(const arcfold::TAFBaseArchiver& a, const NameMasks& masks, int from);
-// Lists the items masks select, from the first of them.
-ListTotals PrintListing(const arcfold::TAFBaseArchiver& a, const NameMasks& masks, int first, ListFormat format,
-                        std::FILE* out);
+// A listing printed as its items come: the header with the first item,
+// each item's line (or JSON object) at once, the totals at the end.
+class ListingPrinter {
+ public:
+  ListingPrinter(ListFormat format, std::FILE* out) : format_(format), out_(out) {}
+  void Add(const arcfold::TDirItem& item);
+  // The totals (after the header, when no item came).
+  void Finish();
+  const ListTotals& Totals() const { return totals_; }
+  void SetStopped() { totals_.stopped = true; }
+
+ private:
+  ListFormat format_;
+  std::FILE* out_;
+  ListTotals totals_;
+  bool header_printed_ = false;
+};
 
 }  // namespace arcfold_cli

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <exception>
 #include <memory>
 #include <string>
@@ -177,11 +178,13 @@ void ApplyCommon(ToolArchiver& a, const CommonOptions& o) {
   a.Options().Tuning = arcfold::TAFTuning().WithEnvironment();
 }
 
-// Opens the archive in mode; a failure becomes a message that names it.
-void OpenNamingErrors(ToolArchiver& a, uint16_t mode) {
+// Runs open (what opens or reads the archive); a failure becomes a message
+// that names the archive.
+template <class Open>
+void NamingErrors(const ToolArchiver& a, Open&& open) {
   const std::string shown = a.ShownArchive();
   try {
-    a.OpenArchive(mode);
+    open();
   } catch (const arcfold::EAFException& e) {
     if (e.NativeError() == NativeError::kInvalidArchiveFile || e.NativeError() == NativeError::kArchiveDamaged)
       throw std::runtime_error(fmt::format("{}: not a ZIP archive (no end of central directory record)", shown));
@@ -191,13 +194,23 @@ void OpenNamingErrors(ToolArchiver& a, uint16_t mode) {
   }
 }
 
-// Opens an existing archive read-only; a missing file is an error, not a new
-// archive. Every message names the archive.
-void OpenExisting(ToolArchiver& a) {
+// Opens the archive in mode; a failure becomes a message that names it.
+void OpenNamingErrors(ToolArchiver& a, uint16_t mode) {
+  NamingErrors(a, [&] { a.OpenArchive(mode); });
+}
+
+// A missing file is an error, not a new archive.
+void CheckArchiveExists(const ToolArchiver& a) {
   const std::string shown = a.ShownArchive();
   if (afp::DirectoryExists(a.FileName()))
     throw std::runtime_error(fmt::format("{}: is a folder, not an archive", shown));
   if (!afp::FileExists(a.FileName())) throw std::runtime_error(fmt::format("{}: no such archive", shown));
+}
+
+// Opens an existing archive read-only. Every message names the archive.
+void OpenExisting(ToolArchiver& a) {
+  CheckArchiveExists(a);
+  const std::string shown = a.ShownArchive();
   // A volume other than the last of a split set: the set is read from its
   // last volume, which holds the directory.
   bool numbered_split = false;
@@ -295,6 +308,22 @@ void OpenToRead(ToolArchiver& a, const CommonOptions& common, const arcfold_cli:
   OpenExisting(a);
 }
 
+// The items of a reading command's archive, each handed to visit as the
+// archive's directory is read; a volume of a split set is opened whole,
+// from the volume that holds the directory.
+void VisitToRead(ToolArchiver& a, const CommonOptions& common, const arcfold_cli::SpooledStdin* spool,
+                 const std::function<bool(const arcfold::TDirItem&)>& visit) {
+  ApplyCommon(a, common);
+  if (spool) {
+    a.SetFileName(spool->Path());
+    a.shown_archive = "(standard input)";
+  }
+  CheckArchiveExists(a);
+  bool numbered_split = false;
+  if (!arcfold_cli::LastVolumeOf(ToUtf8(a.FileName()), numbered_split).empty()) OpenExisting(a);
+  NamingErrors(a, [&] { a.ListItems(visit); });
+}
+
 // How the summary names the archive: as it was given.
 std::string GivenArchive(const ToolArchiver& a, const CommonOptions& common) {
   return a.shown_archive.empty() ? Printable(common.archive) : a.shown_archive;
@@ -302,16 +331,25 @@ std::string GivenArchive(const ToolArchiver& a, const CommonOptions& common) {
 
 int List(const CommonOptions& common, const arcfold_cli::SpooledStdin* spool, const ItemOptions& o) {
   ToolArchiver a;
-  OpenToRead(a, common, spool);
-  // A listing of a damaged archive is shown, but does not pass for a sound one.
-  const bool damaged = ReportOpenDamage(a, GivenArchive(a, common));
   const arcfold_cli::NameMasks masks(o.masks);
-  const int first = arcfold_cli::NextSelected(a, masks, 0);
-  if (first < 0 && !o.masks.empty()) throw NothingMatched(NothingMatchedText(o.masks));
   const auto format = o.json      ? arcfold_cli::ListFormat::Json
                       : o.verbose ? arcfold_cli::ListFormat::Long
                                   : arcfold_cli::ListFormat::Plain;
-  if (arcfold_cli::PrintListing(a, masks, first, format, stdout).stopped) {
+  arcfold_cli::ListingPrinter listing(format, stdout);
+  VisitToRead(a, common, spool, [&](const arcfold::TDirItem& item) {
+    if (afp::StopRequested()) {
+      listing.SetStopped();
+      return false;
+    }
+    if (masks.Empty() || masks.Selects(item.ItemName)) listing.Add(item);
+    return true;
+  });
+  // A listing of a damaged archive is shown, but does not pass for a sound one.
+  const bool damaged = ReportOpenDamage(a, GivenArchive(a, common));
+  const bool stopped = listing.Totals().stopped;
+  if (!stopped && listing.Totals().items == 0 && !o.masks.empty()) throw NothingMatched(NothingMatchedText(o.masks));
+  listing.Finish();
+  if (stopped) {
     std::fprintf(stderr, "listing cancelled\n");
     return 1;
   }

@@ -300,3 +300,100 @@ TEST_F(OpenTest, DirectoryIsReadFromTheStreamTheArchiveHoldsNow) {
   source.stream.reset();
   EXPECT_THROW(reader.ReadDirectory(), EReadError);
 }
+
+namespace {
+// What a listing or an extraction takes from an item.
+std::string Described(const TDirItem& it) {
+  return testutil::U(it.ItemName) + "|" + std::to_string(it.LocalHeaderOffset()) + "|" +
+         std::to_string(it.CompressedSize()) + "|" + std::to_string(it.UncompressedSize()) + "|" +
+         std::to_string(it.HeaderImage.Crc32()) + "|" + std::to_string(it.ActualMethod) + "|" +
+         std::to_string(it.CryptoAlgorithm) + "|" + it.Comment + "|" + std::to_string(it.ExtraFields.size());
+}
+
+// zip with ZIP64 end records (counting its entries) before its end record.
+std::string WithZip64EndRecords(const std::string& zip, uint64_t entries) {
+  auto put = [](std::string& s, uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) s += static_cast<char>(v >> (8 * i));
+  };
+  const size_t cd = zip.find(std::string("PK\x01\x02", 4)), end = zip.rfind(std::string("PK\x05\x06", 4));
+  std::string z64 = std::string("PK\x06\x06", 4);
+  put(z64, 44, 8);
+  put(z64, 45, 2);
+  put(z64, 45, 2);
+  put(z64, 0, 4);
+  put(z64, 0, 4);
+  put(z64, entries, 8);
+  put(z64, entries, 8);
+  put(z64, end - cd, 8);
+  put(z64, cd, 8);
+  std::string loc = std::string("PK\x06\x07", 4);
+  put(loc, 0, 4);
+  put(loc, end, 8);
+  put(loc, 1, 4);
+  return zip.substr(0, end) + z64 + loc + zip.substr(end);
+}
+}  // namespace
+
+TEST_F(OpenTest, WalkingTheDirectoryGivesTheItemsOfTheWholeOpen) {
+  // A ZIP64 item: its central sizes in the ZIP64 field.
+  std::string zip64_field = std::string("\x01\x00\x10\x00", 4) + std::string("\x05\0\0\0\0\0\0\0", 8) +
+                            std::string("\x05\0\0\0\0\0\0\0", 8);
+  std::vector<RawEntry> varied = two;
+  varied.push_back({.name = "big.bin", .data = "abcde", .central_extra = zip64_field});
+  varied.push_back({.name = "dir/", .data = "", .external = 0x10});
+  std::string with_big = BuildZip(varied, "comment");
+  const size_t big = with_big.rfind(std::string("PK\x01\x02", 4), with_big.find("big.bin", with_big.find("dir/")));
+  for (int k = 20; k < 28; ++k) with_big[big + k] = '\xFF';
+  std::string undercounted = BuildZip(two);
+  undercounted[undercounted.size() - 22 + 8] = undercounted[undercounted.size() - 22 + 10] = 1;
+  std::string zeroed = BuildZip(two);
+  std::fill(zeroed.begin() + static_cast<std::ptrdiff_t>(zeroed.find(std::string("PK\x01\x02", 4))), zeroed.end() - 22,
+            '\0');
+  const std::string stub = "MZ" + std::string(3000, 's');
+  const std::string whole = BuildZip(two);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"plain", with_big},
+      {"zip64", WithZip64EndRecords(with_big, varied.size())},
+      {"stub, offsets adjusted", BuildZip(two, "", stub, true)},
+      {"stub, offsets not adjusted", BuildZip(two, "", stub, false)},
+      {"undercounted", undercounted},
+      {"zeroed directory", zeroed},
+      {"no end record", whole.substr(0, whole.size() - 30)},
+      {"empty", BuildZip({})}};
+  for (const auto& [what, bytes] : cases) {
+    ASSERT_EQ(Open(bytes), 0) << what;
+    std::vector<std::string> opened;
+    for (int i = 0; i < a.ItemCount(); ++i) opened.push_back(Described(a.Item(i)));
+    const bool rebuilt = a.DirectoryRebuilt(), undercount = a.DirectoryUndercounted();
+    a.CloseArchive();
+    std::vector<std::string> walked;
+    a.ListItems([&](const TDirItem& it) {
+      walked.push_back(Described(it));
+      return true;
+    });
+    EXPECT_EQ(walked, opened) << what;
+    EXPECT_EQ(a.DirectoryRebuilt(), rebuilt) << what;
+    EXPECT_EQ(a.DirectoryUndercounted(), undercount) << what;
+    EXPECT_FALSE(a.Active()) << what;
+  }
+  // The walk stops when asked, and an open archive is walked from memory.
+  ASSERT_EQ(Open(with_big), 0);
+  int visited = 0;
+  a.ListItems([&](const TDirItem&) { return ++visited < 2; });
+  EXPECT_EQ(visited, 2);
+  EXPECT_TRUE(a.Active());
+  // Items are handed on as they are read: damage past the first header
+  // comes after the items before it, as a read error.
+  a.CloseArchive();
+  std::string late = BuildZip(two);
+  late[late.rfind(std::string("PK\x01\x02", 4))] = 'X';
+  testutil::WriteFile(dir / "t.zip", late);
+  std::vector<std::string> names;
+  EXPECT_THROW(a.ListItems([&](const TDirItem& it) {
+    names.push_back(testutil::U(it.ItemName));
+    return true;
+  }),
+               EReadError);
+  EXPECT_EQ(names, (V{"one.txt"}));
+  EXPECT_FALSE(a.Active());
+}

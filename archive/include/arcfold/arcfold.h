@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -166,6 +167,15 @@ class TAFBaseArchiver {
   // counted fewer items than the directory holds (all were read).
   bool DirectoryRebuilt() const;
   bool DirectoryUndercounted() const;
+  // Hands each item to visit in archive order; visit returns false to stop.
+  // An open archive's items come from memory. A closed archive is opened
+  // read-only for the walk and closed after it, and its central directory
+  // is read one header at a time, so that memory does not grow with the
+  // number of items; a volume set, a self-extractor stub or a directory that
+  // does not read from its first header on is read whole first. Damage met
+  // after items were visited raises EReadError. DirectoryRebuilt and
+  // DirectoryUndercounted then tell the damage the walk met.
+  void ListItems(const std::function<bool(const TDirItem&)>& visit);
   // Marks for ProcessMarkedItems, for callers that choose items themselves.
   void ClearMarks();
   void SetMarked(int index, bool marked);

@@ -102,7 +102,7 @@ void ArchiveSession::OpenArchive() {
   OpenArchive(mode);
 }
 
-void ArchiveSession::OpenArchive(uint16_t mode) {
+void ArchiveSession::CheckOpenable(uint16_t mode) {
   if (!in_memory_ && NamePart(file_name_).empty())
     throw EAFException::Create(NativeError::kBlankFileNameForMode, &facade_);
   if (mode != fmCreate && !afp::FileExists(file_name_) && spanning_mode_ != smSpanning &&
@@ -110,6 +110,10 @@ void ArchiveSession::OpenArchive(uint16_t mode) {
     throw EAFException::CreateFmt(NativeError::kArchiveFileNotFound, &facade_, {file_name_});
   if (mode != fmCreate && in_memory_)
     throw EAFException::CreateFmt(NativeError::kInMemoryCreateOnly, &facade_, {file_name_});
+}
+
+void ArchiveSession::OpenArchive(uint16_t mode) {
+  CheckOpenable(mode);
   CloseArchive();
   open_mode_ = mode;
   InternalOpen();
@@ -212,8 +216,45 @@ const TDirItem& ArchiveSession::Item(int i) const {
   return dir_->Items().ItemRef(i);
 }
 
-bool ArchiveSession::DirectoryRebuilt() const { return dir_ && dir_->Recovered(); }
-bool ArchiveSession::DirectoryUndercounted() const { return dir_ && dir_->ExtraEntriesFound(); }
+bool ArchiveSession::DirectoryRebuilt() const { return dir_ ? dir_->Recovered() : walk_rebuilt_; }
+bool ArchiveSession::DirectoryUndercounted() const { return dir_ ? dir_->ExtraEntriesFound() : walk_undercounted_; }
+
+void ArchiveSession::ListItems(const std::function<bool(const TDirItem&)>& visit) {
+  if (!active_) {
+    WalkClosedArchive(visit);
+    return;
+  }
+  for (int i = 0; i < ItemCount(); ++i)
+    if (!visit(Item(i))) return;
+}
+
+void ArchiveSession::WalkClosedArchive(const std::function<bool(const TDirItem&)>& visit) {
+  const uint16_t mode = fmOpenRead | fmShareDenyNone;
+  CheckOpenable(mode);
+  CloseArchive();
+  walk_rebuilt_ = walk_undercounted_ = false;
+  open_mode_ = mode;
+  spanning_mode_ = smNone;
+  volume_info_.Reset();
+  volumes_written_ = false;
+  // The walk ends with the archive closed, whatever way it ends.
+  struct Closer {
+    ArchiveSession& session;
+    ~Closer() {
+      session.dir_.reset();
+      session.stream_.reset();
+    }
+  } closer{*this};
+  DetectSpanning();
+  if (!dir_->CheckEndRecord()) throw EAFException::Create(NativeError::kArchiveDamaged, &facade_);
+  if (!dir_->WalkDirectory(visit)) {
+    dir_->ReadDirectory();
+    for (int i = 0; i < dir_->Items().Count(); ++i)
+      if (!visit(dir_->Items().ItemRef(i))) break;
+  }
+  walk_rebuilt_ = dir_->Recovered();
+  walk_undercounted_ = dir_->ExtraEntriesFound();
+}
 
 void ArchiveSession::ClearMarks() {
   if (!dir_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);

@@ -133,6 +133,7 @@ int TAFBaseArchiver::ItemCount() const { return session_->ItemCount(); }
 const TDirItem& TAFBaseArchiver::Item(int i) const { return session_->Item(i); }
 bool TAFBaseArchiver::DirectoryRebuilt() const { return session_->DirectoryRebuilt(); }
 bool TAFBaseArchiver::DirectoryUndercounted() const { return session_->DirectoryUndercounted(); }
+void TAFBaseArchiver::ListItems(const std::function<bool(const TDirItem&)>& visit) { session_->ListItems(visit); }
 void TAFBaseArchiver::ClearMarks() { session_->ClearMarks(); }
 void TAFBaseArchiver::SetMarked(int index, bool marked) { session_->SetMarked(index, marked); }
 const std::string& TAFBaseArchiver::ArchiveComment() const { return session_->ArchiveComment(); }

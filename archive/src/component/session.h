@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,6 +67,7 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   const TDirItem& Item(int i) const;
   bool DirectoryRebuilt() const;
   bool DirectoryUndercounted() const;
+  void ListItems(const std::function<bool(const TDirItem&)>& visit);
   void ClearMarks();
   void SetMarked(int index, bool marked);
   const std::string& ArchiveComment() const;
@@ -176,7 +178,13 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   void DecodeIntoFile(int index, uint32_t attr, const afp::WideString& target);
   afp::Prompts& PromptsInUse() { return facade_.PromptUI ? *facade_.PromptUI : afp::DefaultPrompts(); }
   void CheckActiveNoUpdate();
+  // Refuses to open the archive in mode when it has no name, is missing or
+  // lives in memory.
+  void CheckOpenable(uint16_t mode);
   void InternalOpen();
+  // The items of the archive, opened read-only for the walk and closed
+  // after it.
+  void WalkClosedArchive(const std::function<bool(const TDirItem&)>& visit);
   afp::VolumeMedia& MediaInUse() { return facade_.Media ? *facade_.Media : afp::SystemMedia(); }
   bool SfxFlag() const;
   // Finds out, from the files present, whether the archive is one file, a
@@ -298,6 +306,9 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   int total_count_ = 0;
   int skipped_existing_ = 0;
   bool last_run_aborted_ = false;
+  // Damage the last walk of a closed archive met.
+  bool walk_rebuilt_ = false;
+  bool walk_undercounted_ = false;
   afp::WideString working_folder_;
   afp::WideString last_folder_made_;
   // The folder last extracted into, and whether its drive is removable.

@@ -1,6 +1,7 @@
 #include "directory/dir_manager.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "arcfold/exception.h"
@@ -159,17 +160,23 @@ bool TAFDirManager::LocateEndRecord(int64_t& position) {
   return FindEndRecord(kAltSigEnd, position) || FindEndRecord(kSigEnd, position);
 }
 
-void TAFDirManager::ReadDirectory() {
+bool TAFDirManager::StartReading(int64_t& e) {
   ResetDirectory();
   stub_length_ = 0;
   recovered_ = false;
   standard_end_found_ = false;
+  e = -1;
+  if (!LocateEndRecord(e)) return false;
+  standard_end_found_ = end_record_.Signature() == kSigEnd;
+  return true;
+}
+
+void TAFDirManager::ReadDirectory() {
   int64_t e = -1;
-  if (!LocateEndRecord(e)) {
+  if (!StartReading(e)) {
     RecoveryScan(standard_end_found_);
     return;
   }
-  standard_end_found_ = end_record_.Signature() == kSigEnd;
   const int64_t w = ReadZip64Records(e);
   if (volumes_.VolumeSpanning() != smNone) {
     ReadVolumeDirectory();
@@ -197,10 +204,7 @@ int64_t TAFDirManager::ReadZip64Records(int64_t e) {
   throw EAFException::Create(NativeError::kNoZip64EndRecord);
 }
 
-void TAFDirManager::ReadSingleDirectory(int64_t e, int64_t w) {
-  volumes_.VolumeInfo().LastVolumeNumber = static_cast<int32_t>(LastDisk());
-  volumes_.VolumeInfo().SetNumber(static_cast<int32_t>(FirstDisk()));
-  int64_t start, count;
+bool TAFDirManager::DirectoryExtent(int64_t e, int64_t w, int64_t& start, int64_t& count) const {
   if (is_zip64_) {
     start = w - static_cast<int64_t>(zip64_end_record_.DirectorySize());
     count = static_cast<int64_t>(zip64_end_record_.TotalEntries() & 0xFFFFFFFF);
@@ -210,10 +214,18 @@ void TAFDirManager::ReadSingleDirectory(int64_t e, int64_t w) {
     start = e - static_cast<int64_t>(end_record_.DirectorySize());
     count = end_record_.TotalEntries();
   }
+  // A count that the directory bytes cannot hold is a damaged record, not
+  // a reason to allocate millions of items.
+  return start >= 0 && count * 46 <= w - start;
+}
+
+void TAFDirManager::ReadSingleDirectory(int64_t e, int64_t w) {
+  volumes_.VolumeInfo().LastVolumeNumber = static_cast<int32_t>(LastDisk());
+  volumes_.VolumeInfo().SetNumber(static_cast<int32_t>(FirstDisk()));
+  int64_t start = 0, count = 0;
+  const bool fits = DirectoryExtent(e, w, start, count);
   try {
-    // A count that the directory bytes cannot hold is a damaged record, not
-    // a reason to allocate millions of items.
-    if (start < 0 || count * 46 > w - start) throw EReadError("Central directory is cut short");
+    if (!fits) throw EReadError("Central directory is cut short");
     In().SetPosition(start);
     items_.SetCount(static_cast<int>(count));
     ReadCentralHeaders(count);
@@ -238,18 +250,78 @@ void TAFDirManager::ReadUncountedHeaders(int64_t w) {
   // An end record may count fewer entries than its directory holds (a
   // damaged or doctored count): every central header the directory's size
   // covers is read, so that no item hides from a listing or a test.
-  const uint32_t central = settings_.Signatures().central;
-  for (;;) {
-    int64_t at = In().Position();
-    uint8_t sig[4];
-    if (w - at < 46 || In().Read(sig, 4) != 4) break;
-    In().SetPosition(at);
-    if (GetU32(sig) != central && GetU32(sig) != kSigCentral) break;
+  while (CentralHeaderFollows(w)) {
     items_.SetCount(items_.Count() + 1);
     items_.ItemRef(items_.Count() - 1) = TDirItem();
     ReadCentralHeader(items_.Count() - 1);
     extra_entries_found_ = true;
   }
+}
+
+bool TAFDirManager::CentralHeaderFollows(int64_t w) {
+  const uint32_t central = settings_.Signatures().central;
+  const int64_t at = In().Position();
+  uint8_t sig[4];
+  if (w - at < 46 || In().Read(sig, 4) != 4) return false;
+  In().SetPosition(at);
+  return GetU32(sig) == central || GetU32(sig) == kSigCentral;
+}
+
+bool TAFDirManager::WalkableDirectory(int64_t& w, int64_t& count) {
+  int64_t e = -1;
+  // Without leave to open a damaged archive the whole directory is checked
+  // before any item counts, which a walk cannot do.
+  if (!StartReading(e) || volumes_.VolumeSpanning() != smNone || !settings_.OpenDamaged()) return false;
+  try {
+    w = ReadZip64Records(e);
+  } catch (const std::exception&) {
+    return false;
+  }
+  int64_t start = 0;
+  if (LastDisk() != 0 || !DirectoryExtent(e, w, start, count) || count == 0) return false;
+  directory_offset_ = start;
+  return true;
+}
+
+bool TAFDirManager::WalkDirectory(const std::function<bool(const TDirItem&)>& visit) {
+  int64_t w = 0, count = 0;
+  if (!WalkableDirectory(w, count)) return false;
+  TDirItem item;
+  try {
+    In().SetPosition(directory_offset_);
+    ReadCentralRecord(item);
+  } catch (const std::exception&) {
+    return false;  // no usable directory: the whole read rebuilds it
+  }
+  // Bytes before the first item move every offset; such archives are read
+  // whole, where all offsets are shifted together.
+  const int64_t next = In().Position();
+  DetectStubBefore(item);
+  if (stub_length_ != 0) return false;
+  In().SetPosition(next);
+  if (visit(item)) WalkRemainingHeaders(count, w, item, visit);
+  return true;
+}
+
+bool TAFDirManager::WalkRemainingHeaders(int64_t count, int64_t w, TDirItem& item,
+                                         const std::function<bool(const TDirItem&)>& visit) {
+  int64_t index = 1;
+  try {
+    for (; index < count; ++index) {
+      item = TDirItem();
+      ReadCentralRecord(item);
+      if (!visit(item)) return false;
+    }
+    for (; CentralHeaderFollows(w); ++index) {
+      item = TDirItem();
+      ReadCentralRecord(item);
+      extra_entries_found_ = true;
+      if (!visit(item)) return false;
+    }
+  } catch (const EReadError& e) {
+    throw EReadError("Central directory damaged at item " + std::to_string(index + 1) + ": " + e.what());
+  }
+  return true;
 }
 
 void TAFDirManager::SwitchVolume(const TAFVolumeNumberInfo& volume) { volumes_.SelectVolume(volume); }
@@ -291,8 +363,14 @@ void TAFDirManager::ReadCentralHeaders(int64_t count) {
 }
 
 void TAFDirManager::ReadCentralHeader(int i) {
-  std::string raw;
   TDirItem& item = items_.ItemRef(i);
+  ReadCentralRecord(item);
+  const afp::WideString name = std::move(item.ItemName);
+  item.ItemName.clear();
+  items_.RenameItem(i, name);
+}
+
+void TAFDirManager::ReadCentralRecord(TDirItem& item) {
   In().ReadBuffer(item.HeaderImage.data(), 46);
   const TCentralHeader& h = item.HeaderImage;
   // Bytes that are not a central header (a zeroed or overwritten directory)
@@ -301,36 +379,38 @@ void TAFDirManager::ReadCentralHeader(int i) {
     throw EReadError("Not a central directory header");
   if ((h.Flags() & kFlagEncrypted) && h.VersionNeeded() < kAltVersion) item.CryptoAlgorithm = caPkzipClassic;
   item.ActualMethod = h.Method();
-  raw.resize(h.NameLength());
+  std::string raw(h.NameLength(), '\0');
   if (h.NameLength()) In().ReadBuffer(raw.data(), h.NameLength());
-  items_.RenameItem(i, h.NameLength() ? DecodeName(raw, h.Flags()) : afp::WideString());
-  if (h.ExtraLength()) ReadItemExtra(i, h.ExtraLength(), raw);
-  TDirItem& again = items_.ItemRef(i);
-  if (again.HeaderImage.CommentLength()) {
-    again.Comment.resize(again.HeaderImage.CommentLength());
-    In().ReadBuffer(again.Comment.data(), again.HeaderImage.CommentLength());
+  item.ItemName = h.NameLength() ? DecodeName(raw, h.Flags()) : afp::WideString();
+  if (h.ExtraLength()) {
+    if (auto unicode = ReadItemExtra(item, h.ExtraLength(), raw)) item.ItemName = std::move(*unicode);
+  }
+  if (item.HeaderImage.CommentLength()) {
+    item.Comment.resize(item.HeaderImage.CommentLength());
+    In().ReadBuffer(item.Comment.data(), item.HeaderImage.CommentLength());
   } else {
-    again.Comment.clear();
+    item.Comment.clear();
   }
 }
 
-void TAFDirManager::ReadItemExtra(int index, uint16_t length, const std::string& raw_name) {
+std::optional<afp::WideString> TAFDirManager::ReadItemExtra(TDirItem& item, uint16_t length,
+                                                            const std::string& raw_name) {
   std::vector<uint8_t> area(length);
   In().ReadBuffer(area.data(), length);
-  TDirItem& item = items_.ItemRef(index);
   item.HasZip64 = false;
   item.ExtraFields = ParseExtraArea(area.data(), area.size());
-  bool unicode_name_set = false;
+  std::optional<afp::WideString> unicode_name;
   // The component's own unicode-name field wins over Info-ZIP's, wherever each sits.
-  for (const auto& f : items_.ItemRef(index).ExtraFields)
-    if (f.Id != kExtraInfoZipUnicodePath) InterpretExtra(items_.ItemRef(index), index, f, raw_name, unicode_name_set);
-  if (!unicode_name_set)
-    for (const auto& f : items_.ItemRef(index).ExtraFields)
-      if (f.Id == kExtraInfoZipUnicodePath) InterpretExtra(items_.ItemRef(index), index, f, raw_name, unicode_name_set);
+  for (const auto& f : item.ExtraFields)
+    if (f.Id != kExtraInfoZipUnicodePath) InterpretExtra(item, f, raw_name, unicode_name);
+  if (!unicode_name)
+    for (const auto& f : item.ExtraFields)
+      if (f.Id == kExtraInfoZipUnicodePath) InterpretExtra(item, f, raw_name, unicode_name);
+  return unicode_name;
 }
 
-void TAFDirManager::InterpretExtra(TDirItem& item, int index, const TExtraField& f, const std::string& raw_name,
-                                   bool& unicode_name_set) {
+void TAFDirManager::InterpretExtra(TDirItem& item, const TExtraField& f, const std::string& raw_name,
+                                   std::optional<afp::WideString>& unicode_name) {
   const uint8_t* d = f.Data.data();
   size_t n = f.Data.size();
   switch (f.Id) {
@@ -345,18 +425,12 @@ void TAFDirManager::InterpretExtra(TDirItem& item, int index, const TExtraField&
     }
     case kExtraUnicodeName: {
       afp::WideString name;
-      if (ParseUnicodeNameField(d, n, name)) {
-        items_.RenameItem(index, name);
-        unicode_name_set = true;
-      }
+      if (ParseUnicodeNameField(d, n, name)) unicode_name = std::move(name);
       break;
     }
     case kExtraInfoZipUnicodePath: {
       afp::WideString name;
-      if (ParseInfoZipUnicodePath(d, n, raw_name, name)) {
-        items_.RenameItem(index, name);
-        unicode_name_set = true;
-      }
+      if (ParseInfoZipUnicodePath(d, n, raw_name, name)) unicode_name = std::move(name);
       break;
     }
     case kExtraAES: {
@@ -398,7 +472,10 @@ void TAFDirManager::DetectStub(int64_t w) {
     stub_length_ = w;
     return;
   }
-  const TDirItem& first = items_.ItemRef(0);
+  DetectStubBefore(items_.ItemRef(0));
+}
+
+void TAFDirManager::DetectStubBefore(const TDirItem& first) {
   const TCentralHeader& c = first.HeaderImage;
   int64_t pos = first.LocalHeaderOffset();
   int64_t size = In().Size();
@@ -546,7 +623,9 @@ bool TAFDirManager::RecoverItem(int64_t p, const std::vector<int64_t>& descripto
   FillRecoveredHeader(item, l, p, name);
   items_.RenameItem(i, name);
   In().SetPosition(p + 30 + l.NameLength());
-  if (l.ExtraLength() && size - In().Position() >= l.ExtraLength()) ReadItemExtra(i, l.ExtraLength(), raw);
+  if (l.ExtraLength() && size - In().Position() >= l.ExtraLength()) {
+    if (auto unicode = ReadItemExtra(items_.ItemRef(i), l.ExtraLength(), raw)) items_.RenameItem(i, *unicode);
+  }
   if (l.Flags() & kFlagDataDescriptor) ApplyDataDescriptor(i, p, descriptors);
   return true;
 }

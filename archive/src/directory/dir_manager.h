@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,14 @@ class TAFDirManager {
   // opened all the same).
   bool CheckEndRecord();
   void ReadDirectory();
+  // Reads the central directory one header at a time and hands each item to
+  // visit as it is read, keeping none (Items() stays empty); visit returns
+  // false to stop. Only the plain case is walked: one volume, a directory
+  // whose first header reads and no bytes before the first item. Otherwise
+  // nothing is visited and false is returned: the caller reads the whole
+  // directory with ReadDirectory. A header past the first that does not
+  // read raises EReadError, as the items before it were already visited.
+  bool WalkDirectory(const std::function<bool(const TDirItem&)>& visit);
   // The central directory and the end records after the last byte of
   // stream (null: the archive's current stream).
   void WriteDirectory(TStream* stream = nullptr);
@@ -102,6 +112,21 @@ class TAFDirManager {
   bool ValidateCandidate(int64_t pos, int64_t stream_size);
   // The end record, in the signature set in use (or the standard one).
   bool LocateEndRecord(int64_t& position);
+  // Forgets the directory read before and finds the end record at
+  // end_pos; false when there is none.
+  bool StartReading(int64_t& end_pos);
+  // Where the central directory of one volume starts and how many headers
+  // its end records count; false when the directory bytes cannot hold them.
+  bool DirectoryExtent(int64_t end_pos, int64_t records_start, int64_t& start, int64_t& count) const;
+  // Whether the directory can be walked header by header (see WalkDirectory).
+  bool WalkableDirectory(int64_t& records_start, int64_t& count);
+  // The headers after the first, counted and uncounted, each handed to
+  // visit; false when visit stopped the walk.
+  bool WalkRemainingHeaders(int64_t count, int64_t records_start, TDirItem& item,
+                            const std::function<bool(const TDirItem&)>& visit);
+  // Whether a further central header starts at the current position, before
+  // records_start.
+  bool CentralHeaderFollows(int64_t records_start);
   // The ZIP64 locator and end record before the end record at end_pos;
   // returns where the records before the end record start.
   int64_t ReadZip64Records(int64_t end_pos);
@@ -114,14 +139,21 @@ class TAFDirManager {
   // The central directory of a split or spanned set, from its first disk on.
   void ReadVolumeDirectory();
   void ReadCentralHeader(int index);
+  // One central header at the current position into item, named by its
+  // name bytes or the unicode name field that wins.
+  void ReadCentralRecord(TDirItem& item);
   // Positions of each signature (with at least its min_tail bytes to the
   // end of the stream) in one forward pass over the stream.
   std::vector<std::vector<int64_t>> ScanSignatures(const std::vector<uint32_t>& signatures,
                                                    const std::vector<int64_t>& min_tails);
-  void ReadItemExtra(int index, uint16_t length, const std::string& raw_name);
-  void InterpretExtra(TDirItem& item, int index, const TExtraField& field, const std::string& raw_name,
-                      bool& unicode_name_set);
+  // The extra area of item at the current position; returns the name a
+  // unicode name field gives, if any.
+  std::optional<afp::WideString> ReadItemExtra(TDirItem& item, uint16_t length, const std::string& raw_name);
+  void InterpretExtra(TDirItem& item, const TExtraField& field, const std::string& raw_name,
+                      std::optional<afp::WideString>& unicode_name);
   void DetectStub(int64_t end_records_pos);
+  // The stub length from the first item of the directory.
+  void DetectStubBefore(const TDirItem& first);
   void ShiftOffsets();
   void RecoveryScan(bool end_candidate_met);
   // One item from the local header at pos; false when it is left out.
