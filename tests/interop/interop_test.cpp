@@ -216,6 +216,30 @@ TEST_F(InteropTest, SevenZip) {
   }
 }
 
+// 7-Zip's Deflate64, what it and Windows write for large files: a file with
+// repeats 50000 bytes back and long runs, one that does not compress, the
+// mixed tree; plain, classic and AES. The tool gives back the tree.
+TEST_F(InteropTest, SevenZipDeflate64PlainClassicAndAes) {
+  std::string seven = testutil::SevenZip();
+  if (seven.empty()) GTEST_SKIP() << "7-Zip not installed";
+  ASSERT_EQ(Sh("cd " + Quote(src) +
+               " && head -c 50000 /dev/urandom > a/block && cat a/block a/block a/block > a/far.bin && rm a/block"
+               " && head -c 300000 /dev/zero >> a/far.bin && seq 1 200000 >> a/far.bin"),
+            0);
+  std::string want;
+  ASSERT_EQ(Sh("python3 " + Quote(kScripts + "/manifest.py") + " " + Quote(src), &want), 0);
+  for (std::string m : {"", " -psecret", " -psecret -mem=AES256"}) {
+    std::string zip = dir / ("d64" + std::to_string(m.size()) + ".zip"), out = dir / "out";
+    ASSERT_EQ(
+        Sh("cd " + Quote(src) + " && " + seven + " a -tzip -bd -bso0 -mm=Deflate64" + m + " " + Quote(zip) + " ."), 0);
+    Sh("rm -rf " + Quote(out));
+    ASSERT_EQ(Sh(Quote(ARCFOLD_CLI) + " extract -q -p secret " + Quote(zip) + " -d " + Quote(out)), 0) << zip;
+    std::string got;
+    Sh("python3 " + Quote(kScripts + "/manifest.py") + " " + Quote(out), &got);
+    ExpectSameTrees(got, want, zip);
+  }
+}
+
 TEST_F(InteropTest, Bsdtar) {
   if (Sh("command -v bsdtar >/dev/null") != 0) GTEST_SKIP() << "bsdtar not installed";
   std::string zip = dir / "bt.zip";

@@ -27,4 +27,7 @@ std::unique_ptr<Inflater> MakeZlibInflater();
 std::unique_ptr<Inflater> MakeInflater(const TAFTuning& tuning = TAFTuning());
 const char* InflaterBackendName(const TAFTuning& tuning = TAFTuning());
 
+// Deflate64 (method 9), our own decoder: deflate with a 64 KiB window.
+std::unique_ptr<Inflater> MakeDeflate64Inflater();
+
 }  // namespace arcfold
