@@ -175,6 +175,65 @@ TEST_F(WriteTest, TuningSwitchesChangeNoResult) {
   }
 }
 
+// Files read and deflated ahead on a second core give the archive, byte for
+// byte, and the events, one by one, of a commit that keeps to the calling
+// thread: small files, an empty one, one that does not compress (stored),
+// one of several chunks, folders, and a file gone since it was added, whose
+// failure comes in its turn. (zlib: its output depends on nothing but the
+// input. The file of several chunks does not compress, so that it is stored
+// whichever core deflated which chunk.)
+TEST_F(WriteTest, FilesReadAheadChangeNoByteAndNoEvent) {
+  const std::string src = dir / "tree";
+  for (int d = 0; d < 3; ++d) testutil::MakeDir(src + "/d" + std::to_string(d));
+  auto file = [&](int i) { return src + "/d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".txt"; };
+  std::mt19937 rng(3);
+  std::string noise(0x180001, '\0');
+  for (char& c : noise) c = static_cast<char>(rng());
+  testutil::WriteFile(src + "/d0/empty.txt", "");
+  testutil::WriteFile(src + "/d1/noise.bin", noise.substr(0, 3000));
+  testutil::WriteFile(src + "/d2/large.bin", noise);
+  for (int i = 0; i < 150; ++i) testutil::WriteFile(file(i), Mixed(static_cast<size_t>(i) * 37 % 5000, i));
+  auto write = [&](TAFTuningSwitch parallel, int mode, std::vector<std::string>& log) {
+    testutil::WriteFile(src + "/gone.txt", "back for the next run");
+    testutil::RemoveAll(zip);
+    TArcfold w;
+    w.Options().Tuning = {parallel, tsOn, tsOff, tsOn};
+    w.SetCompressionMode(mode);
+    w.SetFileName(W(zip));
+    w.SetBaseDir(W(src));
+    w.OnFileProgress = [&log](TAFBaseArchiver*, const afp::WideString& n, double p, TAFProcessOperation,
+                              TAFProgressPhase ph, bool&) {
+      log.push_back("file " + testutil::U(n) + " " + std::to_string(ph) + " " + std::to_string(p));
+    };
+    w.OnOverallProgress = [&log](TAFBaseArchiver*, double p, TAFProcessOperation, TAFProgressPhase ph, bool&) {
+      log.push_back("overall " + std::to_string(ph) + " " + std::to_string(p));
+    };
+    w.OnProcessFileFailure = [&log](TAFBaseArchiver*, const afp::WideString& n, TAFProcessOperation, int native, int,
+                                    const afp::WideString&, TAFAction& action) {
+      log.push_back("failure " + testutil::U(n) + " " + std::to_string(native));
+      action = fxaIgnore;
+    };
+    w.OpenArchive();
+    w.BeginUpdate();
+    w.AddFiles(u"*");
+    testutil::RemoveAll(src + "/gone.txt");
+    w.EndUpdate();
+    w.CloseArchive();
+    return ReadFile(zip);
+  };
+  for (int mode : {1, 6}) {
+    SCOPED_TRACE(mode);
+    std::vector<std::string> ahead_log, reference_log;
+    const std::string ahead = write(tsOn, mode, ahead_log);
+    const std::string reference = write(tsOff, mode, reference_log);
+    EXPECT_TRUE(ahead == reference);
+    EXPECT_EQ(ahead_log, reference_log);
+    EXPECT_EQ(std::count_if(reference_log.begin(), reference_log.end(),
+                            [](const std::string& e) { return e.rfind("failure", 0) == 0; }),
+              1);
+  }
+}
+
 TEST_F(WriteTest, EmptySourcesAreStoredWithoutData) {
   TArcfold w;
   w.SetFileName(W(zip));

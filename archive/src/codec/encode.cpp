@@ -28,7 +28,8 @@ namespace {
 // encryption, writing. Its steps share the pass's buffers and counters.
 class EncodePass {
  public:
-  EncodePass(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item);
+  EncodePass(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item,
+             const std::vector<uint8_t>* deflated);
   // data_bytes counts the compressed data without the encryption header and
   // authentication code.
   bool Run(int64_t& data_bytes);
@@ -60,6 +61,8 @@ class EncodePass {
   const bool aes_;
   const afp::WideString name_;
   const TAFTuning tuning_;
+  // The whole source deflated ahead, for a source of one chunk.
+  const std::vector<uint8_t>* const deflated_;
   std::unique_ptr<TAESCryptoTransform> transform_;
   TZipClassicKeys keys_;
   std::unique_ptr<Deflater> deflater_;
@@ -70,7 +73,7 @@ class EncodePass {
 };
 
 EncodePass::EncodePass(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size,
-                       TDirItem& item)
+                       TDirItem& item, const std::vector<uint8_t>* deflated)
     : archiver_(archiver),
       source_(source),
       archive_(archive),
@@ -84,7 +87,8 @@ EncodePass::EncodePass(TAFBaseArchiver& archiver, TStream& source, TStream& arch
       algorithm_(archiver.EncryptionMethod()),
       aes_(encrypted_ && algorithm_ != caPkzipClassic),
       name_(paths::Backslashed(item.ItemName)),
-      tuning_(archiver.Options().Tuning.WithEnvironment()) {}
+      tuning_(archiver.Options().Tuning.WithEnvironment()),
+      deflated_(item.ActualMethod == kMethodDeflate && source_size <= chunk_size_ ? deflated : nullptr) {}
 
 bool EncodePass::Run(int64_t& data_bytes) {
   source_.SetPosition(0);
@@ -97,7 +101,7 @@ bool EncodePass::Run(int64_t& data_bytes) {
   }
   in_.resize(static_cast<size_t>(std::max<int64_t>(std::min(chunk_size_, source_size_), 1)));
   bool ready = true;
-  if (method == kMethodDeflate) {
+  if (method == kMethodDeflate && !deflated_) {
     deflater_ = MakeDeflater(mode_, tuning_);
     ready = deflater_ != nullptr;
   }
@@ -165,7 +169,9 @@ void EncodePass::CompressChunks() {
 
 EncodePass::Step EncodePass::OneCoreStep(int64_t chunk) {
   out_.clear();
-  if (deflater_) {
+  if (deflated_) {
+    out_ = *deflated_;
+  } else if (deflater_) {
     const auto flush = read_ + chunk >= source_size_ ? Deflater::Flush::Finish : Deflater::Flush::Sync;
     if (!deflater_->Deflate(in_.data(), static_cast<size_t>(chunk), flush, out_)) return Step::kShort;
   } else {
@@ -213,6 +219,8 @@ EncodePass::Step EncodePass::TwoCoreStep(int64_t chunk) {
     tail_ = second_dict;
     return Step::kNext;
   }
+  // Each chunk reports its progress, as on one core.
+  if (!ReportItemProgress(archiver_, item_, name_, source_size_, read_)) return Step::kStopped;
   if (!Emit(second_out_)) return Step::kStopped;
   read_ += next;
   const size_t t = std::min<size_t>(static_cast<size_t>(next), kDeflateWindow);
@@ -277,8 +285,8 @@ void EncodePass::RecordSizes() {
 }
 
 bool EncodeOnce(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item,
-                int64_t& data_bytes) {
-  return EncodePass(archiver, source, archive, source_size, item).Run(data_bytes);
+                int64_t& data_bytes, const std::vector<uint8_t>* deflated = nullptr) {
+  return EncodePass(archiver, source, archive, source_size, item, deflated).Run(data_bytes);
 }
 
 // Whether the source can be read again from its start.
@@ -292,14 +300,15 @@ bool Rewinds(TStream& source) {
 
 }  // namespace
 
-bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item) {
+bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item,
+                    const std::vector<uint8_t>* deflated) {
   const TCentralHeader before = item.HeaderImage;
   const bool zip64_before = item.HasZip64;
   const int64_t data_at = archive.Position();
   // Deflate at level 0 was asked for by name: its stored blocks stay.
   const bool may_store = item.ActualMethod == kMethodDeflate && item.ItemCompressionMode > 0;
   int64_t data_bytes = 0;
-  if (!EncodeOnce(archiver, source, archive, source_size, item, data_bytes)) return false;
+  if (!EncodeOnce(archiver, source, archive, source_size, item, data_bytes, deflated)) return false;
   if (!may_store || data_bytes <= source_size || !Rewinds(source)) return true;
   // Data that does not compress grew by the deflate framing: the item is
   // stored instead, as every other zip tool does, from a second reading of

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace arcfold {
 
@@ -15,8 +16,12 @@ struct TDirItem;
 // on return the item's header image holds CRC-32, sizes and method (ZIP64
 // values in the item's 64-bit fields where needed). False only when the user
 // cancelled. Raises error 34 for a source that delivers fewer bytes than its
-// size and error 41 for a size that needs ZIP64 under zmDisabled.
-bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item);
+// size and error 41 for a size that needs ZIP64 under zmDisabled. deflated,
+// when given for a deflated source of one chunk, is that source already
+// deflated in one piece by the item's mode (on another thread): it is
+// written instead of deflating the source again.
+bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item,
+                    const std::vector<uint8_t>* deflated = nullptr);
 
 // The chunk size for a compression mode: each chunk is read, compressed,
 // encrypted and written as one piece, with one progress event.

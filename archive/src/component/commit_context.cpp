@@ -20,9 +20,11 @@ class CommitContextImpl final : public CommitContext {
   TAFDirManager& Directory() override { return *a_.dir_; }
   const afp::WideString& FileName() const override { return a_.file_name_; }
   CommitSettings Settings() const override {
-    return {a_.zip64_mode_,           a_.encryption_method_, a_.unicode_filenames_,
-            a_.options_.OEMFileNames, a_.CodePages,          a_.signatures_,
-            a_.spanning_mode_,        a_.in_memory_,         a_.temp_dir_};
+    return {a_.zip64_mode_,        a_.encryption_method_,
+            a_.unicode_filenames_, a_.options_.OEMFileNames,
+            a_.CodePages,          a_.signatures_,
+            a_.spanning_mode_,     a_.in_memory_,
+            a_.temp_dir_,          a_.options_.Tuning.WithEnvironment()};
   }
   const std::string& SavedComment() const override { return a_.saved_comment_; }
   void AbandonChanges() noexcept override { a_.AbandonTransaction(); }
@@ -74,8 +76,9 @@ class CommitContextImpl final : public CommitContext {
     return EAFException::CreateFmt(code, &a_.facade_, args);
   }
 
-  bool EncodeItem(TStream& source, TStream& out, int64_t source_size, TDirItem& item) override {
-    return EncodeItemData(a_.facade_, source, out, source_size, item);
+  bool EncodeItem(TStream& source, TStream& out, int64_t source_size, TDirItem& item,
+                  const std::vector<uint8_t>* deflated) override {
+    return EncodeItemData(a_.facade_, source, out, source_size, item, deflated);
   }
   bool WriteAsking(TStream& out, const void* buffer, int64_t count) override {
     return WriteWithDiskFullRetry(a_.facade_, out, buffer, count);

@@ -5,8 +5,10 @@
 
 #include "arcfold/stream.h"
 #include "codec/encode.h"
+#include "codec/second_core.h"
 #include "directory/dir_manager.h"
 #include "directory/name_codec.h"
+#include "items/add_ahead.h"
 #include "items/archive_writer.h"
 #include "items/commit_context.h"
 #include "items/commit_plan.h"
@@ -88,6 +90,8 @@ struct TCommit::NewItem {
   bool zip64_sizes = false;         // its local header holds ZIP64 sizes
   bool aes = false;
   TStoredName stored;
+  std::vector<uint8_t> deflated;  // the source deflated ahead
+  bool is_deflated = false;
 };
 
 // Copying old items into the new archive reports through
@@ -264,7 +268,7 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
     return false;
   }
   n.folder = item.IsDirectory();
-  if (!n.folder) OpenSource(n);
+  if (!n.folder && !TakeReadAhead(n, i)) OpenSource(n);
   n.at = out.Position();
   PrepareNewHeader(n);
   PlannedItem& planned = plan_->items[i];
@@ -296,6 +300,24 @@ void TCommit::OpenSource(NewItem& n) {
     n.source = n.opened.get();
   }
   n.size = n.source->Size();
+}
+
+// The item's file as the helper read (and deflated) it, when it did;
+// false: the item is read here.
+bool TCommit::TakeReadAhead(NewItem& n, int index) {
+  if (!ahead_) return false;
+  ahead_->QueueFrom(dir_.Items(), index);
+  std::unique_ptr<TAddAhead::Ready> ready = ahead_->Take(n.item);
+  if (!ready) return false;
+  auto data = std::make_unique<TMemoryStream>();
+  data->Data().swap(ready->data);
+  plan_->opened_stamp = ready->stamp;
+  n.size = data->Size();
+  n.opened = std::move(data);
+  n.source = n.opened.get();
+  n.deflated.swap(ready->deflated);
+  n.is_deflated = ready->is_deflated;
+  return true;
 }
 
 void TCommit::PrepareNewHeader(NewItem& n) {
@@ -386,7 +408,7 @@ bool TCommit::EncodeNewItem(NewItem& n, TStream& out) {
     item.ActualMethod = kMethodStored;
   } else {
     n.source->SetPosition(0);
-    if (!ctx_.EncodeItem(*n.source, *data_out, n.size, item)) return false;
+    if (!ctx_.EncodeItem(*n.source, *data_out, n.size, item, n.is_deflated ? &n.deflated : nullptr)) return false;
   }
   SettleZip64Sizes(n);
   std::vector<uint8_t> final_head = LocalHeaderBytes(n, true);
@@ -422,6 +444,8 @@ bool TCommit::WriteItems(TStream& out, int from) {
   for (int i = from; i < items.Count(); ++i) old_total += plan_->items[i].saved >= 0;
   CopyProgress progress(ctx_, old_total);
   if (!progress.Report(ppStart)) return false;
+  const TAFTuning tuning = ctx_.Settings().tuning;
+  if (SecondCoreAllowed(tuning)) ahead_ = std::make_unique<TAddAhead>(tuning);
   for (int i = from; i < items.Count() && !ctx_.Cancelled();) {
     switch (WriteOneItem(i, out, progress)) {
       case ItemOutcome::kStopped: return false;
@@ -495,6 +519,7 @@ void TCommit::DropFailedItem(int i) {
   }
   items.Delete(i);
   plan_->items.erase(plan_->items.begin() + i);
+  if (ahead_) ahead_->ItemRemoved(i);
 }
 
 std::vector<uint8_t> TCommit::CentralRecord(int i) {

@@ -15,6 +15,7 @@ namespace arcfold {
 
 class ArchiveWriter;
 class CommitContext;
+class TAddAhead;
 class TAFDirManager;
 class TStream;
 struct TDirItem;
@@ -66,6 +67,7 @@ class TCommit {
   void CopyOldItem(int index, TStream& out);
   bool WriteNewItem(int index, TStream& out);
   void OpenSource(NewItem& n);
+  bool TakeReadAhead(NewItem& n, int index);
   void PrepareNewHeader(NewItem& n);
   bool EncodeNewItem(NewItem& n, TStream& out);
   void SettleZip64Sizes(NewItem& n);
@@ -84,6 +86,9 @@ class TCommit {
   CommitContext& ctx_;
   TAFDirManager& dir_;
   std::unique_ptr<Plan> plan_;
+  // The next small files read and deflated on a second core; null when the
+  // commit keeps to the calling thread.
+  std::unique_ptr<TAddAhead> ahead_;
 };
 
 }  // namespace arcfold

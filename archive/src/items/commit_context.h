@@ -33,6 +33,7 @@ struct CommitSettings {
   TAFSpanningMode spanning = smNone;
   bool in_memory = false;
   afp::WideString temp_dir;  // empty: the system's
+  TAFTuning tuning;          // with the environment's choices
 };
 
 class CommitContext {
@@ -85,8 +86,10 @@ class CommitContext {
   virtual EAFException Error(NativeError code, const std::vector<TAFFmtArg>& args) const = 0;
 
   // An item's data encoded into out (false: not written, the run goes on or
-  // was cancelled), and a write that asks again when the disk is full.
-  virtual bool EncodeItem(TStream& source, TStream& out, int64_t source_size, TDirItem& item) = 0;
+  // was cancelled; deflated: the source of one chunk already deflated), and a
+  // write that asks again when the disk is full.
+  virtual bool EncodeItem(TStream& source, TStream& out, int64_t source_size, TDirItem& item,
+                          const std::vector<uint8_t>* deflated) = 0;
   virtual bool WriteAsking(TStream& out, const void* buffer, int64_t count) = 0;
 
   // Volumes of a set, written one after another from the first.

@@ -1,0 +1,146 @@
+#include "items/add_ahead.h"
+
+#include <algorithm>
+
+#include "arcfold/dir_array.h"
+#include "arcfold/stream.h"
+#include "codec/deflater.h"
+#include "codec/encode.h"
+
+namespace arcfold {
+
+namespace {
+
+// How far the helper may run ahead of the writing: this many items, and
+// while what it has finished holds less than this many bytes.
+constexpr size_t kItemsAhead = 64;
+constexpr size_t kBytesAhead = 4u << 20;
+
+// Items whose data comes from a file by its name: the others (folders,
+// streams, names too long for the system without the long-path prefix) go
+// the commit's own way.
+bool ReadsAFile(const TDirItem& item) {
+  const TItemSource* source = item.Source.get();
+  return source && source->IsPending && !source->SourceStream && !source->SourcePath.empty() &&
+         source->SourcePath.size() <= afp::kMaxPathChars && !item.IsDirectory();
+}
+
+}  // namespace
+
+struct TAddAhead::Job {
+  const TItemSource* key = nullptr;
+  afp::WideString path;
+  int mode = 0;
+  bool deflate = false;
+  int64_t limit = 0;  // larger files are left to the commit
+  bool done = false, ok = false;
+  Ready ready;
+};
+
+TAddAhead::TAddAhead(const TAFTuning& tuning) : tuning_(tuning) {}
+
+TAddAhead::~TAddAhead() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  work_to_do_.notify_all();
+  if (helper_.joinable()) helper_.join();
+}
+
+void TAddAhead::QueueFrom(const TAFDirArray& items, int from) {
+  if (next_ < from) next_ = from;
+  bool queued = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (; jobs_.size() < kItemsAhead && next_ < items.Count(); ++next_) {
+      const TDirItem& item = items.ItemRef(next_);
+      if (!ReadsAFile(item)) continue;
+      auto job = std::make_shared<Job>();
+      job->key = item.Source.get();
+      job->path = item.Source->SourcePath;
+      job->mode = item.ItemCompressionMode;
+      job->deflate = item.ActualMethod == kMethodDeflate;
+      job->limit = EncodeChunkSize(job->mode);
+      jobs_.push_back(std::move(job));
+      queued = true;
+    }
+  }
+  if (!queued) return;
+  if (!helper_.joinable()) helper_ = std::thread([this] { Work(); });
+  work_to_do_.notify_one();
+}
+
+std::unique_ptr<TAddAhead::Ready> TAddAhead::Take(const TDirItem& item) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const auto mine = std::find_if(jobs_.begin(), jobs_.end(),
+                                 [&](const std::shared_ptr<Job>& j) { return j->key == item.Source.get(); });
+  if (mine == jobs_.end()) return nullptr;
+  std::shared_ptr<Job> job = *mine;
+  job_done_.wait(lock, [&] { return job->done; });
+  // The helper works in order: the jobs before this one are done too, and
+  // belong to items the commit passed (left out after a failure).
+  for (bool last = false; !last;) {
+    last = jobs_.front() == job;
+    bytes_ready_ -= BytesOf(*jobs_.front());
+    jobs_.pop_front();
+    --started_;
+  }
+  lock.unlock();
+  work_to_do_.notify_one();
+  if (!job->ok) return nullptr;
+  return std::make_unique<Ready>(std::move(job->ready));
+}
+
+void TAddAhead::ItemRemoved(int index) {
+  if (index < next_) --next_;
+}
+
+size_t TAddAhead::BytesOf(const Job& job) { return job.ready.data.size() + job.ready.deflated.size(); }
+
+void TAddAhead::Work() {
+  for (;;) {
+    std::shared_ptr<Job> job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      work_to_do_.wait(lock, [&] { return stop_ || (started_ < jobs_.size() && bytes_ready_ < kBytesAhead); });
+      if (stop_) return;
+      job = jobs_[started_++];
+    }
+    Prepare(*job);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job->done = true;
+      bytes_ready_ += BytesOf(*job);
+    }
+    job_done_.notify_all();
+  }
+}
+
+// Reads the file whole and deflates it as the commit would; anything
+// unexpected leaves the job not ok, and the commit does the item itself.
+void TAddAhead::Prepare(Job& job) const {
+  try {
+    job.ok = ReadAndDeflate(job);
+  } catch (...) {
+    job.ok = false;  // the commit meets whatever went wrong itself
+  }
+  if (!job.ok) job.ready = Ready();
+}
+
+bool TAddAhead::ReadAndDeflate(Job& job) const {
+  TFileStream file(job.path, fmOpenRead | fmShareDenyNone);
+  job.ready.stamp = afp::GetFileStampFd(file.Handle());
+  const int64_t size = file.Size();
+  if (size > job.limit) return false;
+  std::vector<uint8_t>& data = job.ready.data;
+  data.resize(static_cast<size_t>(size));
+  if (size > 0 && file.Read(data.data(), size) != size) return false;
+  if (!job.deflate || size == 0) return true;
+  std::unique_ptr<Deflater> deflater = MakeDeflater(job.mode, tuning_);
+  job.ready.is_deflated =
+      deflater && deflater->Deflate(data.data(), data.size(), Deflater::Flush::Finish, job.ready.deflated);
+  return job.ready.is_deflated;
+}
+
+}  // namespace arcfold

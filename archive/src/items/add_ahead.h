@@ -1,0 +1,73 @@
+// Reading and compressing the next small files of a commit on a second core
+// while the calling thread writes the items before them. The commit keeps
+// firing its events and asking its questions in item order on the calling
+// thread; the helper only opens, reads and deflates files that fit one
+// encoding chunk, and asks nothing. When the commit reaches an item it takes
+// what the helper made of it, or, for anything the helper could not finish
+// (a file that would not open, changed size or is larger), reads the item
+// itself, so that its errors and questions come as they always did.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "arcfold/types.h"
+#include "platform/files.h"
+#include "platform/wide.h"
+
+namespace arcfold {
+
+class TAFDirArray;
+struct TDirItem;
+struct TItemSource;
+
+class TAddAhead {
+ public:
+  // What the helper made of an item's file.
+  struct Ready {
+    std::vector<uint8_t> data;      // the whole file
+    std::vector<uint8_t> deflated;  // data deflated in one piece by the item's mode
+    bool is_deflated = false;
+    afp::FileStamp stamp;  // the file's size and time when it was read
+  };
+
+  explicit TAddAhead(const TAFTuning& tuning);
+  // Stops the helper; what it made and the commit did not take is dropped.
+  ~TAddAhead();
+  TAddAhead(const TAddAhead&) = delete;
+  TAddAhead& operator=(const TAddAhead&) = delete;
+
+  // The commit is at item `from`: the files of it and the items after it are
+  // handed to the helper, a bounded number ahead.
+  void QueueFrom(const TAFDirArray& items, int from);
+  // What the helper made of the item, waiting for it when it is at work on
+  // it; null when it was not handed over or not finished cleanly (the commit
+  // then reads the item itself).
+  std::unique_ptr<Ready> Take(const TDirItem& item);
+  // The item at index left the array: the ones after it moved down.
+  void ItemRemoved(int index);
+
+ private:
+  struct Job;
+  void Work();
+  void Prepare(Job& job) const;
+  bool ReadAndDeflate(Job& job) const;
+  static size_t BytesOf(const Job& job);
+
+  const TAFTuning tuning_;
+  std::mutex mutex_;
+  std::condition_variable work_to_do_, job_done_;
+  std::deque<std::shared_ptr<Job>> jobs_;  // in item order
+  size_t started_ = 0;                     // jobs_ the helper has taken up
+  size_t bytes_ready_ = 0;                 // held by finished jobs
+  bool stop_ = false;
+  int next_ = 0;  // the first item not yet considered
+  std::thread helper_;
+};
+
+}  // namespace arcfold
