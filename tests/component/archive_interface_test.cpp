@@ -156,35 +156,36 @@ TEST(ArchiveInterface, ChangeAbandonedByAnExceptionLeavesTheArchiveUnchanged) {
   testutil::WriteFile(dir / "tree/sub/f.txt", "file");
   {
     Archive archive = Archive::create(dir / "a.zip");
-    archive.change().add("a.txt", "alpha").add("b.txt", "beta").commit();
+    archive.change().add("a.txt", "alpha").add("b.txt", "beta").add("sub/a.txt", "other alpha").commit();
   }
   const std::string before = testutil::ReadFile(dir / "a.zip");
   Archive archive = Archive::open(dir / "a.zip");
   try {
     auto change = archive.change();
-    change.add("new.txt", "new").remove("a.txt").add_file(dir / "tree");
+    change.add("new.txt", "new").remove(*archive.find("a.txt")).add_file(dir / "tree");
     throw std::runtime_error("the caller fails half-way");
   } catch (const std::runtime_error&) {
   }
   EXPECT_EQ(testutil::ReadFile(dir / "a.zip"), before);
-  EXPECT_EQ(archive.size(), 2u);
+  EXPECT_EQ(archive.size(), 3u);
   EXPECT_TRUE(archive.find("a.txt"));
   EXPECT_FALSE(archive.find("new.txt"));
 
-  // The archive takes changes again, from every kind of source.
+  // The archive takes changes again, from every kind of source; a plain
+  // name removes that entry only.
   std::istringstream stream("from a stream");
   int calls = 0;
   archive.change()
       .add("s.txt", stream)
       .add("c.txt", [&](void* buffer, size_t) { return calls++ ? 0 : (std::memcpy(buffer, "cb", 2), size_t{2}); })
       .add_file(dir / "tree", "t")
-      .remove(*archive.find("a.txt"))
+      .remove("a.txt")
       .commit();
   Archive reopened = Archive::open(dir / "a.zip");
   std::vector<std::string> names;
   for (const arcfold::Entry& e : reopened) names.push_back(e.name);
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"b.txt", "c.txt", "s.txt", "t/", "t/sub/", "t/sub/f.txt"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"b.txt", "c.txt", "s.txt", "sub/a.txt", "t/", "t/sub/", "t/sub/f.txt"}));
   EXPECT_EQ(reopened.read_string(*reopened.find("s.txt")), "from a stream");
   EXPECT_EQ(reopened.read_string(*reopened.find("c.txt")), "cb");
   EXPECT_EQ(reopened.read_string(*reopened.find("t/sub/f.txt")), "file");

@@ -71,16 +71,19 @@ using ReadCallback = std::function<std::size_t(void* buffer, std::size_t n)>;
 
 /// How an entry is written.
 struct AddOptions {
-  /// Compression level, 0 (stored) to 9 (smallest).
+  /// Compression level, 0 (stored) to 9 (smallest); EAFException (error 5) outside.
   int level = 6;
-  /// The encryption; anything but none needs a password.
+  /// The encryption; anything but none needs a password. All the encrypted
+  /// entries of one Change are encrypted the same way (another method
+  /// throws EAFException).
   Encryption encryption = Encryption::none;
-  /// The password (UTF-8) of an encrypted entry.
+  /// The password (UTF-8) of an encrypted entry; unused with Encryption::none.
   std::string_view password;
 };
 
-/// An extraction or a read stopped by its caller (a progress callback that
-/// returned false). Nothing of the entry under way is left on disk.
+/// An extraction stopped by its caller (a progress callback that returned
+/// false; nothing of the entry under way is left on disk), or an
+/// EntryReader stopped by another use of its Archive.
 class Cancelled : public EAFException {
  public:
   /// A cancel of what the message names.
@@ -116,7 +119,9 @@ class EntryReader {
   EntryReader(EntryReader&& other) noexcept;
   /// Stops this reader's decoding and takes over other's.
   EntryReader& operator=(EntryReader&& other) noexcept;
+  /// Not copyable: one reader per decode.
   EntryReader(const EntryReader&) = delete;
+  /// Not copyable.
   EntryReader& operator=(const EntryReader&) = delete;
 
   /// The state a reader shares with its decoding thread (internal).
@@ -129,16 +134,17 @@ class EntryReader {
   std::shared_ptr<Pipe> pipe_;
 };
 
-class Change;
+class Change;  // below
 
 /// A ZIP archive opened from a file or from memory.
 ///
 /// Thread safety: an Archive is used by one thread at a time (one object per
-/// thread; several Archives of one file may be used at once). Extractions
-/// hold a process-wide lock while they run, so two extractions of one
-/// process never run at the same time, and a progress callback must not
-/// wait for another thread's extraction. Callbacks must not call back into
-/// the Archive that called them.
+/// thread; several Archives of one file may be used at once, each from its
+/// own thread). Extractions hold a process-wide lock while they run (the
+/// component's item runs share it), so two extractions of one process never
+/// run at the same time, and a progress callback must not wait for another
+/// thread's extraction. An EntryReader's decoding thread does not take it.
+/// Callbacks must not call back into the Archive that called them.
 class Archive {
  public:
   /// The state behind the interface (internal).
@@ -151,36 +157,47 @@ class Archive {
   /// and extracted, not changed.
   static Archive open(std::span<const std::byte> bytes);
   /// A new, empty archive at path, written by its first commit (or, empty,
-  /// when the Archive is destroyed); a file already there is replaced then.
+  /// when the Archive is destroyed). Throws EAFException (error 19) when
+  /// something is at path already: nothing there is replaced.
   static Archive create(const std::filesystem::path& path);
 
   /// The password (UTF-8) for reading and extracting encrypted entries.
   void set_password(std::string_view password);
 
-  /// Iterates the entries in archive order, each an Entry value.
+  /// Iterates the entries in archive order; each is read from the
+  /// directory when the iterator reaches it.
   class iterator {
    public:
-    /// Iterator traits of an input iterator over Entry values.
+    /// An input iterator: each entry is read once, in order.
     using iterator_category = std::input_iterator_tag;
+    /// What it iterates over.
     using value_type = Entry;
+    /// The distance between two positions.
     using difference_type = std::ptrdiff_t;
-    using pointer = void;
-    using reference = Entry;
-    /// The entry here.
-    Entry operator*() const;
+    /// What operator-> gives.
+    using pointer = const Entry*;
+    /// What operator* gives.
+    using reference = const Entry&;
+    /// The entry here (valid until the iterator moves on).
+    const Entry& operator*() const;
+    /// The entry here, for its members.
+    const Entry* operator->() const { return &**this; }
     /// The next entry.
     iterator& operator++() {
       ++index_;
+      loaded_ = false;
       return *this;
     }
     /// Whether both stand at the same entry.
-    bool operator==(const iterator& other) const = default;
+    bool operator==(const iterator& other) const { return impl_ == other.impl_ && index_ == other.index_; }
 
    private:
     friend class Archive;
     iterator(const Impl* impl, std::size_t index) : impl_(impl), index_(index) {}
     const Impl* impl_;
     std::size_t index_;
+    mutable Entry entry_;
+    mutable bool loaded_ = false;
   };
   /// The first entry.
   iterator begin() const { return iterator(impl_.get(), 0); }
@@ -208,14 +225,18 @@ class Archive {
   /// progress returns false. The entry under way leaves no file; entries
   /// finished before stay.
   void extract(const std::filesystem::path& folder, const ProgressCallback& progress = {});
-  /// The same for the entries whose names match one of masks ("*", "?").
+  /// The same for the entries whose names match one of masks ("*" and "?"
+  /// as wildcards, "*" also across "/"; a mask without a folder, "*.txt",
+  /// matches in every folder).
   void extract_matching(const std::filesystem::path& folder, const std::vector<std::string>& masks,
                         const ProgressCallback& progress = {});
   /// The same for the given entries.
   void extract(const std::filesystem::path& folder, std::span<const Entry> entries,
                const ProgressCallback& progress = {});
 
-  /// Starts a set of changes (see Change).
+  /// Starts a set of changes (see Change). Throws EAFException for an
+  /// archive opened from memory (error 32) or while another Change is open
+  /// (error 26).
   Change change();
 
   /// Closes the archive (a new one is written, empty, when no commit did).
@@ -224,7 +245,9 @@ class Archive {
   Archive(Archive&& other) noexcept;
   /// Closes this archive and takes over other's.
   Archive& operator=(Archive&& other) noexcept;
+  /// Not copyable: an Archive owns its open file.
   Archive(const Archive&) = delete;
+  /// Not copyable.
   Archive& operator=(const Archive&) = delete;
 
  private:
@@ -250,21 +273,27 @@ class Change {
   /// Adds a file, or a folder with all it holds, under name (default: the
   /// file name of path), keeping its time and attributes. Read at the commit.
   Change& add_file(const std::filesystem::path& path, std::string_view name = {}, const AddOptions& options = {});
-  /// Removes the entries whose names match mask ("*" and "?" as wildcards; a plain name removes that entry).
+  /// Removes the entries whose names match mask (wildcards as
+  /// Archive::extract_matching has them); a name without wildcards removes
+  /// the entry of that name, EAFException (error 11) when there is none.
   Change& remove(std::string_view mask);
   /// Removes the entry.
   Change& remove(const Entry& entry);
   /// Writes every change in one commit: a new archive beside the old one
-  /// renamed over it once whole. Throws EAFException on failure, leaving the
-  /// archive as it was.
+  /// renamed over it once whole. Throws EAFException on failure (a file to
+  /// add that cannot be read, a full disk, ...), leaving the archive on disk
+  /// as it was. Once called (also when it threw) the Change is done.
   void commit();
 
   /// Rolls back what was not committed.
   ~Change();
   /// Takes over other's changes.
   Change(Change&& other) noexcept;
+  /// Not assignable: a change stays with its archive.
   Change& operator=(Change&&) = delete;
+  /// Not copyable: one change, one commit.
   Change(const Change&) = delete;
+  /// Not copyable.
   Change& operator=(const Change&) = delete;
 
  private:

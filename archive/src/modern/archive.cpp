@@ -40,6 +40,7 @@ Cancelled::Cancelled(const std::string& what)
 
 Archive::Impl::Impl() {
   zip.PromptUI = &nobody_;
+  zip.SetName("Arcfold");
   // Names beyond ASCII go out as flagged UTF-8, as they come in; items
   // over 4 GiB get their ZIP64 fields.
   zip.SetUnicodeFilenames(true);
@@ -70,9 +71,17 @@ void Archive::Impl::SetUpHandlers() {
   };
 }
 
+EAFException Archive::Impl::Naming(const afp::WideString& name, const EAFException& e) const {
+  std::string text = e.what();
+  const std::string utf8 = afp::ToUtf8(name);
+  if (text.find(utf8) != std::string::npos) return e;
+  const std::string lead = zip.Name() + ": ";
+  text.insert(text.rfind(lead, 0) == 0 ? lead.size() : 0, utf8 + ": ");
+  return EAFException::Reraised(e.NativeError(), e.ErrorCode(), text);
+}
+
 void Archive::Impl::NoteFailure(const afp::WideString& item_name, const EAFException& e) {
-  if (failure_) return;
-  failure_ = EAFException::Reraised(e.NativeError(), e.ErrorCode(), afp::ToUtf8(item_name) + ": " + e.what());
+  if (!failure_) failure_ = Naming(paths::Replace(item_name, u'\\', u'/'), e);
 }
 
 Entry Archive::Impl::EntryAt(int index) const {
@@ -162,7 +171,11 @@ Archive Archive::open(const std::filesystem::path& path) {
   impl->zip.SetFileName(WideOf(path));
   if (!afp::FileExists(impl->zip.FileName()))
     throw EAFException::CreateFmt(NativeError::kArchiveFileNotFound, &impl->zip, {impl->zip.FileName()});
-  impl->zip.OpenArchive();
+  try {
+    impl->zip.OpenArchive();
+  } catch (const EAFException& e) {
+    throw impl->Naming(impl->zip.FileName(), e);
+  }
   return Archive(std::move(impl));
 }
 
@@ -180,6 +193,10 @@ Archive Archive::open(std::span<const std::byte> bytes) {
 Archive Archive::create(const std::filesystem::path& path) {
   auto impl = std::make_unique<Impl>();
   impl->zip.SetFileName(WideOf(path));
+  // The component's commit would go on from whatever archive is there (or
+  // fail on a file that is none): a new archive starts where nothing is.
+  if (afp::GetPathType(impl->zip.FileName()) != afp::PathType::None)
+    throw EAFException::CreateFmt(NativeError::kCannotCreateFile, &impl->zip, {impl->zip.FileName()});
   impl->zip.OpenArchive(fmCreate);
   return Archive(std::move(impl));
 }
@@ -196,7 +213,11 @@ Entry Archive::at(std::size_t index) const {
   return impl_->EntryAt(static_cast<int>(index));
 }
 
-Entry Archive::iterator::operator*() const { return impl_->EntryAt(static_cast<int>(index_)); }
+const Entry& Archive::iterator::operator*() const {
+  if (!loaded_) entry_ = impl_->EntryAt(static_cast<int>(index_));
+  loaded_ = true;
+  return entry_;
+}
 
 std::optional<Entry> Archive::find(std::string_view name) const {
   std::optional<int> at = impl_->IndexOfName(name);

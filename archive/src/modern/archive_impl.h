@@ -62,6 +62,10 @@ class Archive::Impl {
   void Commit();
   void Rollback() noexcept;
 
+  // The same failure with name in its message (after the component's name)
+  // unless it names it already.
+  EAFException Naming(const afp::WideString& name, const EAFException& e) const;
+
   Archiver zip;
   bool in_memory = false;
 

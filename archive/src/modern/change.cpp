@@ -168,7 +168,16 @@ Change& Change::add_file(const std::filesystem::path& path, std::string_view nam
 }
 
 Change& Change::remove(std::string_view mask) {
-  Open(impl_).zip.DeleteFiles(afp::FromUtf8(mask));
+  Archive::Impl& impl = Open(impl_);
+  // A mask without a folder matches in every folder; a plain name is the
+  // one entry of that name.
+  if (mask.find_first_of("*?") != std::string_view::npos) {
+    impl.zip.DeleteFiles(afp::FromUtf8(mask));
+  } else if (std::optional<int> at = impl.IndexOfName(mask)) {
+    impl.zip.DeleteItem(*at);
+  } else {
+    throw EAFException::CreateFmt(NativeError::kFileNotFound, &impl.zip, {afp::FromUtf8(mask)});
+  }
   return *this;
 }
 
