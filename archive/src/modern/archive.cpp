@@ -156,7 +156,7 @@ void Archive::Impl::ExtractMarked(const std::filesystem::path& folder, const Pro
     failure_.reset();
     throw failure;
   }
-  if (zip.CancelFlag()) throw Cancelled("extraction to " + folder.string());
+  if (zip.CancelFlag()) throw Cancelled("Arcfold: extraction to " + afp::ToUtf8(dest));
 }
 
 // ---- Archive ----
