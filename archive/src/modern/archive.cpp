@@ -74,7 +74,7 @@ void Archive::Impl::SetUpHandlers() {
 EAFException Archive::Impl::Naming(const afp::WideString& name, const EAFException& e) const {
   std::string text = e.what();
   const std::string utf8 = afp::ToUtf8(name);
-  if (text.find(utf8) != std::string::npos) return e;
+  if (text.find('"' + utf8 + '"') != std::string::npos || text.find('\'' + utf8 + '\'') != std::string::npos) return e;
   const std::string lead = zip.Name() + ": ";
   text.insert(text.rfind(lead, 0) == 0 ? lead.size() : 0, utf8 + ": ");
   return EAFException::Reraised(e.NativeError(), e.ErrorCode(), text);
