@@ -258,7 +258,8 @@ class Archive {
 /// A set of changes to an archive, written by one commit: nothing reaches
 /// the disk until commit(). A Change destroyed without commit(), also while
 /// an exception unwinds, is rolled back: the archive on disk stays byte for
-/// byte as it was. One Change at a time per Archive; not thread-safe.
+/// byte as it was. One Change at a time per Archive, which it must not
+/// outlive; not thread-safe.
 class Change {
  public:
   /// Adds (or replaces) the entry name (UTF-8, "/" between folders) with the bytes of data.

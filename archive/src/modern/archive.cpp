@@ -31,6 +31,31 @@ std::chrono::system_clock::time_point ModifiedOf(const TDirItem& item) {
   return std::chrono::system_clock::time_point(std::chrono::seconds(*seconds));
 }
 
+// What a whole entry's data is gathered in ahead of its size (the header's
+// size may lie: more than this is grown into as the data comes).
+constexpr uint64_t kMostReservedAhead = uint64_t{64} << 20;
+
+// Appends what the decoder writes to the caller's string or byte vector:
+// the data lands where the caller gets it, without a second copy.
+template <class Bytes>
+class AppendingStream : public TStream {
+ public:
+  AppendingStream(Bytes& out, uint64_t expected) : out_(out) {
+    out_.reserve(static_cast<size_t>(std::min(expected, kMostReservedAhead)));
+  }
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void* buffer, int64_t count) override {
+    const auto* from = static_cast<const typename Bytes::value_type*>(buffer);
+    out_.insert(out_.end(), from, from + count);
+    return count;
+  }
+  int64_t Seek(int64_t, SeekOrigin) override { return static_cast<int64_t>(out_.size()); }
+  void SetSize(int64_t) override {}
+
+ private:
+  Bytes& out_;
+};
+
 }  // namespace
 
 afp::WideString WideOf(const std::filesystem::path& path) { return path.u16string(); }
@@ -74,7 +99,7 @@ void Archive::Impl::SetUpHandlers() {
 EAFException Archive::Impl::Naming(const afp::WideString& name, const EAFException& e) const {
   std::string text = e.what();
   const std::string utf8 = afp::ToUtf8(name);
-  if (text.find(utf8) != std::string::npos) return e;
+  if (text.find('"' + utf8 + '"') != std::string::npos || text.find('\'' + utf8 + '\'') != std::string::npos) return e;
   const std::string lead = zip.Name() + ": ";
   text.insert(text.rfind(lead, 0) == 0 ? lead.size() : 0, utf8 + ": ");
   return EAFException::Reraised(e.NativeError(), e.ErrorCode(), text);
@@ -156,7 +181,7 @@ void Archive::Impl::ExtractMarked(const std::filesystem::path& folder, const Pro
     failure_.reset();
     throw failure;
   }
-  if (zip.CancelFlag()) throw Cancelled("extraction to " + folder.string());
+  if (zip.CancelFlag()) throw Cancelled("Arcfold: extraction to " + afp::ToUtf8(dest));
 }
 
 // ---- Archive ----
@@ -226,16 +251,17 @@ std::optional<Entry> Archive::find(std::string_view name) const {
 }
 
 std::string Archive::read_string(const Entry& entry) {
-  TMemoryStream out;
+  std::string data;
+  AppendingStream<std::string> out(data, entry.size);
   impl_->Decode(entry, out);
-  return std::string(out.Data().begin(), out.Data().end());
+  return data;
 }
 
 std::vector<std::byte> Archive::read_bytes(const Entry& entry) {
-  TMemoryStream out;
+  std::vector<std::byte> data;
+  AppendingStream<std::vector<std::byte>> out(data, entry.size);
   impl_->Decode(entry, out);
-  const auto* first = reinterpret_cast<const std::byte*>(out.Data().data());
-  return std::vector<std::byte>(first, first + out.Data().size());
+  return data;
 }
 
 void Archive::extract(const std::filesystem::path& folder, const ProgressCallback& progress) {

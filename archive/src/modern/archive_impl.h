@@ -63,7 +63,7 @@ class Archive::Impl {
   void Rollback() noexcept;
 
   // The same failure with name in its message (after the component's name)
-  // unless it names it already.
+  // unless the message quotes it already.
   EAFException Naming(const afp::WideString& name, const EAFException& e) const;
 
   Archiver zip;

@@ -142,7 +142,7 @@ std::size_t EntryReader::read(void* buffer, std::size_t n) {
   Pipe& pipe = *pipe_;
   std::unique_lock<std::mutex> lock(pipe.mutex);
   pipe.changed.wait(lock, [&] { return pipe.Buffered() > 0 || pipe.done || pipe.stop; });
-  if (pipe.interrupted) throw Cancelled("reading " + entry_.name + " (its archive went on to something else)");
+  if (pipe.interrupted) throw Cancelled("Arcfold: reading " + entry_.name + " (its archive went on to something else)");
   const size_t take = std::min(n, pipe.Buffered());
   if (take > 0) {
     std::memcpy(buffer, pipe.bytes.data() + pipe.head, take);
