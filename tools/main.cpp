@@ -4,8 +4,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
