@@ -4,8 +4,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -299,12 +299,16 @@ bool ReportFailures(const ToolArchiver& a, const char* when_aborted) {
 
 // The archive of a reading command: its file, or the copy of what came on
 // standard input ("-").
-void OpenToRead(ToolArchiver& a, const CommonOptions& common, const arcfold_cli::SpooledStdin* spool) {
+void NameArchiveToRead(ToolArchiver& a, const CommonOptions& common, const arcfold_cli::SpooledStdin* spool) {
   ApplyCommon(a, common);
   if (spool) {
     a.SetFileName(spool->Path());
     a.shown_archive = "(standard input)";
   }
+}
+
+void OpenToRead(ToolArchiver& a, const CommonOptions& common, const arcfold_cli::SpooledStdin* spool) {
+  NameArchiveToRead(a, common, spool);
   OpenExisting(a);
 }
 
@@ -313,11 +317,7 @@ void OpenToRead(ToolArchiver& a, const CommonOptions& common, const arcfold_cli:
 // from the volume that holds the directory.
 void VisitToRead(ToolArchiver& a, const CommonOptions& common, const arcfold_cli::SpooledStdin* spool,
                  const std::function<bool(const arcfold::TDirItem&)>& visit) {
-  ApplyCommon(a, common);
-  if (spool) {
-    a.SetFileName(spool->Path());
-    a.shown_archive = "(standard input)";
-  }
+  NameArchiveToRead(a, common, spool);
   CheckArchiveExists(a);
   bool numbered_split = false;
   if (!arcfold_cli::LastVolumeOf(ToUtf8(a.FileName()), numbered_split).empty()) OpenExisting(a);

@@ -336,8 +336,8 @@ std::string WithZip64EndRecords(const std::string& zip, uint64_t entries) {
 
 TEST_F(OpenTest, WalkingTheDirectoryGivesTheItemsOfTheWholeOpen) {
   // A ZIP64 item: its central sizes in the ZIP64 field.
-  std::string zip64_field = std::string("\x01\x00\x10\x00", 4) + std::string("\x05\0\0\0\0\0\0\0", 8) +
-                            std::string("\x05\0\0\0\0\0\0\0", 8);
+  std::string zip64_field =
+      std::string("\x01\x00\x10\x00", 4) + std::string("\x05\0\0\0\0\0\0\0", 8) + std::string("\x05\0\0\0\0\0\0\0", 8);
   std::vector<RawEntry> varied = two;
   varied.push_back({.name = "big.bin", .data = "abcde", .central_extra = zip64_field});
   varied.push_back({.name = "dir/", .data = "", .external = 0x10});

@@ -202,6 +202,7 @@ void ArchiveSession::CloseArchive() noexcept {
   dir_.reset();
   stream_.reset();
   in_update_ = false;
+  walk_rebuilt_ = walk_undercounted_ = false;
 }
 
 void ArchiveSession::CheckActiveNoUpdate() {
@@ -232,7 +233,6 @@ void ArchiveSession::WalkClosedArchive(const std::function<bool(const TDirItem&)
   const uint16_t mode = fmOpenRead | fmShareDenyNone;
   CheckOpenable(mode);
   CloseArchive();
-  walk_rebuilt_ = walk_undercounted_ = false;
   open_mode_ = mode;
   spanning_mode_ = smNone;
   volume_info_.Reset();

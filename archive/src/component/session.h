@@ -306,7 +306,8 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   int total_count_ = 0;
   int skipped_existing_ = 0;
   bool last_run_aborted_ = false;
-  // Damage the last walk of a closed archive met.
+  // Damage the walk of a closed archive met (until the archive is opened
+  // or closed again).
   bool walk_rebuilt_ = false;
   bool walk_undercounted_ = false;
   afp::WideString working_folder_;

@@ -1,10 +1,10 @@
 #include <curl/curl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <mutex>
 #include <string>
 
+#include "platform/system.h"
 #include "seams/download.h"
 
 namespace afp {
@@ -24,15 +24,9 @@ void GlobalInit() {
 
 bool CurlDownloader::Download(const std::string& url, const std::string& target) {
   GlobalInit();
-  std::string temp = target + ".part-XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  FILE* f = ::fdopen(fd, "wb");
-  if (!f) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    return false;
-  }
+  std::string temp;
+  FILE* f = CreateTempFile(target + ".part-", temp);
+  if (!f) return false;
   CURL* curl = curl_easy_init();
   bool ok = false;
   if (curl) {
@@ -58,7 +52,7 @@ bool CurlDownloader::Download(const std::string& url, const std::string& target)
   }
   ok = (std::fclose(f) == 0) && ok;
   if (ok) ok = std::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
+  if (!ok) std::remove(temp.c_str());
   return ok;
 }
 

@@ -1,5 +1,10 @@
 #include "seams/posix/fltk_window.h"
 
+// Before FLTK: the X11 headers it brings define None, a name files.h uses.
+// clang-format off
+#include "platform/files.h"
+// clang-format on
+
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
@@ -13,10 +18,10 @@
 #include <FL/Fl_Tooltip.H>
 #include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 namespace afp {
@@ -216,13 +221,12 @@ bool FltkInstallerWindow::SelectDirectory(std::string& folder) {
   if (!chosen) return false;
   std::string dir = chosen;
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  struct stat st;
-  if (::stat(dir.c_str(), &st) != 0) {
+  const WideString path = FromNativePath(dir);
+  auto something_there = [&] { return DirectoryExists(path) || FileExists(path); };
+  if (!something_there()) {
     if (fl_choice("The specified directory does not exist. Create it?", "No", "Yes", nullptr) != 1) return false;
-    std::string part;
-    for (size_t i = 1; i <= dir.size(); ++i)
-      if (i == dir.size() || dir[i] == '/') ::mkdir(dir.substr(0, i).c_str(), 0777);
-    if (::stat(dir.c_str(), &st) != 0) return false;
+    ForceDirectories(path);
+    if (!something_there()) return false;
   }
   folder = dir;
   return true;
@@ -234,7 +238,9 @@ void FltkInstallerWindow::OpenFileDialog(const std::string& initial_dir) {
 }
 
 void FltkInstallerWindow::Beep() { fl_beep(FL_BEEP_DEFAULT); }
-void FltkInstallerWindow::Sleep(int milliseconds) { ::usleep(static_cast<useconds_t>(milliseconds) * 1000); }
+void FltkInstallerWindow::Sleep(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 void FltkInstallerWindow::Quit() {
   while (Fl_Window* w = Fl::first_window()) w->hide();

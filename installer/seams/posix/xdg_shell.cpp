@@ -1,13 +1,10 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "platform/files.h"
+#include "platform/system.h"
 #include "seams/shell.h"
 
 namespace afp {
@@ -20,28 +17,6 @@ bool LooksExecutable(const std::string& file) {
   f.read(head, 4);
   if (f.gcount() >= 4 && head[0] == 0x7F && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') return true;
   return f.gcount() >= 2 && head[0] == '#' && head[1] == '!';
-}
-
-// Starts argv detached from this process (its own session, no zombie left).
-bool SpawnDetached(const std::string& dir, const char* const argv[]) {
-  pid_t pid = ::fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    ::setsid();
-    if (::fork() != 0) ::_exit(0);
-    if (!dir.empty() && ::chdir(dir.c_str()) != 0) ::_exit(127);
-    int devnull = ::open("/dev/null", O_RDWR);
-    if (devnull >= 0) {
-      ::dup2(devnull, 0);
-      ::dup2(devnull, 1);
-      ::dup2(devnull, 2);
-    }
-    ::execvp(argv[0], const_cast<char* const*>(argv));
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // A path as one quoted argument of an Exec key: the argument quoting first
@@ -70,16 +45,13 @@ std::string Unquote(std::string v) {
 }  // namespace
 
 bool PosixShell::Execute(const std::string& file) {
-  struct stat st;
-  if (::stat(file.c_str(), &st) != 0) return false;
+  if (GetFileTarget(FromNativePath(file)).type == PathType::None) return false;
   if (LooksExecutable(file)) {
-    ::chmod(file.c_str(), st.st_mode | S_IXUSR);
+    MakeExecutable(file);
     std::string dir = file.substr(0, file.find_last_of('/') + 1);
-    const char* argv[] = {file.c_str(), nullptr};
-    return SpawnDetached(dir.empty() ? "." : dir, argv);
+    return StartDetached(file, {}, dir.empty() ? "." : dir);
   }
-  const char* argv[] = {"xdg-open", file.c_str(), nullptr};
-  return SpawnDetached("", argv);
+  return StartDetached("xdg-open", {file}, "");
 }
 
 std::string PosixShell::DesktopFolder() {
@@ -120,7 +92,7 @@ void PosixShell::CreateLink(const std::string& target, const std::string& link_p
   if (!dir.empty()) f << "Path=" << dir << "\n";
   f << "Terminal=false\n";
   f.close();
-  ::chmod(path.c_str(), 0755);
+  SetUnixMode(FromNativePath(path), 0755);
 }
 
 }  // namespace afp
