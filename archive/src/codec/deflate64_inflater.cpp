@@ -21,7 +21,7 @@ namespace {
 constexpr size_t kWindowSize = size_t{1} << 16;  // the farthest a match reaches back
 constexpr size_t kMaxMatch = 3 + 0xFFFF;         // length code 285: 3 plus 16 extra bits
 constexpr size_t kRoundSize = size_t{1} << 17;   // most output decoded between two flushes
-constexpr size_t kCopySlack = 16;                // match copies may write this far past their end
+constexpr size_t kCopySlack = 32;                // a literal before a match, and copies past its end
 constexpr size_t kBufferSize = kWindowSize + kRoundSize + kMaxMatch + kCopySlack;
 // The fast loop loads 8 bytes at a time, twice per symbol at most.
 constexpr ptrdiff_t kFastInput = 16;
@@ -223,7 +223,7 @@ struct FastBits {
 };
 
 // Copies a match of `len` bytes from `dist` back; may write up to
-// kCopySlack bytes past the end.
+// 15 bytes past the end.
 inline void CopyMatch(uint8_t* dst, size_t dist, size_t len) {
   const uint8_t* src = dst - dist;
   uint8_t* const end = dst + len;
@@ -558,8 +558,8 @@ Deflate64Inflater::Step Deflate64Inflater::DecodeSymbols(const uint8_t*& p, cons
   }
 }
 
-// One symbol per pass, with at least 56 bits at hand after each top-up: a
-// length's code and extra bits take 31 at most, a distance's 29.
+// A symbol or two per pass, with at least 56 bits at hand after each
+// top-up: a length's code and extra bits take 31 at most, a distance's 29.
 Deflate64Inflater::Step Deflate64Inflater::FastLoop(const uint8_t*& p, const uint8_t* end, size_t target) {
   FastBits in{bitbuf_, bitcnt_};
   size_t pos = pos_;
@@ -570,8 +570,14 @@ Deflate64Inflater::Step Deflate64Inflater::FastLoop(const uint8_t*& p, const uin
     in.Refill(p);
     uint32_t e = in.Decode(lit_, kLitLenRootBits);
     if (Kind(e) == kLiteral) {
+      // A literal leaves at least 41 bits: enough for the next symbol, even
+      // a length with its extra bits.
       buf[pos++] = static_cast<uint8_t>(Value(e));
-      continue;
+      e = in.Decode(lit_, kLitLenRootBits);
+      if (Kind(e) == kLiteral) {
+        buf[pos++] = static_cast<uint8_t>(Value(e));
+        continue;
+      }
     }
     if (Kind(e) != kBase) {
       block_end = Kind(e) == kEndOfBlock;
