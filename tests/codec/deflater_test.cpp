@@ -13,18 +13,22 @@
 namespace arcfold {
 namespace {
 
-// Text runs, repeats from far back and noise, so that blocks of every kind
-// (stored, fixed and dynamic Huffman) end the chunks.
+// Text runs, repeats from far back and noise (in runs long enough to fill
+// whole chunks, which are then stored without a search), so that blocks of
+// every kind (stored, fixed and dynamic Huffman) end the chunks.
 std::vector<uint8_t> Varied(size_t size, unsigned seed) {
   std::mt19937 rng(seed);
   std::vector<uint8_t> data;
   while (data.size() < size) {
     const unsigned kind = rng() % 4;
-    const size_t run = 1 + rng() % 40000;
+    const size_t run = 1 + rng() % (kind == 0 ? 200000 : 40000);
     for (size_t i = 0; i < run; ++i) {
-      if (kind == 0) data.push_back(static_cast<uint8_t>(rng()));
-      else if (kind == 1 && data.size() > 70000) data.push_back(data[data.size() - 70000]);
-      else data.push_back(static_cast<uint8_t>("0123456789 \n"[rng() % (kind == 2 ? 12 : 3)]));
+      if (kind == 0)
+        data.push_back(static_cast<uint8_t>(rng()));
+      else if (kind == 1 && data.size() > 70000)
+        data.push_back(data[data.size() - 70000]);
+      else
+        data.push_back(static_cast<uint8_t>("0123456789 \n"[rng() % (kind == 2 ? 12 : 3)]));
     }
   }
   data.resize(size);

@@ -40,4 +40,10 @@ std::unique_ptr<Deflater> MakeZlibDeflater(int level);
 std::unique_ptr<Deflater> MakeDeflater(int mode, const TAFTuning& tuning = TAFTuning());
 const char* DeflaterBackendName(int mode, const TAFTuning& tuning = TAFTuning());
 
+// Whether deflate can hardly shrink data (noise, data compressed before):
+// igzip's fastest level, where the build has it, does not make it a 256th
+// smaller. It runs at several hundred MB/s, so the slow levels need not
+// search such data for matches. Always false without ISA-L.
+bool LooksIncompressible(const uint8_t* data, size_t len);
+
 }  // namespace arcfold

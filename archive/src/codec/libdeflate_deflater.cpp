@@ -86,16 +86,26 @@ bool LeaveStreamOpen(std::vector<uint8_t>& out, size_t from) {
 class LibdeflateDeflater : public Deflater {
  public:
   explicit LibdeflateDeflater(libdeflate_compressor* c) : c_(c) {}
-  ~LibdeflateDeflater() override { libdeflate_free_compressor(c_); }
+  ~LibdeflateDeflater() override {
+    libdeflate_free_compressor(c_);
+    libdeflate_free_compressor(stored_);
+  }
   LibdeflateDeflater(const LibdeflateDeflater&) = delete;
   LibdeflateDeflater& operator=(const LibdeflateDeflater&) = delete;
 
   // No preset dictionaries in libdeflate: a chunk starts without history.
   bool SetDictionary(const uint8_t*, size_t) override { return true; }
+  // Data that would not shrink goes into stored blocks without a search.
   bool Deflate(const uint8_t* in, size_t in_len, Flush flush, std::vector<uint8_t>& out) override {
+    libdeflate_compressor* c = c_;
+    if (LooksIncompressible(in, in_len)) {
+      if (!stored_) stored_ = libdeflate_alloc_compressor(0);
+      if (!stored_) return false;
+      c = stored_;
+    }
     const size_t had = out.size();
-    out.resize(had + libdeflate_deflate_compress_bound(c_, in_len));
-    const size_t made = libdeflate_deflate_compress(c_, in, in_len, out.data() + had, out.size() - had);
+    out.resize(had + libdeflate_deflate_compress_bound(c, in_len));
+    const size_t made = libdeflate_deflate_compress(c, in, in_len, out.data() + had, out.size() - had);
     out.resize(had + made);
     if (made == 0) return false;
     return flush == Flush::Finish || LeaveStreamOpen(out, had);
@@ -103,6 +113,7 @@ class LibdeflateDeflater : public Deflater {
 
  private:
   libdeflate_compressor* c_;
+  libdeflate_compressor* stored_ = nullptr;
 };
 
 }  // namespace
