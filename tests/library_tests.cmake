@@ -16,6 +16,7 @@ set(ARCFOLD_LIBRARY_TEST_SOURCES
   items/fuzz_regressions_test.cpp
   codec/inflater_test.cpp
   codec/deflate64_test.cpp
+  codec/deflater_test.cpp
   volumes/volume_name_test.cpp
   volumes/volume_set_test.cpp
   crypto/crypto_test.cpp
