@@ -33,8 +33,8 @@ constexpr unsigned kEndOfBlockSymbol = 256, kFirstLengthSymbol = 257, kLengthSym
 // Decoding tables: the next `root` bits of input index a primary table;
 // codes longer than that continue in a subtable behind it. The sizes are
 // the most any complete code of these alphabets can need at these roots.
-constexpr unsigned kLitLenRootBits = 10, kDistRootBits = 8, kCodeLenRootBits = 7;
-constexpr size_t kLitLenTableSize = 1024 + 1536, kDistTableSize = 256 + 512, kCodeLenTableSize = 128;
+constexpr unsigned kLitLenRootBits = 11, kDistRootBits = 8, kCodeLenRootBits = 7;
+constexpr size_t kLitLenTableSize = 2048 + 916, kDistTableSize = 256 + 512, kCodeLenTableSize = 128;
 
 // A table entry: code bits (0-4), kind (5-7), extra bits (8-12), value
 // (16-31). A subtable link keeps the root bits as its code bits, the
