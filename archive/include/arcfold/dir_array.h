@@ -113,16 +113,23 @@ class TAFHashedStringList {
   void Clear();
   int IndexOf(std::u16string_view s);
   // For tests: the current table's bucket count (0 when there is none).
-  size_t BucketCount() const { return hash_ ? hash_->BucketCount() : 0; }
+  size_t BucketCount() const { return heads_.size(); }
 
  private:
   afp::WideString KeyOf(std::u16string_view s) const;
+  uint32_t BucketOf(int index) const;
+  bool Matches(int index, std::u16string_view key) const;
+  // The table chains positions, not copies of the keys: each entry is its
+  // string in items_. Link puts a position first in its bucket's chain.
+  void Link(int index);
+  void Unlink(int index);
   std::vector<afp::WideString> items_;
   // How many entries are empty strings: the directory reader looks up the
   // empty name of every fresh item, and this answers that without building
   // the table (which then is built only if a real lookup comes).
   int empty_count_ = 0;
-  std::unique_ptr<TAFStringHash> hash_;
+  std::vector<int32_t> heads_;  // per bucket, its chain's first position (-1: none); empty: no table
+  std::vector<int32_t> next_;   // per position, the next one in its chain
   bool hash_valid_ = false;
 };
 
@@ -158,9 +165,14 @@ class TAFDirArray {
 
  private:
   static void FreeItemBuffers(TDirItem& item);
+  TDirItem& Slot(int i) { return blocks_[i / kBlockItems][i % kBlockItems]; }
+  const TDirItem& Slot(int i) const { return blocks_[i / kBlockItems][i % kBlockItems]; }
   void StoreNameKeys();
   int IndexedCount() const { return keys_stored_ ? name_index_.Count() : indexed_; }
-  std::vector<TDirItem> slots_;
+  // The items in blocks of a fixed size, as many as the count needs: growing
+  // never copies the items already there nor holds them twice.
+  static constexpr int kBlockItems = 1024;
+  std::vector<std::unique_ptr<TDirItem[]>> blocks_;
   TAFHashedStringList name_index_;
   // Until the keys are stored, how many leading items the index covers.
   bool keys_stored_ = false;

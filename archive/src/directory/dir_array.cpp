@@ -116,23 +116,51 @@ afp::WideString TAFHashedStringList::KeyOf(std::u16string_view s) const {
   return afp::WideString(s);
 }
 
+uint32_t TAFHashedStringList::BucketOf(int index) const {
+  const uint32_t hash =
+      CaseSensitive ? TAFStringHash::HashOf(items_[index]) : TAFStringHash::HashOf(KeyOf(items_[index]));
+  return hash % static_cast<uint32_t>(heads_.size());
+}
+
+bool TAFHashedStringList::Matches(int index, std::u16string_view key) const {
+  return CaseSensitive ? items_[index] == key : KeyOf(items_[index]) == key;
+}
+
+void TAFHashedStringList::Link(int index) {
+  if (next_.size() < items_.size()) next_.resize(items_.size(), -1);
+  int32_t& head = heads_[BucketOf(index)];
+  next_[index] = head;
+  head = index;
+}
+
+void TAFHashedStringList::Unlink(int index) {
+  for (int32_t* link = &heads_[BucketOf(index)]; *link != -1; link = &next_[*link]) {
+    if (*link == index) {
+      *link = next_[index];
+      return;
+    }
+  }
+}
+
 int TAFHashedStringList::Add(const afp::WideString& s) {
   items_.push_back(s);
   empty_count_ += s.empty();
   int pos = Count() - 1;
-  if (hash_ && hash_valid_) hash_->Add(KeyOf(s), pos);
-  if (hash_ && static_cast<size_t>(Count()) > 5 * hash_->BucketCount()) {
-    hash_.reset();
+  if (!heads_.empty() && hash_valid_) Link(pos);
+  if (!heads_.empty() && static_cast<size_t>(Count()) > 5 * heads_.size()) {
+    heads_ = std::vector<int32_t>();
+    next_ = std::vector<int32_t>();
     hash_valid_ = false;
   }
   return pos;
 }
 
 void TAFHashedStringList::Put(int index, const afp::WideString& s) {
-  if (hash_) hash_->Remove(KeyOf(items_[index]), index);
+  const bool linked = !heads_.empty() && hash_valid_;
+  if (linked) Unlink(index);
   empty_count_ += int(s.empty()) - int(items_[index].empty());
   items_[index] = s;
-  if (hash_) hash_->Add(KeyOf(s), index);
+  if (linked) Link(index);
 }
 
 void TAFHashedStringList::Delete(int index) {
@@ -144,21 +172,27 @@ void TAFHashedStringList::Delete(int index) {
 void TAFHashedStringList::Clear() {
   items_.clear();
   empty_count_ = 0;
-  if (hash_) hash_->Clear();
+  std::fill(heads_.begin(), heads_.end(), -1);
+  next_.clear();
 }
 
 int TAFHashedStringList::IndexOf(std::u16string_view s) {
   if (s.empty() && empty_count_ == 0) return -1;
-  if (!hash_) {
-    hash_ = std::make_unique<TAFStringHash>(std::max<size_t>(items_.size(), 1000));
+  if (heads_.empty()) {
+    heads_.assign(std::max<size_t>(items_.size(), 1000), -1);
     hash_valid_ = false;
   }
   if (!hash_valid_) {
-    hash_->Clear();
-    for (int i = 0; i < Count(); ++i) hash_->Add(KeyOf(items_[i]), i);
+    std::fill(heads_.begin(), heads_.end(), -1);
+    next_.assign(items_.size(), -1);
+    for (int i = 0; i < Count(); ++i) Link(i);
     hash_valid_ = true;
   }
-  return hash_->ValueOf(KeyOf(s));
+  const afp::WideString key = KeyOf(s);
+  const uint32_t bucket = TAFStringHash::HashOf(key) % static_cast<uint32_t>(heads_.size());
+  for (int32_t at = heads_[bucket]; at != -1; at = next_[at])
+    if (Matches(at, key)) return at;
+  return -1;
 }
 
 // ---- TAFDirArray ----
@@ -175,21 +209,22 @@ void TAFDirArray::SetCount(int n) {
   if (n > capacity_) {
     grow_step_ = std::min(2 * grow_step_, kGrowStepLimit);
     capacity_ = capacity_ + grow_step_ > n ? capacity_ + grow_step_ : n;
-    slots_.resize(static_cast<size_t>(capacity_));
   } else if (n == 0) {
     // The index is left as it is (Clear empties it): the keys of the items
     // it covers outlive their names.
     if (indexed_ > 0) StoreNameKeys();
-    for (auto& item : slots_) FreeItemBuffers(item);
-    slots_.clear();
-    slots_.shrink_to_fit();
+    blocks_.clear();
+    blocks_.shrink_to_fit();
     capacity_ = 0;
   }
+  while (static_cast<int>(blocks_.size()) * kBlockItems < n)
+    blocks_.push_back(std::make_unique<TDirItem[]>(kBlockItems));
   count_ = n;
 }
 
 void TAFDirArray::Clear() {
-  for (int i = 0; i < capacity_; ++i) FreeItemBuffers(slots_[i]);
+  for (auto& block : blocks_)
+    for (int i = 0; i < kBlockItems; ++i) FreeItemBuffers(block[i]);
   count_ = 0;
   name_index_.Clear();
   keys_stored_ = false;
@@ -198,30 +233,30 @@ void TAFDirArray::Clear() {
 
 void TAFDirArray::StoreNameKeys() {
   if (keys_stored_) return;
-  for (int i = 0; i < indexed_; ++i) name_index_.Add(NameKey(slots_[i].ItemName));
+  for (int i = 0; i < indexed_; ++i) name_index_.Add(NameKey(Slot(i).ItemName));
   keys_stored_ = true;
 }
 
 void TAFDirArray::GetItem(int i, TDirItem& out) const {
   if (i < 0 || i >= count_) throw EAFException::Create(NativeError::kGetItemOutOfBounds);
-  out = slots_[i];
+  out = Slot(i);
 }
 
 TDirItem& TAFDirArray::ItemRef(int i) {
   if (i < 0 || i >= count_) throw EAFException::Create(NativeError::kItemRefOutOfBounds);
-  return slots_[i];
+  return Slot(i);
 }
 
 const TDirItem& TAFDirArray::ItemRef(int i) const {
   if (i < 0 || i >= count_) throw EAFException::Create(NativeError::kItemRefOutOfBounds);
-  return slots_[i];
+  return Slot(i);
 }
 
 void TAFDirArray::PutItem(int i, const TDirItem& item) {
   if (i < 0 || i >= count_) throw EAFException::Create(NativeError::kPutItemOutOfBounds);
   if (i > IndexedCount()) throw EAFException::Create(NativeError::kNameIndexGap);
   TDirItem copy = item;
-  FreeItemBuffers(slots_[i]);
+  FreeItemBuffers(Slot(i));
   if (keys_stored_) {
     afp::WideString key = NameKey(item.ItemName);
     if (i < name_index_.Count())
@@ -231,12 +266,12 @@ void TAFDirArray::PutItem(int i, const TDirItem& item) {
   } else if (i == indexed_) {
     ++indexed_;
   }
-  slots_[i] = std::move(copy);
+  Slot(i) = std::move(copy);
 }
 
 void TAFDirArray::Delete(int i) {
   if (i < 0 || i >= count_) throw EAFException::Create(NativeError::kDeleteItemOutOfBounds);
-  TDirItem& item = slots_[i];
+  TDirItem& item = Slot(i);
   FreeItemBuffers(item);
   // Entry i is item i's: a lookup by name could meet another item of the
   // same name and drop its entry instead.
@@ -246,13 +281,13 @@ void TAFDirArray::Delete(int i) {
     else
       --indexed_;
   }
-  std::move(slots_.begin() + i + 1, slots_.begin() + count_, slots_.begin() + i);
-  slots_[count_ - 1] = TDirItem();
+  for (int j = i; j + 1 < count_; ++j) Slot(j) = std::move(Slot(j + 1));
+  Slot(count_ - 1) = TDirItem();
   SetCount(count_ - 1);
 }
 
 void TAFDirArray::ClearMarks() {
-  for (int i = 0; i < count_; ++i) slots_[i].Marked = false;
+  for (int i = 0; i < count_; ++i) Slot(i).Marked = false;
 }
 
 bool TAFDirArray::FindName(std::u16string_view name, int& index) {

@@ -53,6 +53,9 @@ void TAddAhead::QueueFrom(const TAFDirArray& items, int from) {
   bool queued = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // Topped up by half the window at a time: the helper, when it has caught
+    // up, is woken once for many items.
+    if (jobs_.size() > kItemsAhead / 2) return;
     for (; jobs_.size() < kItemsAhead && next_ < items.Count(); ++next_) {
       const TDirItem& item = items.ItemRef(next_);
       if (!ReadsAFile(item)) continue;
@@ -76,6 +79,12 @@ std::unique_ptr<TAddAhead::Ready> TAddAhead::Take(const TDirItem& item) {
   const auto mine = std::find_if(jobs_.begin(), jobs_.end(),
                                  [&](const std::shared_ptr<Job>& j) { return j->key == item.Source.get(); });
   if (mine == jobs_.end()) return nullptr;
+  if (mine == jobs_.begin() && started_ == 0) {
+    // The helper is behind and has not begun this one: the commit reads it
+    // itself while the helper goes on with the next.
+    jobs_.pop_front();
+    return nullptr;
+  }
   std::shared_ptr<Job> job = *mine;
   job_done_.wait(lock, [&] { return job->done; });
   // The helper works in order: the jobs before this one are done too, and

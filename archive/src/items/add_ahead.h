@@ -46,8 +46,8 @@ class TAddAhead {
   // handed to the helper, a bounded number ahead.
   void QueueFrom(const TAFDirArray& items, int from);
   // What the helper made of the item, waiting for it when it is at work on
-  // it; null when it was not handed over or not finished cleanly (the commit
-  // then reads the item itself).
+  // it; null when it was not handed over, not begun yet or not finished
+  // cleanly (the commit then reads the item itself).
   std::unique_ptr<Ready> Take(const TDirItem& item);
   // The item at index left the array: the ones after it moved down.
   void ItemRemoved(int index);

@@ -55,6 +55,14 @@ TStoredName StoredNameOf(const CommitSettings& settings, std::u16string_view nam
                         kMaxNameBytes);
 }
 
+// The unicode-name field of a new item. It is made again for each header
+// that holds it, not kept with every item until the directory is written.
+TExtraField UnicodeNameField(const afp::WideString& name) {
+  std::vector<uint8_t> f = BuildUnicodeNameField(name);
+  return {kExtraUnicodeName, static_cast<uint16_t>(f.size() - kExtraHeaderSize),
+          std::vector<uint8_t>(f.begin() + kExtraHeaderSize, f.end())};
+}
+
 void Append(std::vector<uint8_t>& out, const void* data, size_t n) {
   if (n == 0) return;
   const size_t at = out.size();
@@ -243,8 +251,6 @@ void TCommit::CopyOldItem(int i, TStream& out) {
   planned.offset = out.Position();
   if (planned.renamed) {
     TStoredName stored = StoredNameOf(settings, dir_.Items().ItemRef(i).ItemName);
-    planned.name_bytes = stored.bytes;
-    planned.utf8 = stored.utf8;
     extra = WithoutUnicodeNames(extra);
     local.SetFlags(WithFlag(local.Flags(), kFlagUtf8, stored.utf8));
     local.SetNameLength(static_cast<uint16_t>(stored.bytes.size()));
@@ -272,8 +278,6 @@ bool TCommit::WriteNewItem(int i, TStream& out) {
   n.at = out.Position();
   PrepareNewHeader(n);
   PlannedItem& planned = plan_->items[i];
-  planned.name_bytes = n.stored.bytes;
-  planned.utf8 = n.stored.utf8;
   if (!EncodeNewItem(n, out)) return false;
   planned.offset = n.at;
   item.Source->IsPending = false;
@@ -350,19 +354,19 @@ std::vector<uint8_t> TCommit::LocalHeaderBytes(NewItem& n, bool final) {
   TDirItem& item = n.item;
   const TCentralHeader& h = item.HeaderImage;
   item.ExtraFields.clear();
-  if (n.settings.unicode_names) {
-    std::vector<uint8_t> f = BuildUnicodeNameField(item.ItemName);
-    item.ExtraFields.push_back({kExtraUnicodeName, static_cast<uint16_t>(f.size() - kExtraHeaderSize),
-                                std::vector<uint8_t>(f.begin() + kExtraHeaderSize, f.end())});
+  TExtraFieldList fields;
+  if (n.settings.unicode_names) fields.push_back(UnicodeNameField(item.ItemName));
+  if (n.aes) {
+    item.ExtraFields.push_back(AesExtraField(static_cast<uint8_t>(item.CryptoAlgorithm), item.ActualMethod));
+    fields.push_back(item.ExtraFields.back());
   }
-  if (n.aes) item.ExtraFields.push_back(AesExtraField(static_cast<uint8_t>(item.CryptoAlgorithm), item.ActualMethod));
   std::vector<uint8_t> extra;
   if (n.zip64_sizes) {
     auto z = BuildZip64Local(static_cast<uint64_t>(final ? item.UncompressedSize() : n.size),
                              static_cast<uint64_t>(final ? item.CompressedSize() : 0));
     extra.insert(extra.end(), z.begin(), z.end());
   }
-  std::vector<uint8_t> others = BuildExtraArea(item.ExtraFields);
+  std::vector<uint8_t> others = BuildExtraArea(fields);
   extra.insert(extra.end(), others.begin(), others.end());
   TLocalHeader l;
   l.SetSignature(n.settings.signatures.local);
@@ -547,12 +551,15 @@ std::vector<uint8_t> TCommit::BuildCentralRecord(int i) {
   } else {
     h.SetLocalHeaderOffset(static_cast<uint32_t>(off));
   }
-  TStoredName name{planned.name_bytes, planned.utf8};
-  if (planned.saved >= 0 && !planned.renamed)
-    name = EncodeItemName(item.ItemName, settings.code_pages, settings.oem_names, (h.Flags() & kFlagUtf8) != 0,
-                          kMaxNameBytes);
+  // A new or renamed item's name is encoded again as it was for its local
+  // header.
+  const bool as_saved = planned.saved >= 0 && !planned.renamed;
+  const TStoredName name = as_saved ? EncodeItemName(item.ItemName, settings.code_pages, settings.oem_names,
+                                                     (h.Flags() & kFlagUtf8) != 0, kMaxNameBytes)
+                                    : StoredNameOf(settings, item.ItemName);
   h.SetFlags(WithFlag(h.Flags(), kFlagUtf8, name.utf8));
   TExtraFieldList others;
+  if (planned.saved < 0 && settings.unicode_names) others.push_back(UnicodeNameField(item.ItemName));
   for (const auto& f : item.ExtraFields)
     if (f.Id != kExtraZip64 && !(planned.renamed && IsUnicodeNameField(f.Id))) others.push_back(f);
   std::vector<uint8_t> extra;
@@ -590,6 +597,17 @@ void TCommit::WriteCentralDirectory(TStream& out) {
 }
 
 void TCommit::Reload() { ReadDirectoryAgain(ctx_); }
+
+// Items that are not read again from the written directory hold what was
+// written for them, their unicode-name fields too.
+void TCommit::KeepUnicodeNameFields() {
+  if (!ctx_.Settings().unicode_names) return;
+  for (int i = 0; i < dir_.Items().Count(); ++i) {
+    if (plan_->items[i].saved >= 0) continue;
+    TDirItem& item = dir_.Items().ItemRef(i);
+    item.ExtraFields.insert(item.ExtraFields.begin(), UnicodeNameField(item.ItemName));
+  }
+}
 
 void TCommit::Restore() {
   ctx_.AbandonChanges();
@@ -636,7 +654,10 @@ bool TCommit::WriteArchive(ArchiveWriter& writer, const std::string& comment) {
     if (WriteItems(writer.Stream(), 0)) {
       dir_.SetComment(comment);
       WriteCentralDirectory(writer.Stream());
-      if (writer.Commit()) Reload();
+      if (writer.Commit())
+        Reload();
+      else
+        KeepUnicodeNameFields();
       return true;
     }
   } catch (...) {

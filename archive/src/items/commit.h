@@ -75,6 +75,7 @@ class TCommit {
   void WriteCentralDirectory(TStream& out);
   std::vector<uint8_t> CentralRecord(int index);
   std::vector<uint8_t> BuildCentralRecord(int index);
+  void KeepUnicodeNameFields();
   void Reload();
   void Restore();
   // Undoes what the commit wrote and gives the items back their state

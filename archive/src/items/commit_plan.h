@@ -14,11 +14,9 @@ namespace arcfold {
 
 // One current item as the commit writes it.
 struct PlannedItem {
-  int saved = -1;          // its saved item; -1 for a new one
-  bool renamed = false;    // its name differs from the saved item's
-  int64_t offset = 0;      // its new local header offset
-  std::string name_bytes;  // the name written for it
-  bool utf8 = false;       // name_bytes are UTF-8
+  int saved = -1;        // its saved item; -1 for a new one
+  bool renamed = false;  // its name differs from the saved item's
+  int64_t offset = 0;    // its new local header offset
 };
 
 struct TCommit::Plan {
