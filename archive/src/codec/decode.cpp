@@ -7,6 +7,7 @@
 #include "arcfold/stream.h"
 #include "codec/crc32.h"
 #include "codec/inflater.h"
+#include "codec/methods.h"
 #include "crypto/aes_transform.h"
 #include "crypto/classic_cipher.h"
 #include "directory/dir_manager.h"
@@ -186,7 +187,7 @@ class DecodePass {
 DecodeResult DecodePass::Run() {
   if (!ReadBounds()) return DecodeResult::kBad;
   if (method_ == kMethodDeflate64) return DecodeResult::kDeflate64;
-  if (method_ != kMethodStored && method_ != kMethodDeflate) return DecodeResult::kBad;
+  if (!MethodDecodable(method_)) return DecodeResult::kBad;
   // Encryption: the password loop leaves the keys ready at the first data byte.
   legacy_ = item_.HeaderImage.VersionNeeded() >= kAltVersion;
   encrypted_ = (item_.HeaderImage.Flags() & kFlagEncrypted) != 0;
@@ -264,8 +265,8 @@ DecodeResult DecodePass::MatchPassword() {
 bool DecodePass::MakeBuffers() {
   const int64_t chunk_size = settings_.chunk_size;
   in_ = TBuffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(compressed_, 1), chunk_size)));
-  if (method_ != kMethodDeflate) return true;
-  inflater_ = MakeInflater(settings_.tuning);
+  if (method_ == kMethodStored) return true;
+  inflater_ = MakeDecompressor(method_, {uncompressed_, settings_.tuning});
   if (!inflater_) return false;
   out_ = TBuffer(static_cast<size_t>(std::min<int64_t>(uncompressed_ + 1, chunk_size)));
   return true;
