@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "arcfold/records.h"
 #include "codec/methods.h"
 
 namespace {
