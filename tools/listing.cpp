@@ -63,14 +63,19 @@ Row RowOf(const arcfold::TDirItem& it) {
   return r;
 }
 
+// PPMd items are named, though not read.
+constexpr uint16_t kMethodPPMd = 98;
+
 std::string MethodText(uint16_t method) {
   switch (method) {
-    case 0: return "Stored";
-    case 8: return "Deflate";
-    case 9: return "Deflate64";
-    case 12: return "BZip2";
-    case 14: return "LZMA";
-    case 93: return "Zstd";
+    case arcfold::kMethodStored: return "Stored";
+    case arcfold::kMethodDeflate: return "Deflate";
+    case arcfold::kMethodDeflate64: return "Deflate64";
+    case arcfold::kMethodBZip2: return "BZip2";
+    case arcfold::kMethodLZMA: return "LZMA";
+    case arcfold::kMethodZstd: return "Zstd";
+    case arcfold::kMethodXz: return "XZ";
+    case kMethodPPMd: return "PPMd";
     default: return fmt::format("m{}", method);
   }
 }

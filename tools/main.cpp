@@ -496,6 +496,7 @@ struct WriteOptions {
   std::vector<std::string> paths;
   std::vector<std::string> exclude;
   int level = -1;
+  std::string method = "deflate";
   std::string password;
   bool have_password = false;
   int aes = 0;
@@ -583,9 +584,24 @@ int FinishWrite(ToolArchiver& a) {
 // new one (or replaced the one it read): nothing was written.
 struct ArchiveAppearedMeanwhile {};
 
+// The --method names and the component's methods.
+constexpr std::pair<const char*, arcfold::TAFCompressionMethod> kMethodNames[] = {
+    {"deflate", arcfold::cmDeflate}, {"store", arcfold::cmStore}, {"bzip2", arcfold::cmBZip2},
+    {"lzma", arcfold::cmLZMA},       {"xz", arcfold::cmXz},       {"zstd", arcfold::cmZstd}};
+
+void ChooseMethod(ToolArchiver& a, const std::string& name) {
+  for (const auto& [text, value] : kMethodNames) {
+    if (name != text) continue;
+    if (!arcfold::CompressionMethodAvailable(value))
+      throw std::runtime_error(fmt::format("--method {}: this build cannot write it; nothing was written", name));
+    a.Options().CompressionMethod = value;
+  }
+}
+
 // Compression, encryption and naming of what the command stores.
 void ConfigureWrite(ToolArchiver& a, WriteOptions& w, arcfold_cli::TerminalPrompts& terminal, bool interactive) {
   if (w.level >= 0) a.SetCompressionMode(w.level);
+  ChooseMethod(a, w.method);
   if (w.have_password) {
     if (w.password.empty() && interactive) w.password = terminal.AskNewPassword();
     // An empty password would write the items unencrypted: -p asked for
@@ -853,6 +869,8 @@ void AddWriteOptions(CommandLine& cl, CLI::App* sub) {
     sub->add_flag_callback(
         "-" + std::to_string(level), [&write, level] { write.level = level; },
         level == 0 ? "store only; -1 fastest ... -9 smallest" : "");
+  sub->add_option("--method", write.method, "deflate|store|bzip2|lzma|xz|zstd (default deflate); -1..-9 its levels")
+      ->check(CLI::IsMember({"deflate", "store", "bzip2", "lzma", "xz", "zstd"}));
   auto* pw = sub->add_option("-p,--password", write.password, "encrypt with this password (asked when empty)");
   pw->expected(0, 1);
   // Given without a value (or as -p ''), the option still asks for

@@ -8,10 +8,43 @@
   pyzip.py test ARCHIVE         testzip(); exit 1 on a bad member
   pyzip.py members OUT NAME TEXT [NAME TEXT...]   those members, in order (names may repeat)
   pyzip.py dump ARCHIVE         every member in order, one "NAME=TEXT" line each
+  pyzip.py method OUT SRC bzip2|lzma          every file of SRC with zipfile's own compressor
+  pyzip.py external OUT SRC CODE CMD [ARG...]  every file of SRC as method CODE, its data made by
+                                               CMD (a compressor writing its stdin to stdout)
 """
 import os
+import struct
+import subprocess
 import sys
 import zipfile
+import zlib
+
+
+def files_of(src):
+    for base, _, files in sorted(os.walk(src)):
+        for f in sorted(files):
+            full = os.path.join(base, f)
+            yield full, os.path.relpath(full, os.path.dirname(src))
+
+
+def external(out, src, code, cmd):
+    """A plain archive whose data another program compressed (zipfile
+    cannot write these methods)."""
+    central, offset = b"", 0
+    with open(out, "wb") as z:
+        for full, rel in files_of(src):
+            raw = open(full, "rb").read()
+            data = subprocess.run(cmd, input=raw, stdout=subprocess.PIPE, check=True).stdout
+            name = rel.encode()
+            fixed = struct.pack("<HHHHHIIIHH", 63, 0x800, code, 0, 0x21, zlib.crc32(raw), len(data), len(raw),
+                                len(name), 0)
+            z.write(b"PK\x03\x04" + fixed + name + data)
+            central += (b"PK\x01\x02" + struct.pack("<H", 63) + fixed + struct.pack("<HHHII", 0, 0, 0, 0, offset)
+                        + name)
+            offset += 30 + len(name) + len(data)
+        count = central.count(b"PK\x01\x02")
+        z.write(central + b"PK\x05\x06" + struct.pack("<HHHHIIH", 0, 0, count, count, len(central), offset, 0))
+
 
 mode, out = sys.argv[1], sys.argv[2]
 if mode == "test":
@@ -27,6 +60,15 @@ if mode == "members":
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
         for name, text in zip(sys.argv[3::2], sys.argv[4::2]):
             z.writestr(name, text)
+    sys.exit(0)
+if mode == "method":
+    kind = {"bzip2": zipfile.ZIP_BZIP2, "lzma": zipfile.ZIP_LZMA}[sys.argv[4]]
+    with zipfile.ZipFile(out, "w", kind) as z:
+        for full, rel in files_of(sys.argv[3]):
+            z.write(full, rel)
+    sys.exit(0)
+if mode == "external":
+    external(out, sys.argv[3], int(sys.argv[4]), sys.argv[5:])
     sys.exit(0)
 if mode == "many":
     with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as z:

@@ -70,6 +70,10 @@ constexpr uint16_t kFlagUtf8 = 0x0800;
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflate = 8;
 constexpr uint16_t kMethodDeflate64 = 9;
+constexpr uint16_t kMethodBZip2 = 12;
+constexpr uint16_t kMethodLZMA = 14;
+constexpr uint16_t kMethodZstd = 93;
+constexpr uint16_t kMethodXz = 95;
 constexpr uint16_t kMethodAES = 99;
 
 // Extra field IDs.

@@ -34,6 +34,13 @@ enum TAFSpanningMode : uint8_t { smNone, smSpanning, smSplitting };
 enum TZip64Mode : uint8_t { zmDisabled, zmAuto, zmAlways };
 enum TAFCryptoAlgorithm : uint8_t { caPkzipClassic, caAES_128, caAES_192, caAES_256 };
 enum TAFCompressionLevel : uint8_t { clNone, clFastest, clNormal, clMax };
+// The method new items are compressed with: deflate, or store (no
+// compression), or one of the methods that need a newer reader (bzip2 from
+// version 4.6, LZMA, xz and zstd from 6.3). The compression mode (0-9) maps
+// onto each method's own levels.
+enum TAFCompressionMethod : uint8_t { cmDeflate, cmStore, cmBZip2, cmLZMA, cmXz, cmZstd };
+// Whether this build has the library that writes (and reads) the method.
+bool CompressionMethodAvailable(TAFCompressionMethod method);
 enum TAFVolumeSize : uint8_t {
   vsAutoDetect,
   vsCustom,
@@ -104,6 +111,8 @@ class TAFOptions {
   // A transaction on an archive that another program is writing waits until
   // that one is done; off, it fails at once (error 36 naming the archive).
   bool WaitForOtherWriters = true;
+  // Where a build lacks a method's library, items are deflated instead.
+  TAFCompressionMethod CompressionMethod = cmDeflate;
   TAFTuning Tuning;
 
   // Copies every field; ShareMode too, since a copy is expected to behave alike.

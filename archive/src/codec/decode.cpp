@@ -7,6 +7,7 @@
 #include "arcfold/stream.h"
 #include "codec/crc32.h"
 #include "codec/inflater.h"
+#include "codec/methods.h"
 #include "crypto/aes_transform.h"
 #include "crypto/classic_cipher.h"
 #include "directory/dir_manager.h"
@@ -140,7 +141,6 @@ bool DecodeItemData(TAFBaseArchiver& archiver, TStream& archive, TStream& dest, 
   archiver.SetSkipFlag(false);
   ArchiverHost host(archiver, item, ProgressTotal(item));
   DecodeResult result = DecodeItemStream(host, settings, archive, dest, item);
-  if (result == DecodeResult::kDeflate64) throw EAFException::Create(NativeError::kDeflate64Unsupported, &archiver);
   if (result == DecodeResult::kPasswordRefused) throw EAFException::Create(NativeError::kInvalidPassword, &archiver);
   return result == DecodeResult::kGood;
 }
@@ -185,7 +185,7 @@ class DecodePass {
 
 DecodeResult DecodePass::Run() {
   if (!ReadBounds()) return DecodeResult::kBad;
-  if (method_ != kMethodStored && method_ != kMethodDeflate && method_ != kMethodDeflate64) return DecodeResult::kBad;
+  if (!MethodDecodable(method_)) return DecodeResult::kBad;
   // Encryption: the password loop leaves the keys ready at the first data byte.
   legacy_ = item_.HeaderImage.VersionNeeded() >= kAltVersion;
   encrypted_ = (item_.HeaderImage.Flags() & kFlagEncrypted) != 0;
@@ -264,7 +264,7 @@ bool DecodePass::MakeBuffers() {
   const int64_t chunk_size = settings_.chunk_size;
   in_ = TBuffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(compressed_, 1), chunk_size)));
   if (method_ == kMethodStored) return true;
-  inflater_ = method_ == kMethodDeflate64 ? MakeDeflate64Inflater() : MakeInflater(settings_.tuning);
+  inflater_ = MakeDecompressor(method_, {uncompressed_, settings_.tuning});
   if (!inflater_) return false;
   out_ = TBuffer(static_cast<size_t>(std::min<int64_t>(uncompressed_ + 1, chunk_size)));
   return true;

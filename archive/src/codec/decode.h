@@ -45,7 +45,7 @@ struct DecodeSettings {
   TAFTuning tuning;  // the inflater and the key derivation follow it
 };
 
-enum class DecodeResult { kGood, kBad, kDeflate64, kPasswordRefused };
+enum class DecodeResult { kGood, kBad, kPasswordRefused };
 
 // How many wrong answers in a row the password question may give for one
 // item before the item fails.

@@ -9,6 +9,7 @@
 #include "codec/crc32.h"
 #include "codec/decode.h"
 #include "codec/deflater.h"
+#include "codec/methods.h"
 #include "codec/second_core.h"
 #include "crypto/aes_transform.h"
 #include "crypto/classic_cipher.h"
@@ -101,8 +102,8 @@ bool EncodePass::Run(int64_t& data_bytes) {
   }
   in_.resize(static_cast<size_t>(std::max<int64_t>(std::min(chunk_size_, source_size_), 1)));
   bool ready = true;
-  if (method == kMethodDeflate && !deflated_) {
-    deflater_ = MakeDeflater(mode_, tuning_);
+  if (method != kMethodStored && !deflated_) {
+    deflater_ = MakeCompressor(method, mode_, source_size_, tuning_);
     ready = deflater_ != nullptr;
   }
   if (ready && encrypted_) ready = StartEncryption();
@@ -151,7 +152,9 @@ void EncodePass::CompressChunks() {
   // ended by a sync flush (the last by the end of the stream), so the
   // streams join into one and the archive is the same whichever core made
   // which part. Two chunks are compressed at once and written in order.
-  const bool two_cores = deflater_ && source_size_ > chunk_size_ && SecondCoreAllowed(tuning_);
+  // (The other methods' libraries use their own threads, or none.)
+  const bool two_cores =
+      item_.ActualMethod == kMethodDeflate && source_size_ > chunk_size_ && SecondCoreAllowed(tuning_);
   if (two_cores) second_in_.resize(static_cast<size_t>(chunk_size_));
   while (read_ < source_size_) {
     if (!ReportItemProgress(archiver_, item_, name_, source_size_, read_)) {
@@ -306,7 +309,7 @@ bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive
   const bool zip64_before = item.HasZip64;
   const int64_t data_at = archive.Position();
   // Deflate at level 0 was asked for by name: its stored blocks stay.
-  const bool may_store = item.ActualMethod == kMethodDeflate && item.ItemCompressionMode > 0;
+  const bool may_store = item.ActualMethod != kMethodStored && item.ItemCompressionMode > 0;
   int64_t data_bytes = 0;
   if (!EncodeOnce(archiver, source, archive, source_size, item, data_bytes, deflated)) return false;
   if (!may_store || data_bytes <= source_size || !Rewinds(source)) return true;

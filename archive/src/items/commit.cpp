@@ -5,6 +5,7 @@
 
 #include "arcfold/stream.h"
 #include "codec/encode.h"
+#include "codec/methods.h"
 #include "codec/second_core.h"
 #include "directory/dir_manager.h"
 #include "directory/name_codec.h"
@@ -344,7 +345,7 @@ void TCommit::PrepareNewHeader(NewItem& n) {
   n.aes = encrypted && n.settings.encryption != caPkzipClassic;
   n.stored = StoredNameOf(n.settings, item.ItemName);
   h.SetFlags(WithFlag(WithFlag(h.Flags(), kFlagUtf8, n.stored.utf8), kFlagEncrypted, encrypted));
-  if (item.HasZip64) h.SetVersionNeeded(kVersionNeededZip64);
+  if (item.HasZip64) h.SetVersionNeeded(VersionNeededWith(kVersionNeededZip64, item.ActualMethod));
   if (n.aes) item.CryptoAlgorithm = n.settings.encryption;
 }
 

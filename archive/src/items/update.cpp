@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "arcfold/arcfold.h"
+#include "codec/methods.h"
 #include "component/session.h"
 #include "directory/dir_manager.h"
 #include "directory/item_time.h"
@@ -46,6 +47,12 @@ int LevelsClimbed(const afp::WideString& relative) {
     start = end + 1;
   }
   return -lowest;
+}
+
+// The method of a new item: where the compression mode asks for
+// compression, the method option chooses which (deflate by default).
+uint16_t ChosenMethod(uint16_t mode_method, TAFCompressionMethod option) {
+  return mode_method == kMethodDeflate ? MethodCode(option) : mode_method;
 }
 
 }  // namespace
@@ -130,10 +137,10 @@ void ArchiveSession::SetNewHeader(TDirItem& item, uint16_t method, uint32_t dos_
   h.SetSignature(signatures_.central);
   const uint16_t version = options_.OEMFileNames ? 20 : 0x0B14;
   h.SetVersionMadeBy(version);
-  h.SetVersionNeeded(standard_signatures_ ? version : kAltVersion);
+  h.SetVersionNeeded(VersionNeededWith(standard_signatures_ ? version : kAltVersion, method));
   h.SetMethod(method);
   item.ActualMethod = method;
-  h.SetFlags(password_.empty() ? 0 : kFlagEncrypted);
+  h.SetFlags(FlagsWith(password_.empty() ? 0 : kFlagEncrypted, method));
   h.SetTime(static_cast<uint16_t>(dos_time & 0xFFFF));
   h.SetDate(static_cast<uint16_t>(dos_time >> 16));
   h.SetCrc32(0xFFFFFFFF);
@@ -175,9 +182,9 @@ void ArchiveSession::PrepareItemFromFile(int index, const afp::WideString& sourc
   for (const auto& m : no_compression_masks_)
     if (MaskMatch(paths::FilePart(Backslashed(stored)), m)) no_compression = true;
   item.ItemCompressionMode = is_dir || no_compression ? 0 : compression_mode_;
-  const uint16_t method = is_dir || no_compression        ? kMethodStored
-                          : compression_method_ == 0xFFFF ? kMethodDeflate
-                                                          : compression_method_;
+  const uint16_t mode_method = compression_method_ == 0xFFFF ? kMethodDeflate : compression_method_;
+  const uint16_t method =
+      is_dir || no_compression ? kMethodStored : ChosenMethod(mode_method, options_.CompressionMethod);
   SetNewHeader(item, method, static_cast<uint32_t>(time), static_cast<uint32_t>(attr32));
   TCentralHeader& h = item.HeaderImage;
   if (info.unix_mode != 0) SetUnixMade(h, info.unix_mode);
@@ -372,7 +379,8 @@ void ArchiveSession::AddFromStream(const afp::WideString& name, TStream* stream,
   item.ExtraFields.clear();
   item.HasZip64 = false;
   item.ItemCompressionMode = compression_mode_;
-  const uint16_t method = compression_method_ == 0xFFFF ? kMethodDeflate : compression_method_;
+  const uint16_t method =
+      ChosenMethod(compression_method_ == 0xFFFF ? kMethodDeflate : compression_method_, options_.CompressionMethod);
   SetNewHeader(item, method, DosDateTimeNow(), afp::kAttrArchive);
   transaction.Finish();
 }
