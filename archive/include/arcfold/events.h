@@ -1,12 +1,13 @@
-// Event types of the archive component: handlers a caller may assign.
+/// @file
+/// Event types of the archive component: handlers a caller may assign.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "arcfold/platform/wide.h"
 #include "arcfold/types.h"
-#include "platform/wide.h"
 
 namespace arcfold {
 
@@ -39,9 +40,9 @@ using TAFOnDiskFullEvent =
     std::function<void(TAFBaseArchiver* Sender, int VolumeNumber, const WideString& VolumeFileName, bool& Cancel)>;
 using TAFOnStoreFileEvent = std::function<void(TAFBaseArchiver* Sender, WideString& FileName, int32_t& FileAttr,
                                                std::string& Comment, const WideString& OriginalFileName)>;
-// Another program is writing the archive: fired before a transaction waits
-// for it to finish, and again about ten times a second while it waits;
-// Cancel gives up (error 36 naming the archive).
+/// Another program is writing the archive: fired before a transaction waits
+/// for it to finish, and again about ten times a second while it waits;
+/// Cancel gives up (error 36 naming the archive).
 using TAFArchiveBusyEvent = std::function<void(TAFBaseArchiver* Sender, const WideString& FileName, bool& Cancel)>;
 using TAFOnExtractFileEvent =
     std::function<void(TAFBaseArchiver* Sender, WideString& FileName, uint32_t& FileAttr, const std::string& Comment)>;

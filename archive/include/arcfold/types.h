@@ -1,4 +1,5 @@
-// Enumerations and option objects of the archive component.
+/// @file
+/// Enumerations and option objects of the archive component.
 #pragma once
 
 #include <cstdint>
@@ -6,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "arcfold/export.h"
+
 namespace arcfold {
 
-// The attribute mask of a search that selects every file and folder: the
-// default mask of each search, add, extract and delete call.
+/// The attribute mask of a search that selects every file and folder: the
+/// default mask of each search, add, extract and delete call.
 constexpr uint32_t kAnyAttributes = 10431;
 
 enum TAFProcessOperation : uint8_t {
@@ -47,39 +50,39 @@ enum TAFVolumeSize : uint8_t {
   vs4700MB
 };
 
-// Where AES key material comes from: by default PBKDF2 on the spot; an
-// extraction run may hand in material derived ahead of time.
+/// Where AES key material comes from: by default PBKDF2 on the spot; an
+/// extraction run may hand in material derived ahead of time.
 using TAesKeyDeriver =
     std::function<std::vector<uint8_t>(const std::string& password, const std::vector<uint8_t>& salt, size_t length)>;
 
-// A switch of TAFTuning. tsDefault leaves the choice to the environment
-// variable named at the field (read once per process), and without it
-// takes the fast path.
+/// A switch of TAFTuning. tsDefault leaves the choice to the environment
+/// variable named at the field (read once per process), and without it
+/// takes the fast path.
 enum TAFTuningSwitch : uint8_t { tsDefault, tsOn, tsOff };
 
-// The component's fast paths, each of which can be turned off to compare
-// with the reference path or to measure it; none of them changes an
-// archive, a file extracted or an event.
-struct TAFTuning {
-  // Helper threads: compression on a second core, extraction ahead, AES
-  // keys derived ahead (ARCFOLD_PARALLEL=off: everything on the calling
-  // thread).
+/// The component's fast paths, each of which can be turned off to compare
+/// with the reference path or to measure it; none of them changes an
+/// archive, a file extracted or an event.
+struct ARCFOLD_API TAFTuning {
+  /// Helper threads: compression on a second core, extraction ahead, AES
+  /// keys derived ahead (ARCFOLD_PARALLEL=off: everything on the calling
+  /// thread).
   TAFTuningSwitch Parallel = tsDefault;
-  // ISA-L's inflate where the build has it (ARCFOLD_INFLATE=zlib: zlib's).
+  /// ISA-L's inflate where the build has it (ARCFOLD_INFLATE=zlib: zlib's).
   TAFTuningSwitch FastInflate = tsDefault;
-  // ISA-L's deflate for the fast modes where the build has it
-  // (ARCFOLD_DEFLATE=zlib: zlib's).
+  /// ISA-L's deflate for the fast modes where the build has it
+  /// (ARCFOLD_DEFLATE=zlib: zlib's).
   TAFTuningSwitch FastDeflate = tsDefault;
-  // The processor's SHA instructions, where it has them, for AES keys
-  // (ARCFOLD_SHA1=portable: the portable code).
+  /// The processor's SHA instructions, where it has them, for AES keys
+  /// (ARCFOLD_SHA1=portable: the portable code).
   TAFTuningSwitch ShaInstructions = tsDefault;
 
-  // The same with every switch left at tsDefault set as the environment
-  // says: tsOff where its variable asks for the reference path, else tsOn.
+  /// The same with every switch left at tsDefault set as the environment
+  /// says: tsOff where its variable asks for the reference path, else tsOn.
   TAFTuning WithEnvironment() const;
 };
 
-class TAFOptions {
+class ARCFOLD_API TAFOptions {
  public:
   bool Recurse = true;
   TAFStorePathMode StorePath = spRelativePath;
@@ -91,26 +94,26 @@ class TAFOptions {
   int32_t SearchAttr = kAnyAttributes;
   bool FlushBuffers = true;
   bool OEMFileNames = true;
-  // Names that would land outside the destination folder (".." segments, an
-  // absolute path, a drive or a share) are refused unless this is set.
+  /// Names that would land outside the destination folder (".." segments, an
+  /// absolute path, a drive or a share) are refused unless this is set.
   bool AllowAbsolutePaths = false;
-  // A folder below the destination that is a symbolic link is not written
-  // through (the item fails) unless this is set.
+  /// A folder below the destination that is a symbolic link is not written
+  /// through (the item fails) unless this is set.
   bool AllowLinksInDestination = false;
-  // Items whose data overlaps another item's local header or data (the shape
-  // of a "zip bomb" that packs one kernel many times) fail as damaged unless
-  // this is set, for recovering what such an archive holds.
+  /// Items whose data overlaps another item's local header or data (the shape
+  /// of a "zip bomb" that packs one kernel many times) fail as damaged unless
+  /// this is set, for recovering what such an archive holds.
   bool AllowOverlappingItems = false;
-  // A transaction on an archive that another program is writing waits until
-  // that one is done; off, it fails at once (error 36 naming the archive).
+  /// A transaction on an archive that another program is writing waits until
+  /// that one is done; off, it fails at once (error 36 naming the archive).
   bool WaitForOtherWriters = true;
   TAFTuning Tuning;
 
-  // Copies every field; ShareMode too, since a copy is expected to behave alike.
+  /// Copies every field; ShareMode too, since a copy is expected to behave alike.
   void Assign(const TAFOptions& other) { *this = other; }
 };
 
-class TAFSpanningOptions {
+class ARCFOLD_API TAFSpanningOptions {
  public:
   bool AdvancedNaming = false;
   int64_t FirstVolumeSize = 0;
@@ -118,11 +121,11 @@ class TAFSpanningOptions {
   bool SaveDirToFirstVolume = false;
 
   int64_t CustomVolumeSize() const { return custom_volume_size_; }
-  // Values below 65536 store 65536.
+  /// Values below 65536 store 65536.
   void SetCustomVolumeSize(int64_t v) { custom_volume_size_ = v < 65536 ? 65536 : v; }
-  // Size limit of the VolumeSize setting (-1: the medium decides).
+  /// Size limit of the VolumeSize setting (-1: the medium decides).
   int64_t VolumeSizeLimit() const;
-  // Limit of a given volume: FirstVolumeSize for the first one when set.
+  /// Limit of a given volume: FirstVolumeSize for the first one when set.
   int64_t LimitOf(int volume_number) const;
   void Assign(const TAFSpanningOptions& other) { *this = other; }
 
@@ -132,7 +135,7 @@ class TAFSpanningOptions {
 
 enum TAFVolumeKind : uint8_t { vkFirst, vkLast, vkCustom, vkUnknown };
 
-class TAFVolumeNumberInfo {
+class ARCFOLD_API TAFVolumeNumberInfo {
  public:
   TAFVolumeKind Kind = vkUnknown;
   int32_t VolumeNumber = -1;
