@@ -23,11 +23,12 @@ class TStream;
 /// two files on Linux).
 ARCFOLD_API afp::WideString NameKey(std::u16string_view name);
 
-/// Where the data of an item being added comes from. Only items that are being
-/// added carry one, so it lives apart from the item: a directory of many
-/// thousands of items read from an archive does not pay for these fields.
-/// Items and SavedItems share one TItemSource through shared_ptr: the stream
-/// it owns is freed once, when the last item holding it goes.
+/// @cond INTERNAL
+// Where the data of an item being added comes from. Only items that are being
+// added carry one, so it lives apart from the item: a directory of many
+// thousands of items read from an archive does not pay for these fields.
+// Items and SavedItems share one TItemSource through shared_ptr: the stream
+// it owns is freed once, when the last item holding it goes.
 struct ARCFOLD_API TItemSource {
   TItemSource() = default;
   TItemSource(const TItemSource&) = delete;
@@ -40,27 +41,44 @@ struct ARCFOLD_API TItemSource {
   int32_t SourcePosition = 0;
   afp::WideString SourcePath;
 };
+/// @endcond
 
+/// One item of the archive's directory, as TAFBaseArchiver::Item() gives it.
 /// The small fields sit in the gaps the large ones leave (a directory may
 /// hold a hundred thousand of these), which is why they are not grouped by
 /// meaning.
 struct ARCFOLD_API TDirItem {
+  /// The item's central directory record (method, flags, DOS time and date,
+  /// CRC-32, attributes) as the archive stores it.
   TCentralHeader HeaderImage;
+  /// The item's encryption, when it is encrypted.
   TAFCryptoAlgorithm CryptoAlgorithm = caPkzipClassic;
+  /// Whether the item has ZIP64 sizes.
   bool HasZip64 = false;
+  /// The item's name ("\"-separated folders; a folder ends with "\").
   afp::WideString ItemName;
+  /// The item's comment.
   std::string Comment;
+  /// The extra fields of its central record.
   TExtraFieldList ExtraFields;
+  /// The ZIP64 uncompressed size (see UncompressedSize()).
   int64_t UncompressedSize64 = 0;
+  /// The ZIP64 compressed size (see CompressedSize()).
   int64_t CompressedSize64 = 0;
+  /// The ZIP64 local header offset (see LocalHeaderOffset()).
   int64_t LocalHeaderOffset64 = 0;
   /// The add-side fields (pending flag, password, source stream, position,
   /// source path); none for items read from an archive.
   std::shared_ptr<TItemSource> Source;
+  /// The ZIP64 number of the volume the item starts on.
   uint32_t DiskNumberStart64 = 0;
+  /// Marked for the next ProcessMarkedItems run.
   bool Marked = false;
+  /// The compression method of its data (behind an AES wrapper, the real one).
   uint16_t ActualMethod = 0;
+  /// The compression level it is written with (0..9).
   uint8_t ItemCompressionMode = 0;
+  /// What the current run does with it.
   TAFProcessOperation Operation = poExtract;
   /// During an update: the position in SavedItems of the item this one was
   /// when the transaction began (-1 for an item added since). The commit
@@ -68,13 +86,17 @@ struct ARCFOLD_API TDirItem {
   int SavedIndex = -1;
 
   /// Sizes and offset with the 64-bit value used where the 32-bit field is all-ones.
+  ///@{
   int64_t CompressedSize() const;
   int64_t UncompressedSize() const;
   int64_t LocalHeaderOffset() const;
   uint32_t DiskNumberStart() const;
+  ///@}
+  /// Whether the item is a folder (its name ends with a separator).
   bool IsDirectory() const;
 };
 
+/// @cond INTERNAL
 /// Hash table of wide strings to integers: chains per bucket, a fixed bucket count.
 class ARCFOLD_API TAFStringHash {
  public:
@@ -172,5 +194,7 @@ class ARCFOLD_API TAFDirArray {
   int capacity_ = 0;
   int count_ = 0;
 };
+
+/// @endcond
 
 }  // namespace arcfold

@@ -16,6 +16,10 @@
 
 namespace arcfold {
 
+/// @cond INTERNAL
+// The records are the library's own business: TDirItem shows what a caller
+// reads of them, and the reference leaves them out.
+
 inline uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t GetU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
@@ -281,5 +285,7 @@ ARCFOLD_API std::vector<uint8_t> BuildZip64Central(const TCentralHeader& header,
 ARCFOLD_API size_t Zip64CentralSize(const TCentralHeader& header);
 /// Local form: 20 bytes, both sizes present.
 ARCFOLD_API std::array<uint8_t, 20> BuildZip64Local(uint64_t uncompressed, uint64_t compressed);
+
+/// @endcond
 
 }  // namespace arcfold

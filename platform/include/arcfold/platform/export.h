@@ -12,5 +12,6 @@
 // The Windows builds link the library statically into their programs.
 #define ARCFOLD_API
 #else
+/// Exported from a shared libarcfold (which hides everything else).
 #define ARCFOLD_API __attribute__((visibility("default")))
 #endif

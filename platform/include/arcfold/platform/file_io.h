@@ -13,8 +13,9 @@ namespace afp {
 
 /// A file descriptor on POSIX, a HANDLE on Windows; kNoFile when not open.
 using FileHandle = intptr_t;
-constexpr FileHandle kNoFile = -1;
+constexpr FileHandle kNoFile = -1;  ///< no file open
 
+/// How OpenFile opens a file.
 enum class FileOpen {
   Read,              ///< existing file, reading
   Write,             ///< existing file, writing
@@ -29,13 +30,15 @@ enum class FileOpen {
 /// never opens.
 ARCFOLD_API FileHandle OpenFile(std::u16string_view path, FileOpen how, std::string* error,
                                 int* error_number = nullptr);
-ARCFOLD_API void CloseFile(FileHandle h);
+ARCFOLD_API void CloseFile(FileHandle h);  ///< kNoFile is left alone
 /// Up to count bytes at pos; the count moved, 0 at the end, -1 on an error.
+///@{
 ARCFOLD_API int64_t ReadFileAt(FileHandle h, void* buffer, int64_t count, int64_t pos);
 ARCFOLD_API int64_t WriteFileAt(FileHandle h, const void* buffer, int64_t count, int64_t pos);
-ARCFOLD_API int64_t FileSizeOf(FileHandle h);  ///< 0 when it cannot be read
-ARCFOLD_API bool SetFileSizeOf(FileHandle h, int64_t size);
-ARCFOLD_API void FlushFile(FileHandle h);
+///@}
+ARCFOLD_API int64_t FileSizeOf(FileHandle h);                ///< 0 when it cannot be read
+ARCFOLD_API bool SetFileSizeOf(FileHandle h, int64_t size);  ///< cuts or extends; false when it cannot
+ARCFOLD_API void FlushFile(FileHandle h);                    ///< to the disk
 /// Copies count bytes from one open file to another inside the system (no
 /// trip through the caller's memory; a clone where the file system shares
 /// blocks). Returns the bytes copied, which may be fewer than count (0 where
@@ -47,7 +50,7 @@ ARCFOLD_API int64_t CopyFileBytes(FileHandle from, int64_t from_pos, FileHandle 
 /// others who take it too; reading and writing through any handle go on.
 /// Never waits: false when another handle holds it.
 ARCFOLD_API bool TryLockFile(FileHandle h);
-ARCFOLD_API void UnlockFile(FileHandle h);
+ARCFOLD_API void UnlockFile(FileHandle h);  ///< gives TryLockFile's lock back
 /// Whether path names the very file open on h (not a file renamed there since).
 ARCFOLD_API bool IsSameFile(FileHandle h, std::u16string_view path);
 

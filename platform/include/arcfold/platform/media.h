@@ -13,6 +13,7 @@
 
 namespace afp {
 
+/// The drives volumes are written to and read from (TAFBaseArchiver::Media).
 class ARCFOLD_API VolumeMedia {
  public:
   virtual ~VolumeMedia() = default;
@@ -20,6 +21,7 @@ class ARCFOLD_API VolumeMedia {
   virtual bool IsRemovable(std::u16string_view path) { return IsRemovablePath(path); }
   /// Bytes that may still be written on the drive of path; -1 when unknown.
   virtual int64_t FreeSpace(std::u16string_view path) { return FreeDiskSpace(path); }
+  /// Gives the medium of path a label; false when it cannot.
   virtual bool SetLabel(std::u16string_view path, const std::string& label) { return SetVolumeLabel(path, label); }
   /// The spelling under which a volume's file is found (see ExistingSpelling).
   virtual WideString Spelling(std::u16string_view path) { return ExistingSpelling(path); }

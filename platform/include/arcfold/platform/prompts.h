@@ -11,17 +11,23 @@
 
 namespace afp {
 
+/// The buttons of a question.
 enum class PromptButtons { YesNoNoToAllYesToAll, AbortRetryIgnore, AbortIgnore, OkCancel };
+/// The button that answered a question (Closed: the dialog was closed).
 enum class PromptAnswer { Closed, Yes, No, NoToAll, YesToAll, Abort, Retry, Ignore, Ok, Cancel };
 
 /// A dialog's buttons in their order: the label ("&" marks the access key)
 /// and the answer each gives.
 struct ARCFOLD_API PromptButton {
-  const char* label;
-  PromptAnswer answer;
+  const char* label;    ///< The button's text.
+  PromptAnswer answer;  ///< What pressing it answers.
 };
+/// The buttons of a question, in their order.
 ARCFOLD_API std::vector<PromptButton> ButtonsOf(PromptButtons buttons);
 
+/// Who answers the component's built-in questions (TAFBaseArchiver::PromptUI,
+/// DefaultPrompts()). The component asks from the thread that called it,
+/// during a run with the process-wide lock held.
 class ARCFOLD_API Prompts {
  public:
   virtual ~Prompts() = default;

@@ -9,6 +9,7 @@
 
 namespace afp {
 
+/// A name or path in UTF-16, as the component keeps them ("afp" is the platform layer's namespace).
 using WideString = std::u16string;
 
 /// UTF-16 -> UTF-8. Unpaired surrogates are encoded on their own (3 bytes each)
