@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "arcfold/arcfold.h"
+#include "arcfold/version.h"
 #include "listing.h"
 #include "masks.h"
 #include "platform/codepage.h"
@@ -1020,7 +1021,7 @@ int main(int argc, char** argv) {
   afp::SurviveClosedPipes();
   CommandLine cl;
   cl.app.require_subcommand(1);
-  cl.app.set_version_flag("--version", std::string("arcfold ") + ARCFOLD_VERSION);
+  cl.app.set_version_flag("--version", std::string("arcfold ") + ARCFOLD_VERSION_STRING);
   DefineReading(cl);
   DefineWriting(cl);
   if (const int status = Parse(cl, args); status >= 0) return status;

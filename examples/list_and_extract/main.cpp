@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     }
     zip.ExtractFiles(u"*.*");
     zip.CloseArchive();
-  } catch (const arcfold::EAFException& e) {
+  } catch (const arcfold::EAFError& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 2;
   }

@@ -12,7 +12,7 @@
 
 namespace afp {
 
-FileHandle OpenFile(std::u16string_view path, FileOpen how, std::string* error) {
+FileHandle OpenFile(std::u16string_view path, FileOpen how, std::string* error, int* error_number) {
   std::string p = NativePath(path);
   int flags = O_RDONLY;
   switch (how) {
@@ -34,6 +34,7 @@ FileHandle OpenFile(std::u16string_view path, FileOpen how, std::string* error) 
       errno = EISDIR;
     }
   }
+  if (fd < 0 && error_number) *error_number = errno;
   if (fd < 0 && error) *error = std::strerror(errno);
   return fd < 0 ? kNoFile : fd;
 }

@@ -8,7 +8,7 @@
 
 namespace afp {
 
-FileHandle OpenFile(std::u16string_view path, FileOpen how, std::string* error) {
+FileHandle OpenFile(std::u16string_view path, FileOpen how, std::string* error, int* error_number) {
   DWORD access = GENERIC_READ, disposition = OPEN_EXISTING;
   switch (how) {
     case FileOpen::Read: break;
@@ -33,7 +33,9 @@ FileHandle OpenFile(std::u16string_view path, FileOpen how, std::string* error) 
   // A folder does not open without backup semantics, so it fails here as a
   // folder must.
   if (h == INVALID_HANDLE_VALUE) {
-    if (error) *error = win32::ErrorText(path.empty() ? ERROR_FILE_NOT_FOUND : ::GetLastError());
+    const DWORD code = path.empty() ? ERROR_FILE_NOT_FOUND : ::GetLastError();
+    if (error) *error = win32::ErrorText(code);
+    if (error_number) *error_number = static_cast<int>(code);
     return kNoFile;
   }
   return reinterpret_cast<FileHandle>(h);

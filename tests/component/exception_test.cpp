@@ -1,6 +1,9 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+
 #include "arcfold/arcfold.h"
 #include "test_util.h"
 
@@ -101,4 +104,33 @@ TEST(ExceptionMessage, NumbersAndLongNameText) {
                "File name is too long: \r\n\"n\" - Native error: 00061");
   EXPECT_EQ(std::string(EAFException::MessageText(20)),
             "Archive is open. You should close it beore performing this operation.");
+}
+
+// Whatever the library raises is caught by its one base, which carries the
+// failure's number; a path in the message is spelled as the system spells
+// it, even where the library held it in its internal "\" form.
+TEST(ExceptionBase, OneBaseWithNumberAndSystemSpelledPaths) {
+  testutil::TempDir dir;
+  const std::string missing = dir / "no/such.zip";
+  std::string internal_form = missing;
+  std::replace(internal_form.begin(), internal_form.end(), '/', '\\');
+  try {
+    arcfold::TFileStream stream(testutil::W(internal_form), arcfold::fmOpenRead);
+    ADD_FAILURE() << "a missing file opened";
+  } catch (const arcfold::EAFError& e) {
+    EXPECT_NE(dynamic_cast<const arcfold::EFOpenError*>(&e), nullptr);
+    EXPECT_EQ(e.NativeError(), ENOENT);
+    EXPECT_NE(std::string(e.what()).find('"' + missing + '"'), std::string::npos) << e.what();
+  }
+  TArcfold zip;
+  zip.SetFileName(testutil::W(dir / "new.zip"));
+  zip.OpenArchive();
+  try {
+    zip.AddFiles(testutil::W(missing));
+    ADD_FAILURE() << "a missing file was added";
+  } catch (const arcfold::EAFError& e) {
+    EXPECT_NE(dynamic_cast<const EAFException*>(&e), nullptr);
+    EXPECT_EQ(e.NativeError(), arcfold::NativeError::kCannotOpenFile);
+    EXPECT_NE(std::string(e.what()).find('"' + missing + '"'), std::string::npos) << e.what();
+  }
 }

@@ -1,5 +1,6 @@
-// The in-memory directory: one TDirItem per archive item in a growable
-// array, with a case-insensitive hashed index of the item names.
+/// @file
+/// The in-memory directory: one TDirItem per archive item in a growable
+/// array, with a case-insensitive hashed index of the item names.
 #pragma once
 
 #include <cstdint>
@@ -7,26 +8,28 @@
 #include <string>
 #include <vector>
 
+#include "arcfold/export.h"
+#include "arcfold/platform/wide.h"
 #include "arcfold/records.h"
 #include "arcfold/types.h"
-#include "platform/wide.h"
 
 namespace arcfold {
 
 class TStream;
 
-// The form of a name under which two names are the same file or item: the
-// name lower-cased where the system's file names ignore letter case, the
-// name as it is where they do not ("xt_CONNMARK.h" and "xt_connmark.h" are
-// two files on Linux).
-afp::WideString NameKey(std::u16string_view name);
+/// The form of a name under which two names are the same file or item: the
+/// name lower-cased where the system's file names ignore letter case, the
+/// name as it is where they do not ("xt_CONNMARK.h" and "xt_connmark.h" are
+/// two files on Linux).
+ARCFOLD_API afp::WideString NameKey(std::u16string_view name);
 
+/// @cond INTERNAL
 // Where the data of an item being added comes from. Only items that are being
 // added carry one, so it lives apart from the item: a directory of many
 // thousands of items read from an archive does not pay for these fields.
 // Items and SavedItems share one TItemSource through shared_ptr: the stream
 // it owns is freed once, when the last item holding it goes.
-struct TItemSource {
+struct ARCFOLD_API TItemSource {
   TItemSource() = default;
   TItemSource(const TItemSource&) = delete;
   TItemSource& operator=(const TItemSource&) = delete;
@@ -38,43 +41,64 @@ struct TItemSource {
   int32_t SourcePosition = 0;
   afp::WideString SourcePath;
 };
+/// @endcond
 
-// The small fields sit in the gaps the large ones leave (a directory may
-// hold a hundred thousand of these), which is why they are not grouped by
-// meaning.
-struct TDirItem {
+/// One item of the archive's directory, as TAFBaseArchiver::Item() gives it.
+/// The small fields sit in the gaps the large ones leave (a directory may
+/// hold a hundred thousand of these), which is why they are not grouped by
+/// meaning.
+struct ARCFOLD_API TDirItem {
+  /// The item's central directory record (method, flags, DOS time and date,
+  /// CRC-32, attributes) as the archive stores it.
   TCentralHeader HeaderImage;
+  /// The item's encryption, when it is encrypted.
   TAFCryptoAlgorithm CryptoAlgorithm = caPkzipClassic;
+  /// Whether the item has ZIP64 sizes.
   bool HasZip64 = false;
+  /// The item's name ("\"-separated folders; a folder ends with "\").
   afp::WideString ItemName;
+  /// The item's comment.
   std::string Comment;
+  /// The extra fields of its central record.
   TExtraFieldList ExtraFields;
+  /// The ZIP64 uncompressed size (see UncompressedSize()).
   int64_t UncompressedSize64 = 0;
+  /// The ZIP64 compressed size (see CompressedSize()).
   int64_t CompressedSize64 = 0;
+  /// The ZIP64 local header offset (see LocalHeaderOffset()).
   int64_t LocalHeaderOffset64 = 0;
-  // The add-side fields (pending flag, password, source stream, position,
-  // source path); none for items read from an archive.
+  /// The add-side fields (pending flag, password, source stream, position,
+  /// source path); none for items read from an archive.
   std::shared_ptr<TItemSource> Source;
+  /// The ZIP64 number of the volume the item starts on.
   uint32_t DiskNumberStart64 = 0;
+  /// Marked for the next ProcessMarkedItems run.
   bool Marked = false;
+  /// The compression method of its data (behind an AES wrapper, the real one).
   uint16_t ActualMethod = 0;
+  /// The compression level it is written with (0..9).
   uint8_t ItemCompressionMode = 0;
+  /// What the current run does with it.
   TAFProcessOperation Operation = poExtract;
-  // During an update: the position in SavedItems of the item this one was
-  // when the transaction began (-1 for an item added since). The commit
-  // copies old data by it, never by name: names may repeat.
+  /// During an update: the position in SavedItems of the item this one was
+  /// when the transaction began (-1 for an item added since). The commit
+  /// copies old data by it, never by name: names may repeat.
   int SavedIndex = -1;
 
-  // Sizes and offset with the 64-bit value used where the 32-bit field is all-ones.
+  /// Sizes and offset with the 64-bit value used where the 32-bit field is all-ones.
+  ///@{
   int64_t CompressedSize() const;
   int64_t UncompressedSize() const;
   int64_t LocalHeaderOffset() const;
   uint32_t DiskNumberStart() const;
+  ///@}
+  /// Whether the item is a folder (its name ends with a separator).
   bool IsDirectory() const;
 };
 
-// Hash table of wide strings to integers: chains per bucket, a fixed bucket count.
-class TAFStringHash {
+/// @cond INTERNAL
+/// Hash table of wide strings to integers: chains per bucket, a fixed bucket count.
+class ARCFOLD_API TAFStringHash {
  public:
   explicit TAFStringHash(size_t buckets);
   ~TAFStringHash();
@@ -83,9 +107,9 @@ class TAFStringHash {
 
   static uint32_t HashOf(std::u16string_view key);
   void Add(const afp::WideString& key, int32_t value);
-  int32_t ValueOf(std::u16string_view key) const;  // -1 when absent
+  int32_t ValueOf(std::u16string_view key) const;  ///< -1 when absent
   void Remove(std::u16string_view key);
-  // Removes the entry of key that maps to value (keys may repeat).
+  /// Removes the entry of key that maps to value (keys may repeat).
   void Remove(std::u16string_view key, int32_t value);
   void Clear();
   size_t BucketCount() const { return buckets_.size(); }
@@ -100,8 +124,8 @@ class TAFStringHash {
   std::vector<THashItem*> buckets_;
 };
 
-// A list of wide strings with a lazily built hash index for lookups.
-class TAFHashedStringList {
+/// A list of wide strings with a lazily built hash index for lookups.
+class ARCFOLD_API TAFHashedStringList {
  public:
   bool CaseSensitive = false;
 
@@ -112,7 +136,7 @@ class TAFHashedStringList {
   void Delete(int index);
   void Clear();
   int IndexOf(std::u16string_view s);
-  // For tests: the current table's bucket count (0 when there is none).
+  /// For tests: the current table's bucket count (0 when there is none).
   size_t BucketCount() const { return heads_.size(); }
 
  private:
@@ -124,21 +148,21 @@ class TAFHashedStringList {
   void Link(int index);
   void Unlink(int index);
   std::vector<afp::WideString> items_;
-  // How many entries are empty strings: the directory reader looks up the
-  // empty name of every fresh item, and this answers that without building
-  // the table (which then is built only if a real lookup comes).
+  /// How many entries are empty strings: the directory reader looks up the
+  /// empty name of every fresh item, and this answers that without building
+  /// the table (which then is built only if a real lookup comes).
   int empty_count_ = 0;
   std::vector<int32_t> heads_;  // per bucket, its chain's first position (-1: none); empty: no table
   std::vector<int32_t> next_;   // per position, the next one in its chain
   bool hash_valid_ = false;
 };
 
-// The name index holds the NameKey of every item, in item order. The keys
-// are stored only once a lookup (or a caller of NameIndex) needs them: until
-// then the key of an indexed item is the NameKey of its name, so opening an
-// archive only to list or extract it does not keep a second copy of every
-// name.
-class TAFDirArray {
+/// The name index holds the NameKey of every item, in item order. The keys
+/// are stored only once a lookup (or a caller of NameIndex) needs them: until
+/// then the key of an indexed item is the NameKey of its name, so opening an
+/// archive only to list or extract it does not keep a second copy of every
+/// name.
+class ARCFOLD_API TAFDirArray {
  public:
   TAFDirArray();
   ~TAFDirArray();
@@ -174,7 +198,7 @@ class TAFDirArray {
   static constexpr int kBlockItems = 1024;
   std::vector<std::unique_ptr<TDirItem[]>> blocks_;
   TAFHashedStringList name_index_;
-  // Until the keys are stored, how many leading items the index covers.
+  /// Until the keys are stored, how many leading items the index covers.
   bool keys_stored_ = false;
   int indexed_ = 0;
   int grow_step_ = 500;
@@ -182,5 +206,7 @@ class TAFDirArray {
   int capacity_ = 0;
   int count_ = 0;
 };
+
+/// @endcond
 
 }  // namespace arcfold

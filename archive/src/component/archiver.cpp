@@ -48,7 +48,7 @@ void ArchiveSession::SetCompressionMode(int v) {
 }
 
 void ArchiveSession::SetSpanningMode(TAFSpanningMode v) {
-  if (active_) throw std::runtime_error("Cannot set spanning mode on open archive");
+  if (active_) throw EAFError("Cannot set spanning mode on open archive");
   spanning_mode_ = v;
 }
 

@@ -8,6 +8,14 @@ namespace arcfold {
 
 namespace {
 
+// A path from a root is shown as the system spells it ("/tmp/x.zip" on
+// POSIX, where the library holds it as "\tmp\x.zip"); item names and
+// other texts stay as they are.
+std::string Shown(const afp::WideString& text) {
+  const bool rooted = !text.empty() && (text[0] == u'\\' || text[0] == u'/');
+  return rooted ? afp::NativePath(text) : afp::ToUtf8(text);
+}
+
 const char* const kMessages[EAFException::kMessageCount] = {
     "Unknown error",
     "Index out of bounds",
@@ -79,7 +87,7 @@ std::string FormatTable(const std::string& text, const std::vector<TAFFmtArg>& a
       if (next >= args.size()) continue;
       const TAFFmtArg& a = args[next++];
       if (auto* w = std::get_if<afp::WideString>(&a))
-        out += afp::ToUtf8(*w);
+        out += Shown(*w);
       else if (auto* s = std::get_if<std::string>(&a))
         out += *s;
       else

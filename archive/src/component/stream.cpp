@@ -5,6 +5,7 @@
 
 #include "arcfold/exception.h"
 #include "platform/file_io.h"
+#include "platform/files.h"
 
 namespace arcfold {
 
@@ -65,11 +66,12 @@ TFileStream::TFileStream(const afp::WideString& file_name, uint16_t mode) : name
   else
     how = afp::FileOpen::Read;
   std::string reason;
-  handle_ = afp::OpenFile(file_name, how, &reason);
+  int error_number = 0;
+  handle_ = afp::OpenFile(file_name, how, &reason, &error_number);
   if (handle_ == afp::kNoFile) {
     std::string what = mode == fmCreate || mode == fmCreateNew || mode == fmCreateNewPrivate ? "Cannot create file \""
                                                                                              : "Cannot open file \"";
-    throw EFOpenError(what + afp::ToUtf8(file_name) + "\". " + reason);
+    throw EFOpenError(what + afp::NativePath(file_name) + "\". " + reason, error_number);
   }
 }
 

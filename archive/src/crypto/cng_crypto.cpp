@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "arcfold/exception.h"
 #include "crypto/crypto_primitives.h"
 
 namespace arcfold::crypto {
@@ -17,7 +18,7 @@ namespace {
 bool Ok(NTSTATUS status) { return status >= 0; }
 
 void Check(NTSTATUS status, const char* what) {
-  if (!Ok(status)) throw std::runtime_error(std::string("CNG: ") + what + " failed");
+  if (!Ok(status)) throw EAFError(std::string("CNG: ") + what + " failed");
 }
 
 // Algorithm handles are opened once per process and shared: opening one
@@ -70,7 +71,7 @@ void Finish(BCRYPT_HASH_HANDLE h, uint8_t out[20]) {
 
 void RandomBytes(uint8_t* out, size_t count) {
   if (count && !Ok(::BCryptGenRandom(nullptr, out, static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
-    throw std::runtime_error("random generator failed");
+    throw EAFError("random generator failed");
 }
 
 // keyed: the hash with the key set and nothing fed, copied for each message.

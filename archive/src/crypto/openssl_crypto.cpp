@@ -11,13 +11,14 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "arcfold/exception.h"
 #include "crypto/crypto_primitives.h"
 #include "crypto/sha1_lanes.h"
 
 namespace arcfold::crypto {
 
 void RandomBytes(uint8_t* out, size_t count) {
-  if (count && RAND_bytes(out, static_cast<int>(count)) != 1) throw std::runtime_error("random generator failed");
+  if (count && RAND_bytes(out, static_cast<int>(count)) != 1) throw EAFError("random generator failed");
 }
 
 struct HmacSha1::State {
@@ -152,7 +153,7 @@ AesEcb::AesEcb(const uint8_t* key, size_t key_len) {
   auto* ctx = EVP_CIPHER_CTX_new();
   if (!ctx || EVP_EncryptInit_ex(ctx, c, nullptr, key, nullptr) != 1) {
     EVP_CIPHER_CTX_free(ctx);
-    throw std::runtime_error("AES set-up failed");
+    throw EAFError("AES set-up failed");
   }
   EVP_CIPHER_CTX_set_padding(ctx, 0);
   ctx_ = ctx;

@@ -80,7 +80,7 @@ void ArchiveSession::SelectVolume(const TAFVolumeNumberInfo& requested) {
   }
   // The volume asked for is not there: say which file was looked for.
   std::string message = EAFException::Create(NativeError::kVolumeNotFound, &facade_).what();
-  if (!name.empty() && !afp::FileExists(name)) message += ": \"" + afp::ToUtf8(name) + "\" was not found";
+  if (!name.empty() && !afp::FileExists(name)) message += ": \"" + afp::NativePath(name) + "\" was not found";
   throw EAFException::Reraised(NativeError::kVolumeNotFound, EAFException::CategoryOf(NativeError::kVolumeNotFound),
                                message);
 }

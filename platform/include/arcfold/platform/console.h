@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "arcfold/platform/export.h"
+
 namespace afp {
 
-bool IsTerminal(std::FILE* stream);
+ARCFOLD_API bool IsTerminal(std::FILE* stream);
 
 // Turns echo off on a terminal for as long as it lives (passwords).
-class EchoOff {
+class ARCFOLD_API EchoOff {
  public:
   explicit EchoOff(std::FILE* in);
   ~EchoOff();
@@ -28,21 +30,21 @@ class EchoOff {
 
 // The program's arguments in UTF-8 (Windows hands main() the ANSI page),
 // and a console set up to show UTF-8 output.
-std::vector<std::string> Utf8Arguments(int argc, char** argv);
-void UseUtf8Console();
+ARCFOLD_API std::vector<std::string> Utf8Arguments(int argc, char** argv);
+ARCFOLD_API void UseUtf8Console();
 // Bytes read from or written to stream pass unchanged (Windows would
 // otherwise turn line ends into CR LF and stop reading at Ctrl-Z).
-void UseBinaryMode(std::FILE* stream);
+ARCFOLD_API void UseBinaryMode(std::FILE* stream);
 
 // Turns an interrupt, a termination request and a hang-up (Ctrl-C,
 // Ctrl-Break and a closed console window on Windows) into a request to stop
 // that the program polls, so that it can finish cleanly: the first one sets
 // it; a second one ends the process at once, as it would have without this.
-void CatchStopSignals();
-bool StopRequested();
+ARCFOLD_API void CatchStopSignals();
+ARCFOLD_API bool StopRequested();
 // A reader that goes away (`| head`) makes writes to the pipe fail with an
 // error instead of killing the process on the spot, so that the program
 // still removes its temporary files.
-void SurviveClosedPipes();
+ARCFOLD_API void SurviveClosedPipes();
 
 }  // namespace afp

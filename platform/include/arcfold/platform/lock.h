@@ -3,8 +3,10 @@
 
 #include <mutex>
 
+#include "arcfold/platform/export.h"
+
 namespace afp {
 
-std::recursive_mutex& ProcessLock();
+ARCFOLD_API std::recursive_mutex& ProcessLock();
 
 }  // namespace afp
