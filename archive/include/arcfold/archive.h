@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "arcfold/exception.h"
+#include "arcfold/export.h"
 
 namespace arcfold {
 
@@ -84,7 +85,7 @@ struct AddOptions {
 /// An extraction stopped by its caller (a progress callback that returned
 /// false; nothing of the entry under way is left on disk), or an
 /// EntryReader stopped by another use of its Archive.
-class Cancelled : public EAFException {
+class ARCFOLD_API Cancelled : public EAFException {
  public:
   /// A cancel of what the message names.
   explicit Cancelled(const std::string& what);
@@ -105,7 +106,7 @@ class Cancelled : public EAFException {
 /// extract*, change) or destroys it stops a reader that has not reached its
 /// end, and that reader's next read throws Cancelled. Listing and find()
 /// leave it alone. Movable, not copyable.
-class EntryReader {
+class ARCFOLD_API EntryReader {
  public:
   /// Fills up to n bytes at buffer; returns how many, 0 at the end of the
   /// entry. Throws EAFException for a wrong password or damaged data.
@@ -145,7 +146,7 @@ class Change;  // below
 /// run at the same time, and a progress callback must not wait for another
 /// thread's extraction. An EntryReader's decoding thread does not take it.
 /// Callbacks must not call back into the Archive that called them.
-class Archive {
+class ARCFOLD_API Archive {
  public:
   /// The state behind the interface (internal).
   class Impl;
@@ -260,7 +261,7 @@ class Archive {
 /// an exception unwinds, is rolled back: the archive on disk stays byte for
 /// byte as it was. One Change at a time per Archive, which it must not
 /// outlive; not thread-safe.
-class Change {
+class ARCFOLD_API Change {
  public:
   /// Adds (or replaces) the entry name (UTF-8, "/" between folders) with the bytes of data.
   Change& add(std::string_view name, std::span<const std::byte> data, const AddOptions& options = {});

@@ -218,6 +218,8 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   };
   int NewItemSlot(const afp::WideString& name, TAFProcessOperation op);
   void AddOnePath(const afp::WideString& full, bool folder);
+  // PrepareItemFromFile with the name already worked out for source.
+  void PrepareItemAs(int index, const afp::WideString& source, afp::WideString stored);
   // The archive's own files (the archive, the volumes of its set) as they
   // are when adding starts, and whether path is one of them or a temporary
   // file of a commit beside the archive: none of them is ever a source.

@@ -28,12 +28,16 @@ bool ReadsAFile(const TDirItem& item) {
 }  // namespace
 
 struct TAddAhead::Job {
+  enum class State { kQueued, kWorking, kDone };
+  uint64_t number = 0;
   const TItemSource* key = nullptr;
   afp::WideString path;
   int mode = 0;
   bool deflate = false;
   int64_t limit = 0;  // larger files are left to the commit
-  bool done = false, ok = false;
+  State state = State::kQueued;
+  bool ok = false;
+  size_t bytes = 0;  // what the finished job holds
   Ready ready;
 };
 
@@ -60,6 +64,7 @@ void TAddAhead::QueueFrom(const TAFDirArray& items, int from) {
       const TDirItem& item = items.ItemRef(next_);
       if (!ReadsAFile(item)) continue;
       auto job = std::make_shared<Job>();
+      job->number = queued_++;
       job->key = item.Source.get();
       job->path = item.Source->SourcePath;
       job->mode = item.ItemCompressionMode;
@@ -75,54 +80,62 @@ void TAddAhead::QueueFrom(const TAFDirArray& items, int from) {
 }
 
 std::unique_ptr<TAddAhead::Ready> TAddAhead::Take(const TDirItem& item) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  const auto mine = std::find_if(jobs_.begin(), jobs_.end(),
-                                 [&](const std::shared_ptr<Job>& j) { return j->key == item.Source.get(); });
-  if (mine == jobs_.end()) return nullptr;
-  if (mine == jobs_.begin() && started_ == 0) {
-    // The helper is behind and has not begun this one: the commit reads it
-    // itself while the helper goes on with the next.
-    jobs_.pop_front();
-    return nullptr;
+  std::unique_ptr<Ready> ready;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto mine = std::find_if(jobs_.begin(), jobs_.end(),
+                                   [&](const std::shared_ptr<Job>& j) { return j->key == item.Source.get(); });
+    if (mine == jobs_.end()) return nullptr;
+    Job& job = **mine;
+    passed_ = job.number + 1;
+    if (job.state == Job::State::kDone && job.ok) ready = std::make_unique<Ready>(std::move(job.ready));
+    DropPassedJobs();
   }
-  std::shared_ptr<Job> job = *mine;
-  job_done_.wait(lock, [&] { return job->done; });
-  // The helper works in order: the jobs before this one are done too, and
-  // belong to items the commit passed (left out after a failure).
-  for (bool last = false; !last;) {
-    last = jobs_.front() == job;
-    bytes_ready_ -= BytesOf(*jobs_.front());
-    jobs_.pop_front();
-    --started_;
-  }
-  lock.unlock();
   work_to_do_.notify_one();
-  if (!job->ok) return nullptr;
-  return std::make_unique<Ready>(std::move(job->ready));
+  return ready;
 }
 
 void TAddAhead::ItemRemoved(int index) {
   if (index < next_) --next_;
 }
 
-size_t TAddAhead::BytesOf(const Job& job) { return job.ready.data.size() + job.ready.deflated.size(); }
+// Passed jobs leave the window, but for one the helper is still at: it goes
+// when it is finished.
+void TAddAhead::DropPassedJobs() {
+  while (!jobs_.empty() && jobs_.front()->number < passed_ && jobs_.front()->state != Job::State::kWorking) {
+    bytes_ready_ -= jobs_.front()->bytes;
+    jobs_.pop_front();
+  }
+}
+
+// The first job still wanted and not begun, when the finished ones leave
+// room; null when the helper is to stop.
+std::shared_ptr<TAddAhead::Job> TAddAhead::NextJob() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  std::shared_ptr<Job> job;
+  work_to_do_.wait(lock, [&] {
+    if (stop_) return true;
+    DropPassedJobs();
+    if (bytes_ready_ >= kBytesAhead) return false;
+    for (const auto& j : jobs_)
+      if (j->state == Job::State::kQueued && j->number >= passed_) {
+        job = j;
+        return true;
+      }
+    return false;
+  });
+  if (stop_) return nullptr;
+  job->state = Job::State::kWorking;
+  return job;
+}
 
 void TAddAhead::Work() {
-  for (;;) {
-    std::shared_ptr<Job> job;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      work_to_do_.wait(lock, [&] { return stop_ || (started_ < jobs_.size() && bytes_ready_ < kBytesAhead); });
-      if (stop_) return;
-      job = jobs_[started_++];
-    }
+  while (std::shared_ptr<Job> job = NextJob()) {
     Prepare(*job);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      job->done = true;
-      bytes_ready_ += BytesOf(*job);
-    }
-    job_done_.notify_all();
+    std::lock_guard<std::mutex> lock(mutex_);
+    job->state = Job::State::kDone;
+    job->bytes = job->ready.data.size() + job->ready.deflated.size();
+    bytes_ready_ += job->bytes;
   }
 }
 

@@ -45,9 +45,11 @@ class TAddAhead {
   // The commit is at item `from`: the files of it and the items after it are
   // handed to the helper, a bounded number ahead.
   void QueueFrom(const TAFDirArray& items, int from);
-  // What the helper made of the item, waiting for it when it is at work on
-  // it; null when it was not handed over, not begun yet or not finished
-  // cleanly (the commit then reads the item itself).
+  // What the helper made of the item when it has finished it cleanly; null
+  // when it was not handed over, is not finished yet (the commit never waits
+  // for the helper) or could not be read (the commit then reads the item
+  // itself). Items before it that were handed over are passed: the helper
+  // leaves them.
   std::unique_ptr<Ready> Take(const TDirItem& item);
   // The item at index left the array: the ones after it moved down.
   void ItemRemoved(int index);
@@ -55,15 +57,17 @@ class TAddAhead {
  private:
   struct Job;
   void Work();
+  std::shared_ptr<Job> NextJob();
+  void DropPassedJobs();
   void Prepare(Job& job) const;
   bool ReadAndDeflate(Job& job) const;
-  static size_t BytesOf(const Job& job);
 
   const TAFTuning tuning_;
   std::mutex mutex_;
-  std::condition_variable work_to_do_, job_done_;
+  std::condition_variable work_to_do_;
   std::deque<std::shared_ptr<Job>> jobs_;  // in item order
-  size_t started_ = 0;                     // jobs_ the helper has taken up
+  uint64_t queued_ = 0;                    // jobs ever queued: the next one's number
+  uint64_t passed_ = 0;                    // jobs numbered below this are not wanted any more
   size_t bytes_ready_ = 0;                 // held by finished jobs
   bool stop_ = false;
   int next_ = 0;  // the first item not yet considered

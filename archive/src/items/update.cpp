@@ -151,7 +151,10 @@ void ArchiveSession::PrepareItemFromFile(int index, const afp::WideString& sourc
   if (!dir_ || index < 0 || index >= dir_->Items().Count())
     throw EAFException::Create(NativeError::kUpdatedItemOutOfBounds, &facade_);
   if (!in_update_) throw EAFException::Create(NativeError::kUpdateItemOutsideUpdate, &facade_);
-  afp::WideString stored = StoredNameForFile(source, AddingBase(), options_.StorePath);
+  PrepareItemAs(index, source, StoredNameForFile(source, AddingBase(), options_.StorePath));
+}
+
+void ArchiveSession::PrepareItemAs(int index, const afp::WideString& source, afp::WideString stored) {
   if (stored.empty()) return;
   const afp::FileInfo info = afp::GetFileInfo(source);
   const bool is_dir = info.directory;
@@ -256,14 +259,14 @@ bool ArchiveSession::IsOwnFile(const afp::WideString& path) const {
 
 void ArchiveSession::AddOnePath(const afp::WideString& full, bool folder) {
   if (!folder && IsOwnFile(full)) return;
-  afp::WideString stored = StoredNameForFile(full, AddingBase(), options_.StorePath);
-  if (stored.empty()) return;
-  if (folder) stored += u'/';
+  const afp::WideString named = StoredNameForFile(full, AddingBase(), options_.StorePath);
+  if (named.empty()) return;
+  const afp::WideString stored = folder ? named + u'/' : named;
   int existing;
   if (adding_ == poUpdate && !folder && dir_->Items().FindName(stored, existing) && !ReplaceWith(existing, full))
     return;
   const int at = NewItemSlot(stored, poAdd);
-  PrepareItemFromFile(at, full);
+  PrepareItemAs(at, full, named);
   if (adding_ == poMove && dir_->Items().ItemRef(at).Source) dir_->Items().ItemRef(at).Operation = poMove;
   // A handler of OnStoreFile may have left the item out.
   if (!dir_->Items().ItemRef(at).Source && dir_->Items().ItemRef(at).SavedIndex < 0) DeleteItem(at);
