@@ -23,7 +23,7 @@ constexpr size_t kMaxMatch = 3 + 0xFFFF;         // length code 285: 3 plus 16 e
 constexpr size_t kRoundSize = size_t{1} << 17;   // most output decoded between two flushes
 constexpr size_t kCopySlack = 32;                // a literal before a match, and copies past its end
 constexpr size_t kBufferSize = kWindowSize + kRoundSize + kMaxMatch + kCopySlack;
-// The fast loop loads 8 bytes at a time, twice per symbol at most.
+// The fast loop loads 8 bytes at a time, twice per pass at most.
 constexpr ptrdiff_t kFastInput = 16;
 
 constexpr unsigned kMaxCodeBits = 15;
