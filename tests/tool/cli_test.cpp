@@ -447,7 +447,8 @@ TEST_F(CliTest, StoredNamesNeverStartFromTheRootUnlessAsked) {
 TEST_F(CliTest, RunsThatFailLeaveTheArchiveAsItWas) {
   const std::string a = dir / "a.txt", big = dir / "big.bin";
   testutil::WriteFile(a, "a");
-  ASSERT_EQ(Sh("head -c 40000000 /dev/urandom > " + Quote(big)), 0);
+  // Text that takes the slowest level a while, so that the interrupt comes first.
+  ASSERT_EQ(Sh("base64 /dev/urandom | head -c 40000000 > " + Quote(big)), 0);
   std::string out;
   // A new archive appears only with a commit: not after a failed source,
   // nor after an interrupted creation.
