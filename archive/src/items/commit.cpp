@@ -50,10 +50,21 @@ std::vector<uint8_t> WithoutUnicodeNames(const std::vector<uint8_t>& area) {
 // names wants them read the same by every tool: a name beyond plain ASCII
 // then goes as UTF-8 with flag bit 11 even where a code page would hold it,
 // since other readers guess a code page of their own for unflagged bytes.
+bool BeyondAscii(std::u16string_view name) {
+  return std::any_of(name.begin(), name.end(), [](char16_t c) { return c >= 0x80; });
+}
+
 TStoredName StoredNameOf(const CommitSettings& settings, std::u16string_view name) {
-  const bool beyond_ascii = std::any_of(name.begin(), name.end(), [](char16_t c) { return c >= 0x80; });
-  return EncodeItemName(name, settings.code_pages, settings.oem_names, settings.unicode_names && beyond_ascii,
+  return EncodeItemName(name, settings.code_pages, settings.oem_names, settings.unicode_names && BeyondAscii(name),
                         kMaxNameBytes);
+}
+
+// Whether a new item's headers carry the unicode-name field. A plain ASCII
+// name reads back the same from its header bytes in every code page, so
+// the field would only repeat it (twice per item: a tree of source files
+// grew by a twentieth).
+bool CarriesUnicodeName(const CommitSettings& settings, std::u16string_view name) {
+  return settings.unicode_names && BeyondAscii(name);
 }
 
 // The unicode-name field of a new item. It is made again for each header
@@ -356,7 +367,7 @@ std::vector<uint8_t> TCommit::LocalHeaderBytes(NewItem& n, bool final) {
   const TCentralHeader& h = item.HeaderImage;
   item.ExtraFields.clear();
   TExtraFieldList fields;
-  if (n.settings.unicode_names) fields.push_back(UnicodeNameField(item.ItemName));
+  if (CarriesUnicodeName(n.settings, item.ItemName)) fields.push_back(UnicodeNameField(item.ItemName));
   if (n.aes) {
     item.ExtraFields.push_back(AesExtraField(static_cast<uint8_t>(item.CryptoAlgorithm), item.ActualMethod));
     fields.push_back(item.ExtraFields.back());
@@ -560,7 +571,8 @@ std::vector<uint8_t> TCommit::BuildCentralRecord(int i) {
                                     : StoredNameOf(settings, item.ItemName);
   h.SetFlags(WithFlag(h.Flags(), kFlagUtf8, name.utf8));
   TExtraFieldList others;
-  if (planned.saved < 0 && settings.unicode_names) others.push_back(UnicodeNameField(item.ItemName));
+  if (planned.saved < 0 && CarriesUnicodeName(settings, item.ItemName))
+    others.push_back(UnicodeNameField(item.ItemName));
   for (const auto& f : item.ExtraFields)
     if (f.Id != kExtraZip64 && !(planned.renamed && IsUnicodeNameField(f.Id))) others.push_back(f);
   std::vector<uint8_t> extra;
@@ -606,6 +618,7 @@ void TCommit::KeepUnicodeNameFields() {
   for (int i = 0; i < dir_.Items().Count(); ++i) {
     if (plan_->items[i].saved >= 0) continue;
     TDirItem& item = dir_.Items().ItemRef(i);
+    if (!CarriesUnicodeName(ctx_.Settings(), item.ItemName)) continue;
     item.ExtraFields.insert(item.ExtraFields.begin(), UnicodeNameField(item.ItemName));
   }
 }
