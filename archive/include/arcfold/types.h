@@ -88,8 +88,8 @@ struct ARCFOLD_API TAFTuning {
   TAFTuningSwitch Parallel = tsDefault;
   /// ISA-L's inflate where the build has it (ARCFOLD_INFLATE=zlib: zlib's).
   TAFTuningSwitch FastInflate = tsDefault;
-  /// ISA-L's deflate for the fast modes where the build has it
-  /// (ARCFOLD_DEFLATE=zlib: zlib's).
+  /// The fast compressors where the build has them: ISA-L's for mode 1,
+  /// libdeflate's for modes 2-9 (ARCFOLD_DEFLATE=zlib: zlib at every mode).
   TAFTuningSwitch FastDeflate = tsDefault;
   /// The processor's SHA instructions, where it has them, for AES keys
   /// (ARCFOLD_SHA1=portable: the portable code).

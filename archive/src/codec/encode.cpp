@@ -42,6 +42,7 @@ class EncodePass {
   bool StartEncryption();
   void ChecksumAhead();
   void CompressChunks();
+  bool UsesTwoCores() const;
   Step OneCoreStep(int64_t chunk);
   Step TwoCoreStep(int64_t chunk);
   bool Emit(std::vector<uint8_t>& bytes);
@@ -102,7 +103,8 @@ bool EncodePass::Run(int64_t& data_bytes) {
   }
   in_.resize(static_cast<size_t>(std::max<int64_t>(std::min(chunk_size_, source_size_), 1)));
   bool ready = true;
-  if (method != kMethodStored && !deflated_) {
+  // The two-core path makes a compressor per chunk: none is kept for it.
+  if (method != kMethodStored && !deflated_ && !UsesTwoCores()) {
     deflater_ = MakeCompressor(method, mode_, source_size_, tuning_);
     ready = deflater_ != nullptr;
   }
@@ -153,8 +155,7 @@ void EncodePass::CompressChunks() {
   // streams join into one and the archive is the same whichever core made
   // which part. Two chunks are compressed at once and written in order.
   // (The other methods' libraries use their own threads, or none.)
-  const bool two_cores =
-      item_.ActualMethod == kMethodDeflate && source_size_ > chunk_size_ && SecondCoreAllowed(tuning_);
+  const bool two_cores = UsesTwoCores();
   if (two_cores) second_in_.resize(static_cast<size_t>(chunk_size_));
   while (read_ < source_size_) {
     if (!ReportItemProgress(archiver_, item_, name_, source_size_, read_)) {
@@ -168,6 +169,10 @@ void EncodePass::CompressChunks() {
     if (step == Step::kStopped) stopped_ = true;
     if (step != Step::kNext) return;
   }
+}
+
+bool EncodePass::UsesTwoCores() const {
+  return item_.ActualMethod == kMethodDeflate && source_size_ > chunk_size_ && SecondCoreAllowed(tuning_);
 }
 
 EncodePass::Step EncodePass::OneCoreStep(int64_t chunk) {
