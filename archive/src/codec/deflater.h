@@ -27,6 +27,10 @@ class Deflater {
   // previous chunk's tail continues that chunk's stream. Backends without
   // dictionaries (libdeflate) ignore it: their chunks start without history.
   virtual bool SetDictionary(const uint8_t* dict, size_t len) = 0;
+  // Makes the deflater start a new stream, as a new one of the same level
+  // would, keeping what it allocated: many small items cost one set-up.
+  // False where the backend cannot: a new deflater is needed then.
+  virtual bool Reset() { return false; }
 };
 
 // zlib at level 0-9 (0: stored blocks). Null when zlib cannot start.

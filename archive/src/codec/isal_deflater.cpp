@@ -23,6 +23,12 @@ class IsalDeflater : public Deflater {
     z_.level_buf_size = static_cast<uint32_t>(size);
     z_.gzip_flag = IGZIP_DEFLATE;  // raw deflate
   }
+  // The level, its buffer and the raw-deflate wrapper stay; the history and
+  // the hash tables are cleared when the next stream begins.
+  bool Reset() override {
+    isal_deflate_reset(&z_);
+    return true;
+  }
   bool SetDictionary(const uint8_t* dict, size_t len) override {
     return len == 0 || isal_deflate_set_dict(&z_, const_cast<uint8_t*>(dict), static_cast<uint32_t>(len)) == COMP_OK;
   }

@@ -95,6 +95,8 @@ class LibdeflateDeflater : public Deflater {
 
   // No preset dictionaries in libdeflate: a chunk starts without history.
   bool SetDictionary(const uint8_t*, size_t) override { return true; }
+  // Every call is a stream of its own already.
+  bool Reset() override { return true; }
   // Data that would not shrink goes into stored blocks without a search.
   bool Deflate(const uint8_t* in, size_t in_len, Flush flush, std::vector<uint8_t>& out) override {
     libdeflate_compressor* c = c_;

@@ -16,6 +16,7 @@ class ZlibDeflater : public Deflater {
     ready_ = deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
     return ready_;
   }
+  bool Reset() override { return ready_ && deflateReset(&z_) == Z_OK; }
   bool SetDictionary(const uint8_t* dict, size_t len) override {
     return len == 0 || deflateSetDictionary(&z_, dict, static_cast<uInt>(len)) == Z_OK;
   }

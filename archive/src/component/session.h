@@ -217,12 +217,17 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
     bool own_;
   };
   int NewItemSlot(const afp::WideString& name, TAFProcessOperation op);
-  void AddOnePath(const afp::WideString& full, bool folder);
-  // PrepareItemFromFile with the name already worked out for source.
-  void PrepareItemAs(int index, const afp::WideString& source, afp::WideString stored);
+  // known: what a look at full just found, when the caller made one.
+  void AddOnePath(const afp::WideString& full, bool folder, const afp::FileInfo* known = nullptr);
+  // PrepareItemFromFile with the name already worked out for source; known
+  // as for AddOnePath.
+  void PrepareItemAs(int index, const afp::WideString& source, afp::WideString stored,
+                     const afp::FileInfo* known = nullptr);
   // The archive's own files (the archive, the volumes of its set) as they
-  // are when adding starts, and whether path is one of them or a temporary
-  // file of a commit beside the archive: none of them is ever a source.
+  // are when the transaction's adding starts, and whether path is one of
+  // them or a temporary file of a commit beside the archive: none of them is
+  // ever a source. The archive is locked or not yet written while the
+  // transaction lasts, so one look serves all its AddFiles calls.
   void NoteOwnFiles();
   bool IsOwnFile(const afp::WideString& path) const;
   afp::WideString AddingBase() const;
@@ -323,6 +328,15 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   TAFProcessOperation adding_ = poAdd;
   afp::WideString adding_base_;
   std::vector<afp::FileTarget> own_files_;
+  bool own_files_noted_ = false;    // in this transaction,
+  afp::WideString own_files_of_;    // for this archive name
+  // The last absolute path expanded, and its expansion: the files added one
+  // by one under one folder share their bases.
+  struct TExpansionMemo {
+    afp::WideString path, expanded;
+  };
+  TExpansionMemo naming_base_memo_, adding_base_memo_;
+  const afp::WideString& ExpandedOnce(TExpansionMemo& memo, const afp::WideString& path);
   TAesKeyDeriver aes_key_deriver_;
   TExtractAhead* ahead_ = nullptr;  // the run's helpers, while it lasts
 };

@@ -6,6 +6,7 @@
 #include "arcfold/stream.h"
 #include "codec/deflater.h"
 #include "codec/encode.h"
+#include "platform/file_io.h"
 
 namespace arcfold {
 
@@ -23,6 +24,18 @@ bool ReadsAFile(const TDirItem& item) {
   const TItemSource* source = item.Source.get();
   return source && source->IsPending && !source->SourceStream && !source->SourcePath.empty() &&
          source->SourcePath.size() <= afp::kMaxPathChars && !item.IsDirectory();
+}
+
+// Reads data.size() bytes from the start of the file straight into data: a
+// file read whole in one go needs no read cache.
+bool ReadWhole(afp::FileHandle file, std::vector<uint8_t>& data) {
+  const int64_t size = static_cast<int64_t>(data.size());
+  for (int64_t done = 0; done < size;) {
+    const int64_t got = afp::ReadFileAt(file, data.data() + done, size - done, done);
+    if (got <= 0) return false;
+    done += got;
+  }
+  return true;
 }
 
 }  // namespace
@@ -81,18 +94,59 @@ void TAddAhead::QueueFrom(const TAFDirArray& items, int from) {
 
 std::unique_ptr<TAddAhead::Ready> TAddAhead::Take(const TDirItem& item) {
   std::unique_ptr<Ready> ready;
+  bool wake = false;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     const auto mine = std::find_if(jobs_.begin(), jobs_.end(),
                                    [&](const std::shared_ptr<Job>& j) { return j->key == item.Source.get(); });
     if (mine == jobs_.end()) return nullptr;
-    Job& job = **mine;
-    passed_ = job.number + 1;
-    if (job.state == Job::State::kDone && job.ok) ready = std::make_unique<Ready>(std::move(job.ready));
+    const std::shared_ptr<Job> job = *mine;  // stays while the lock is let go
+    // The ones before it are passed; it stays in the window until taken.
+    passed_ = job->number;
+    // Not begun: done here. Begun by the helper: a later item is done here
+    // meanwhile, or, with none left, the helper's is waited for.
+    while (job->state != Job::State::kDone) {
+      if (job->state == Job::State::kQueued) {
+        DoJob(*job, own_deflater_, lock);
+      } else if (const std::shared_ptr<Job> later = JobAfter(job->number)) {
+        DoJob(*later, own_deflater_, lock);
+      } else {
+        commit_waits_ = true;
+        job_done_.wait(lock, [&] { return job->state == Job::State::kDone; });
+        commit_waits_ = false;
+      }
+    }
+    if (job->ok) {
+      ready = std::make_unique<Ready>(std::move(job->ready));
+      bytes_ready_ -= job->bytes;
+      job->bytes = 0;
+    }
+    passed_ = job->number + 1;
     DropPassedJobs();
+    wake = helper_waits_;
   }
-  work_to_do_.notify_one();
+  if (wake) work_to_do_.notify_one();
   return ready;
+}
+
+// The first job after number that nobody has begun, while the finished ones
+// leave room.
+std::shared_ptr<TAddAhead::Job> TAddAhead::JobAfter(uint64_t number) const {
+  if (bytes_ready_ >= kBytesAhead) return nullptr;
+  for (const auto& j : jobs_)
+    if (j->number > number && j->state == Job::State::kQueued) return j;
+  return nullptr;
+}
+
+// Does a queued job with the lock let go, on the calling thread.
+void TAddAhead::DoJob(Job& job, DeflaterSlot& slot, std::unique_lock<std::mutex>& lock) {
+  job.state = Job::State::kWorking;
+  lock.unlock();
+  Prepare(job, slot);
+  lock.lock();
+  job.state = Job::State::kDone;
+  job.bytes = job.ready.data.size() + job.ready.deflated.size();
+  bytes_ready_ += job.bytes;
 }
 
 void TAddAhead::ItemRemoved(int index) {
@@ -113,6 +167,7 @@ void TAddAhead::DropPassedJobs() {
 std::shared_ptr<TAddAhead::Job> TAddAhead::NextJob() {
   std::unique_lock<std::mutex> lock(mutex_);
   std::shared_ptr<Job> job;
+  helper_waits_ = true;
   work_to_do_.wait(lock, [&] {
     if (stop_) return true;
     DropPassedJobs();
@@ -124,44 +179,62 @@ std::shared_ptr<TAddAhead::Job> TAddAhead::NextJob() {
       }
     return false;
   });
+  helper_waits_ = false;
   if (stop_) return nullptr;
   job->state = Job::State::kWorking;
   return job;
 }
 
 void TAddAhead::Work() {
+  DeflaterSlot slot;
   while (std::shared_ptr<Job> job = NextJob()) {
-    Prepare(*job);
-    std::lock_guard<std::mutex> lock(mutex_);
-    job->state = Job::State::kDone;
-    job->bytes = job->ready.data.size() + job->ready.deflated.size();
-    bytes_ready_ += job->bytes;
+    Prepare(*job, slot);
+    bool waited_for = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job->state = Job::State::kDone;
+      job->bytes = job->ready.data.size() + job->ready.deflated.size();
+      bytes_ready_ += job->bytes;
+      waited_for = commit_waits_;
+    }
+    if (waited_for) job_done_.notify_one();
   }
 }
 
 // Reads the file whole and deflates it as the commit would; anything
 // unexpected leaves the job not ok, and the commit does the item itself.
-void TAddAhead::Prepare(Job& job) const {
+void TAddAhead::Prepare(Job& job, DeflaterSlot& slot) const {
   try {
-    job.ok = ReadAndDeflate(job);
+    job.ok = ReadAndDeflate(job, slot);
   } catch (...) {
     job.ok = false;  // the commit meets whatever went wrong itself
   }
   if (!job.ok) job.ready = Ready();
 }
 
-bool TAddAhead::ReadAndDeflate(Job& job) const {
+// The slot's deflater made ready for a new stream at mode: the one it has
+// when it can start again, else a new one.
+Deflater* TAddAhead::DeflaterFor(int mode, DeflaterSlot& slot) const {
+  if (slot.deflater && slot.mode == mode && slot.deflater->Reset()) return slot.deflater.get();
+  slot.deflater = MakeDeflater(mode, tuning_);
+  slot.mode = mode;
+  return slot.deflater.get();
+}
+
+bool TAddAhead::ReadAndDeflate(Job& job, DeflaterSlot& slot) const {
   TFileStream file(job.path, fmOpenRead | fmShareDenyNone);
   job.ready.stamp = afp::GetFileStampFd(file.Handle());
-  const int64_t size = file.Size();
-  if (size > job.limit) return false;
+  const int64_t size = job.ready.stamp.size;  // -1: the file could not be looked at
+  if (size < 0 || size > job.limit) return false;
   std::vector<uint8_t>& data = job.ready.data;
   data.resize(static_cast<size_t>(size));
-  if (size > 0 && file.Read(data.data(), size) != size) return false;
+  if (!ReadWhole(file.Handle(), data)) return false;
   if (!job.deflate || size == 0) return true;
-  std::unique_ptr<Deflater> deflater = MakeDeflater(job.mode, tuning_);
+  Deflater* deflater = DeflaterFor(job.mode, slot);
   job.ready.is_deflated =
       deflater && deflater->Deflate(data.data(), data.size(), Deflater::Flush::Finish, job.ready.deflated);
+  // A deflater that failed part way is not started again.
+  if (!job.ready.is_deflated) slot.deflater.reset();
   return job.ready.is_deflated;
 }
 

@@ -3,9 +3,12 @@
 // firing its events and asking its questions in item order on the calling
 // thread; the helper only opens, reads and deflates files that fit one
 // encoding chunk, and asks nothing. When the commit reaches an item it takes
-// what the helper made of it, or, for anything the helper could not finish
-// (a file that would not open, changed size or is larger), reads the item
-// itself, so that its errors and questions come as they always did.
+// what the helper made of it; an item the helper has not begun it reads and
+// deflates the same way itself, and while the helper is still at its item it
+// does one of the next ones, so that both cores deflate. For anything that
+// could not be finished so (a file that would not open, changed size or is
+// larger) the commit reads the item its own way, so that its errors and
+// questions come as they always did.
 #pragma once
 
 #include <condition_variable>
@@ -22,6 +25,7 @@
 
 namespace arcfold {
 
+class Deflater;
 class TAFDirArray;
 struct TDirItem;
 struct TItemSource;
@@ -45,32 +49,44 @@ class TAddAhead {
   // The commit is at item `from`: the files of it and the items after it are
   // handed to the helper, a bounded number ahead.
   void QueueFrom(const TAFDirArray& items, int from);
-  // What the helper made of the item when it has finished it cleanly; null
-  // when it was not handed over, is not finished yet (the commit never waits
-  // for the helper) or could not be read (the commit then reads the item
-  // itself). Items before it that were handed over are passed: the helper
-  // leaves them.
+  // What was made of the item's file, by the helper or, when the helper had
+  // not begun it, here; null when it was not handed over or could not be
+  // read so (the commit then reads the item its own way). Items before it
+  // that were handed over are passed: the helper leaves them.
   std::unique_ptr<Ready> Take(const TDirItem& item);
   // The item at index left the array: the ones after it moved down.
   void ItemRemoved(int index);
 
  private:
   struct Job;
+  // A thread's deflater, kept from item to item while the mode stays.
+  struct DeflaterSlot {
+    int mode = -1;
+    std::unique_ptr<Deflater> deflater;
+  };
   void Work();
   std::shared_ptr<Job> NextJob();
+  std::shared_ptr<Job> JobAfter(uint64_t number) const;
+  void DoJob(Job& job, DeflaterSlot& slot, std::unique_lock<std::mutex>& lock);
   void DropPassedJobs();
-  void Prepare(Job& job) const;
-  bool ReadAndDeflate(Job& job) const;
+  void Prepare(Job& job, DeflaterSlot& slot) const;
+  bool ReadAndDeflate(Job& job, DeflaterSlot& slot) const;
+  Deflater* DeflaterFor(int mode, DeflaterSlot& slot) const;
 
   const TAFTuning tuning_;
   std::mutex mutex_;
   std::condition_variable work_to_do_;
+  std::condition_variable job_done_;  // the commit waits for the helper's item
   std::deque<std::shared_ptr<Job>> jobs_;  // in item order
   uint64_t queued_ = 0;                    // jobs ever queued: the next one's number
   uint64_t passed_ = 0;                    // jobs numbered below this are not wanted any more
   size_t bytes_ready_ = 0;                 // held by finished jobs
   bool stop_ = false;
+  // Who sleeps on a condition: only then is it woken.
+  bool helper_waits_ = false;
+  bool commit_waits_ = false;
   int next_ = 0;  // the first item not yet considered
+  DeflaterSlot own_deflater_;  // the commit's, for the items it does here
   std::thread helper_;
 };
 

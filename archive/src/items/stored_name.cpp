@@ -12,20 +12,25 @@ namespace {
 
 bool HasDriveLetter(const afp::WideString& s) { return afp::kDriveLetters && s.size() >= 2 && s[1] == u':'; }
 
-// The "\"-separated segments of an expanded path, without empty ones
-// after the first; the first is its root ("C:", "\\server" or empty).
-std::vector<afp::WideString> Segments(const afp::WideString& path) {
-  std::vector<afp::WideString> out;
+// The "\"-separated segments of an expanded path, as views into it, without
+// empty ones after the first; the first is its root ("C:", "\\server" or empty).
+std::vector<std::u16string_view> Segments(const afp::WideString& path) {
+  std::vector<std::u16string_view> out;
   size_t start = 0;
   while (true) {
     size_t end = path.find(u'\\', start);
     if (end == 0 && path.size() > 1 && path[1] == u'\\') end = path.find(u'\\', 2);  // "\\server"
-    afp::WideString segment = path.substr(start, end == afp::WideString::npos ? end : end - start);
-    if (out.empty() || !segment.empty()) out.push_back(std::move(segment));
+    const size_t length = end == afp::WideString::npos ? path.size() - start : end - start;
+    const std::u16string_view segment(path.data() + start, length);
+    if (out.empty() || !segment.empty()) out.push_back(segment);
     if (end == afp::WideString::npos) return out;
     start = end + 1;
   }
 }
+
+// Whether two folder names are one as the system compares them; the same
+// text always is, and most names of one walk are, without building keys.
+bool SameFolderName(std::u16string_view a, std::u16string_view b) { return a == b || NameKey(a) == NameKey(b); }
 
 // The path of full below base_folder. A full path beside or above the base
 // is taken below the folder that holds both: the ".." steps that would lead
@@ -41,10 +46,14 @@ afp::WideString RelativeTo(const afp::WideString& full, const afp::WideString& b
 }  // namespace
 
 afp::WideString CommonFolder(const afp::WideString& a, const afp::WideString& b) {
-  const std::vector<afp::WideString> x = Segments(a), y = Segments(b);
-  if (NameKey(x[0]) != NameKey(y[0])) return afp::WideString();
-  afp::WideString out = x[0] + u'\\';
-  for (size_t i = 1; i < x.size() && i < y.size() && NameKey(x[i]) == NameKey(y[i]); ++i) out += x[i] + u'\\';
+  const std::vector<std::u16string_view> x = Segments(a), y = Segments(b);
+  if (!SameFolderName(x[0], y[0])) return afp::WideString();
+  afp::WideString out(x[0]);
+  out += u'\\';
+  for (size_t i = 1; i < x.size() && i < y.size() && SameFolderName(x[i], y[i]); ++i) {
+    out += x[i];
+    out += u'\\';
+  }
   return out;
 }
 
@@ -52,37 +61,40 @@ afp::WideString ExpandFileName(const afp::WideString& path) {
   afp::WideString s = paths::Backslashed(path);
   if (!paths::IsAbsolute(s)) s = paths::Backslashed(afp::GetCurrentDir()) + u"\\" + s;
   // The root part stays as it is: "X:", "\\server\share" or "\".
-  afp::WideString root;
   size_t at = 0;
   if (HasDriveLetter(s)) {
-    root = s.substr(0, 2);
     at = 2;
   } else if (s.size() >= 2 && s[0] == u'\\' && s[1] == u'\\') {
-    size_t server_end = s.find(u'\\', 2);
-    root = s.substr(0, server_end == afp::WideString::npos ? s.size() : server_end);
-    at = root.size();
+    const size_t server_end = s.find(u'\\', 2);
+    at = server_end == afp::WideString::npos ? s.size() : server_end;
   }
-  std::vector<afp::WideString> parts;
+  // Each segment kept is appended behind a "\"; ".." cuts the last one off.
+  afp::WideString out = s.substr(0, at);
+  const size_t root = out.size();
   while (at < s.size()) {
     size_t end = s.find(u'\\', at);
     if (end == afp::WideString::npos) end = s.size();
-    afp::WideString seg = s.substr(at, end - at);
-    if (seg == u"..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!seg.empty() && seg != u".") {
-      parts.push_back(seg);
+    const std::u16string_view segment(s.data() + at, end - at);
+    if (segment == u"..") {
+      if (out.size() > root) out.resize(out.rfind(u'\\'));
+    } else if (!segment.empty() && segment != u".") {
+      out += u'\\';
+      out += segment;
     }
     at = end + 1;
   }
-  afp::WideString out = root;
-  for (const auto& p : parts) out += u"\\" + p;
-  if (out.size() == root.size()) out += u"\\";
+  if (out.size() == root) out += u"\\";
   return out;
 }
 
 afp::WideString StoredNameForFile(const afp::WideString& source, const afp::WideString& base, TAFStorePathMode mode) {
   afp::WideString base_folder = ExpandFileName(base.empty() ? afp::GetCurrentDir() : base);
   if (base_folder.back() != u'\\') base_folder += u'\\';
+  return StoredNameUnder(source, base_folder, mode);
+}
+
+afp::WideString StoredNameUnder(const afp::WideString& source, const afp::WideString& base_folder,
+                                TAFStorePathMode mode) {
   afp::WideString full = ExpandFileName(source);
   if (!full.empty() && full.back() == u'\\') full.pop_back();
   if (!full.empty() && full.back() == u'.') full.pop_back();

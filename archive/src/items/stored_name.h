@@ -22,5 +22,9 @@ afp::WideString CommonFolder(const afp::WideString& a, const afp::WideString& b)
 // share and the leading separator are cut except for spFullPathWithDrive.
 // Empty when nothing remains.
 afp::WideString StoredNameForFile(const afp::WideString& source, const afp::WideString& base, TAFStorePathMode mode);
+// StoredNameForFile with the base already expanded, ending in "\": one
+// expansion for all the files added under one base.
+afp::WideString StoredNameUnder(const afp::WideString& source, const afp::WideString& base_folder,
+                                TAFStorePathMode mode);
 
 }  // namespace arcfold

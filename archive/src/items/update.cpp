@@ -71,6 +71,7 @@ void ArchiveSession::BeginUpdate() {
   for (int i = 0; i < dir_->Items().Count(); ++i) dir_->Items().ItemRef(i).SavedIndex = i;
   saved_comment_ = dir_->Comment();
   in_update_ = true;
+  own_files_noted_ = false;
 }
 
 void ArchiveSession::EndUpdate() {
@@ -154,9 +155,10 @@ void ArchiveSession::PrepareItemFromFile(int index, const afp::WideString& sourc
   PrepareItemAs(index, source, StoredNameForFile(source, AddingBase(), options_.StorePath));
 }
 
-void ArchiveSession::PrepareItemAs(int index, const afp::WideString& source, afp::WideString stored) {
+void ArchiveSession::PrepareItemAs(int index, const afp::WideString& source, afp::WideString stored,
+                                   const afp::FileInfo* known) {
   if (stored.empty()) return;
-  const afp::FileInfo info = afp::GetFileInfo(source);
+  const afp::FileInfo info = known ? *known : afp::GetFileInfo(source);
   const bool is_dir = info.directory;
   int32_t time = info.dos_time;
   if (time == -1) time = static_cast<int32_t>(DosDateTimeNow());
@@ -231,6 +233,9 @@ void ArchiveSession::UpdateItemFromFile(int index, const afp::WideString& name, 
 }
 
 void ArchiveSession::NoteOwnFiles() {
+  if (own_files_noted_ && own_files_of_ == file_name_) return;
+  own_files_noted_ = true;
+  own_files_of_ = file_name_;
   own_files_.clear();
   if (in_memory_) return;
   auto note = [this](const afp::WideString& path) {
@@ -257,16 +262,30 @@ bool ArchiveSession::IsOwnFile(const afp::WideString& path) const {
   return std::any_of(own_files_.begin(), own_files_.end(), [&](const afp::FileTarget& f) { return f.SameFileAs(id); });
 }
 
-void ArchiveSession::AddOnePath(const afp::WideString& full, bool folder) {
+const afp::WideString& ArchiveSession::ExpandedOnce(TExpansionMemo& memo, const afp::WideString& path) {
+  // A relative path is expanded against the current folder, which may
+  // change between calls: only absolute ones are kept.
+  if (!memo.path.empty() && memo.path == path) return memo.expanded;
+  memo.expanded = ExpandFileName(path);
+  memo.path = paths::IsAbsolute(Backslashed(path)) ? path : afp::WideString();
+  return memo.expanded;
+}
+
+void ArchiveSession::AddOnePath(const afp::WideString& full, bool folder, const afp::FileInfo* known) {
   if (!folder && IsOwnFile(full)) return;
-  const afp::WideString named = StoredNameForFile(full, AddingBase(), options_.StorePath);
+  const afp::WideString& base = AddingBase();
+  afp::WideString base_folder = ExpandedOnce(adding_base_memo_, base.empty() ? afp::GetCurrentDir() : base);
+  if (base_folder.back() != u'\\') base_folder += u'\\';
+  const afp::WideString named = StoredNameUnder(full, base_folder, options_.StorePath);
   if (named.empty()) return;
   const afp::WideString stored = folder ? named + u'/' : named;
   int existing;
-  if (adding_ == poUpdate && !folder && dir_->Items().FindName(stored, existing) && !ReplaceWith(existing, full))
-    return;
+  if (adding_ == poUpdate && !folder && dir_->Items().FindName(stored, existing)) {
+    if (!ReplaceWith(existing, full)) return;
+    known = nullptr;  // the file is looked at again after the question
+  }
   const int at = NewItemSlot(stored, poAdd);
-  PrepareItemAs(at, full, named);
+  PrepareItemAs(at, full, named, known);
   if (adding_ == poMove && dir_->Items().ItemRef(at).Source) dir_->Items().ItemRef(at).Operation = poMove;
   // A handler of OnStoreFile may have left the item out.
   if (!dir_->Items().ItemRef(at).Source && dir_->Items().ItemRef(at).SavedIndex < 0) DeleteItem(at);
@@ -326,7 +345,6 @@ void ArchiveSession::AddMatching(const afp::WideString& file_mask, uint32_t /*se
     ~Restore() {
       a.adding_ = poAdd;
       a.adding_base_.clear();
-      a.own_files_.clear();
     }
   } restore{*this};
   adding_ = how;
@@ -344,16 +362,18 @@ void ArchiveSession::AddMatching(const afp::WideString& file_mask, uint32_t /*se
     const int climbed = absolute ? 0 : LevelsClimbed(given);
     afp::WideString naming_base = Backslashed(base);
     for (int i = 0; i < climbed; ++i) naming_base += u"\\..";
-    const afp::WideString common = CommonFolder(full, ExpandFileName(naming_base));
+    const afp::WideString common = CommonFolder(full, ExpandedOnce(naming_base_memo_, naming_base));
     if (!common.empty()) adding_base_ = common;
   }
-  if (afp::DirectoryExists(full)) {
+  // One look tells a folder from a file and gives what the item needs.
+  const afp::FileInfo info = afp::GetFileInfo(full);
+  if (info.exists && info.directory) {
     // A folder: the folder itself and, with Recurse, all it holds.
-    AddOnePath(full, true);
+    AddOnePath(full, true, &info);
     AddPath(full + u"\\", u"*", exclusion_mask, options_.Recurse);
   } else if (full.find_first_of(u"*?") == afp::WideString::npos) {
-    if (!afp::FileExists(full)) throw EAFException::CreateFmt(NativeError::kCannotOpenFile, &facade_, {full});
-    AddOnePath(full, false);
+    if (!info.exists) throw EAFException::CreateFmt(NativeError::kCannotOpenFile, &facade_, {full});
+    AddOnePath(full, false, &info);
   } else {
     AddPath(paths::FolderPart(full), paths::FilePart(full), exclusion_mask, options_.Recurse);
   }
