@@ -195,12 +195,91 @@ int TAFHashedStringList::IndexOf(std::u16string_view s) {
   return -1;
 }
 
+// ---- TAFNameHashIndex ----
+
+void TAFNameHashIndex::Link(int index) {
+  if (next_.size() < hashes_.size()) next_.resize(hashes_.size(), -1);
+  int32_t& head = heads_[BucketOf(hashes_[index])];
+  next_[index] = head;
+  head = index;
+}
+
+void TAFNameHashIndex::Unlink(int index) {
+  for (int32_t* link = &heads_[BucketOf(hashes_[index])]; *link != -1; link = &next_[*link]) {
+    if (*link == index) {
+      *link = next_[index];
+      return;
+    }
+  }
+}
+
+void TAFNameHashIndex::Add(uint32_t hash) {
+  hashes_.push_back(hash);
+  const int pos = Count() - 1;
+  if (!heads_.empty() && hash_valid_) Link(pos);
+  if (!heads_.empty() && static_cast<size_t>(Count()) > kMaxChainAverage * heads_.size()) {
+    heads_ = std::vector<int32_t>();
+    next_ = std::vector<int32_t>();
+    hash_valid_ = false;
+  }
+}
+
+void TAFNameHashIndex::Put(int index, uint32_t hash) {
+  const bool linked = !heads_.empty() && hash_valid_;
+  if (linked) Unlink(index);
+  hashes_[index] = hash;
+  if (linked) Link(index);
+}
+
+void TAFNameHashIndex::Delete(int index) {
+  hashes_.erase(hashes_.begin() + index);
+  hash_valid_ = false;
+}
+
+void TAFNameHashIndex::Clear() {
+  hashes_.clear();
+  std::fill(heads_.begin(), heads_.end(), -1);
+  next_.clear();
+}
+
+void TAFNameHashIndex::Build() {
+  if (heads_.empty()) {
+    heads_.assign(std::max<size_t>(hashes_.size(), kMinBuckets), -1);
+    hash_valid_ = false;
+  }
+  if (hash_valid_) return;
+  std::fill(heads_.begin(), heads_.end(), -1);
+  next_.assign(hashes_.size(), -1);
+  for (int i = 0; i < Count(); ++i) Link(i);
+  hash_valid_ = true;
+}
+
+template <typename SameName>
+int TAFNameHashIndex::IndexOf(uint32_t hash, const SameName& same_name) {
+  Build();
+  for (int32_t at = heads_[BucketOf(hash)]; at != -1; at = next_[at])
+    if (hashes_[at] == hash && same_name(at)) return at;
+  return -1;
+}
+
 // ---- TAFDirArray ----
 
-// The index's keys are NameKeys already: the list uses them as they are.
-TAFDirArray::TAFDirArray() { name_index_.CaseSensitive = true; }
+namespace {
 
-// The members free themselves: SetCount(0) would store the name keys first.
+uint32_t KeyHash(std::u16string_view name) {
+  if constexpr (afp::kCaseSensitiveNames) return TAFStringHash::HashOf(name);
+  return TAFStringHash::HashOf(NameKey(name));
+}
+
+// Whether an item's name is, as a file name, the name whose key is key.
+bool SameKey(std::u16string_view item_name, std::u16string_view key) {
+  return afp::kCaseSensitiveNames ? item_name == key : NameKey(item_name) == key;
+}
+
+}  // namespace
+
+TAFDirArray::TAFDirArray() = default;
+
 TAFDirArray::~TAFDirArray() = default;
 
 void TAFDirArray::FreeItemBuffers(TDirItem& item) { item.ExtraFields.clear(); }
@@ -210,9 +289,10 @@ void TAFDirArray::SetCount(int n) {
     grow_step_ = std::min(2 * grow_step_, kGrowStepLimit);
     capacity_ = capacity_ + grow_step_ > n ? capacity_ + grow_step_ : n;
   } else if (n == 0) {
-    // The index is left as it is (Clear empties it): the keys of the items
-    // it covers outlive their names.
-    if (indexed_ > 0) StoreNameKeys();
+    // The index answers by the items' own names: it goes with them.
+    name_index_.Clear();
+    hashes_stored_ = false;
+    indexed_ = 0;
     blocks_.clear();
     blocks_.shrink_to_fit();
     capacity_ = 0;
@@ -227,14 +307,14 @@ void TAFDirArray::Clear() {
     for (int i = 0; i < kBlockItems; ++i) FreeItemBuffers(block[i]);
   count_ = 0;
   name_index_.Clear();
-  keys_stored_ = false;
+  hashes_stored_ = false;
   indexed_ = 0;
 }
 
-void TAFDirArray::StoreNameKeys() {
-  if (keys_stored_) return;
-  for (int i = 0; i < indexed_; ++i) name_index_.Add(NameKey(Slot(i).ItemName));
-  keys_stored_ = true;
+void TAFDirArray::StoreNameHashes() {
+  if (hashes_stored_) return;
+  for (int i = 0; i < indexed_; ++i) name_index_.Add(KeyHash(Slot(i).ItemName));
+  hashes_stored_ = true;
 }
 
 void TAFDirArray::GetItem(int i, TDirItem& out) const {
@@ -257,12 +337,12 @@ void TAFDirArray::PutItem(int i, const TDirItem& item) {
   if (i > IndexedCount()) throw EAFException::Create(NativeError::kNameIndexGap);
   TDirItem copy = item;
   FreeItemBuffers(Slot(i));
-  if (keys_stored_) {
-    afp::WideString key = NameKey(item.ItemName);
+  if (hashes_stored_) {
+    const uint32_t hash = KeyHash(item.ItemName);
     if (i < name_index_.Count())
-      name_index_.Put(i, key);
+      name_index_.Put(i, hash);
     else
-      name_index_.Add(key);
+      name_index_.Add(hash);
   } else if (i == indexed_) {
     ++indexed_;
   }
@@ -276,7 +356,7 @@ void TAFDirArray::Delete(int i) {
   // Entry i is item i's: a lookup by name could meet another item of the
   // same name and drop its entry instead.
   if (i < IndexedCount()) {
-    if (keys_stored_)
+    if (hashes_stored_)
       name_index_.Delete(i);
     else
       --indexed_;
@@ -291,28 +371,31 @@ void TAFDirArray::ClearMarks() {
 }
 
 bool TAFDirArray::FindName(std::u16string_view name, int& index) {
-  StoreNameKeys();
-  index = name_index_.IndexOf(NameKey(name));
+  StoreNameHashes();
+  // Where names keep their case, a name is its own key.
+  const afp::WideString folded = afp::kCaseSensitiveNames ? afp::WideString() : NameKey(name);
+  const std::u16string_view key = afp::kCaseSensitiveNames ? name : std::u16string_view(folded);
+  index = name_index_.IndexOf(TAFStringHash::HashOf(key), [&](int at) { return SameKey(Slot(at).ItemName, key); });
   return index >= 0;
 }
 
 void TAFDirArray::RenameItem(int i, const afp::WideString& name) {
   TDirItem& item = ItemRef(i);
-  if (!keys_stored_) {
-    // The entry of an indexed item is its name's key, and follows the name.
+  if (!hashes_stored_) {
+    // The entry of an indexed item is its name, and follows the name.
     if (i > indexed_) throw EAFException::Create(NativeError::kDuplicateName);
     if (i == indexed_) ++indexed_;
     item.ItemName = name;
     return;
   }
-  afp::WideString key = NameKey(name);
+  const uint32_t hash = KeyHash(name);
   // The index entry of item i is found by position: a lookup by the old name
   // would meet another item of the same name (an empty name, say) and take
   // the index for broken.
   if (i == name_index_.Count()) {
-    name_index_.Add(key);
-  } else if (i < name_index_.Count() && name_index_[i] == NameKey(item.ItemName)) {
-    name_index_.Put(i, key);
+    name_index_.Add(hash);
+  } else if (i < name_index_.Count() && name_index_.HashAt(i) == KeyHash(item.ItemName)) {
+    name_index_.Put(i, hash);
   } else {
     throw EAFException::Create(NativeError::kDuplicateName);
   }
