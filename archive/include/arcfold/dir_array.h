@@ -24,6 +24,42 @@ class TStream;
 ARCFOLD_API afp::WideString NameKey(std::u16string_view name);
 
 /// @cond INTERNAL
+/// A source file's path, held as its folder, shared with the paths of the
+/// other files from that folder, and its own name: adding a folder of many
+/// thousands of files does not keep the folder's path once per file. Reads
+/// as the whole path.
+class ARCFOLD_API TSourcePath {
+ public:
+  TSourcePath() = default;
+  TSourcePath(const TSourcePath& other);
+  TSourcePath& operator=(const TSourcePath& other);
+  ~TSourcePath();
+  TSourcePath& operator=(std::u16string_view path);
+  bool empty() const { return size() == 0; }
+  size_t size() const;
+  operator afp::WideString() const;  // NOLINT(google-explicit-constructor): reads as the path
+
+ private:
+  struct Part;
+  static Part* NewPart(std::u16string_view chars, Part* folder);
+  static Part* Retain(Part* part);
+  static void Release(Part* part);
+  static Part* SharedFolder(std::u16string_view folder);
+  Part* part_ = nullptr;
+};
+
+/// The password an item is encrypted with, one copy shared by the items
+/// added under it. Reads as the password.
+class ARCFOLD_API TSharedPassword {
+ public:
+  TSharedPassword& operator=(const std::string& password);
+  bool empty() const { return !text_ || text_->empty(); }
+  operator const std::string&() const;  // NOLINT(google-explicit-constructor): reads as the password
+
+ private:
+  std::shared_ptr<const std::string> text_;
+};
+
 // Where the data of an item being added comes from. Only items that are being
 // added carry one, so it lives apart from the item: a directory of many
 // thousands of items read from an archive does not pay for these fields.
@@ -35,11 +71,11 @@ struct ARCFOLD_API TItemSource {
   TItemSource& operator=(const TItemSource&) = delete;
   ~TItemSource();
   bool IsPending = false;
-  std::string Password;
-  TStream* SourceStream = nullptr;
   bool OwnsSourceStream = false;
   int32_t SourcePosition = 0;
-  afp::WideString SourcePath;
+  TStream* SourceStream = nullptr;
+  TSharedPassword Password;
+  TSourcePath SourcePath;
 };
 /// @endcond
 

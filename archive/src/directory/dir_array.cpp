@@ -1,6 +1,8 @@
 #include "arcfold/dir_array.h"
 
 #include <algorithm>
+#include <atomic>
+#include <new>
 
 #include "arcfold/exception.h"
 #include "arcfold/stream.h"
@@ -11,6 +13,110 @@ namespace arcfold {
 
 afp::WideString NameKey(std::u16string_view name) {
   return afp::kCaseSensitiveNames ? afp::WideString(name) : afp::LowerCase(name);
+}
+
+// ---- TSourcePath ----
+
+// One allocation: the count of the paths holding it, its characters after
+// it, and the folder part they follow (none for a folder itself).
+struct TSourcePath::Part {
+  std::atomic<uint32_t> refs;
+  uint32_t length;
+  Part* folder;
+  char16_t* Chars() { return reinterpret_cast<char16_t*>(this + 1); }
+};
+
+TSourcePath::Part* TSourcePath::NewPart(std::u16string_view chars, Part* folder) {
+  void* raw = ::operator new(sizeof(Part) + chars.size() * sizeof(char16_t));
+  Part* part = new (raw) Part{{1}, static_cast<uint32_t>(chars.size()), Retain(folder)};
+  std::copy(chars.begin(), chars.end(), part->Chars());
+  return part;
+}
+
+TSourcePath::Part* TSourcePath::Retain(Part* part) {
+  if (part) part->refs.fetch_add(1, std::memory_order_relaxed);
+  return part;
+}
+
+void TSourcePath::Release(Part* part) {
+  if (!part || part->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  Release(part->folder);
+  part->~Part();
+  ::operator delete(part);
+}
+
+// The files of one folder come one after another: the folder of the last
+// path is kept, per thread, for the next one to share.
+TSourcePath::Part* TSourcePath::SharedFolder(std::u16string_view folder) {
+  struct LastFolder {
+    Part* part = nullptr;
+    ~LastFolder() { Release(part); }
+  };
+  thread_local LastFolder last;
+  if (last.part && std::u16string_view(last.part->Chars(), last.part->length) == folder) return Retain(last.part);
+  Part* fresh = NewPart(folder, nullptr);
+  Release(last.part);
+  last.part = Retain(fresh);
+  return fresh;
+}
+
+TSourcePath::TSourcePath(const TSourcePath& other) : part_(Retain(other.part_)) {}
+
+TSourcePath& TSourcePath::operator=(const TSourcePath& other) {
+  Part* kept = Retain(other.part_);
+  Release(part_);
+  part_ = kept;
+  return *this;
+}
+
+TSourcePath::~TSourcePath() { Release(part_); }
+
+TSourcePath& TSourcePath::operator=(std::u16string_view path) {
+  const size_t cut = path.find_last_of(u"/\\");
+  Part* folder = cut == std::u16string_view::npos ? nullptr : SharedFolder(path.substr(0, cut + 1));
+  Part* fresh = NewPart(folder ? path.substr(cut + 1) : path, folder);
+  Release(folder);
+  Release(part_);
+  part_ = fresh;
+  return *this;
+}
+
+size_t TSourcePath::size() const {
+  if (!part_) return 0;
+  return part_->length + (part_->folder ? part_->folder->length : 0);
+}
+
+TSourcePath::operator afp::WideString() const {
+  afp::WideString path;
+  if (!part_) return path;
+  path.reserve(size());
+  if (part_->folder) path.append(part_->folder->Chars(), part_->folder->length);
+  path.append(part_->Chars(), part_->length);
+  return path;
+}
+
+// ---- TSharedPassword ----
+
+// Items are added one after another under one password: the last one is
+// remembered, per thread, for as long as an item holds it.
+TSharedPassword& TSharedPassword::operator=(const std::string& password) {
+  thread_local std::weak_ptr<const std::string> last;
+  if (password.empty()) {
+    text_.reset();
+    return *this;
+  }
+  std::shared_ptr<const std::string> shared = last.lock();
+  if (!shared || *shared != password) {
+    shared = std::shared_ptr<const std::string>(new std::string(password));
+    last = shared;
+  }
+  text_ = std::move(shared);
+  return *this;
+}
+
+TSharedPassword::operator const std::string&() const {
+  static const std::string kNone;
+  return text_ ? *text_ : kNone;
 }
 
 // ---- TItemSource ----
