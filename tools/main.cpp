@@ -705,7 +705,7 @@ std::vector<int64_t> PendingSizes(const ToolArchiver& a) {
     if (item.Source->SourceStream)
       size = item.Source->SourceStream->Size();
     else if (!item.IsDirectory())
-      size = afp::GetFileStamp(item.Source->SourcePath).size;
+      size = afp::GetFileStamp(afp::WideString(item.Source->SourcePath)).size;
     sizes.push_back(std::max<int64_t>(size, 0));
   }
   return sizes;

@@ -159,7 +159,7 @@ TEST(DirArray, RenameConflictsAndEmptyNames) {
   EXPECT_TRUE(b.FindName(u"third", at));
   EXPECT_EQ(at, 1);
   // An index that no longer matches its item is broken.
-  b.NameIndex().Put(2, u"stray");
+  b.ItemRef(2).ItemName = u"stray";
   EXPECT_EQ(NativeOf([&] { b.RenameItem(2, u"fourth"); }), 59);
 }
 

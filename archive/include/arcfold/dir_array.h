@@ -24,6 +24,42 @@ class TStream;
 ARCFOLD_API afp::WideString NameKey(std::u16string_view name);
 
 /// @cond INTERNAL
+/// A source file's path, held as its folder, shared with the paths of the
+/// other files from that folder, and its own name: adding a folder of many
+/// thousands of files does not keep the folder's path once per file. Reads
+/// as the whole path.
+class ARCFOLD_API TSourcePath {
+ public:
+  TSourcePath() = default;
+  TSourcePath(const TSourcePath& other);
+  TSourcePath& operator=(const TSourcePath& other);
+  ~TSourcePath();
+  TSourcePath& operator=(std::u16string_view path);
+  bool empty() const { return size() == 0; }
+  size_t size() const;
+  operator afp::WideString() const;  // NOLINT(google-explicit-constructor): reads as the path
+
+ private:
+  struct Part;
+  static Part* NewPart(std::u16string_view chars, Part* folder);
+  static Part* Retain(Part* part);
+  static void Release(Part* part);
+  static Part* SharedFolder(std::u16string_view folder);
+  Part* part_ = nullptr;
+};
+
+/// The password an item is encrypted with, one copy shared by the items
+/// added under it. Reads as the password.
+class ARCFOLD_API TSharedPassword {
+ public:
+  TSharedPassword& operator=(const std::string& password);
+  bool empty() const { return !text_ || text_->empty(); }
+  operator const std::string&() const;  // NOLINT(google-explicit-constructor): reads as the password
+
+ private:
+  std::shared_ptr<const std::string> text_;
+};
+
 // Where the data of an item being added comes from. Only items that are being
 // added carry one, so it lives apart from the item: a directory of many
 // thousands of items read from an archive does not pay for these fields.
@@ -35,11 +71,11 @@ struct ARCFOLD_API TItemSource {
   TItemSource& operator=(const TItemSource&) = delete;
   ~TItemSource();
   bool IsPending = false;
-  std::string Password;
-  TStream* SourceStream = nullptr;
   bool OwnsSourceStream = false;
   int32_t SourcePosition = 0;
-  afp::WideString SourcePath;
+  TStream* SourceStream = nullptr;
+  TSharedPassword Password;
+  TSourcePath SourcePath;
 };
 /// @endcond
 
@@ -157,11 +193,47 @@ class ARCFOLD_API TAFHashedStringList {
   bool hash_valid_ = false;
 };
 
-/// The name index holds the NameKey of every item, in item order. The keys
-/// are stored only once a lookup (or a caller of NameIndex) needs them: until
-/// then the key of an indexed item is the NameKey of its name, so opening an
-/// archive only to list or extract it does not keep a second copy of every
-/// name.
+/// The name index of a TAFDirArray: per item, in item order, the hash of
+/// its name's NameKey, chained by bucket for lookups. It holds no copy of a
+/// name: whether the name at a position is the one sought is asked of the
+/// item itself, so a directory of many thousands of items pays a few bytes
+/// per item for its index rather than a second copy of every name.
+class ARCFOLD_API TAFNameHashIndex {
+ public:
+  int Count() const { return static_cast<int>(hashes_.size()); }
+  uint32_t HashAt(int i) const { return hashes_[i]; }
+  void Add(uint32_t hash);
+  void Put(int index, uint32_t hash);
+  void Delete(int index);
+  void Clear();
+  /// The position whose hash is hash and of which same_name(position) holds;
+  /// -1 when none has. Defined where it is used.
+  template <typename SameName>
+  int IndexOf(uint32_t hash, const SameName& same_name);
+  /// For tests: the current table's bucket count (0 when there is none).
+  size_t BucketCount() const { return heads_.size(); }
+
+ private:
+  // A table has at least kMinBuckets buckets, and is dropped (to be built
+  // again, as large as the count) once its chains average more than
+  // kMaxChainAverage positions.
+  static constexpr size_t kMinBuckets = 1000;
+  static constexpr size_t kMaxChainAverage = 5;
+  uint32_t BucketOf(uint32_t hash) const { return hash % static_cast<uint32_t>(heads_.size()); }
+  void Build();
+  // Link puts a position first in its bucket's chain.
+  void Link(int index);
+  void Unlink(int index);
+  std::vector<uint32_t> hashes_;
+  std::vector<int32_t> heads_;  // per bucket, its chain's first position (-1: none); empty: no table
+  std::vector<int32_t> next_;   // per position, the next one in its chain
+  bool hash_valid_ = false;
+};
+
+/// The name index covers the leading items, each under its name's NameKey.
+/// Their hashes are stored only once a lookup needs them: until then the
+/// index only counts the items it covers, so opening an archive only to list
+/// or extract it does not hash every name.
 class ARCFOLD_API TAFDirArray {
  public:
   TAFDirArray();
@@ -182,24 +254,20 @@ class ARCFOLD_API TAFDirArray {
   bool FindName(std::u16string_view name, int& index);
   void RenameItem(int i, const afp::WideString& name);
   void Assign(const TAFDirArray& other);
-  TAFHashedStringList& NameIndex() {
-    StoreNameKeys();
-    return name_index_;
-  }
 
  private:
   static void FreeItemBuffers(TDirItem& item);
   TDirItem& Slot(int i) { return blocks_[i / kBlockItems][i % kBlockItems]; }
   const TDirItem& Slot(int i) const { return blocks_[i / kBlockItems][i % kBlockItems]; }
-  void StoreNameKeys();
-  int IndexedCount() const { return keys_stored_ ? name_index_.Count() : indexed_; }
+  void StoreNameHashes();
+  int IndexedCount() const { return hashes_stored_ ? name_index_.Count() : indexed_; }
   // The items in blocks of a fixed size, as many as the count needs: growing
   // never copies the items already there nor holds them twice.
   static constexpr int kBlockItems = 1024;
   std::vector<std::unique_ptr<TDirItem[]>> blocks_;
-  TAFHashedStringList name_index_;
-  /// Until the keys are stored, how many leading items the index covers.
-  bool keys_stored_ = false;
+  TAFNameHashIndex name_index_;
+  /// Until the hashes are stored, how many leading items the index covers.
+  bool hashes_stored_ = false;
   int indexed_ = 0;
   int grow_step_ = 500;
   static constexpr int kGrowStepLimit = 10000;

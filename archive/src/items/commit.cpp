@@ -33,6 +33,9 @@ constexpr uint16_t kVersionNeededZip64 = 45;
 constexpr size_t kMaxNameBytes = 0xFFFF;
 // Central records go out in pieces of about this size.
 constexpr size_t kDirectoryChunk = 1u << 20;
+// Room past a piece for the record that completes it: reserved with the piece,
+// so that the buffer does not double for one last record.
+constexpr size_t kDirectoryChunkSlack = kDirectoryChunk / 16;
 
 bool IsUnicodeNameField(uint16_t id) { return id == kExtraUnicodeName || id == kExtraInfoZipUnicodePath; }
 
@@ -597,6 +600,7 @@ std::vector<uint8_t> TCommit::BuildCentralRecord(int i) {
 void TCommit::WriteCentralDirectory(TStream& out) {
   const int64_t start = out.Position();
   std::vector<uint8_t> buf;
+  buf.reserve(kDirectoryChunk + kDirectoryChunkSlack);
   for (int i = 0; i < dir_.Items().Count(); ++i) {
     std::vector<uint8_t> r = CentralRecord(i);
     buf.insert(buf.end(), r.begin(), r.end());
