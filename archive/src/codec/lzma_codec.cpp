@@ -24,7 +24,8 @@ constexpr uint64_t kMaxDictionary = 1536ull << 20;
 // The memory an xz stream may ask for to be decoded.
 constexpr uint64_t kXzMemoryLimit = 1ull << 30;
 // The xz encoder works on two cores for sources larger than this, while
-// its threads need no more than kXzThreadsMemory.
+// its threads need no more than kXzThreadsMemory; so does the decoder, for
+// streams of several blocks.
 constexpr int64_t kXzThreadedFrom = 8 << 20;
 constexpr uint64_t kXzThreadsMemory = 512ull << 20;
 constexpr uint32_t kXzThreads = 2;
@@ -156,7 +157,23 @@ class ZipLzmaEncoder : public LzmaStreamEncoder {
 
 class XzDecoder : public LzmaStreamDecoder {
  public:
-  bool Start() { return lzma_stream_decoder(&s_, kXzMemoryLimit, 0) == LZMA_OK; }
+  // A large stream written in several blocks (as the threaded encoders
+  // write them) is decoded on two cores, where liblzma can (5.4.0 on); one
+  // block stays on one.
+  bool Start(bool threaded) {
+#if LZMA_VERSION >= 50040002
+    if (threaded) {
+      lzma_mt mt{};
+      mt.threads = kXzThreads;
+      mt.memlimit_threading = kXzThreadsMemory;
+      mt.memlimit_stop = kXzMemoryLimit;
+      return lzma_stream_decoder_mt(&s_, &mt) == LZMA_OK;
+    }
+#else
+    static_cast<void>(threaded);
+#endif
+    return lzma_stream_decoder(&s_, kXzMemoryLimit, 0) == LZMA_OK;
+  }
 };
 
 class XzEncoder : public LzmaStreamEncoder {
@@ -185,9 +202,9 @@ std::unique_ptr<Deflater> MakeLzmaCompressor(int mode) {
   return c;
 }
 
-std::unique_ptr<Inflater> MakeXzDecompressor() {
+std::unique_ptr<Inflater> MakeXzDecompressor(const DecompressorTerms& terms) {
   auto d = std::make_unique<XzDecoder>();
-  if (!d->Start()) return nullptr;
+  if (!d->Start(terms.uncompressed_size > kXzThreadedFrom && SecondCoreAllowed(terms.tuning))) return nullptr;
   return d;
 }
 

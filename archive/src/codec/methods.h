@@ -48,7 +48,7 @@ std::unique_ptr<Inflater> MakeBzip2Decompressor();
 std::unique_ptr<Deflater> MakeBzip2Compressor(int mode);
 std::unique_ptr<Inflater> MakeLzmaDecompressor(const DecompressorTerms& terms);
 std::unique_ptr<Deflater> MakeLzmaCompressor(int mode);
-std::unique_ptr<Inflater> MakeXzDecompressor();
+std::unique_ptr<Inflater> MakeXzDecompressor(const DecompressorTerms& terms);
 std::unique_ptr<Deflater> MakeXzCompressor(int mode, int64_t source_size, const TAFTuning& tuning);
 std::unique_ptr<Inflater> MakeZstdDecompressor();
 std::unique_ptr<Deflater> MakeZstdCompressor(int mode, int64_t source_size, const TAFTuning& tuning);

@@ -6,15 +6,40 @@
 #include "arcfold/stream.h"
 #include "codec/deflater.h"
 #include "codec/encode.h"
+#include "codec/methods.h"
 
 namespace arcfold {
 
 namespace {
 
 // How far the helper may run ahead of the writing: this many items, and
-// while what it has finished holds less than this many bytes.
+// while what it has finished holds less than an item's method allows.
 constexpr size_t kItemsAhead = 64;
-constexpr size_t kBytesAhead = 4u << 20;
+
+// What the helper takes on for an item of a method. Deflate is quick: the
+// helper takes files of one encoding chunk, keeps little ahead, and the
+// commit never waits for it. bzip2, LZMA and xz take a core for seconds
+// per item: the helper takes files of up to 8 MiB (larger xz sources are
+// compressed on two cores by the codec itself) and keeps up to 32 MiB of
+// finished files ahead; the commit compresses items too, and waits for
+// one the helper is at rather than compress it a second time. Memory is
+// bounded by bytes_ahead plus two items in the making (one per thread),
+// each its file and its compressed data, besides the encoders' own.
+struct MethodReach {
+  int64_t item_limit;
+  size_t bytes_ahead;
+  bool slow;
+};
+
+constexpr int64_t kSlowItemLimit = 8 << 20;
+constexpr size_t kSlowBytesAhead = 32u << 20;
+constexpr size_t kQuickBytesAhead = 4u << 20;
+
+MethodReach ReachOf(uint16_t method, int mode) {
+  if (method == kMethodBZip2 || method == kMethodLZMA || method == kMethodXz)
+    return {kSlowItemLimit, kSlowBytesAhead, true};
+  return {EncodeChunkSize(mode), kQuickBytesAhead, false};
+}
 
 // Items whose data comes from a file by its name: the others (folders,
 // streams, names too long for the system without the long-path prefix) go
@@ -33,8 +58,8 @@ struct TAddAhead::Job {
   const TItemSource* key = nullptr;
   afp::WideString path;
   int mode = 0;
-  bool deflate = false;
-  int64_t limit = 0;  // larger files are left to the commit
+  uint16_t method = kMethodStored;
+  MethodReach reach{};  // larger files are left to the commit
   State state = State::kQueued;
   bool ok = false;
   size_t bytes = 0;  // what the finished job holds
@@ -68,8 +93,8 @@ void TAddAhead::QueueFrom(const TAFDirArray& items, int from) {
       job->key = item.Source.get();
       job->path = item.Source->SourcePath;
       job->mode = item.ItemCompressionMode;
-      job->deflate = item.ActualMethod == kMethodDeflate;
-      job->limit = EncodeChunkSize(job->mode);
+      job->method = item.ActualMethod;
+      job->reach = ReachOf(job->method, job->mode);
       jobs_.push_back(std::move(job));
       queued = true;
     }
@@ -82,11 +107,13 @@ void TAddAhead::QueueFrom(const TAFDirArray& items, int from) {
 std::unique_ptr<TAddAhead::Ready> TAddAhead::Take(const TDirItem& item) {
   std::unique_ptr<Ready> ready;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     const auto mine = std::find_if(jobs_.begin(), jobs_.end(),
                                    [&](const std::shared_ptr<Job>& j) { return j->key == item.Source.get(); });
     if (mine == jobs_.end()) return nullptr;
-    Job& job = **mine;
+    const std::shared_ptr<Job> held = *mine;
+    Job& job = *held;
+    if (job.reach.slow) FinishHere(held, lock);
     passed_ = job.number + 1;
     if (job.state == Job::State::kDone && job.ok) ready = std::make_unique<Ready>(std::move(job.ready));
     DropPassedJobs();
@@ -109,33 +136,62 @@ void TAddAhead::DropPassedJobs() {
 }
 
 // The first job still wanted and not begun, when the finished ones leave
-// room; null when the helper is to stop.
+// room for it; null when there is none. Under the lock.
+std::shared_ptr<TAddAhead::Job> TAddAhead::StartableJob() {
+  for (const auto& j : jobs_)
+    if (j->state == Job::State::kQueued && j->number >= passed_)
+      return bytes_ready_ < j->reach.bytes_ahead ? j : nullptr;
+  return nullptr;
+}
+
+// The next job for the helper; null when the helper is to stop.
 std::shared_ptr<TAddAhead::Job> TAddAhead::NextJob() {
   std::unique_lock<std::mutex> lock(mutex_);
   std::shared_ptr<Job> job;
   work_to_do_.wait(lock, [&] {
     if (stop_) return true;
     DropPassedJobs();
-    if (bytes_ready_ >= kBytesAhead) return false;
-    for (const auto& j : jobs_)
-      if (j->state == Job::State::kQueued && j->number >= passed_) {
-        job = j;
-        return true;
-      }
-    return false;
+    job = StartableJob();
+    return job != nullptr;
   });
   if (stop_) return nullptr;
   job->state = Job::State::kWorking;
   return job;
 }
 
+// Prepares a job taken by this thread (marked working) with the lock
+// released.
+void TAddAhead::RunJob(Job& job, std::unique_lock<std::mutex>& lock) {
+  lock.unlock();
+  Prepare(job);
+  lock.lock();
+  job.state = Job::State::kDone;
+  job.bytes = job.ready.data.size() + job.ready.deflated.size();
+  bytes_ready_ += job.bytes;
+  job_done_.notify_all();
+}
+
 void TAddAhead::Work() {
   while (std::shared_ptr<Job> job = NextJob()) {
-    Prepare(*job);
-    std::lock_guard<std::mutex> lock(mutex_);
-    job->state = Job::State::kDone;
-    job->bytes = job->ready.data.size() + job->ready.deflated.size();
-    bytes_ready_ += job->bytes;
+    std::unique_lock<std::mutex> lock(mutex_);
+    RunJob(*job, lock);
+  }
+}
+
+// The commit needs a slow job finished: it prepares the job itself when the
+// helper has not begun it; while the helper is at it, it prepares the next
+// jobs, so that both cores work, or waits when the window is full.
+void TAddAhead::FinishHere(const std::shared_ptr<Job>& job, std::unique_lock<std::mutex>& lock) {
+  passed_ = std::max(passed_, job->number);
+  DropPassedJobs();
+  while (job->state != Job::State::kDone) {
+    std::shared_ptr<Job> other = job->state == Job::State::kQueued ? job : StartableJob();
+    if (!other) {
+      job_done_.wait(lock, [&] { return job->state == Job::State::kDone; });
+      return;
+    }
+    other->state = Job::State::kWorking;
+    RunJob(*other, lock);
   }
 }
 
@@ -154,12 +210,14 @@ bool TAddAhead::ReadAndDeflate(Job& job) const {
   TFileStream file(job.path, fmOpenRead | fmShareDenyNone);
   job.ready.stamp = afp::GetFileStampFd(file.Handle());
   const int64_t size = file.Size();
-  if (size > job.limit) return false;
+  if (size > job.reach.item_limit) return false;
   std::vector<uint8_t>& data = job.ready.data;
   data.resize(static_cast<size_t>(size));
   if (size > 0 && file.Read(data.data(), size) != size) return false;
-  if (!job.deflate || size == 0) return true;
-  std::unique_ptr<Deflater> deflater = MakeDeflater(job.mode, tuning_);
+  job.ready.method = job.method;
+  job.ready.mode = job.mode;
+  if (job.method == kMethodStored || size == 0) return true;
+  std::unique_ptr<Deflater> deflater = MakeCompressor(job.method, job.mode, size, tuning_);
   job.ready.is_deflated =
       deflater && deflater->Deflate(data.data(), data.size(), Deflater::Flush::Finish, job.ready.deflated);
   return job.ready.is_deflated;

@@ -1,8 +1,8 @@
 // Reading and compressing the next small files of a commit on a second core
 // while the calling thread writes the items before them. The commit keeps
 // firing its events and asking its questions in item order on the calling
-// thread; the helper only opens, reads and deflates files that fit one
-// encoding chunk, and asks nothing. When the commit reaches an item it takes
+// thread; the helper only opens, reads and compresses files up to a size
+// set by their method (see ReachOf), and asks nothing. When the commit reaches an item it takes
 // what the helper made of it, or, for anything the helper could not finish
 // (a file that would not open, changed size or is larger), reads the item
 // itself, so that its errors and questions come as they always did.
@@ -31,8 +31,10 @@ class TAddAhead {
   // What the helper made of an item's file.
   struct Ready {
     std::vector<uint8_t> data;      // the whole file
-    std::vector<uint8_t> deflated;  // data deflated in one piece by the item's mode
+    std::vector<uint8_t> deflated;  // data compressed in one piece by the method and mode below
     bool is_deflated = false;
+    uint16_t method = 0;
+    int mode = 0;
     afp::FileStamp stamp;  // the file's size and time when it was read
   };
 
@@ -46,9 +48,9 @@ class TAddAhead {
   // handed to the helper, a bounded number ahead.
   void QueueFrom(const TAFDirArray& items, int from);
   // What the helper made of the item when it has finished it cleanly; null
-  // when it was not handed over, is not finished yet (the commit never waits
-  // for the helper) or could not be read (the commit then reads the item
-  // itself). Items before it that were handed over are passed: the helper
+  // when it was not handed over, is not finished yet (the commit waits only
+  // for an item of a slow method, which it may also compress here) or could
+  // not be read (the commit then reads the item itself). Items before it that were handed over are passed: the helper
   // leaves them.
   std::unique_ptr<Ready> Take(const TDirItem& item);
   // The item at index left the array: the ones after it moved down.
@@ -57,7 +59,10 @@ class TAddAhead {
  private:
   struct Job;
   void Work();
+  std::shared_ptr<Job> StartableJob();
   std::shared_ptr<Job> NextJob();
+  void RunJob(Job& job, std::unique_lock<std::mutex>& lock);
+  void FinishHere(const std::shared_ptr<Job>& job, std::unique_lock<std::mutex>& lock);
   void DropPassedJobs();
   void Prepare(Job& job) const;
   bool ReadAndDeflate(Job& job) const;
@@ -65,6 +70,7 @@ class TAddAhead {
   const TAFTuning tuning_;
   std::mutex mutex_;
   std::condition_variable work_to_do_;
+  std::condition_variable job_done_;
   std::deque<std::shared_ptr<Job>> jobs_;  // in item order
   uint64_t queued_ = 0;                    // jobs ever queued: the next one's number
   uint64_t passed_ = 0;                    // jobs numbered below this are not wanted any more
