@@ -47,7 +47,7 @@ uint16_t FlagsWith(uint16_t flags, uint16_t method);
 std::unique_ptr<Inflater> MakeBzip2Decompressor();
 std::unique_ptr<Deflater> MakeBzip2Compressor(int mode);
 std::unique_ptr<Inflater> MakeLzmaDecompressor(const DecompressorTerms& terms);
-std::unique_ptr<Deflater> MakeLzmaCompressor(int mode);
+std::unique_ptr<Deflater> MakeLzmaCompressor(int mode, int64_t source_size);
 std::unique_ptr<Inflater> MakeXzDecompressor(const DecompressorTerms& terms);
 std::unique_ptr<Deflater> MakeXzCompressor(int mode, int64_t source_size, const TAFTuning& tuning);
 std::unique_ptr<Inflater> MakeZstdDecompressor();
