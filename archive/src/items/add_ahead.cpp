@@ -72,6 +72,7 @@ TAddAhead::~TAddAhead() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
+    quitting_ = true;
   }
   work_to_do_.notify_all();
   if (helper_.joinable()) helper_.join();
@@ -218,9 +219,23 @@ bool TAddAhead::ReadAndDeflate(Job& job) const {
   job.ready.mode = job.mode;
   if (job.method == kMethodStored || size == 0) return true;
   std::unique_ptr<Deflater> deflater = MakeCompressor(job.method, job.mode, size, tuning_);
-  job.ready.is_deflated =
-      deflater && deflater->Deflate(data.data(), data.size(), Deflater::Flush::Finish, job.ready.deflated);
+  job.ready.is_deflated = deflater && Compress(*deflater, job);
   return job.ready.is_deflated;
+}
+
+// A slow method's data goes in in the commit's chunks, as the commit would
+// feed it (the same bytes come out), so that a stop need not wait for the
+// whole item; a deflated file of one chunk goes in one piece.
+bool TAddAhead::Compress(Deflater& deflater, Job& job) const {
+  const std::vector<uint8_t>& data = job.ready.data;
+  const size_t chunk = static_cast<size_t>(EncodeChunkSize(job.mode));
+  for (size_t at = 0; at < data.size(); at += chunk) {
+    if (quitting_) return false;
+    const size_t n = std::min(chunk, data.size() - at);
+    const auto flush = at + n == data.size() ? Deflater::Flush::Finish : Deflater::Flush::Sync;
+    if (!deflater.Deflate(data.data() + at, n, flush, job.ready.deflated)) return false;
+  }
+  return true;
 }
 
 }  // namespace arcfold

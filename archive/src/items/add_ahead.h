@@ -8,6 +8,7 @@
 // itself, so that its errors and questions come as they always did.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -22,6 +23,7 @@
 
 namespace arcfold {
 
+class Deflater;
 class TAFDirArray;
 struct TDirItem;
 struct TItemSource;
@@ -66,6 +68,7 @@ class TAddAhead {
   void DropPassedJobs();
   void Prepare(Job& job) const;
   bool ReadAndDeflate(Job& job) const;
+  bool Compress(Deflater& deflater, Job& job) const;
 
   const TAFTuning tuning_;
   std::mutex mutex_;
@@ -76,6 +79,7 @@ class TAddAhead {
   uint64_t passed_ = 0;                    // jobs numbered below this are not wanted any more
   size_t bytes_ready_ = 0;                 // held by finished jobs
   bool stop_ = false;
+  std::atomic<bool> quitting_{false};  // stop_, read by a job at work without the lock
   int next_ = 0;  // the first item not yet considered
   std::thread helper_;
 };
