@@ -63,7 +63,8 @@ class EncodePass {
   const bool aes_;
   const afp::WideString name_;
   const TAFTuning tuning_;
-  // The whole source deflated ahead, for a source of one chunk.
+  // The whole source compressed ahead by the item's method (for deflate,
+  // a source of one chunk).
   const std::vector<uint8_t>* const deflated_;
   std::unique_ptr<TAESCryptoTransform> transform_;
   TZipClassicKeys keys_;
@@ -90,7 +91,7 @@ EncodePass::EncodePass(TAFBaseArchiver& archiver, TStream& source, TStream& arch
       aes_(encrypted_ && algorithm_ != caPkzipClassic),
       name_(paths::Backslashed(item.ItemName)),
       tuning_(archiver.Options().Tuning.WithEnvironment()),
-      deflated_(item.ActualMethod == kMethodDeflate && source_size <= chunk_size_ ? deflated : nullptr) {}
+      deflated_(item.ActualMethod != kMethodDeflate || source_size <= chunk_size_ ? deflated : nullptr) {}
 
 bool EncodePass::Run(int64_t& data_bytes) {
   source_.SetPosition(0);
@@ -178,7 +179,8 @@ bool EncodePass::UsesTwoCores() const {
 EncodePass::Step EncodePass::OneCoreStep(int64_t chunk) {
   out_.clear();
   if (deflated_) {
-    out_ = *deflated_;
+    // The whole data, compressed ahead, goes out with the first chunk.
+    if (read_ == 0) out_ = *deflated_;
   } else if (deflater_) {
     const auto flush = read_ + chunk >= source_size_ ? Deflater::Flush::Finish : Deflater::Flush::Sync;
     if (!deflater_->Deflate(in_.data(), static_cast<size_t>(chunk), flush, out_)) return Step::kShort;

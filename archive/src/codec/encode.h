@@ -17,9 +17,9 @@ struct TDirItem;
 // values in the item's 64-bit fields where needed). False only when the user
 // cancelled. Raises error 34 for a source that delivers fewer bytes than its
 // size and error 41 for a size that needs ZIP64 under zmDisabled. deflated,
-// when given for a deflated source of one chunk, is that source already
-// deflated in one piece by the item's mode (on another thread): it is
-// written instead of deflating the source again.
+// when given (for a deflated item, only a source of one chunk), is that
+// source already compressed in one piece by the item's method and mode (on
+// another thread): it is written instead of compressing the source again.
 bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item,
                     const std::vector<uint8_t>* deflated = nullptr);
 

@@ -24,7 +24,8 @@ constexpr uint64_t kMaxDictionary = 1536ull << 20;
 // The memory an xz stream may ask for to be decoded.
 constexpr uint64_t kXzMemoryLimit = 1ull << 30;
 // The xz encoder works on two cores for sources larger than this, while
-// its threads need no more than kXzThreadsMemory.
+// its threads need no more than kXzThreadsMemory; so does the decoder, for
+// streams of several blocks.
 constexpr int64_t kXzThreadedFrom = 8 << 20;
 constexpr uint64_t kXzThreadsMemory = 512ull << 20;
 constexpr uint32_t kXzThreads = 2;
@@ -136,12 +137,25 @@ class LzmaStreamEncoder : public Deflater {
 
 uint32_t PresetFor(int mode) { return static_cast<uint32_t>(std::clamp(mode, 0, 9)); }
 
+// The preset's options, with a dictionary no larger than a source of
+// source_size bytes (when known) can use: the match finder's tables grow
+// with the dictionary and are cleared for every item, which costs a small
+// item more than its compression; readers, too, allocate what it says.
+bool OptionsFor(int mode, int64_t source_size, lzma_options_lzma& options) {
+  if (lzma_lzma_preset(&options, PresetFor(mode))) return false;
+  if (source_size <= 0) return true;
+  uint32_t fit = LZMA_DICT_SIZE_MIN;
+  while (fit < source_size && fit < options.dict_size) fit <<= 1;
+  options.dict_size = std::min(options.dict_size, fit);
+  return true;
+}
+
 // Raw LZMA1 with the end marker (the form 7-Zip and Python write), behind
 // the ZIP header.
 class ZipLzmaEncoder : public LzmaStreamEncoder {
  public:
-  bool Start(int mode) {
-    if (lzma_lzma_preset(&options_, PresetFor(mode))) return false;
+  bool Start(int mode, int64_t source_size) {
+    if (!OptionsFor(mode, source_size, options_)) return false;
     lzma_filter chain[] = {{LZMA_FILTER_LZMA1, &options_}, {LZMA_VLI_UNKNOWN, nullptr}};
     uint8_t properties[kLzmaProperties];
     if (lzma_properties_encode(chain, properties) != LZMA_OK) return false;
@@ -156,20 +170,41 @@ class ZipLzmaEncoder : public LzmaStreamEncoder {
 
 class XzDecoder : public LzmaStreamDecoder {
  public:
-  bool Start() { return lzma_stream_decoder(&s_, kXzMemoryLimit, 0) == LZMA_OK; }
+  // A large stream written in several blocks (as the threaded encoders
+  // write them) is decoded on two cores, where liblzma can (5.4.0 on); one
+  // block stays on one.
+  bool Start(bool threaded) {
+#if LZMA_VERSION >= 50040002
+    if (threaded) {
+      lzma_mt mt{};
+      mt.threads = kXzThreads;
+      mt.memlimit_threading = kXzThreadsMemory;
+      mt.memlimit_stop = kXzMemoryLimit;
+      return lzma_stream_decoder_mt(&s_, &mt) == LZMA_OK;
+    }
+#else
+    static_cast<void>(threaded);
+#endif
+    return lzma_stream_decoder(&s_, kXzMemoryLimit, 0) == LZMA_OK;
+  }
 };
 
 class XzEncoder : public LzmaStreamEncoder {
  public:
-  bool Start(int mode, bool threaded) {
+  bool Start(int mode, int64_t source_size, bool threaded) {
+    if (!OptionsFor(mode, source_size, options_)) return false;
     lzma_mt mt{};
     mt.threads = kXzThreads;
-    mt.preset = PresetFor(mode);
+    mt.filters = chain_;
     mt.check = LZMA_CHECK_CRC32;
     if (threaded && lzma_stream_encoder_mt_memusage(&mt) <= kXzThreadsMemory)
       return lzma_stream_encoder_mt(&s_, &mt) == LZMA_OK;
-    return lzma_easy_encoder(&s_, mt.preset, mt.check) == LZMA_OK;
+    return lzma_stream_encoder(&s_, chain_, mt.check) == LZMA_OK;
   }
+
+ private:
+  lzma_options_lzma options_{};
+  lzma_filter chain_[2] = {{LZMA_FILTER_LZMA2, &options_}, {LZMA_VLI_UNKNOWN, nullptr}};
 };
 
 }  // namespace
@@ -179,21 +214,21 @@ std::unique_ptr<Inflater> MakeLzmaDecompressor(const DecompressorTerms& terms) {
 }
 
 // Mode n is liblzma's preset n, as xz -n.
-std::unique_ptr<Deflater> MakeLzmaCompressor(int mode) {
+std::unique_ptr<Deflater> MakeLzmaCompressor(int mode, int64_t source_size) {
   auto c = std::make_unique<ZipLzmaEncoder>();
-  if (!c->Start(mode)) return nullptr;
+  if (!c->Start(mode, source_size)) return nullptr;
   return c;
 }
 
-std::unique_ptr<Inflater> MakeXzDecompressor() {
+std::unique_ptr<Inflater> MakeXzDecompressor(const DecompressorTerms& terms) {
   auto d = std::make_unique<XzDecoder>();
-  if (!d->Start()) return nullptr;
+  if (!d->Start(terms.uncompressed_size > kXzThreadedFrom && SecondCoreAllowed(terms.tuning))) return nullptr;
   return d;
 }
 
 std::unique_ptr<Deflater> MakeXzCompressor(int mode, int64_t source_size, const TAFTuning& tuning) {
   auto c = std::make_unique<XzEncoder>();
-  if (!c->Start(mode, source_size > kXzThreadedFrom && SecondCoreAllowed(tuning))) return nullptr;
+  if (!c->Start(mode, source_size, source_size > kXzThreadedFrom && SecondCoreAllowed(tuning))) return nullptr;
   return c;
 }
 

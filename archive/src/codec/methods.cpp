@@ -32,8 +32,10 @@ constexpr auto Bzip2Compressor = nullptr;
 
 #ifdef ARCFOLD_HAVE_LZMA
 std::unique_ptr<Inflater> LzmaDecompressor(const DecompressorTerms& terms) { return MakeLzmaDecompressor(terms); }
-std::unique_ptr<Deflater> LzmaCompressor(int mode, int64_t, const TAFTuning&) { return MakeLzmaCompressor(mode); }
-std::unique_ptr<Inflater> XzDecompressor(const DecompressorTerms&) { return MakeXzDecompressor(); }
+std::unique_ptr<Deflater> LzmaCompressor(int mode, int64_t size, const TAFTuning&) {
+  return MakeLzmaCompressor(mode, size);
+}
+std::unique_ptr<Inflater> XzDecompressor(const DecompressorTerms& terms) { return MakeXzDecompressor(terms); }
 std::unique_ptr<Deflater> XzCompressor(int mode, int64_t size, const TAFTuning& tuning) {
   return MakeXzCompressor(mode, size, tuning);
 }

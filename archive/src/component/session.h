@@ -328,8 +328,8 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   TAFProcessOperation adding_ = poAdd;
   afp::WideString adding_base_;
   std::vector<afp::FileTarget> own_files_;
-  bool own_files_noted_ = false;    // in this transaction,
-  afp::WideString own_files_of_;    // for this archive name
+  bool own_files_noted_ = false;  // in this transaction,
+  afp::WideString own_files_of_;  // for this archive name
   // The last absolute path expanded, and its expansion: the files added one
   // by one under one folder share their bases.
   struct TExpansionMemo {

@@ -6,6 +6,7 @@
 #include "arcfold/stream.h"
 #include "codec/deflater.h"
 #include "codec/encode.h"
+#include "codec/methods.h"
 #include "platform/file_io.h"
 
 namespace arcfold {
@@ -13,9 +14,29 @@ namespace arcfold {
 namespace {
 
 // How far the helper may run ahead of the writing: this many items, and
-// while what it has finished holds less than this many bytes.
+// while what it has finished holds less than an item's method allows.
 constexpr size_t kItemsAhead = 64;
-constexpr size_t kBytesAhead = 4u << 20;
+
+// What the helper takes on for an item of a method. Deflate is quick: the
+// helper takes files of one encoding chunk and keeps little ahead. bzip2,
+// LZMA and xz take a core for seconds per item: the helper takes files of
+// up to 8 MiB (larger xz sources are compressed on two cores by the codec
+// itself) and keeps up to 32 MiB of finished files ahead. Memory is bounded
+// by bytes_ahead plus two items in the making (one per thread), each its
+// file and its compressed data, besides the encoders' own.
+struct MethodReach {
+  int64_t item_limit;
+  size_t bytes_ahead;
+};
+
+constexpr int64_t kSlowItemLimit = 8 << 20;
+constexpr size_t kSlowBytesAhead = 32u << 20;
+constexpr size_t kQuickBytesAhead = 4u << 20;
+
+MethodReach ReachOf(uint16_t method, int mode) {
+  if (method == kMethodBZip2 || method == kMethodLZMA || method == kMethodXz) return {kSlowItemLimit, kSlowBytesAhead};
+  return {EncodeChunkSize(mode), kQuickBytesAhead};
+}
 
 // Items whose data comes from a file by its name: the others (folders,
 // streams, names too long for the system without the long-path prefix) go
@@ -46,8 +67,8 @@ struct TAddAhead::Job {
   const TItemSource* key = nullptr;
   afp::WideString path;
   int mode = 0;
-  bool deflate = false;
-  int64_t limit = 0;  // larger files are left to the commit
+  uint16_t method = kMethodStored;
+  MethodReach reach{};  // larger files are left to the commit
   State state = State::kQueued;
   bool ok = false;
   size_t bytes = 0;  // what the finished job holds
@@ -60,6 +81,7 @@ TAddAhead::~TAddAhead() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
+    quitting_ = true;
   }
   work_to_do_.notify_all();
   if (helper_.joinable()) helper_.join();
@@ -81,8 +103,8 @@ void TAddAhead::QueueFrom(const TAFDirArray& items, int from) {
       job->key = item.Source.get();
       job->path = item.Source->SourcePath;
       job->mode = item.ItemCompressionMode;
-      job->deflate = item.ActualMethod == kMethodDeflate;
-      job->limit = EncodeChunkSize(job->mode);
+      job->method = item.ActualMethod;
+      job->reach = ReachOf(job->method, job->mode);
       jobs_.push_back(std::move(job));
       queued = true;
     }
@@ -130,11 +152,10 @@ std::unique_ptr<TAddAhead::Ready> TAddAhead::Take(const TDirItem& item) {
 }
 
 // The first job after number that nobody has begun, while the finished ones
-// leave room.
+// leave room for it.
 std::shared_ptr<TAddAhead::Job> TAddAhead::JobAfter(uint64_t number) const {
-  if (bytes_ready_ >= kBytesAhead) return nullptr;
   for (const auto& j : jobs_)
-    if (j->number > number && j->state == Job::State::kQueued) return j;
+    if (j->number > number && j->state == Job::State::kQueued) return bytes_ready_ < j->reach.bytes_ahead ? j : nullptr;
   return nullptr;
 }
 
@@ -171,9 +192,9 @@ std::shared_ptr<TAddAhead::Job> TAddAhead::NextJob() {
   work_to_do_.wait(lock, [&] {
     if (stop_) return true;
     DropPassedJobs();
-    if (bytes_ready_ >= kBytesAhead) return false;
     for (const auto& j : jobs_)
       if (j->state == Job::State::kQueued && j->number >= passed_) {
+        if (bytes_ready_ >= j->reach.bytes_ahead) return false;
         job = j;
         return true;
       }
@@ -225,17 +246,40 @@ bool TAddAhead::ReadAndDeflate(Job& job, DeflaterSlot& slot) const {
   TFileStream file(job.path, fmOpenRead | fmShareDenyNone);
   job.ready.stamp = afp::GetFileStampFd(file.Handle());
   const int64_t size = job.ready.stamp.size;  // -1: the file could not be looked at
-  if (size < 0 || size > job.limit) return false;
+  if (size < 0 || size > job.reach.item_limit) return false;
   std::vector<uint8_t>& data = job.ready.data;
   data.resize(static_cast<size_t>(size));
   if (!ReadWhole(file.Handle(), data)) return false;
-  if (!job.deflate || size == 0) return true;
+  job.ready.method = job.method;
+  job.ready.mode = job.mode;
+  if (job.method == kMethodStored || size == 0) return true;
+  if (job.method != kMethodDeflate) {
+    // A slow method's encoder is fitted to the source's size: one per item.
+    std::unique_ptr<Deflater> compressor = MakeCompressor(job.method, job.mode, size, tuning_);
+    job.ready.is_deflated = compressor && Compress(*compressor, job);
+    return job.ready.is_deflated;
+  }
   Deflater* deflater = DeflaterFor(job.mode, slot);
   job.ready.is_deflated =
       deflater && deflater->Deflate(data.data(), data.size(), Deflater::Flush::Finish, job.ready.deflated);
   // A deflater that failed part way is not started again.
   if (!job.ready.is_deflated) slot.deflater.reset();
   return job.ready.is_deflated;
+}
+
+// A slow method's data goes in in the commit's chunks, as the commit would
+// feed it (the same bytes come out), so that a stop need not wait for the
+// whole item.
+bool TAddAhead::Compress(Deflater& deflater, Job& job) const {
+  const std::vector<uint8_t>& data = job.ready.data;
+  const size_t chunk = static_cast<size_t>(EncodeChunkSize(job.mode));
+  for (size_t at = 0; at < data.size(); at += chunk) {
+    if (quitting_) return false;
+    const size_t n = std::min(chunk, data.size() - at);
+    const auto flush = at + n == data.size() ? Deflater::Flush::Finish : Deflater::Flush::Sync;
+    if (!deflater.Deflate(data.data() + at, n, flush, job.ready.deflated)) return false;
+  }
+  return true;
 }
 
 }  // namespace arcfold

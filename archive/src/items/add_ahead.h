@@ -1,16 +1,17 @@
 // Reading and compressing the next small files of a commit on a second core
 // while the calling thread writes the items before them. The commit keeps
 // firing its events and asking its questions in item order on the calling
-// thread; the helper only opens, reads and deflates files that fit one
-// encoding chunk, and asks nothing. When the commit reaches an item it takes
-// what the helper made of it; an item the helper has not begun it reads and
-// deflates the same way itself, and while the helper is still at its item it
-// does one of the next ones, so that both cores deflate. For anything that
-// could not be finished so (a file that would not open, changed size or is
-// larger) the commit reads the item its own way, so that its errors and
-// questions come as they always did.
+// thread; the helper only opens, reads and compresses files up to a size
+// set by their method (see ReachOf), and asks nothing. When the commit
+// reaches an item it takes what the helper made of it; an item the helper
+// has not begun it reads and compresses the same way itself, and while the
+// helper is still at its item it does one of the next ones, so that both
+// cores compress. For anything that could not be finished so (a file that
+// would not open, changed size or is larger) the commit reads the item its
+// own way, so that its errors and questions come as they always did.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -35,8 +36,10 @@ class TAddAhead {
   // What the helper made of an item's file.
   struct Ready {
     std::vector<uint8_t> data;      // the whole file
-    std::vector<uint8_t> deflated;  // data deflated in one piece by the item's mode
+    std::vector<uint8_t> deflated;  // data compressed in one piece by the method and mode below
     bool is_deflated = false;
+    uint16_t method = 0;
+    int mode = 0;
     afp::FileStamp stamp;  // the file's size and time when it was read
   };
 
@@ -71,21 +74,23 @@ class TAddAhead {
   void DropPassedJobs();
   void Prepare(Job& job, DeflaterSlot& slot) const;
   bool ReadAndDeflate(Job& job, DeflaterSlot& slot) const;
+  bool Compress(Deflater& deflater, Job& job) const;
   Deflater* DeflaterFor(int mode, DeflaterSlot& slot) const;
 
   const TAFTuning tuning_;
   std::mutex mutex_;
   std::condition_variable work_to_do_;
-  std::condition_variable job_done_;  // the commit waits for the helper's item
+  std::condition_variable job_done_;       // the commit waits for the helper's item
   std::deque<std::shared_ptr<Job>> jobs_;  // in item order
   uint64_t queued_ = 0;                    // jobs ever queued: the next one's number
   uint64_t passed_ = 0;                    // jobs numbered below this are not wanted any more
   size_t bytes_ready_ = 0;                 // held by finished jobs
   bool stop_ = false;
+  std::atomic<bool> quitting_{false};  // stop_, read by a job at work without the lock
   // Who sleeps on a condition: only then is it woken.
   bool helper_waits_ = false;
   bool commit_waits_ = false;
-  int next_ = 0;  // the first item not yet considered
+  int next_ = 0;               // the first item not yet considered
   DeflaterSlot own_deflater_;  // the commit's, for the items it does here
   std::thread helper_;
 };

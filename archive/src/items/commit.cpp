@@ -335,7 +335,9 @@ bool TCommit::TakeReadAhead(NewItem& n, int index) {
   n.opened = std::move(data);
   n.source = n.opened.get();
   n.deflated.swap(ready->deflated);
-  n.is_deflated = ready->is_deflated;
+  // Compressed as the item is to be, unless a handler changed that since.
+  n.is_deflated =
+      ready->is_deflated && ready->method == n.item.ActualMethod && ready->mode == n.item.ItemCompressionMode;
   return true;
 }
 

@@ -14,7 +14,10 @@ namespace {
 
 // How far the helpers may run ahead of the run: a number of items, and the
 // bytes of the files decoded and not yet taken (on a memory file system
-// they are memory). The item the run waits for is always allowed.
+// they are memory). The item the run waits for is always allowed, and so is
+// one item of any size after it when nothing else is ahead: a large item is
+// decoded beside the one before it, and the files ahead hold at most the
+// window or that one item.
 constexpr size_t kWindowItems = 64;
 constexpr int64_t kWindowBytes = 32 << 20;
 // The window is refilled by this many items at a time, so that helpers
@@ -162,7 +165,11 @@ void TExtractAhead::PasswordChanged(const std::string& password) {
 }
 
 bool TExtractAhead::MayStart(size_t position) const {
-  return position == 0 || bytes_ahead_ + slots_[position]->item.UncompressedSize() <= kWindowBytes;
+  if (position == 0) return true;
+  const Slot& front = *slots_[0];
+  const bool front_counted = front.state == State::kWorking || front.state == State::kDone;
+  const int64_t beyond_front = bytes_ahead_ - (front_counted ? front.item.UncompressedSize() : 0);
+  return beyond_front == 0 || bytes_ahead_ + slots_[position]->item.UncompressedSize() <= kWindowBytes;
 }
 
 afp::WideString TExtractAhead::PlaceFor(const Slot& slot) const {
