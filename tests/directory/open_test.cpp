@@ -307,7 +307,7 @@ std::string Described(const TDirItem& it) {
   return testutil::U(it.ItemName) + "|" + std::to_string(it.LocalHeaderOffset()) + "|" +
          std::to_string(it.CompressedSize()) + "|" + std::to_string(it.UncompressedSize()) + "|" +
          std::to_string(it.HeaderImage.Crc32()) + "|" + std::to_string(it.ActualMethod) + "|" +
-         std::to_string(it.CryptoAlgorithm) + "|" + it.Comment + "|" + std::to_string(it.ExtraFields.size());
+         std::to_string(it.CryptoAlgorithm) + "|" + it.Comment.Get() + "|" + std::to_string(it.ExtraFields.size());
 }
 
 // zip with ZIP64 end records (counting its entries) before its end record.

@@ -24,6 +24,50 @@ class TStream;
 ARCFOLD_API afp::WideString NameKey(std::u16string_view name);
 
 /// @cond INTERNAL
+// A member that almost every item leaves empty (its comment, its extra
+// fields): nothing is allocated, and only a pointer is held, until it holds
+// something, so a directory of a hundred thousand items does not carry
+// their empty containers. Reads as the container (Get), changes through
+// Mutable; assigning an empty one frees it.
+template <class T>
+class TSparse {
+ public:
+  TSparse() = default;
+  TSparse(const TSparse& other) : value_(other.value_ ? std::make_unique<T>(*other.value_) : nullptr) {}
+  TSparse(TSparse&&) noexcept = default;
+  TSparse& operator=(const TSparse& other) {
+    if (this != &other) value_ = other.value_ ? std::make_unique<T>(*other.value_) : nullptr;
+    return *this;
+  }
+  TSparse& operator=(TSparse&&) noexcept = default;
+  TSparse& operator=(T value) {
+    value_ = value.empty() ? nullptr : std::make_unique<T>(std::move(value));
+    return *this;
+  }
+  const T& Get() const {
+    static const T kNone;
+    return value_ ? *value_ : kNone;
+  }
+  T& Mutable() {
+    if (!value_) value_ = std::make_unique<T>();
+    return *value_;
+  }
+  operator const T&() const { return Get(); }  // NOLINT(google-explicit-constructor): reads as the container
+  bool empty() const { return !value_ || value_->empty(); }
+  size_t size() const { return value_ ? value_->size() : 0; }
+  void clear() { value_.reset(); }
+  auto begin() const { return Get().begin(); }
+  auto end() const { return Get().end(); }
+  auto data() const { return Get().data(); }
+  const auto& back() const { return Get().back(); }
+  const auto& operator[](size_t i) const { return Get()[i]; }
+  auto& operator[](size_t i) { return Mutable()[i]; }
+  void push_back(const typename T::value_type& v) { Mutable().push_back(v); }
+
+ private:
+  std::unique_ptr<T> value_;
+};
+
 /// A source file's path, held as its folder, shared with the paths of the
 /// other files from that folder, and its own name: adding a folder of many
 /// thousands of files does not keep the folder's path once per file. Reads
@@ -94,9 +138,9 @@ struct ARCFOLD_API TDirItem {
   /// The item's name ("\"-separated folders; a folder ends with "\").
   afp::WideString ItemName;
   /// The item's comment.
-  std::string Comment;
+  TSparse<std::string> Comment;
   /// The extra fields of its central record.
-  TExtraFieldList ExtraFields;
+  TSparse<TExtraFieldList> ExtraFields;
   /// The ZIP64 uncompressed size (see UncompressedSize()).
   int64_t UncompressedSize64 = 0;
   /// The ZIP64 compressed size (see CompressedSize()).

@@ -386,8 +386,9 @@ void TAFDirManager::ReadCentralRecord(TDirItem& item) {
     if (auto unicode = ReadItemExtra(item, h.ExtraLength(), raw)) item.ItemName = std::move(*unicode);
   }
   if (item.HeaderImage.CommentLength()) {
-    item.Comment.resize(item.HeaderImage.CommentLength());
-    In().ReadBuffer(item.Comment.data(), item.HeaderImage.CommentLength());
+    std::string comment(item.HeaderImage.CommentLength(), '\0');
+    In().ReadBuffer(comment.data(), item.HeaderImage.CommentLength());
+    item.Comment = std::move(comment);
   } else {
     item.Comment.clear();
   }

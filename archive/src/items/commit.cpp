@@ -32,7 +32,7 @@ constexpr uint16_t kVersionNeededZip64 = 45;
 // Names are as long as a header's 16-bit length lets them be.
 constexpr size_t kMaxNameBytes = 0xFFFF;
 // Central records go out in pieces of about this size.
-constexpr size_t kDirectoryChunk = 1u << 20;
+constexpr size_t kDirectoryChunk = 256u << 10;
 // Room past a piece for the record that completes it: reserved with the piece,
 // so that the buffer does not double for one last record.
 constexpr size_t kDirectoryChunkSlack = kDirectoryChunk / 16;
@@ -625,7 +625,8 @@ void TCommit::KeepUnicodeNameFields() {
     if (plan_->items[i].saved >= 0) continue;
     TDirItem& item = dir_.Items().ItemRef(i);
     if (!CarriesUnicodeName(ctx_.Settings(), item.ItemName)) continue;
-    item.ExtraFields.insert(item.ExtraFields.begin(), UnicodeNameField(item.ItemName));
+    TExtraFieldList& fields = item.ExtraFields.Mutable();
+    fields.insert(fields.begin(), UnicodeNameField(item.ItemName));
   }
 }
 
