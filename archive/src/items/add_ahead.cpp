@@ -165,6 +165,11 @@ void TAddAhead::DoJob(Job& job, DeflaterSlot& slot, std::unique_lock<std::mutex>
   lock.unlock();
   Prepare(job, slot);
   lock.lock();
+  MarkDone(job);
+}
+
+// A prepared job joins the finished ones. Under the lock.
+void TAddAhead::MarkDone(Job& job) {
   job.state = Job::State::kDone;
   job.bytes = job.ready.data.size() + job.ready.deflated.size();
   bytes_ready_ += job.bytes;
@@ -213,9 +218,7 @@ void TAddAhead::Work() {
     bool waited_for = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      job->state = Job::State::kDone;
-      job->bytes = job->ready.data.size() + job->ready.deflated.size();
-      bytes_ready_ += job->bytes;
+      MarkDone(*job);
       waited_for = commit_waits_;
     }
     if (waited_for) job_done_.notify_one();

@@ -71,6 +71,7 @@ class TAddAhead {
   std::shared_ptr<Job> NextJob();
   std::shared_ptr<Job> JobAfter(uint64_t number) const;
   void DoJob(Job& job, DeflaterSlot& slot, std::unique_lock<std::mutex>& lock);
+  void MarkDone(Job& job);
   void DropPassedJobs();
   void Prepare(Job& job, DeflaterSlot& slot) const;
   bool ReadAndDeflate(Job& job, DeflaterSlot& slot) const;
