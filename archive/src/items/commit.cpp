@@ -258,9 +258,9 @@ void TCommit::CopyOldItem(int i, TStream& out) {
     const TExtraFieldList fields = ParseExtraArea(extra.data(), extra.size());
     const bool zip64 =
         std::any_of(fields.begin(), fields.end(), [](const TExtraField& f) { return f.Id == kExtraZip64; });
-    uint8_t sig[4] = {0, 0, 0, 0};
+    uint8_t sig[sizeof(uint32_t)] = {};
     old.SetPosition(data_at + data);
-    old.Read(sig, 4);
+    old.Read(sig, sizeof sig);
     data += static_cast<int64_t>(DataDescriptorLength(GetU32(sig) == kSigDataDescriptor, zip64));
   }
   planned.offset = out.Position();
