@@ -1,108 +1,90 @@
 // The cipher primitives on Windows' own CNG (bcrypt): AES in ECB for the
 // counter-mode batches, HMAC-SHA1, PBKDF2 and the system's random numbers.
-// The component is built with it on Windows, with openssl_crypto.cpp elsewhere.
-#include <windows.h>
-#include <bcrypt.h>
+// The component is built with it on Windows, with openssl_crypto.cpp elsewhere;
+// the platform layer makes the calls.
+#include "crypto/crypto_primitives.h"
 
-#include <algorithm>
-#include <stdexcept>
 #include <string>
 
 #include "arcfold/exception.h"
-#include "crypto/crypto_primitives.h"
+#include "platform/win32/cng.h"
 
 namespace arcfold::crypto {
 
 namespace {
 
-bool Ok(NTSTATUS status) { return status >= 0; }
-
-void Check(NTSTATUS status, const char* what) {
-  if (!Ok(status)) throw EAFError(std::string("CNG: ") + what + " failed");
+void Check(bool ok, const char* what) {
+  if (!ok) throw EAFError(std::string("CNG: ") + what + " failed");
 }
 
 // Algorithm handles are opened once per process and shared: opening one
 // costs far more than the work of a single item.
-BCRYPT_ALG_HANDLE Provider(const wchar_t* algorithm, ULONG flags) {
-  BCRYPT_ALG_HANDLE h = nullptr;
-  Check(::BCryptOpenAlgorithmProvider(&h, algorithm, nullptr, flags), "opening an algorithm");
+afp::cng::Handle Provider(afp::cng::Algorithm algorithm) {
+  afp::cng::Handle h = nullptr;
+  Check(afp::cng::OpenAlgorithm(algorithm, h), "opening an algorithm");
   return h;
 }
 
-BCRYPT_ALG_HANDLE HmacProvider() {
-  static BCRYPT_ALG_HANDLE h = Provider(BCRYPT_SHA1_ALGORITHM, BCRYPT_ALG_HANDLE_HMAC_FLAG);
+afp::cng::Handle HmacProvider() {
+  static afp::cng::Handle h = Provider(afp::cng::Algorithm::HmacSha1);
   return h;
 }
 
-BCRYPT_ALG_HANDLE AesProvider() {
-  static BCRYPT_ALG_HANDLE h = [] {
-    BCRYPT_ALG_HANDLE a = Provider(BCRYPT_AES_ALGORITHM, 0);
-    Check(::BCryptSetProperty(a, BCRYPT_CHAINING_MODE,
-                              reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(BCRYPT_CHAIN_MODE_ECB)),
-                              sizeof(BCRYPT_CHAIN_MODE_ECB), 0),
-          "choosing ECB");
+afp::cng::Handle AesProvider() {
+  static afp::cng::Handle h = [] {
+    afp::cng::Handle a = Provider(afp::cng::Algorithm::Aes);
+    Check(afp::cng::ChooseEcb(a), "choosing ECB");
     return a;
   }();
   return h;
 }
 
-BCRYPT_HASH_HANDLE Duplicate(BCRYPT_HASH_HANDLE from) {
-  BCRYPT_HASH_HANDLE h = nullptr;
-  Check(::BCryptDuplicateHash(from, &h, nullptr, 0, 0), "copying a hash");
+afp::cng::Handle Duplicate(afp::cng::Handle from) {
+  afp::cng::Handle h = nullptr;
+  Check(afp::cng::DuplicateHash(from, h), "copying a hash");
   return h;
 }
 
-void Feed(BCRYPT_HASH_HANDLE h, const uint8_t* data, size_t len) {
-  while (len) {
-    const ULONG piece = static_cast<ULONG>(std::min<size_t>(len, 1u << 30));
-    Check(::BCryptHashData(h, const_cast<PUCHAR>(data), piece, 0), "hashing");
-    data += piece;
-    len -= piece;
-  }
-}
+void Feed(afp::cng::Handle h, const uint8_t* data, size_t len) { Check(afp::cng::HashData(h, data, len), "hashing"); }
 
-void Finish(BCRYPT_HASH_HANDLE h, uint8_t out[20]) {
-  const NTSTATUS status = ::BCryptFinishHash(h, out, 20, 0);
-  ::BCryptDestroyHash(h);
-  Check(status, "finishing a hash");
+void Finish(afp::cng::Handle h, uint8_t out[20]) {
+  const bool ok = afp::cng::FinishHash(h, out, 20);
+  afp::cng::DestroyHash(h);
+  Check(ok, "finishing a hash");
 }
 
 }  // namespace
 
 void RandomBytes(uint8_t* out, size_t count) {
-  if (count && !Ok(::BCryptGenRandom(nullptr, out, static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
-    throw EAFError("random generator failed");
+  if (count && !afp::cng::Random(out, count)) throw EAFError("random generator failed");
 }
 
 // keyed: the hash with the key set and nothing fed, copied for each message.
 struct HmacSha1::State {
-  BCRYPT_HASH_HANDLE keyed = nullptr;
-  BCRYPT_HASH_HANDLE running = nullptr;
+  afp::cng::Handle keyed = nullptr;
+  afp::cng::Handle running = nullptr;
 };
 
 HmacSha1::HmacSha1(const uint8_t* key, size_t key_len) : s_(std::make_unique<State>()) {
-  static const uint8_t kNoKey = 0;
-  Check(::BCryptCreateHash(HmacProvider(), &s_->keyed, nullptr, 0, const_cast<PUCHAR>(key_len ? key : &kNoKey),
-                           static_cast<ULONG>(key_len), 0),
-        "keying HMAC");
+  Check(afp::cng::CreateHash(HmacProvider(), key, key_len, s_->keyed), "keying HMAC");
   s_->running = Duplicate(s_->keyed);
 }
 
 HmacSha1::~HmacSha1() {
-  if (s_->running) ::BCryptDestroyHash(s_->running);
-  if (s_->keyed) ::BCryptDestroyHash(s_->keyed);
+  if (s_->running) afp::cng::DestroyHash(s_->running);
+  if (s_->keyed) afp::cng::DestroyHash(s_->keyed);
 }
 
 void HmacSha1::Update(const uint8_t* data, size_t len) { Feed(s_->running, data, len); }
 
 void HmacSha1::Final(uint8_t out[20]) {
-  BCRYPT_HASH_HANDLE done = s_->running;
+  afp::cng::Handle done = s_->running;
   s_->running = Duplicate(s_->keyed);
   Finish(done, out);
 }
 
 void HmacSha1::Mac(const uint8_t* data, size_t len, uint8_t out[20]) const {
-  BCRYPT_HASH_HANDLE h = Duplicate(s_->keyed);
+  afp::cng::Handle h = Duplicate(s_->keyed);
   Feed(h, data, len);
   Finish(h, out);
 }
@@ -112,32 +94,22 @@ void HmacSha1::Mac20(const uint8_t in[20], uint8_t out[20]) const { Mac(in, 20, 
 std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len, int iterations,
                                     size_t out_len, TAFTuningSwitch) {
   std::vector<uint8_t> out(out_len);
-  static const uint8_t kEmpty = 0;
-  Check(
-      ::BCryptDeriveKeyPBKDF2(
-          HmacProvider(),
-          const_cast<PUCHAR>(password.empty() ? &kEmpty : reinterpret_cast<const uint8_t*>(password.data())),
-          static_cast<ULONG>(password.size()), const_cast<PUCHAR>(salt_len ? salt : &kEmpty),
-          static_cast<ULONG>(salt_len), static_cast<ULONGLONG>(iterations), out.data(), static_cast<ULONG>(out_len), 0),
-      "PBKDF2");
+  Check(afp::cng::DerivePbkdf2(HmacProvider(), reinterpret_cast<const uint8_t*>(password.data()), password.size(),
+                               salt, salt_len, static_cast<uint64_t>(iterations), out.data(), out_len),
+        "PBKDF2");
   return out;
 }
 
 AesEcb::AesEcb(const uint8_t* key, size_t key_len) {
-  BCRYPT_KEY_HANDLE k = nullptr;
-  Check(::BCryptGenerateSymmetricKey(AesProvider(), &k, nullptr, 0, const_cast<PUCHAR>(key),
-                                     static_cast<ULONG>(key_len), 0),
-        "AES set-up");
+  afp::cng::Handle k = nullptr;
+  Check(afp::cng::GenerateKey(AesProvider(), key, key_len, k), "AES set-up");
   ctx_ = k;
 }
 
-AesEcb::~AesEcb() { ::BCryptDestroyKey(static_cast<BCRYPT_KEY_HANDLE>(ctx_)); }
+AesEcb::~AesEcb() { afp::cng::DestroyKey(ctx_); }
 
 void AesEcb::EncryptBlocks(const uint8_t* in, uint8_t* out, size_t blocks) {
-  ULONG done = 0;
-  Check(::BCryptEncrypt(static_cast<BCRYPT_KEY_HANDLE>(ctx_), const_cast<PUCHAR>(in), static_cast<ULONG>(blocks * 16),
-                        nullptr, nullptr, 0, out, static_cast<ULONG>(blocks * 16), &done, 0),
-        "AES");
+  Check(afp::cng::Encrypt(ctx_, in, out, blocks * 16), "AES");
 }
 
 bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t len) {
@@ -146,6 +118,6 @@ bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t len) {
   return diff == 0;
 }
 
-void Wipe(void* p, size_t len) { ::SecureZeroMemory(p, len); }
+void Wipe(void* p, size_t len) { afp::cng::SecureZero(p, len); }
 
 }  // namespace arcfold::crypto

@@ -1,21 +1,14 @@
-// The installer's window and dialogs on the Windows API.
+// The installer's window and dialogs on the Windows API: the platform
+// layer's native window and dialogs behind the installer's interface.
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <string>
 
+#include "platform/win32/setup_window.h"
 #include "seams/gui.h"
 
 namespace afp {
-
-// The component's questions as modal dialogs: the question-icon message
-// dialog with its button sets, and the password box laid out in dialog units.
-class Win32Prompts : public Prompts {
- public:
-  PromptAnswer Ask(std::string_view text, PromptButtons buttons) override;
-  bool AskPassword(std::string_view caption, std::string_view prompt, std::string& password) override;
-};
 
 class Win32InstallerWindow : public InstallerWindow {
  public:
@@ -23,7 +16,6 @@ class Win32InstallerWindow : public InstallerWindow {
   // "Install" button and the hidden bold status label.
   Win32InstallerWindow(const std::string& title, std::function<void()> on_folder_button,
                        std::function<void()> on_install_button);
-  ~Win32InstallerWindow() override;
 
   // Shows the window and runs the message loop until Quit or the window closes.
   int Run();
@@ -42,11 +34,8 @@ class Win32InstallerWindow : public InstallerWindow {
   void Quit() override;
   Prompts& ComponentPrompts() override { return prompts_; }
 
-  struct Controls;  // the window's handles, fonts and handlers
-
  private:
-  std::string title_;
-  std::unique_ptr<Controls> c_;
+  win32::SetupWindow window_;
   Win32Prompts prompts_;
 };
 
