@@ -661,6 +661,9 @@ void AddSources(ToolArchiver& a, const std::string& command, const WriteOptions&
   a.exclusions = &exclusions;
   // Files newer than their items replace them; new files are added.
   if (command == "update") a.Options().OverwriteMode = arcfold::omIfNewer;
+  // The sources are named from the current folder: it is looked up once
+  // here, not for each file offered (the tool does not change it).
+  a.SetBaseDir(afp::GetCurrentDir());
   SourceAdder adder(a, command);
   for (const auto& p : w.paths) {
     afp::WideString path = FromUtf8(p);

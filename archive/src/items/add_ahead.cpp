@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "arcfold/dir_array.h"
-#include "arcfold/stream.h"
 #include "codec/deflater.h"
 #include "codec/encode.h"
 #include "codec/methods.h"
@@ -246,13 +245,18 @@ Deflater* TAddAhead::DeflaterFor(int mode, DeflaterSlot& slot) const {
 }
 
 bool TAddAhead::ReadAndDeflate(Job& job, DeflaterSlot& slot) const {
-  TFileStream file(job.path, fmOpenRead | fmShareDenyNone);
-  job.ready.stamp = afp::GetFileStampFd(file.Handle());
+  // Opened and looked at once: the look that tells it from a folder gives
+  // its size and time too.
+  const struct OpenFile {
+    afp::FileHandle handle;
+    ~OpenFile() { afp::CloseFile(handle); }
+  } file{afp::OpenFileStamped(job.path, job.ready.stamp)};
+  if (file.handle == afp::kNoFile) return false;
   const int64_t size = job.ready.stamp.size;  // -1: the file could not be looked at
   if (size < 0 || size > job.reach.item_limit) return false;
   std::vector<uint8_t>& data = job.ready.data;
   data.resize(static_cast<size_t>(size));
-  if (!ReadWhole(file.Handle(), data)) return false;
+  if (!ReadWhole(file.handle, data)) return false;
   job.ready.method = job.method;
   job.ready.mode = job.mode;
   if (job.method == kMethodStored || size == 0) return true;
