@@ -114,7 +114,7 @@ class ToolArchiver : public TArcfold {
   // characters), each a failure that names the file. left_out says whether
   // the last file or folder offered was left out.
   const arcfold_cli::NameMasks* exclusions = nullptr;
-  std::string offered;
+  afp::WideString offered;  // made printable only for a failure
   bool left_out = false;
   void DoStoreFile(afp::WideString& stored, int32_t& attr, std::string& comment,
                    const afp::WideString& source) override {
@@ -148,7 +148,7 @@ class SourceAdder : public arcfold_cli::SourceVisitor {
 
  private:
   bool Add(const afp::WideString& path, const afp::WideString& exclusion) {
-    a_.offered = ToUtf8(path);
+    a_.offered = path;
     a_.left_out = false;
     if (command_ == "update")
       a_.UpdateFiles(path, arcfold::kAnyAttributes, exclusion);
