@@ -83,7 +83,9 @@ afp::WideString ExpandFileName(const afp::WideString& path) {
     at = server_end == afp::WideString::npos ? s.size() : server_end;
   }
   // Each segment kept is appended behind a "\"; ".." cuts the last one off.
-  afp::WideString out = s.substr(0, at);
+  afp::WideString out;
+  out.reserve(s.size() + 1);  // segments only ever shorten it: no regrowth
+  out.assign(s, 0, at);
   const size_t root = out.size();
   while (at < s.size()) {
     size_t end = s.find(u'\\', at);

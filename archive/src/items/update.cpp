@@ -277,7 +277,10 @@ const afp::WideString& ArchiveSession::ExpandedOnce(TExpansionMemo& memo, const 
 void ArchiveSession::AddOnePath(const afp::WideString& full, bool folder, const afp::FileInfo* known) {
   if (!folder && IsOwnFile(full)) return;
   const afp::WideString& base = AddingBase();
-  afp::WideString base_folder = ExpandedOnce(adding_base_memo_, base.empty() ? afp::GetCurrentDir() : base);
+  const afp::WideString& expanded_base = ExpandedOnce(adding_base_memo_, base.empty() ? afp::GetCurrentDir() : base);
+  afp::WideString base_folder;
+  base_folder.reserve(expanded_base.size() + 1);
+  base_folder = expanded_base;
   if (base_folder.back() != u'\\') base_folder += u'\\';
   const afp::WideString named = StoredNameUnder(full, base_folder, options_.StorePath);
   if (named.empty()) return;
