@@ -114,7 +114,7 @@ class ToolArchiver : public TArcfold {
   // characters), each a failure that names the file. left_out says whether
   // the last file or folder offered was left out.
   const arcfold_cli::NameMasks* exclusions = nullptr;
-  std::string offered;
+  afp::WideString offered;  // made printable only for a failure
   bool left_out = false;
   void DoStoreFile(afp::WideString& stored, int32_t& attr, std::string& comment,
                    const afp::WideString& source) override {
@@ -148,7 +148,7 @@ class SourceAdder : public arcfold_cli::SourceVisitor {
 
  private:
   bool Add(const afp::WideString& path, const afp::WideString& exclusion) {
-    a_.offered = ToUtf8(path);
+    a_.offered = path;
     a_.left_out = false;
     if (command_ == "update")
       a_.UpdateFiles(path, arcfold::kAnyAttributes, exclusion);
@@ -661,6 +661,9 @@ void AddSources(ToolArchiver& a, const std::string& command, const WriteOptions&
   a.exclusions = &exclusions;
   // Files newer than their items replace them; new files are added.
   if (command == "update") a.Options().OverwriteMode = arcfold::omIfNewer;
+  // The sources are named from the current folder: it is looked up once
+  // here, not for each file offered (the tool does not change it).
+  a.SetBaseDir(afp::GetCurrentDir());
   SourceAdder adder(a, command);
   for (const auto& p : w.paths) {
     afp::WideString path = FromUtf8(p);

@@ -36,16 +36,19 @@ class Walk {
   // folders with all they hold.
   void Folder(const afp::WideString& path, const afp::FileTarget& self, const afp::WideString& mask) {
     holders_.push_back(self);
-    std::vector<afp::WideString> names = afp::ListDirectory(path.empty() ? u"." : path);
-    std::sort(names.begin(), names.end());
+    std::vector<afp::DirEntry> entries = afp::ListDirectoryEntries(path.empty() ? u"." : path);
+    std::sort(entries.begin(), entries.end(),
+              [](const afp::DirEntry& a, const afp::DirEntry& b) { return a.name < b.name; });
     const afp::WideString prefix = path.empty() || path.back() == u'/' || path.back() == u'\\' ? path : path + u"/";
-    for (const auto& name : names) Entry(prefix + name, name, mask);
+    for (const auto& entry : entries) Entry(prefix + entry.name, entry, mask);
     holders_.pop_back();
   }
 
  private:
-  void Entry(const afp::WideString& full, const afp::WideString& name, const afp::WideString& mask) {
-    const afp::PathType kind = afp::GetPathType(full);
+  void Entry(const afp::WideString& full, const afp::DirEntry& entry, const afp::WideString& mask) {
+    const afp::WideString& name = entry.name;
+    // What the listing said of the entry, else a look at it.
+    const afp::PathType kind = entry.type != afp::PathType::None ? entry.type : afp::GetPathType(full);
     if (kind == afp::PathType::File) {
       if (arcfold::MaskMatch(name, mask)) visitor_.File(full);
       return;

@@ -93,15 +93,37 @@ bool RenameFile(std::u16string_view from, std::u16string_view to) {
   return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }
 
-std::vector<WideString> ListDirectory(std::u16string_view path) {
-  std::vector<WideString> names;
+namespace {
+
+// What a listing's entry type says of it; None for a file system that
+// leaves it unknown.
+PathType TypeOfEntry(unsigned char d_type) {
+  switch (d_type) {
+    case DT_REG: return PathType::File;
+    case DT_DIR: return PathType::Directory;
+    case DT_LNK: return PathType::Link;
+    case DT_UNKNOWN: return PathType::None;
+    default: return PathType::Other;
+  }
+}
+
+}  // namespace
+
+std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path) {
+  std::vector<DirEntry> entries;
   DIR* d = ::opendir(NativePath(path).c_str());
-  if (!d) return names;
+  if (!d) return entries;
   while (dirent* e = ::readdir(d)) {
-    std::string n = e->d_name;
-    if (n != "." && n != "..") names.push_back(FromUtf8(n));
+    const std::string_view n = e->d_name;
+    if (n != "." && n != "..") entries.push_back({FromUtf8(n), TypeOfEntry(e->d_type)});
   }
   ::closedir(d);
+  return entries;
+}
+
+std::vector<WideString> ListDirectory(std::u16string_view path) {
+  std::vector<WideString> names;
+  for (DirEntry& e : ListDirectoryEntries(path)) names.push_back(std::move(e.name));
   return names;
 }
 
@@ -206,6 +228,19 @@ FileStamp GetFileStamp(std::u16string_view path) {
 FileStamp GetFileStampFd(FileHandle h) {
   struct stat st;
   return ::fstat(static_cast<int>(h), &st) == 0 ? StampOf(st) : FileStamp();
+}
+
+FileHandle OpenFileStamped(std::u16string_view path, FileStamp& stamp) {
+  const std::string p = NativePath(path);
+  const int fd = p.empty() ? -1 : ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return kNoFile;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return kNoFile;
+  }
+  stamp = StampOf(st);
+  return fd;
 }
 
 int32_t GetFileDosDateTime(std::u16string_view path) {

@@ -63,14 +63,19 @@ std::wstring VolumeRoot(std::u16string_view path) {
 
 }  // namespace
 
-PathType GetPathType(std::u16string_view path) {
-  const DWORD a = AttributesOf(path);
+namespace {
+
+PathType TypeOfAttributes(DWORD a) {
   if (a == INVALID_FILE_ATTRIBUTES) return PathType::None;
   if (a & FILE_ATTRIBUTE_REPARSE_POINT) return PathType::Link;
   if (a & FILE_ATTRIBUTE_DIRECTORY) return PathType::Directory;
   if (a & FILE_ATTRIBUTE_DEVICE) return PathType::Other;
   return PathType::File;
 }
+
+}  // namespace
+
+PathType GetPathType(std::u16string_view path) { return TypeOfAttributes(AttributesOf(path)); }
 
 bool FileExists(std::u16string_view path) {
   const DWORD a = AttributesOf(path);
@@ -113,19 +118,25 @@ bool RenameFile(std::u16string_view from, std::u16string_view to) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
 }
 
-std::vector<WideString> ListDirectory(std::u16string_view path) {
-  std::vector<WideString> names;
+std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path) {
+  std::vector<DirEntry> entries;
   WideString pattern(path);
   if (!pattern.empty() && pattern.back() != u'\\' && pattern.back() != u'/') pattern += u'\\';
   pattern += u'*';
   WIN32_FIND_DATAW found;
   HANDLE h = ::FindFirstFileW(WidePath(pattern).c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) return names;
+  if (h == INVALID_HANDLE_VALUE) return entries;
   do {
     const std::wstring n = found.cFileName;
-    if (n != L"." && n != L"..") names.push_back(FromWide(n));
+    if (n != L"." && n != L"..") entries.push_back({FromWide(n), TypeOfAttributes(found.dwFileAttributes)});
   } while (::FindNextFileW(h, &found));
   ::FindClose(h);
+  return entries;
+}
+
+std::vector<WideString> ListDirectory(std::u16string_view path) {
+  std::vector<WideString> names;
+  for (DirEntry& e : ListDirectoryEntries(path)) names.push_back(std::move(e.name));
   return names;
 }
 
@@ -252,6 +263,13 @@ FileStamp GetFileStampFd(FileHandle h) {
   if (!::GetFileInformationByHandle(reinterpret_cast<HANDLE>(h), &info)) return FileStamp();
   return FileStamp{JoinHalves(info.nFileSizeHigh, info.nFileSizeLow),
                    JoinHalves(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)};
+}
+
+FileHandle OpenFileStamped(std::u16string_view path, FileStamp& stamp) {
+  // A folder does not open here (see OpenFile).
+  const FileHandle h = OpenFile(path, FileOpen::Read, nullptr, nullptr);
+  if (h != kNoFile) stamp = GetFileStampFd(h);
+  return h;
 }
 
 int32_t GetFileDosDateTime(std::u16string_view path) {

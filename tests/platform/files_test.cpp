@@ -67,6 +67,16 @@ TEST_F(FilesTest, OpeningCreatingAndReplacingFiles) {
   EXPECT_TRUE(afp::SetFileSizeOf(h, 5));
   EXPECT_EQ(afp::FileSizeOf(h), 5);
   afp::CloseFile(h);
+  // Opened with its stamp in one look: a folder is refused as OpenFile
+  // refuses it, and the stamp is the one a look by name gives.
+  afp::FileStamp stamp;
+  EXPECT_EQ(afp::OpenFileStamped(W(dir.path()), stamp), afp::kNoFile);
+  EXPECT_EQ(afp::OpenFileStamped(W(Path("missing")), stamp), afp::kNoFile);
+  h = afp::OpenFileStamped(W(temp), stamp);
+  ASSERT_NE(h, afp::kNoFile);
+  EXPECT_EQ(stamp, afp::GetFileStamp(W(temp)));
+  EXPECT_EQ(stamp.size, 5);
+  afp::CloseFile(h);
 
   // The replacement takes the name of the file that is there, in one step,
   // read-only or not.
@@ -76,6 +86,19 @@ TEST_F(FilesTest, OpeningCreatingAndReplacingFiles) {
   EXPECT_FALSE(testutil::Exists(temp));
   ASSERT_TRUE(afp::RenameFile(W(target), W(Path("renamed.txt"))));
   EXPECT_EQ(testutil::Entries(dir.path()), std::vector<std::string>{"renamed.txt"});
+  // A listing that tells what its entries are says what a look at each
+  // says.
+  ASSERT_TRUE(afp::CreateDir(W(Path("folder"))));
+  const std::vector<afp::DirEntry> entries = afp::ListDirectoryEntries(W(dir.path()));
+  EXPECT_EQ(entries.size(), 2u);
+  for (const afp::DirEntry& e : entries) {
+    const afp::PathType looked = afp::GetPathType(W(Path(testutil::U(e.name))));
+    EXPECT_NE(looked, afp::PathType::None) << testutil::U(e.name);
+    if (e.type != afp::PathType::None) {
+      EXPECT_EQ(e.type, looked) << testutil::U(e.name);
+    }
+  }
+  EXPECT_TRUE(afp::RemoveDir(W(Path("folder"))));
   EXPECT_TRUE(afp::DeleteFile(W(Path("renamed.txt"))));
   EXPECT_FALSE(afp::DeleteFile(W(dir.path())));  // a folder is not a file
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "arcfold/dir_array.h"
-#include "arcfold/stream.h"
 #include "codec/deflater.h"
 #include "codec/encode.h"
 #include "codec/methods.h"
@@ -145,7 +144,9 @@ std::unique_ptr<TAddAhead::Ready> TAddAhead::Take(const TDirItem& item) {
     }
     passed_ = job->number + 1;
     DropPassedJobs();
-    wake = helper_waits_;
+    // A helper with nothing it may begin is left asleep: waking it for
+    // each item taken would cost both threads a system call per file.
+    wake = helper_waits_ && WaitingJob();
   }
   if (wake) work_to_do_.notify_one();
   return ready;
@@ -188,8 +189,7 @@ void TAddAhead::DropPassedJobs() {
   }
 }
 
-// The first job still wanted and not begun, when the finished ones leave
-// room; null when the helper is to stop.
+// The helper's next job, waited for; null when the helper is to stop.
 std::shared_ptr<TAddAhead::Job> TAddAhead::NextJob() {
   std::unique_lock<std::mutex> lock(mutex_);
   std::shared_ptr<Job> job;
@@ -197,18 +197,22 @@ std::shared_ptr<TAddAhead::Job> TAddAhead::NextJob() {
   work_to_do_.wait(lock, [&] {
     if (stop_) return true;
     DropPassedJobs();
-    for (const auto& j : jobs_)
-      if (j->state == Job::State::kQueued && j->number >= passed_) {
-        if (bytes_ready_ >= j->reach.bytes_ahead) return false;
-        job = j;
-        return true;
-      }
-    return false;
+    job = WaitingJob();
+    return job != nullptr;
   });
   helper_waits_ = false;
   if (stop_) return nullptr;
   job->state = Job::State::kWorking;
   return job;
+}
+
+// The first job still wanted and not begun, when the finished ones leave
+// room for it. Under the lock.
+std::shared_ptr<TAddAhead::Job> TAddAhead::WaitingJob() const {
+  for (const auto& j : jobs_)
+    if (j->state == Job::State::kQueued && j->number >= passed_)
+      return bytes_ready_ < j->reach.bytes_ahead ? j : nullptr;
+  return nullptr;
 }
 
 void TAddAhead::Work() {
@@ -246,13 +250,18 @@ Deflater* TAddAhead::DeflaterFor(int mode, DeflaterSlot& slot) const {
 }
 
 bool TAddAhead::ReadAndDeflate(Job& job, DeflaterSlot& slot) const {
-  TFileStream file(job.path, fmOpenRead | fmShareDenyNone);
-  job.ready.stamp = afp::GetFileStampFd(file.Handle());
+  // Opened and looked at once: the look that tells it from a folder gives
+  // its size and time too.
+  const struct OpenFile {
+    afp::FileHandle handle;
+    ~OpenFile() { afp::CloseFile(handle); }
+  } file{afp::OpenFileStamped(job.path, job.ready.stamp)};
+  if (file.handle == afp::kNoFile) return false;
   const int64_t size = job.ready.stamp.size;  // -1: the file could not be looked at
   if (size < 0 || size > job.reach.item_limit) return false;
   std::vector<uint8_t>& data = job.ready.data;
   data.resize(static_cast<size_t>(size));
-  if (!ReadWhole(file.Handle(), data)) return false;
+  if (!ReadWhole(file.handle, data)) return false;
   job.ready.method = job.method;
   job.ready.mode = job.mode;
   if (job.method == kMethodStored || size == 0) return true;

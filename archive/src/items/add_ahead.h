@@ -69,6 +69,7 @@ class TAddAhead {
   };
   void Work();
   std::shared_ptr<Job> NextJob();
+  std::shared_ptr<Job> WaitingJob() const;
   std::shared_ptr<Job> JobAfter(uint64_t number) const;
   void DoJob(Job& job, DeflaterSlot& slot, std::unique_lock<std::mutex>& lock);
   void MarkDone(Job& job);

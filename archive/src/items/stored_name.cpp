@@ -1,6 +1,6 @@
 #include "items/stored_name.h"
 
-#include <vector>
+#include <string_view>
 
 #include "arcfold/dir_array.h"
 #include "items/path_parts.h"
@@ -12,21 +12,30 @@ namespace {
 
 bool HasDriveLetter(const afp::WideString& s) { return afp::kDriveLetters && s.size() >= 2 && s[1] == u':'; }
 
-// The "\"-separated segments of an expanded path, as views into it, without
-// empty ones after the first; the first is its root ("C:", "\\server" or empty).
-std::vector<std::u16string_view> Segments(const afp::WideString& path) {
-  std::vector<std::u16string_view> out;
-  size_t start = 0;
-  while (true) {
-    size_t end = path.find(u'\\', start);
-    if (end == 0 && path.size() > 1 && path[1] == u'\\') end = path.find(u'\\', 2);  // "\\server"
-    const size_t length = end == afp::WideString::npos ? path.size() - start : end - start;
-    const std::u16string_view segment(path.data() + start, length);
-    if (out.empty() || !segment.empty()) out.push_back(segment);
-    if (end == afp::WideString::npos) return out;
-    start = end + 1;
+// The "\"-separated segments of an expanded path one by one, as views into
+// it, without empty ones after the first; the first is its root ("C:",
+// "\\server" or empty). Two paths are read in step without allocating.
+class SegmentWalk {
+ public:
+  explicit SegmentWalk(std::u16string_view path) : path_(path) {}
+  // The next segment into segment; false when none is left.
+  bool Next(std::u16string_view& segment) {
+    constexpr size_t kEnd = std::u16string_view::npos;
+    while (start_ != kEnd) {
+      size_t end = path_.find(u'\\', start_);
+      if (end == 0 && path_.size() > 1 && path_[1] == u'\\') end = path_.find(u'\\', 2);  // "\\server"
+      segment = path_.substr(start_, end == kEnd ? kEnd : end - start_);
+      const bool root = start_ == 0;
+      start_ = end == kEnd ? kEnd : end + 1;
+      if (root || !segment.empty()) return true;
+    }
+    return false;
   }
-}
+
+ private:
+  std::u16string_view path_;
+  size_t start_ = 0;
+};
 
 // Whether two folder names are one as the system compares them; the same
 // text always is, and most names of one walk are, without building keys.
@@ -46,12 +55,17 @@ afp::WideString RelativeTo(const afp::WideString& full, const afp::WideString& b
 }  // namespace
 
 afp::WideString CommonFolder(const afp::WideString& a, const afp::WideString& b) {
-  const std::vector<std::u16string_view> x = Segments(a), y = Segments(b);
-  if (!SameFolderName(x[0], y[0])) return afp::WideString();
-  afp::WideString out(x[0]);
+  SegmentWalk x(a), y(b);
+  std::u16string_view from_a, from_b;
+  x.Next(from_a);  // the roots: every path has one
+  y.Next(from_b);
+  if (!SameFolderName(from_a, from_b)) return afp::WideString();
+  afp::WideString out;
+  out.reserve(a.size() + 1);
+  out += from_a;
   out += u'\\';
-  for (size_t i = 1; i < x.size() && i < y.size() && SameFolderName(x[i], y[i]); ++i) {
-    out += x[i];
+  while (x.Next(from_a) && y.Next(from_b) && SameFolderName(from_a, from_b)) {
+    out += from_a;
     out += u'\\';
   }
   return out;
@@ -69,7 +83,9 @@ afp::WideString ExpandFileName(const afp::WideString& path) {
     at = server_end == afp::WideString::npos ? s.size() : server_end;
   }
   // Each segment kept is appended behind a "\"; ".." cuts the last one off.
-  afp::WideString out = s.substr(0, at);
+  afp::WideString out;
+  out.reserve(s.size() + 1);  // segments only ever shorten it: no regrowth
+  out.assign(s, 0, at);
   const size_t root = out.size();
   while (at < s.size()) {
     size_t end = s.find(u'\\', at);

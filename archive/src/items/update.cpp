@@ -184,8 +184,11 @@ void ArchiveSession::PrepareItemAs(int index, const afp::WideString& source, afp
   item.Operation = op == poAdd ? poAdd : poUpdate;
   // Names the caller chose to store as they are (archives, images, ...).
   bool no_compression = false;
-  for (const auto& m : no_compression_masks_)
-    if (MaskMatch(paths::FilePart(Backslashed(stored)), m)) no_compression = true;
+  if (!no_compression_masks_.empty()) {
+    const afp::WideString file_part = paths::FilePart(Backslashed(stored));
+    no_compression = std::any_of(no_compression_masks_.begin(), no_compression_masks_.end(),
+                                 [&](const afp::WideString& m) { return MaskMatch(file_part, m); });
+  }
   item.ItemCompressionMode = is_dir || no_compression ? 0 : compression_mode_;
   const uint16_t mode_method = compression_method_ == 0xFFFF ? kMethodDeflate : compression_method_;
   const uint16_t method =
@@ -274,7 +277,10 @@ const afp::WideString& ArchiveSession::ExpandedOnce(TExpansionMemo& memo, const 
 void ArchiveSession::AddOnePath(const afp::WideString& full, bool folder, const afp::FileInfo* known) {
   if (!folder && IsOwnFile(full)) return;
   const afp::WideString& base = AddingBase();
-  afp::WideString base_folder = ExpandedOnce(adding_base_memo_, base.empty() ? afp::GetCurrentDir() : base);
+  const afp::WideString& expanded_base = ExpandedOnce(adding_base_memo_, base.empty() ? afp::GetCurrentDir() : base);
+  afp::WideString base_folder;
+  base_folder.reserve(expanded_base.size() + 1);
+  base_folder = expanded_base;
   if (base_folder.back() != u'\\') base_folder += u'\\';
   const afp::WideString named = StoredNameUnder(full, base_folder, options_.StorePath);
   if (named.empty()) return;
@@ -296,12 +302,14 @@ void ArchiveSession::AddPath(const afp::WideString& path, const afp::WideString&
   // path is a folder ending in "\"; its entries matching mask are added,
   // and with recurse its folders with all they hold. Links to folders are
   // not followed.
-  std::vector<afp::WideString> names = afp::ListDirectory(path);
-  std::sort(names.begin(), names.end());
-  for (const auto& name : names) {
+  std::vector<afp::DirEntry> entries = afp::ListDirectoryEntries(path);
+  std::sort(entries.begin(), entries.end(),
+            [](const afp::DirEntry& a, const afp::DirEntry& b) { return a.name < b.name; });
+  for (const auto& [name, type] : entries) {
     const afp::WideString full = path + name;
     if (!exclusion_mask.empty() && MaskMatch(name, exclusion_mask)) continue;
-    const bool folder = afp::GetPathType(full) == afp::PathType::Directory;
+    // The listing mostly tells what an entry is: it is looked at only when not.
+    const bool folder = (type != afp::PathType::None ? type : afp::GetPathType(full)) == afp::PathType::Directory;
     if (folder) {
       if (!recurse) continue;
       AddOnePath(full, true);

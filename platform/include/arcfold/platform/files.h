@@ -76,6 +76,15 @@ ARCFOLD_API bool DeleteFile(std::u16string_view path);                          
 ARCFOLD_API bool RenameFile(std::u16string_view from, std::u16string_view to);  ///< false when it cannot
 /// The names of the entries of a folder (no "." or ".."); empty when it cannot be read.
 ARCFOLD_API std::vector<WideString> ListDirectory(std::u16string_view path);
+/// An entry of a folder and what it is as GetPathType would say, when the
+/// listing tells (most file systems do): a walk then need not look at each
+/// entry again. PathType::None: the listing does not tell.
+struct DirEntry {
+  WideString name;
+  PathType type = PathType::None;
+};
+/// ListDirectory with what each entry is.
+ARCFOLD_API std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path);
 
 /// Read-only maps to the absence of every write bit; directory to a folder.
 /// Hidden, system and archive cannot be kept by this file system and are
@@ -129,6 +138,9 @@ struct ARCFOLD_API FileStamp {
 ARCFOLD_API FileStamp GetFileStamp(std::u16string_view path);
 ARCFOLD_API FileStamp GetFileStampFd(FileHandle h);
 ///@}
+/// A file opened to read, as OpenFile opens it, and its stamp, from the one
+/// look that also tells it from a folder; kNoFile when it does not open.
+ARCFOLD_API FileHandle OpenFileStamped(std::u16string_view path, FileStamp& stamp);
 
 /// DOS date-time (date high, time low) of the file's last write, read as local
 /// time; -1 when it cannot be read.
