@@ -21,10 +21,10 @@ PUCHAR Bytes(const uint8_t* p) {
 
 bool OpenAlgorithm(Algorithm algorithm, Handle& provider) {
   BCRYPT_ALG_HANDLE h = nullptr;
-  const bool ok = algorithm == Algorithm::Aes
-                      ? Ok(::BCryptOpenAlgorithmProvider(&h, BCRYPT_AES_ALGORITHM, nullptr, 0))
-                      : Ok(::BCryptOpenAlgorithmProvider(&h, BCRYPT_SHA1_ALGORITHM, nullptr,
-                                                         BCRYPT_ALG_HANDLE_HMAC_FLAG));
+  const bool ok =
+      algorithm == Algorithm::Aes
+          ? Ok(::BCryptOpenAlgorithmProvider(&h, BCRYPT_AES_ALGORITHM, nullptr, 0))
+          : Ok(::BCryptOpenAlgorithmProvider(&h, BCRYPT_SHA1_ALGORITHM, nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG));
   provider = h;
   return ok;
 }
@@ -37,8 +37,8 @@ bool ChooseEcb(Handle aes_provider) {
 
 bool CreateHash(Handle provider, const uint8_t* key, size_t key_len, Handle& hash) {
   BCRYPT_HASH_HANDLE h = nullptr;
-  const bool ok = Ok(::BCryptCreateHash(provider, &h, nullptr, 0, Bytes(key_len ? key : nullptr),
-                                        static_cast<ULONG>(key_len), 0));
+  const bool ok =
+      Ok(::BCryptCreateHash(provider, &h, nullptr, 0, Bytes(key_len ? key : nullptr), static_cast<ULONG>(key_len), 0));
   hash = h;
   return ok;
 }

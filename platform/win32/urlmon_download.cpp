@@ -1,10 +1,9 @@
-#include "platform/win32/desktop.h"
-
 #include "windows_api.h"
 #include <urlmon.h>
 #include <wininet.h>
 
 #include "platform/files.h"
+#include "platform/win32/desktop.h"
 
 namespace afp::win32 {
 

@@ -1,5 +1,3 @@
-#include "platform/win32/setup_window.h"
-
 #include "windows_api.h"
 #include <commctrl.h>
 #include <commdlg.h>
@@ -8,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/files.h"
+#include "platform/win32/setup_window.h"
 #include "wide_path.h"
 #include "win_controls.h"
 
@@ -175,7 +174,7 @@ void AddTooltip(HWND tips, HWND owner, HWND control, const std::wstring& text) {
 }  // namespace
 
 SetupWindow::SetupWindow(const std::string& title, std::function<void()> on_folder_button,
-                                           std::function<void()> on_install_button)
+                         std::function<void()> on_install_button)
     : title_(title), c_(std::make_unique<Controls>()) {
   c_->on_folder = std::move(on_folder_button);
   c_->on_install = std::move(on_install_button);

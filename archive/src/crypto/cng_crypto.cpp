@@ -2,11 +2,10 @@
 // counter-mode batches, HMAC-SHA1, PBKDF2 and the system's random numbers.
 // The component is built with it on Windows, with openssl_crypto.cpp elsewhere;
 // the platform layer makes the calls.
-#include "crypto/crypto_primitives.h"
-
 #include <string>
 
 #include "arcfold/exception.h"
+#include "crypto/crypto_primitives.h"
 #include "platform/win32/cng.h"
 
 namespace arcfold::crypto {
@@ -94,8 +93,8 @@ void HmacSha1::Mac20(const uint8_t in[20], uint8_t out[20]) const { Mac(in, 20, 
 std::vector<uint8_t> Pbkdf2HmacSha1(const std::string& password, const uint8_t* salt, size_t salt_len, int iterations,
                                     size_t out_len, TAFTuningSwitch) {
   std::vector<uint8_t> out(out_len);
-  Check(afp::cng::DerivePbkdf2(HmacProvider(), reinterpret_cast<const uint8_t*>(password.data()), password.size(),
-                               salt, salt_len, static_cast<uint64_t>(iterations), out.data(), out_len),
+  Check(afp::cng::DerivePbkdf2(HmacProvider(), reinterpret_cast<const uint8_t*>(password.data()), password.size(), salt,
+                               salt_len, static_cast<uint64_t>(iterations), out.data(), out_len),
         "PBKDF2");
   return out;
 }

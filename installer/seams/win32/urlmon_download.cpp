@@ -1,6 +1,5 @@
-#include "seams/download.h"
-
 #include "platform/win32/desktop.h"
+#include "seams/download.h"
 
 namespace afp {
 

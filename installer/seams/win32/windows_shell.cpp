@@ -1,6 +1,5 @@
-#include "seams/shell.h"
-
 #include "platform/win32/desktop.h"
+#include "seams/shell.h"
 
 namespace afp {
 
