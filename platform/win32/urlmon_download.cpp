@@ -1,9 +1,10 @@
+#include "platform/win32/urlmon_download.h"
+
 #include "windows_api.h"
 #include <urlmon.h>
 #include <wininet.h>
 
 #include "platform/files.h"
-#include "platform/win32/desktop.h"
 
 namespace afp::win32 {
 

@@ -1,10 +1,11 @@
 // The component's questions on Windows: the message dialog with its button
 // sets and the password box, both modal windows built at run time.
+#include "platform/win32/win_prompts.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-#include "platform/win32/setup_window.h"
 #include "win_controls.h"
 
 namespace afp {

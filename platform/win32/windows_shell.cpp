@@ -1,10 +1,11 @@
+#include "platform/win32/windows_shell.h"
+
 #include "windows_api.h"
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
 #include "platform/wide.h"
-#include "platform/win32/desktop.h"
 #include "wide_path.h"
 
 namespace afp::win32 {

@@ -1,4 +1,5 @@
-#include "platform/win32/desktop.h"
+#include "platform/win32/urlmon_download.h"
+
 #include "seams/download.h"
 
 namespace afp {

@@ -1,4 +1,5 @@
-#include "platform/win32/desktop.h"
+#include "platform/win32/windows_shell.h"
+
 #include "seams/shell.h"
 
 namespace afp {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/win32/setup_window.h"
+#include "platform/win32/win_prompts.h"
 #include "seams/gui.h"
 
 namespace afp {

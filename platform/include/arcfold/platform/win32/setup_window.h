@@ -1,24 +1,12 @@
-// The setup program's one window and the archive component's questions, as
-// native Windows windows built at run time. Windows only.
+// The setup program's one window, as a native Windows window built at run
+// time. Windows only.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "platform/prompts.h"
-
-namespace afp {
-
-// The component's questions as modal dialogs: the question-icon message
-// dialog with its button sets, and the password box laid out in dialog units.
-class Win32Prompts : public Prompts {
- public:
-  PromptAnswer Ask(std::string_view text, PromptButtons buttons) override;
-  bool AskPassword(std::string_view caption, std::string_view prompt, std::string& password) override;
-};
-
-namespace win32 {
+namespace afp::win32 {
 
 // A panel with a folder edit box, a folder button and an "Install" button,
 // and a hidden bold status label below; laid out at the monitor's scale.
@@ -60,5 +48,4 @@ class SetupWindow {
   std::unique_ptr<Controls> c_;
 };
 
-}  // namespace win32
-}  // namespace afp
+}  // namespace afp::win32

@@ -1,3 +1,5 @@
+#include "platform/win32/setup_window.h"
+
 #include "windows_api.h"
 #include <commctrl.h>
 #include <commdlg.h>
@@ -6,7 +8,6 @@
 #include <algorithm>
 
 #include "platform/files.h"
-#include "platform/win32/setup_window.h"
 #include "wide_path.h"
 #include "win_controls.h"
 

@@ -1,15 +1,10 @@
-// The Windows desktop services the installer uses: downloading, starting a
-// file, the desktop folder and shortcuts. Windows only.
+// The Windows shell services the installer uses: starting a file, the
+// desktop folder and shortcuts. Windows only.
 #pragma once
 
 #include <string>
 
 namespace afp::win32 {
-
-// Fetches url into target with URLDownloadToFile, after dropping the URL's
-// cache entry; the data goes to a temporary name beside the target that is
-// renamed once complete, so a failed attempt leaves no target.
-bool DownloadToFile(const std::string& url, const std::string& target);
 
 // Opens file as the shell would, in its own folder; false when it could not.
 bool ShellOpen(const std::string& file);
