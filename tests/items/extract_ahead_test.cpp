@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <iterator>
+#include <thread>
 
 #include "arcfold/arcfold.h"
 #include "platform/files.h"
@@ -229,6 +230,28 @@ TEST_F(ExtractAheadTest, PasswordAskedAtTheFirstEncryptedItemOnly) {
     testutil::RemoveAll(dir / "two");
     testutil::RemoveAll(zip);
   }
+}
+
+// Items under two passwords. Helpers decode ahead under the password of
+// the moment, which the answer to a question of the run may change (a user
+// takes a moment to answer): an item decoded under the old one must still
+// bring the question it brings when taken one at a time.
+TEST_F(ExtractAheadTest, AnswerToAQuestionOutdatesWhatHelpersDecoded) {
+  std::vector<testutil::RawEntry> entries;
+  for (int i = 0; i < 60; ++i)
+    entries.push_back(testutil::ClassicEntry(fmt::format("s/{}.txt", i),
+                                             fmt::format("item {} ", i) + std::string(static_cast<size_t>(i * 50), 's'),
+                                             i < 2 ? "second" : "first"));
+  testutil::WriteFile(zip, testutil::BuildZip(entries));
+  ExpectSameBothWays([](TArcfold& a, std::vector<std::string>& log) {
+    a.SetPassword("first");
+    a.OnPassword = [&log](TAFBaseArchiver*, const afp::WideString& n, std::string& pw, bool&) {
+      log.push_back("password " + testutil::U(n) + " " + pw);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      pw = pw == "first" ? "second" : "first";
+    };
+  });
+  EXPECT_EQ(testutil::ReadFile(dir / "two/s/59.txt"), "item 59 " + std::string(59 * 50, 's'));
 }
 
 #ifndef _WIN32  // symbolic links

@@ -222,6 +222,8 @@ std::unique_ptr<TExtractAhead> ArchiveSession::StartExtractAhead(TAFProcessOpera
 }
 
 bool ArchiveSession::FinishDecodedAhead(int index, const afp::WideString& target) {
+  // A handler may have set another password since the last decode.
+  ahead_->PasswordChanged(password_);
   auto result = ahead_->Take(index);
   if (!result) return false;
   // The progress the decode made, reported now in its order; a cancel
