@@ -233,8 +233,14 @@ bool ArchiveSession::FinishDecodedAhead(int index, const afp::WideString& target
   const afp::WideString name = Backslashed(item.ItemName);
   const int64_t total = ProgressTotal(item);
   bool cancelled = cancel_;
-  for (size_t i = 0; i < result->progress.size() && !cancelled; ++i)
-    cancelled = !ReportItemProgress(facade_, item, name, total, result->progress[i]);
+  try {
+    for (size_t i = 0; i < result->progress.size() && !cancelled; ++i)
+      cancelled = !ReportItemProgress(facade_, item, name, total, result->progress[i]);
+  } catch (...) {
+    // A handler's exception ends the item as it ends a decode: without its file.
+    if (!result->temp.empty()) DiscardFile(result->temp);
+    throw;
+  }
   if (result->temp.empty()) return true;  // tested
   if (cancelled) {
     DiscardFile(result->temp);
