@@ -16,8 +16,11 @@ def wait_for_echo_off(fd, seconds=10):
     in between, the answer would be echoed, by chance. A command that never
     turns it off gets its answer after `seconds`."""
     deadline = time.monotonic() + seconds
-    while termios.tcgetattr(fd)[3] & termios.ECHO and time.monotonic() < deadline:
-        time.sleep(0.001)
+    try:
+        while termios.tcgetattr(fd)[3] & termios.ECHO and time.monotonic() < deadline:
+            time.sleep(0.001)
+    except termios.error:  # the command has gone: nothing to wait for
+        pass
 
 
 split = sys.argv.index("--")
