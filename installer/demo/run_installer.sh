@@ -67,7 +67,9 @@ else
   xvfb-run -a -s "-screen 0 1024x600x24" "$0" --drive "$setup" "$work" "$base" "$desktop"
 fi
 
-sleep 0.5
+# The product starts on its own after the installer has gone: its mark may
+# take a moment on a loaded machine.
+for _ in $(seq 1 50); do [[ -f $base/quorel/quorel-started.txt ]] && break; sleep 0.2; done
 report_install "$base" "$work" "$(cat "$desktop"/*.desktop 2>/dev/null || echo "(none)")"
 
 if [[ $check == --check ]]; then

@@ -5,8 +5,7 @@
 #include <deque>
 
 #include "arcfold/arcfold.h"
-#include "codec/crc32.h"
-#include "crypto/classic_cipher.h"
+#include "crypto/aes_transform.h"
 #include "test_util.h"
 
 using namespace arcfold;
@@ -246,34 +245,14 @@ TEST_F(EventsTest, DeflatedItemProgressOncePerMebibyteOfOutput) {
 namespace {
 
 // An archive of one encrypted item, "docs/secret.txt", under the password
-// "right". The classic item's header is fixed, so that whether a wrong
-// password slips through its one-byte check is the same on every run.
+// "right". Its encryption header is fixed, so that whether a wrong password
+// slips through the check is the same on every run.
 std::string EncryptedArchive(const testutil::TempDir& dir, TAFCryptoAlgorithm alg) {
   const std::string zip = dir / "secret.zip";
-  testutil::RemoveAll(zip);
-  if (alg == caPkzipClassic) {
-    const std::string plain = "top secret";
-    const uint32_t crc = Crc32(plain.data(), plain.size());
-    std::string bytes = "0123456789" + std::string{char(crc >> 16), char(crc >> 24)} + plain;
-    TZipClassicKeys keys;
-    keys.Init("right");
-    keys.EncryptBuffer(reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
-    testutil::WriteFile(zip, testutil::BuildZip({{.name = "docs/secret.txt",
-                                                  .data = bytes,
-                                                  .raw = true,
-                                                  .flags = 1,
-                                                  .crc = crc,
-                                                  .usize = static_cast<int64_t>(plain.size())}}));
-    return zip;
-  }
-  TArcfold w;
-  w.SetFileName(W(zip));
-  w.OpenArchive();
-  w.SetPassword("right");
-  w.SetEncryptionMethod(alg);
-  const std::string data = "top secret";
-  w.AddFromBuffer(u"docs/secret.txt", data.data(), static_cast<int64_t>(data.size()));
-  w.CloseArchive();
+  const std::string name = "docs/secret.txt", plain = "top secret";
+  testutil::WriteFile(
+      zip, testutil::BuildZip({alg == caPkzipClassic ? testutil::ClassicEntry(name, plain, "right")
+                                                     : testutil::AesEntry(name, plain, "right", AesKeyBits(alg))}));
   return zip;
 }
 

@@ -157,8 +157,10 @@ class InstallerTest : public ::testing::Test {
     WriteFile(folder + "/old.dll", "old library");
     WriteFile(folder + "/LIBPQ.DLL", "old libpq");
   }
+  // Until the product's mark is whole: the file is there, empty, a moment
+  // before its line is (and a loaded machine may start the product late).
   void WaitForStart() {
-    for (int i = 0; i < 50 && !Exists(folder + "/started.txt"); ++i) usleep(100000);
+    for (int i = 0; i < 300 && ReadFile(folder + "/started.txt").find('\n') == std::string::npos; ++i) usleep(100000);
   }
   void Click() {
     form->Dispatch([&] { form->Button1Click(); });

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -19,6 +20,9 @@
 
 #include "arcfold/records.h"
 #include "codec/crc32.h"
+#include "crypto/aes_transform.h"
+#include "crypto/classic_cipher.h"
+#include "crypto/crypto_primitives.h"
 #include "platform/files.h"
 
 namespace testutil {
@@ -253,6 +257,57 @@ std::string BuildZip(const std::vector<RawEntry>& entries, const std::string& co
   U32(end, static_cast<uint32_t>(body.size() + (offsets_include_prefix ? prefix.size() : 0)));
   U16(end, static_cast<uint16_t>(comment.size()));
   return prefix + body + central + end + comment;
+}
+
+RawEntry ClassicEntry(const std::string& name, const std::string& content, const std::string& password) {
+  const uint32_t crc = arcfold::Crc32(content.data(), content.size());
+  std::array<uint8_t, 12> header{0x5A, 0x13, 0xC7, 0x88, 0x2E, 0x91, 0x04, 0xB6, 0x3F, 0xE0};
+  header[10] = static_cast<uint8_t>(crc >> 16);
+  header[11] = static_cast<uint8_t>(crc >> 24);
+  arcfold::TZipClassicKeys keys;
+  keys.Init(password);
+  keys.EncryptBuffer(header.data(), header.size());
+  std::string data = content;
+  keys.EncryptBuffer(reinterpret_cast<uint8_t*>(data.data()), data.size());
+  RawEntry e{.name = name, .data = std::string(header.begin(), header.end()) + data, .raw = true, .flags = 1};
+  e.crc = crc;
+  e.usize = static_cast<int64_t>(content.size());
+  return e;
+}
+
+RawEntry AesEntry(const std::string& name, const std::string& content, const std::string& password, int key_bits) {
+  using arcfold::TAESCryptoTransform;
+  const size_t key_len = static_cast<size_t>(key_bits / 8);
+  std::vector<uint8_t> salt(key_len / 2);
+  for (size_t i = 0; i < salt.size(); ++i) salt[i] = static_cast<uint8_t>(0xA5 ^ (i * 29));
+  const std::vector<uint8_t> keys = TAESCryptoTransform::DefaultDerive(password, salt, 2 * key_len + 2);
+  std::string header(salt.begin(), salt.end());
+  header += {static_cast<char>(keys[2 * key_len]), static_cast<char>(keys[2 * key_len + 1])};
+  // The counter mode's keystream is the same both ways: the transform that
+  // reads this header encrypts the content as it would decrypt it.
+  TAESCryptoTransform cipher(key_bits, 2, arcfold::kMethodStored);
+  cipher.SetTransformMode(arcfold::TAFCryptoTransform::kDecrypt);
+  arcfold::TMemoryStream header_stream;
+  header_stream.WriteBuffer(header.data(), static_cast<int64_t>(header.size()));
+  header_stream.SetPosition(0);
+  cipher.ReadHeader(header_stream);
+  if (!cipher.CheckPassword(password)) throw std::logic_error("the AES verifier does not fit its own password");
+  std::string data = content;
+  auto* bytes = reinterpret_cast<uint8_t*>(data.data());
+  cipher.DecryptBlock(bytes, 0, bytes, 0, data.size());
+  uint8_t code[20];
+  arcfold::crypto::HmacSha1(keys.data() + key_len, key_len).Mac(bytes, data.size(), code);
+  const std::vector<uint8_t> extra = arcfold::BuildExtraArea({cipher.BuildExtraField()});
+  RawEntry e{.name = name,
+             .data = header + data + std::string(code, code + 10),
+             .method = arcfold::kMethodAES,
+             .raw = true,
+             .flags = 1,
+             .central_extra = std::string(extra.begin(), extra.end()),
+             .local_extra = std::string(extra.begin(), extra.end()),
+             .crc = 0};  // AE-2: the code stands for the CRC
+  e.usize = static_cast<int64_t>(content.size());
+  return e;
 }
 
 std::vector<std::string> ExtractAll(const std::string& zip, const std::string& out, const std::string& password) {

@@ -66,6 +66,12 @@ struct RawEntry {
 std::string BuildZip(const std::vector<RawEntry>& entries, const std::string& comment = "",
                      const std::string& prefix = "", bool offsets_include_prefix = true);
 std::string Deflate(const std::string& data);
+// A stored item encrypted under password, classic or AES (AE-2, key_bits
+// 128, 192 or 256). What the writer draws at random (the classic header's
+// filler, the AES salt) is fixed here: whether a wrong password passes the
+// check (one byte, or the two-byte verifier) is then the same in every run.
+RawEntry ClassicEntry(const std::string& name, const std::string& content, const std::string& password);
+RawEntry AesEntry(const std::string& name, const std::string& content, const std::string& password, int key_bits = 256);
 
 afp::WideString W(const std::string& utf8);
 

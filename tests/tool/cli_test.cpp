@@ -11,6 +11,15 @@ using testutil::Sh;
 namespace {
 const std::string kTool = ARCFOLD_CLI;
 
+// Shell lines that wait (10 s at most) until the process $pid catches
+// interrupts (SIGINT: bit 2 of its caught-signals mask). A job in the
+// background of a script starts with them ignored: one sent before the tool
+// has set its handler (a slow start on a loaded machine) would be lost, and
+// the tool would run to its end.
+const std::string kAwaitInterruptHandler =
+    "for i in $(seq 1000); do case $(awk '/^SigCgt:/ {print substr($2, length($2))}' /proc/$pid/status"
+    " 2>/dev/null) in [2367abef]) break;; esac; sleep 0.01; done; ";
+
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -453,8 +462,8 @@ TEST_F(CliTest, RunsThatFailLeaveTheArchiveAsItWas) {
   // A new archive appears only with a commit: not after a failed source,
   // nor after an interrupted creation.
   EXPECT_EQ(Tool("add " + Quote(dir / "n1.zip") + " " + Quote(a) + " " + Quote(dir / "missing.txt"), &out), 2);
-  EXPECT_EQ(Sh("cd " + Quote(dir.path()) + " && (" + Quote(kTool) +
-               " add n2.zip big.bin -9 & p=$!; sleep 0.3; kill -INT $p; wait $p)"),
+  EXPECT_EQ(Sh("cd " + Quote(dir.path()) + " && (" + Quote(kTool) + " add n2.zip big.bin -9 & pid=$!; " +
+               kAwaitInterruptHandler + "sleep 0.3; kill -INT $pid; wait $pid)"),
             1);
   EXPECT_FALSE(testutil::Exists(dir / "n1.zip"));
   EXPECT_FALSE(testutil::Exists(dir / "n2.zip"));
@@ -524,8 +533,8 @@ TEST_F(CliTest, ArchivesAreReadFromAPipeAndTheirCopyNeverStays) {
   // Interrupted while the archive still arrives: status 1, no copy left.
   out.clear();
   // (A background command of a script reads /dev/null unless told otherwise.)
-  EXPECT_EQ(Sh("{ cat " + Quote(zip) + "; sleep 3; } | { exec 3<&0; " + env + Quote(kTool) +
-                   " list - <&3 & pid=$!; sleep 1; kill -INT $pid; wait $pid; } 2>&1",
+  EXPECT_EQ(Sh("{ cat " + Quote(zip) + "; sleep 3; } | { exec 3<&0; " + env + Quote(kTool) + " list - <&3 & pid=$!; " +
+                   kAwaitInterruptHandler + "sleep 1; kill -INT $pid; wait $pid; } 2>&1",
                &out),
             1)
       << out;

@@ -115,7 +115,12 @@ std::optional<TExtractAhead::Result> TExtractAhead::Take(int index) {
   }
   std::optional<Result> out;
   if (slot->state == State::kDone) {
-    out = std::move(slot->result);
+    // A question of the run may have changed the password since: the item
+    // would then bring its own question, or decode otherwise.
+    if (DecodedAsTheRunWould(*slot))
+      out = std::move(slot->result);
+    else if (!slot->result.temp.empty())
+      DiscardFile(slot->result.temp);
     slot->result = Result();
     bytes_ahead_ -= slot->item.UncompressedSize();
     WakeHelpers();
@@ -172,6 +177,10 @@ bool TExtractAhead::MayStart(size_t position) const {
   return beyond_front == 0 || bytes_ahead_ + slots_[position]->item.UncompressedSize() <= kWindowBytes;
 }
 
+bool TExtractAhead::DecodedAsTheRunWould(const Slot& slot) const {
+  return !(slot.item.HeaderImage.Flags() & kFlagEncrypted) || slot.decoded_with == password_;
+}
+
 afp::WideString TExtractAhead::PlaceFor(const Slot& slot) const {
   if (!setup_.extract) return u"-";  // testing writes nothing
   // Only folders the run has made or checked: a folder it has not looked
@@ -198,10 +207,11 @@ void TExtractAhead::Work(Slot& slot, const afp::WideString& folder, TStream& arc
   std::string password = password_;
   lock.unlock();
   Result result;
-  bool good = Decode(archive, slot, folder, std::move(password), state, result);
+  bool good = Decode(archive, slot, folder, password, state, result);
   lock.lock();
   if (good && !slot.abandoned && !stop_) {
     slot.result = std::move(result);
+    slot.decoded_with = std::move(password);
     slot.state = State::kDone;
   } else {
     if (!result.temp.empty()) DiscardFile(result.temp);

@@ -53,8 +53,9 @@ class TExtractAhead {
   TExtractAhead& operator=(const TExtractAhead&) = delete;
 
   // The run is about to decode item `index`: the helpers' result when they
-  // decoded it cleanly (waiting for one at work on it), else nothing, and
-  // the run decodes the item itself. The caller owns the returned file.
+  // decoded it cleanly (waiting for one at work on it) under the password
+  // the run now holds, else nothing, and the run decodes the item itself.
+  // The caller owns the returned file.
   std::optional<Result> Take(int index);
   // The run is done with item `index`, whatever became of it.
   void Passed(int index);
@@ -74,6 +75,7 @@ class TExtractAhead {
     State state = State::kPending;
     std::atomic<bool> abandoned{false};  // the run went past: the helper stops
     Result result;
+    std::string decoded_with;  // the password of the decode
   };
 
   void Run();
@@ -81,6 +83,9 @@ class TExtractAhead {
   Slot* Find(int index);
   bool MayStart(size_t position) const;
   afp::WideString PlaceFor(const Slot& slot) const;
+  // Whether the run, decoding the item now, would use the password the
+  // helper used (an unencrypted item uses none).
+  bool DecodedAsTheRunWould(const Slot& slot) const;
   // What one helper remembers between items: whether the folder it wrote
   // into last is on a removable drive.
   struct HelperState {

@@ -222,6 +222,8 @@ std::unique_ptr<TExtractAhead> ArchiveSession::StartExtractAhead(TAFProcessOpera
 }
 
 bool ArchiveSession::FinishDecodedAhead(int index, const afp::WideString& target) {
+  // A handler may have set another password since the last decode.
+  ahead_->PasswordChanged(password_);
   auto result = ahead_->Take(index);
   if (!result) return false;
   // The progress the decode made, reported now in its order; a cancel
@@ -231,8 +233,14 @@ bool ArchiveSession::FinishDecodedAhead(int index, const afp::WideString& target
   const afp::WideString name = Backslashed(item.ItemName);
   const int64_t total = ProgressTotal(item);
   bool cancelled = cancel_;
-  for (size_t i = 0; i < result->progress.size() && !cancelled; ++i)
-    cancelled = !ReportItemProgress(facade_, item, name, total, result->progress[i]);
+  try {
+    for (size_t i = 0; i < result->progress.size() && !cancelled; ++i)
+      cancelled = !ReportItemProgress(facade_, item, name, total, result->progress[i]);
+  } catch (...) {
+    // A handler's exception ends the item as it ends a decode: without its file.
+    if (!result->temp.empty()) DiscardFile(result->temp);
+    throw;
+  }
   if (result->temp.empty()) return true;  // tested
   if (cancelled) {
     DiscardFile(result->temp);
