@@ -24,9 +24,13 @@ std::string WithOwnSeparators(std::string_view text) {
 
 bool Interactive() { return afp::IsTerminal(stdin) && afp::IsTerminal(stderr); }
 
-bool TerminalPrompts::ReadLine(std::string& line, bool echo) {
+bool TerminalPrompts::ReadLine(std::string_view prompt, std::string& line, bool echo) {
+  // Echo goes off before the prompt shows, so that nothing typed or pasted
+  // as soon as it appears is shown.
   std::optional<afp::EchoOff> quiet;
   if (!echo) quiet.emplace(in_);
+  std::fwrite(prompt.data(), 1, prompt.size(), out_);
+  std::fflush(out_);
   line.clear();
   int c;
   bool got = false;
@@ -51,10 +55,8 @@ afp::PromptAnswer TerminalPrompts::Ask(std::string_view text, afp::PromptButtons
   if (before_asking) before_asking();
   const std::string shown = WithOwnSeparators(text);
   for (;;) {
-    std::fprintf(out_, "%s\n%s? ", shown.c_str(), choices);
-    std::fflush(out_);
     std::string line;
-    if (!ReadLine(line, true)) return A::Closed;
+    if (!ReadLine(shown + "\n" + choices + "? ", line, true)) return A::Closed;
     if (line.empty()) continue;
     char k = line[0];
     switch (buttons) {
@@ -82,12 +84,8 @@ afp::PromptAnswer TerminalPrompts::Ask(std::string_view text, afp::PromptButtons
 std::string TerminalPrompts::AskNewPassword() {
   for (;;) {
     std::string first, second;
-    std::fputs("New password: ", out_);
-    std::fflush(out_);
-    if (!ReadLine(first, false)) return std::string();
-    std::fputs("\nRepeat password: ", out_);
-    std::fflush(out_);
-    if (!ReadLine(second, false)) return std::string();
+    if (!ReadLine("New password: ", first, false)) return std::string();
+    if (!ReadLine("\nRepeat password: ", second, false)) return std::string();
     std::fputs("\n", out_);
     if (first == second) return first;
     std::fputs("The passwords differ; once more.\n", out_);
@@ -96,10 +94,8 @@ std::string TerminalPrompts::AskNewPassword() {
 
 bool TerminalPrompts::AskPassword(std::string_view caption, std::string_view prompt, std::string& password) {
   if (before_asking) before_asking();
-  std::fprintf(out_, "%.*s\n%s", static_cast<int>(caption.size()), caption.data(), WithOwnSeparators(prompt).c_str());
-  std::fflush(out_);
   std::string line;
-  if (!ReadLine(line, false)) return false;
+  if (!ReadLine(std::string(caption) + "\n" + WithOwnSeparators(prompt), line, false)) return false;
   password = line;
   return true;
 }

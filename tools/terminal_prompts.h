@@ -22,7 +22,7 @@ class TerminalPrompts : public afp::Prompts {
   std::function<void()> before_asking;
 
  private:
-  bool ReadLine(std::string& line, bool echo);
+  bool ReadLine(std::string_view prompt, std::string& line, bool echo);
   std::FILE* in_;
   std::FILE* out_;
 };

@@ -7,20 +7,6 @@ import pty
 import select
 import signal
 import sys
-import termios
-import time
-
-
-def wait_for_echo_off(fd, seconds=10):
-    """The prompt comes a moment before the command turns echo off: typed
-    in between, the answer would be echoed, by chance. A command that never
-    turns it off gets its answer after `seconds`."""
-    deadline = time.monotonic() + seconds
-    try:
-        while termios.tcgetattr(fd)[3] & termios.ECHO and time.monotonic() < deadline:
-            time.sleep(0.001)
-    except termios.error:  # the command has gone: nothing to wait for
-        pass
 
 
 split = sys.argv.index("--")
@@ -44,7 +30,8 @@ while True:
     sys.stdout.write(chunk.decode(errors="replace"))
     if seen.lower().rstrip().endswith(b"password:"):
         seen = b""
-        wait_for_echo_off(fd)
+        # Typed the moment the prompt shows, as a quick typist or a paste
+        # would: the command must have turned echo off before it prompted.
         os.write(fd, (answers.pop(0) if answers else "").encode() + b"\n")
 _, status = os.waitpid(pid, 0)
 sys.exit(os.waitstatus_to_exitcode(status) if hasattr(os, "waitstatus_to_exitcode") else status >> 8)
