@@ -80,8 +80,8 @@ ARCFOLD_API std::vector<WideString> ListDirectory(std::u16string_view path);
 /// listing tells (most file systems do): a walk then need not look at each
 /// entry again. PathType::None: the listing does not tell.
 struct DirEntry {
-  WideString name;
-  PathType type = PathType::None;
+  WideString name;                 ///< the entry's own name, without its folder
+  PathType type = PathType::None;  ///< what it is; None when the listing does not say
 };
 /// ListDirectory with what each entry is.
 ARCFOLD_API std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path);
