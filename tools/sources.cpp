@@ -47,8 +47,7 @@ class Walk {
  private:
   void Entry(const afp::WideString& full, const afp::DirEntry& entry, const afp::WideString& mask) {
     const afp::WideString& name = entry.name;
-    // What the listing said of the entry, else a look at it.
-    const afp::PathType kind = entry.type != afp::PathType::None ? entry.type : afp::GetPathType(full);
+    const afp::PathType kind = afp::TypeOfEntry(entry, full);
     if (kind == afp::PathType::File) {
       if (arcfold::MaskMatch(name, mask)) visitor_.File(full);
       return;

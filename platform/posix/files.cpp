@@ -97,7 +97,7 @@ namespace {
 
 // What a listing's entry type says of it; None for a file system that
 // leaves it unknown.
-PathType TypeOfEntry(unsigned char d_type) {
+PathType TypeOfDirent(unsigned char d_type) {
   switch (d_type) {
     case DT_REG: return PathType::File;
     case DT_DIR: return PathType::Directory;
@@ -115,7 +115,7 @@ std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path) {
   if (!d) return entries;
   while (dirent* e = ::readdir(d)) {
     const std::string_view n = e->d_name;
-    if (n != "." && n != "..") entries.push_back({FromUtf8(n), TypeOfEntry(e->d_type)});
+    if (n != "." && n != "..") entries.push_back({FromUtf8(n), TypeOfDirent(e->d_type)});
   }
   ::closedir(d);
   return entries;

@@ -305,11 +305,11 @@ void ArchiveSession::AddPath(const afp::WideString& path, const afp::WideString&
   std::vector<afp::DirEntry> entries = afp::ListDirectoryEntries(path);
   std::sort(entries.begin(), entries.end(),
             [](const afp::DirEntry& a, const afp::DirEntry& b) { return a.name < b.name; });
-  for (const auto& [name, type] : entries) {
+  for (const auto& entry : entries) {
+    const afp::WideString& name = entry.name;
     const afp::WideString full = path + name;
     if (!exclusion_mask.empty() && MaskMatch(name, exclusion_mask)) continue;
-    // The listing mostly tells what an entry is: it is looked at only when not.
-    const bool folder = (type != afp::PathType::None ? type : afp::GetPathType(full)) == afp::PathType::Directory;
+    const bool folder = afp::TypeOfEntry(entry, full) == afp::PathType::Directory;
     if (folder) {
       if (!recurse) continue;
       AddOnePath(full, true);

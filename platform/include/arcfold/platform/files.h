@@ -85,6 +85,10 @@ struct DirEntry {
 };
 /// ListDirectory with what each entry is.
 ARCFOLD_API std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path);
+/// What the entry at full is: what its listing said, else a look at it.
+inline PathType TypeOfEntry(const DirEntry& entry, std::u16string_view full) {
+  return entry.type != PathType::None ? entry.type : GetPathType(full);
+}
 
 /// Read-only maps to the absence of every write bit; directory to a folder.
 /// Hidden, system and archive cannot be kept by this file system and are
