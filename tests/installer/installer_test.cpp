@@ -137,8 +137,8 @@ class InstallerTest : public ::testing::Test {
   void TearDown() override {
     // The product runs detached: it writes its mark after the installer has
     // gone, and must do so before the test's folder is removed, or the mark
-    // keeps a remnant of the folder alive.
-    if (window.quit && Exists(folder + "/quorel.exe") && ReadFile(folder + "/quorel.exe") == kProduct) WaitForStart();
+    // keeps a remnant of the folder alive. Only a run that finished starts it.
+    if (ProductStarted()) WaitForStart();
     afp::SetCurrentDir(afp::FromUtf8(saved_cwd_));
     ::unsetenv("XDG_DESKTOP_DIR");
   }
@@ -161,6 +161,10 @@ class InstallerTest : public ::testing::Test {
   // before its line is (and a loaded machine may start the product late).
   void WaitForStart() {
     for (int i = 0; i < 300 && ReadFile(folder + "/started.txt").find('\n') == std::string::npos; ++i) usleep(100000);
+  }
+  bool ProductStarted() const {
+    return window.quit && !window.statuses.empty() && window.statuses.back() == "Elkészült..." &&
+           ReadFile(folder + "/quorel.exe") == kProduct;
   }
   void Click() {
     form->Dispatch([&] { form->Button1Click(); });
