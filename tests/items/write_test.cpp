@@ -248,6 +248,9 @@ TEST_F(WriteTest, EmptySourcesAreStoredWithoutData) {
   w.AddFromBuffer(u"classic", "", 0);
   w.SetEncryptionMethod(caAES_256);
   w.AddFromBuffer(u"aes", "", 0);
+  ::mkdir((dir / "folder").c_str(), 0777);
+  w.SetBaseDir(W(dir.path()));
+  w.AddFiles(u"folder");
   const TDirItem& plain = w.Item(0);
   EXPECT_EQ(plain.HeaderImage.Method(), kMethodStored);
   EXPECT_EQ(plain.CompressedSize(), 0);
@@ -258,6 +261,13 @@ TEST_F(WriteTest, EmptySourcesAreStoredWithoutData) {
   auto got = Contents("pw");
   EXPECT_EQ(got.size(), 3u);
   for (const auto& [name, data] : got) EXPECT_EQ(data, "") << name;
+  // One local header per item: a second one would be found again by a
+  // rebuild from the local headers.
+  std::string bytes = ReadFile(zip);
+  size_t local_headers = 0;
+  for (size_t at = bytes.find("PK\x03\x04"); at != std::string::npos; at = bytes.find("PK\x03\x04", at + 1))
+    ++local_headers;
+  EXPECT_EQ(local_headers, 4u);
 }
 
 TEST_F(WriteTest, EncryptedItemsReadBackOnlyWithThePassword) {

@@ -410,8 +410,8 @@ bool TCommit::EncodeNewItem(NewItem& n, TStream& out) {
   TCentralHeader& h = item.HeaderImage;
   // A source of one chunk is encoded into memory first, so that its header
   // goes out once, already final, together with its data: one write instead
-  // of three for each of many small files.
-  const bool small = !n.folder && n.size <= EncodeChunkSize(item.ItemCompressionMode);
+  // of three for each of many small files. A folder has no data at all.
+  const bool small = n.folder || n.size <= EncodeChunkSize(item.ItemCompressionMode);
   std::unique_ptr<TMemoryStream> staging;
   TStream* data_out = &out;
   if (small) {
@@ -433,8 +433,8 @@ bool TCommit::EncodeNewItem(NewItem& n, TStream& out) {
   }
   SettleZip64Sizes(n);
   std::vector<uint8_t> final_head = LocalHeaderBytes(n, true);
-  if (n.folder || small) {
-    if (staging) final_head.insert(final_head.end(), staging->Data().begin(), staging->Data().end());
+  if (small) {
+    final_head.insert(final_head.end(), staging->Data().begin(), staging->Data().end());
     return ctx_.WriteAsking(out, final_head.data(), static_cast<int64_t>(final_head.size()));
   }
   const int64_t end = out.Position();
