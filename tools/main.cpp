@@ -1038,9 +1038,9 @@ int main(int argc, char** argv) {
   cl.app.set_version_flag("--version", std::string("arcfold ") + ARCFOLD_VERSION_STRING);
   DefineReading(cl);
   DefineWriting(cl);
-  if (const int status = Parse(cl, args); status >= 0) return status;
+  if (const int status = Parse(cl, args); status >= 0) return arcfold_cli::StatusWithStdoutWritten(status);
   try {
-    return RunCommand(cl);
+    return arcfold_cli::StatusWithStdoutWritten(RunCommand(cl));
   } catch (const NothingMatched& e) {
     std::fprintf(stderr, "arcfold: %s: %s\n", Printable(cl.common.archive).c_str(), e.what());
     return 1;

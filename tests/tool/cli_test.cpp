@@ -550,6 +550,15 @@ TEST_F(CliTest, StdoutExtractionGivesTheItemsBytesAndNothingElse) {
   EXPECT_EQ(out, "damagedfine");
   EXPECT_NE(testutil::ReadFile(err).find("bad.txt: Invalid size or check sum"), std::string::npos)
       << testutil::ReadFile(err);
+  // Output that never reached its file (a full disk) is a failure, not a
+  // short item or listing under status 0.
+  if (!testutil::Exists("/dev/full")) return;
+  for (const char* how : {"extract -c", "list", "list --json"}) {
+    out.clear();
+    EXPECT_EQ(Sh(Quote(kTool) + " " + std::string(how) + " " + Quote(zip) + " good.txt 2>&1 >/dev/full", &out), 2)
+        << how;
+    EXPECT_NE(out.find("standard output: cannot be written"), std::string::npos) << how << out;
+  }
 }
 
 TEST_F(CliTest, ArchivesAreReadFromAPipeAndTheirCopyNeverStays) {
