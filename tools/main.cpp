@@ -571,13 +571,20 @@ bool HoldsNoItems(const afp::WideString& path) {
 
 // The common end of a writing command: failures listed, status 1 when any.
 int FinishWrite(ToolArchiver& a) {
+  // Only a commit that saw the cancel left the archive as it was: a signal
+  // that came after its last look (while the new archive was renamed into
+  // place, say) found the change written whole.
   const bool cancelled = a.CancelFlag();
+  const std::string shown = a.ShownArchive();
   a.CloseArchive();
   if (ReportFailures(a, "run aborted; the archive was left as it was")) return 1;
-  if (cancelled || afp::StopRequested()) {
+  if (cancelled) {
     std::fprintf(stderr, "cancelled; the archive was left as it was\n");
     return 1;
   }
+  if (afp::StopRequested())
+    std::fprintf(stderr, "arcfold: %s: interrupted after the change was written; the archive holds it\n",
+                 shown.c_str());
   return 0;
 }
 
@@ -723,12 +730,16 @@ int Commit(ToolArchiver& a, bool existed) {
     // The commit as a whole was refused (more items than the classic end
     // record counts, under --zip64 never): the archive stays as it was, and
     // a new one is never put in place.
-    if (e.NativeError() != NativeError::kZip64Refused) throw;
+    if (e.NativeError() != NativeError::kZip64Refused)
+      throw std::runtime_error(fmt::format("{}: {}", a.ShownArchive(), e.what()));
     a.AbandonArchive();
     if (a.progress_line) a.progress_line->Clear();
     std::fprintf(stderr, "arcfold: %s; %s\n", Printable(e.what()).c_str(),
                  existed ? "the archive was left as it was" : "no archive was written");
     return 1;
+  } catch (const arcfold::EAFError& e) {
+    // A write the disk refused, say: the message names the archive it was for.
+    throw std::runtime_error(fmt::format("{}: {}", a.ShownArchive(), e.what()));
   }
   // A new archive that would hold nothing is not left behind: one that no
   // commit wrote (a cancel, nothing offered) is abandoned unwritten, one
@@ -1027,9 +1038,9 @@ int main(int argc, char** argv) {
   cl.app.set_version_flag("--version", std::string("arcfold ") + ARCFOLD_VERSION_STRING);
   DefineReading(cl);
   DefineWriting(cl);
-  if (const int status = Parse(cl, args); status >= 0) return status;
+  if (const int status = Parse(cl, args); status >= 0) return arcfold_cli::StatusWithStdoutWritten(status);
   try {
-    return RunCommand(cl);
+    return arcfold_cli::StatusWithStdoutWritten(RunCommand(cl));
   } catch (const NothingMatched& e) {
     std::fprintf(stderr, "arcfold: %s: %s\n", Printable(cl.common.archive).c_str(), e.what());
     return 1;

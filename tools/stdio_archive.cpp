@@ -1,5 +1,6 @@
 #include "stdio_archive.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
@@ -11,6 +12,7 @@ namespace arcfold_cli {
 
 namespace {
 constexpr size_t kCopyChunk = 256 * 1024;
+constexpr int kOutputFailedStatus = 2;
 }  // namespace
 
 SpooledStdin::SpooledStdin() {
@@ -69,7 +71,17 @@ int64_t StdoutStream::Seek(int64_t offset, arcfold::SeekOrigin origin) {
 
 void StdoutStream::Flush() {
   errno = 0;
-  if (std::fflush(stdout) != 0 && errno == EPIPE) throw OutputClosed();
+  if (std::fflush(stdout) == 0) return;
+  if (errno == EPIPE) throw OutputClosed();
+  throw std::runtime_error("standard output: cannot be written");
+}
+
+int StatusWithStdoutWritten(int status) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  if (errno == EPIPE) return status;
+  std::fprintf(stderr, "arcfold: standard output: cannot be written\n");
+  return std::max(status, kOutputFailedStatus);
 }
 
 }  // namespace arcfold_cli

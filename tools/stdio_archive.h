@@ -36,6 +36,12 @@ struct OutputClosed : std::runtime_error {
   OutputClosed() : std::runtime_error("standard output was closed") {}
 };
 
+// status, or 2 with a message when what the run printed did not all reach
+// standard output (a full disk behind `> file`): a script must not take a
+// cut listing or item for the whole. A reader that stopped reading
+// (`| head`) leaves status as it is.
+int StatusWithStdoutWritten(int status);
+
 // Item data written to standard output as it is decoded.
 class StdoutStream : public arcfold::TStream {
  public:

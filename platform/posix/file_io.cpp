@@ -66,7 +66,15 @@ int64_t FileSizeOf(FileHandle h) {
 
 bool SetFileSizeOf(FileHandle h, int64_t size) { return ::ftruncate(static_cast<int>(h), size) == 0; }
 
-void FlushFile(FileHandle h) { ::fsync(static_cast<int>(h)); }
+bool FlushFile(FileHandle h) {
+  for (;;) {
+    if (::fsync(static_cast<int>(h)) == 0) return true;
+    if (errno == EINTR) continue;
+    // A file that cannot be synced (a pipe, a special file) has nothing
+    // waiting for the disk.
+    return errno == EINVAL || errno == EROFS;
+  }
+}
 
 int64_t CopyFileBytes(FileHandle from, int64_t from_pos, FileHandle to, int64_t to_pos, int64_t count) {
   int64_t done = 0;

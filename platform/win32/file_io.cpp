@@ -84,7 +84,7 @@ bool SetFileSizeOf(FileHandle h, int64_t size) {
   return ::SetFileInformationByHandle(reinterpret_cast<HANDLE>(h), FileEndOfFileInfo, &eof, sizeof eof) != 0;
 }
 
-void FlushFile(FileHandle h) { ::FlushFileBuffers(reinterpret_cast<HANDLE>(h)); }
+bool FlushFile(FileHandle h) { return ::FlushFileBuffers(reinterpret_cast<HANDLE>(h)) != 0; }
 
 // No copy inside the system for two open handles: the caller copies.
 int64_t CopyFileBytes(FileHandle, int64_t, FileHandle, int64_t, int64_t) { return 0; }

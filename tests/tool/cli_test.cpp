@@ -481,6 +481,48 @@ TEST_F(CliTest, RunsThatFailLeaveTheArchiveAsItWas) {
         << name << out;
   }
   EXPECT_EQ(testutil::ReadFile(zip), before);
+  // A disk that refuses the new archive (full: a file size limit below the
+  // items copied over; an I/O error when it is flushed) leaves the old one,
+  // and the message names it.
+  const std::string grown = dir / "grown.zip";
+  ASSERT_EQ(Tool("add " + Quote(grown) + " " + Quote(big) + " -0"), 0);
+  const std::string grown_before = testutil::ReadFile(grown);
+  std::string full_out;
+  EXPECT_EQ(Sh("(trap '' XFSZ; ulimit -f 1024; " + Quote(kTool) + " add " + Quote(grown) + " " + Quote(a) +
+                   " </dev/null 2>&1)",
+               &full_out),
+            2);
+  EXPECT_NE(full_out.find("grown.zip"), std::string::npos) << full_out;
+  EXPECT_EQ(testutil::ReadFile(grown), grown_before);
+  if (Sh("strace -o /dev/null true") == 0) {
+    std::string eio_out;
+    EXPECT_EQ(Sh("strace -o /dev/null -e trace=fsync -e inject=fsync:error=EIO:when=1 " + Quote(kTool) + " add " +
+                     Quote(grown) + " " + Quote(a) + " </dev/null 2>&1",
+                 &eio_out),
+              2);
+    EXPECT_NE(eio_out.find("grown.zip"), std::string::npos) << eio_out;
+    EXPECT_EQ(testutil::ReadFile(grown), grown_before);
+  }
+  EXPECT_EQ(testutil::FindNamed(dir.path(), {".arcfold-"}), "");
+}
+
+// A signal that comes while the new archive takes the old one's place is too
+// late to cancel: the tool says that the change was written, and a moved
+// file is then in the archive, not lost to a "left as it was".
+TEST_F(CliTest, AnInterruptAfterTheCommitDoesNotDenyIt) {
+  if (Sh("strace -o /dev/null true") != 0) GTEST_SKIP() << "strace cannot trace here";
+  WriteInTree(dir / "moved/m.txt", "moved into the archive");
+  std::string out;
+  EXPECT_EQ(Sh("cd " + Quote(dir.path()) + " && strace -o /dev/null -e trace=rename -e inject=rename:signal=INT " +
+                   Quote(kTool) + " move t.zip moved -r </dev/null 2>&1",
+               &out),
+            0)
+      << out;
+  EXPECT_EQ(out.find("left as it was"), std::string::npos) << out;
+  EXPECT_FALSE(testutil::Exists(dir / "moved/m.txt"));
+  std::string data;
+  EXPECT_EQ(Sh(Quote(kTool) + " x -c " + Quote(zip) + " moved/m.txt", &data), 0);
+  EXPECT_EQ(data, "moved into the archive");
 }
 
 TEST_F(CliTest, StdoutExtractionGivesTheItemsBytesAndNothingElse) {
@@ -508,6 +550,15 @@ TEST_F(CliTest, StdoutExtractionGivesTheItemsBytesAndNothingElse) {
   EXPECT_EQ(out, "damagedfine");
   EXPECT_NE(testutil::ReadFile(err).find("bad.txt: Invalid size or check sum"), std::string::npos)
       << testutil::ReadFile(err);
+  // Output that never reached its file (a full disk) is a failure, not a
+  // short item or listing under status 0.
+  if (!testutil::Exists("/dev/full")) return;
+  for (const char* how : {"extract -c", "list", "list --json"}) {
+    out.clear();
+    EXPECT_EQ(Sh(Quote(kTool) + " " + std::string(how) + " " + Quote(zip) + " good.txt 2>&1 >/dev/full", &out), 2)
+        << how;
+    EXPECT_NE(out.find("standard output: cannot be written"), std::string::npos) << how << out;
+  }
 }
 
 TEST_F(CliTest, ArchivesAreReadFromAPipeAndTheirCopyNeverStays) {

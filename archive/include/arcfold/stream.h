@@ -74,6 +74,7 @@ class ARCFOLD_API TFileStream : public TStream {
   int64_t Seek(int64_t offset, SeekOrigin origin) override;
   int64_t Size() override;
   void SetSize(int64_t size) override;
+  /// Raises EWriteError when the disk refuses what was written.
   void Flush() override;
   /// The platform layer's handle of the open file.
   intptr_t Handle() const { return handle_; }

@@ -141,7 +141,11 @@ void TFileStream::SetSize(int64_t size) {
   if (pos_ > size) pos_ = size;
 }
 
-void TFileStream::Flush() { afp::FlushFile(handle_); }
+// A file whose bytes the disk refused must not be taken for written (an
+// archive renamed into place over the old one, say).
+void TFileStream::Flush() {
+  if (!afp::FlushFile(handle_)) throw EWriteError("Cannot write file \"" + afp::NativePath(name_) + "\" to the disk");
+}
 
 int64_t TFileStream::CopyInSystem(TFileStream& source, int64_t count) {
   const int64_t copied = afp::CopyFileBytes(source.handle_, source.pos_, handle_, pos_, count);

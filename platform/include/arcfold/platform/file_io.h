@@ -38,7 +38,10 @@ ARCFOLD_API int64_t WriteFileAt(FileHandle h, const void* buffer, int64_t count,
 ///@}
 ARCFOLD_API int64_t FileSizeOf(FileHandle h);                ///< 0 when it cannot be read
 ARCFOLD_API bool SetFileSizeOf(FileHandle h, int64_t size);  ///< cuts or extends; false when it cannot
-ARCFOLD_API void FlushFile(FileHandle h);                    ///< to the disk
+/// Writes what the system holds of the file to the disk. False when the
+/// disk refused it (an I/O error, no space left): what was written may not
+/// be there.
+ARCFOLD_API bool FlushFile(FileHandle h);
 /// Copies count bytes from one open file to another inside the system (no
 /// trip through the caller's memory; a clone where the file system shares
 /// blocks). Returns the bytes copied, which may be fewer than count (0 where
