@@ -131,8 +131,12 @@ std::vector<DirEntry> ListEntries(std::u16string_view path, bool with_info) {
     const std::string_view n = e->d_name;
     if (n == "." || n == "..") continue;
     DirEntry entry{FromUtf8(n), TypeOfDirent(e->d_type), FileInfo()};
+    // Only a name that the path built from the listing leads back to is
+    // looked at here (not one with "\" or bytes that are not UTF-8): a look
+    // by that path is what the entry's info stands for.
     struct stat st;
-    if (with_info && ::fstatat(folder, e->d_name, &st, 0) == 0) entry.info = InfoOfStat(st);
+    if (with_info && NativePath(entry.name) == n && ::fstatat(folder, e->d_name, &st, 0) == 0)
+      entry.info = InfoOfStat(st);
     entries.push_back(std::move(entry));
   }
   ::closedir(d);

@@ -103,11 +103,15 @@ TEST_F(FilesTest, OpeningCreatingAndReplacingFiles) {
     }
   }
   // A listing with each entry's info finds what a look at it by its path
-  // finds: links followed, one that leads nowhere found as nothing.
+  // finds: links followed, one that leads nowhere found as nothing, and
+  // names no path leads to (a "\" read as a separator, bytes that are not
+  // UTF-8) found as nothing too.
   ASSERT_TRUE(afp::SetFileAttributes(W(Path("renamed.txt")), afp::kAttrReadOnly));
 #ifndef _WIN32
   ASSERT_EQ(::symlink("renamed.txt", Path("link.txt").c_str()), 0);
   ASSERT_EQ(::symlink("missing", Path("broken").c_str()), 0);
+  testutil::WriteFile(Path("back\\slash.txt"), "x");
+  testutil::WriteFile(Path("\xff.txt"), "x");
 #endif
   for (const afp::DirEntry& e : afp::ListDirectoryInfo(W(dir.path()))) {
     const afp::FileInfo looked = afp::GetFileInfo(W(Path(testutil::U(e.name))));
@@ -120,6 +124,8 @@ TEST_F(FilesTest, OpeningCreatingAndReplacingFiles) {
 #ifndef _WIN32
   EXPECT_TRUE(afp::DeleteFile(W(Path("link.txt"))));
   EXPECT_TRUE(afp::DeleteFile(W(Path("broken"))));
+  EXPECT_EQ(::unlink(Path("back\\slash.txt").c_str()), 0);
+  EXPECT_EQ(::unlink(Path("\xff.txt").c_str()), 0);
 #endif
   ASSERT_TRUE(afp::SetFileAttributes(W(Path("renamed.txt")), 0));
   EXPECT_TRUE(afp::RemoveDir(W(Path("folder"))));

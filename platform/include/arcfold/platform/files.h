@@ -94,8 +94,9 @@ struct ARCFOLD_API FileInfo {
 struct DirEntry {
   WideString name;                 ///< the entry's own name, without its folder
   PathType type = PathType::None;  ///< what it is; None when the listing does not say
-  /// What GetFileInfo would say of the entry, filled by ListDirectoryInfo
-  /// only; info.exists false when the listing could not tell (then look).
+  /// What GetFileInfo would say of the entry (by the folder's path and
+  /// name), filled by ListDirectoryInfo only; info.exists false when the
+  /// listing could not tell (then look).
   FileInfo info;
 };
 /// ListDirectory with what each entry is.
