@@ -134,23 +134,32 @@ class ToolArchiver : public TArcfold {
   bool told_waiting_ = false;
 };
 
+// What the library does with a file the command offers.
+arcfold::TAFProcessOperation OperationOf(const std::string& command) {
+  return command == "update" ? arcfold::poUpdate : command == "move" ? arcfold::poMove : arcfold::poAdd;
+}
+
 // Adds what the walk of the sources finds, one file or folder at a time,
 // by the command's rules (add, update or move).
 class SourceAdder : public arcfold_cli::SourceVisitor {
  public:
   SourceAdder(ToolArchiver& a, const std::string& command) : a_(a), command_(command) {}
-  void File(const afp::WideString& path) override { Add(path, afp::WideString()); }
+  void File(const afp::WideString& path, const afp::FileInfo* known) override {
+    Add(path, afp::WideString(), known && known->exists ? known : nullptr);
+  }
   // The mask "*" leaves out what the folder holds: the walk offers that.
-  bool Folder(const afp::WideString& path) override { return Add(path, u"*"); }
+  bool Folder(const afp::WideString& path) override { return Add(path, u"*", nullptr); }
   void Skipped(const afp::WideString& path, const std::string& why) override {
     std::fprintf(stderr, "arcfold: %s: %s\n", Printable(ToUtf8(path)).c_str(), why.c_str());
   }
 
  private:
-  bool Add(const afp::WideString& path, const afp::WideString& exclusion) {
+  bool Add(const afp::WideString& path, const afp::WideString& exclusion, const afp::FileInfo* known) {
     a_.offered = path;
     a_.left_out = false;
-    if (command_ == "update")
+    if (known)
+      a_.AddLookedAt(path, *known, OperationOf(command_));
+    else if (command_ == "update")
       a_.UpdateFiles(path, arcfold::kAnyAttributes, exclusion);
     else if (command_ == "move")
       a_.MoveFiles(path, arcfold::kAnyAttributes, exclusion);

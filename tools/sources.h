@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/files.h"
 #include "platform/wide.h"
 
 namespace arcfold_cli {
@@ -12,8 +13,9 @@ namespace arcfold_cli {
 class SourceVisitor {
  public:
   virtual ~SourceVisitor() = default;
-  // A regular file (or a link to one).
-  virtual void File(const afp::WideString& path) = 0;
+  // A regular file (or a link to one); known: what its folder's listing
+  // found of it, when the walk listed one (known->exists false: nothing).
+  virtual void File(const afp::WideString& path, const afp::FileInfo* known) = 0;
   // A folder (or a link to one); true when what it holds is to be walked.
   virtual bool Folder(const afp::WideString& path) = 0;
   // Something that is not read, and why: a FIFO, socket or device (opening

@@ -107,19 +107,47 @@ PathType TypeOfDirent(unsigned char d_type) {
   }
 }
 
-}  // namespace
+FileInfo InfoOfStat(const struct stat& st) {
+  FileInfo info;
+  info.exists = true;
+  info.directory = S_ISDIR(st.st_mode);
+  info.attributes = info.directory ? kAttrDirectory : kAttrArchive;
+  if ((st.st_mode & 0222) == 0) info.attributes |= kAttrReadOnly;
+  info.dos_time = static_cast<int32_t>(UnixToDosDateTime(st.st_mtime));
+  // A link is followed and anything that is not a folder is read as a file,
+  // so only these two types are reported.
+  info.unix_mode = (info.directory ? S_IFDIR : S_IFREG) | (st.st_mode & 0777);
+  return info;
+}
 
-std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path) {
+// The entries of the folder at path; with_info, each one's FileInfo from a
+// look relative to the open folder.
+std::vector<DirEntry> ListEntries(std::u16string_view path, bool with_info) {
   std::vector<DirEntry> entries;
   DIR* d = ::opendir(NativePath(path).c_str());
   if (!d) return entries;
+  const int folder = ::dirfd(d);
   while (dirent* e = ::readdir(d)) {
     const std::string_view n = e->d_name;
-    if (n != "." && n != "..") entries.push_back({FromUtf8(n), TypeOfDirent(e->d_type)});
+    if (n == "." || n == "..") continue;
+    DirEntry entry{FromUtf8(n), TypeOfDirent(e->d_type), FileInfo()};
+    // Only a name that the path built from the listing leads back to is
+    // looked at here (not one with "\" or bytes that are not UTF-8): a look
+    // by that path is what the entry's info stands for.
+    struct stat st;
+    if (with_info && NativePath(entry.name) == n && ::fstatat(folder, e->d_name, &st, 0) == 0)
+      entry.info = InfoOfStat(st);
+    entries.push_back(std::move(entry));
   }
   ::closedir(d);
   return entries;
 }
+
+}  // namespace
+
+std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path) { return ListEntries(path, false); }
+
+std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path) { return ListEntries(path, true); }
 
 std::vector<WideString> ListDirectory(std::u16string_view path) {
   std::vector<WideString> names;
@@ -187,18 +215,9 @@ uint32_t UnixToDosDateTime(int64_t unix_time) {
 }
 
 FileInfo GetFileInfo(std::u16string_view path) {
-  FileInfo info;
   struct stat st;
-  if (!StatPath(path, st)) return info;
-  info.exists = true;
-  info.directory = S_ISDIR(st.st_mode);
-  info.attributes = info.directory ? kAttrDirectory : kAttrArchive;
-  if ((st.st_mode & 0222) == 0) info.attributes |= kAttrReadOnly;
-  info.dos_time = static_cast<int32_t>(UnixToDosDateTime(st.st_mtime));
-  // A link is followed and anything that is not a folder is read as a file,
-  // so only these two types are reported.
-  info.unix_mode = (info.directory ? S_IFDIR : S_IFREG) | (st.st_mode & 0777);
-  return info;
+  if (!StatPath(path, st)) return FileInfo();
+  return InfoOfStat(st);
 }
 
 namespace {

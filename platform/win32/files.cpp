@@ -118,19 +118,32 @@ bool RenameFile(std::u16string_view from, std::u16string_view to) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != 0;
 }
 
-std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path) {
-  std::vector<DirEntry> entries;
+namespace {
+
+// Calls each with what the listing found for every entry of the folder at
+// path but "." and "..".
+template <class Each>
+void ForEachFound(std::u16string_view path, Each&& each) {
   WideString pattern(path);
   if (!pattern.empty() && pattern.back() != u'\\' && pattern.back() != u'/') pattern += u'\\';
   pattern += u'*';
   WIN32_FIND_DATAW found;
   HANDLE h = ::FindFirstFileW(WidePath(pattern).c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) return entries;
+  if (h == INVALID_HANDLE_VALUE) return;
   do {
     const std::wstring n = found.cFileName;
-    if (n != L"." && n != L"..") entries.push_back({FromWide(n), TypeOfAttributes(found.dwFileAttributes)});
+    if (n != L"." && n != L"..") each(found);
   } while (::FindNextFileW(h, &found));
   ::FindClose(h);
+}
+
+}  // namespace
+
+std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path) {
+  std::vector<DirEntry> entries;
+  ForEachFound(path, [&](const WIN32_FIND_DATAW& found) {
+    entries.push_back({FromWide(found.cFileName), TypeOfAttributes(found.dwFileAttributes), FileInfo()});
+  });
   return entries;
 }
 
@@ -213,16 +226,36 @@ uint32_t UnixToDosDateTime(int64_t unix_time) {
   return FileTimeToDos(UnixToFileTime(unix_time));
 }
 
-FileInfo GetFileInfo(std::u16string_view path) {
+namespace {
+
+FileInfo InfoOfAttributes(DWORD attributes, const FILETIME& written) {
   FileInfo info;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (path.empty() || !::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return info;
   info.exists = true;
-  info.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  info.attributes = data.dwFileAttributes & kKeptAttributes;
-  info.dos_time = static_cast<int32_t>(FileTimeToDos(data.ftLastWriteTime));
+  info.directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.attributes = attributes & kKeptAttributes;
+  info.dos_time = static_cast<int32_t>(FileTimeToDos(written));
   // unix_mode stays 0: NTFS and FAT keep no Unix permission bits.
   return info;
+}
+
+}  // namespace
+
+FileInfo GetFileInfo(std::u16string_view path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path.empty() || !::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return FileInfo();
+  return InfoOfAttributes(data.dwFileAttributes, data.ftLastWriteTime);
+}
+
+std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path) {
+  std::vector<DirEntry> entries;
+  ForEachFound(path, [&](const WIN32_FIND_DATAW& found) {
+    DirEntry entry{FromWide(found.cFileName), TypeOfAttributes(found.dwFileAttributes), FileInfo()};
+    // A link's listing describes the link, not what it leads to: that is
+    // looked at by its path.
+    if (entry.type != PathType::Link) entry.info = InfoOfAttributes(found.dwFileAttributes, found.ftLastWriteTime);
+    entries.push_back(std::move(entry));
+  });
+  return entries;
 }
 
 namespace {

@@ -7,6 +7,10 @@
 
 #include <algorithm>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "platform/codepage.h"
 #include "platform/file_io.h"
 #include "test_util.h"
@@ -98,6 +102,32 @@ TEST_F(FilesTest, OpeningCreatingAndReplacingFiles) {
       EXPECT_EQ(e.type, looked) << testutil::U(e.name);
     }
   }
+  // A listing with each entry's info finds what a look at it by its path
+  // finds: links followed, one that leads nowhere found as nothing, and
+  // names no path leads to (a "\" read as a separator, bytes that are not
+  // UTF-8) found as nothing too.
+  ASSERT_TRUE(afp::SetFileAttributes(W(Path("renamed.txt")), afp::kAttrReadOnly));
+#ifndef _WIN32
+  ASSERT_EQ(::symlink("renamed.txt", Path("link.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("missing", Path("broken").c_str()), 0);
+  testutil::WriteFile(Path("back\\slash.txt"), "x");
+  testutil::WriteFile(Path("\xff.txt"), "x");
+#endif
+  for (const afp::DirEntry& e : afp::ListDirectoryInfo(W(dir.path()))) {
+    const afp::FileInfo looked = afp::GetFileInfo(W(Path(testutil::U(e.name))));
+    ASSERT_EQ(e.info.exists, looked.exists) << testutil::U(e.name);
+    EXPECT_EQ(e.info.directory, looked.directory) << testutil::U(e.name);
+    EXPECT_EQ(e.info.attributes, looked.attributes) << testutil::U(e.name);
+    EXPECT_EQ(e.info.dos_time, looked.dos_time) << testutil::U(e.name);
+    EXPECT_EQ(e.info.unix_mode, looked.unix_mode) << testutil::U(e.name);
+  }
+#ifndef _WIN32
+  EXPECT_TRUE(afp::DeleteFile(W(Path("link.txt"))));
+  EXPECT_TRUE(afp::DeleteFile(W(Path("broken"))));
+  EXPECT_EQ(::unlink(Path("back\\slash.txt").c_str()), 0);
+  EXPECT_EQ(::unlink(Path("\xff.txt").c_str()), 0);
+#endif
+  ASSERT_TRUE(afp::SetFileAttributes(W(Path("renamed.txt")), 0));
   EXPECT_TRUE(afp::RemoveDir(W(Path("folder"))));
   EXPECT_TRUE(afp::DeleteFile(W(Path("renamed.txt"))));
   EXPECT_FALSE(afp::DeleteFile(W(dir.path())));  // a folder is not a file

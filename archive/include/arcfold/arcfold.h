@@ -225,6 +225,12 @@ class ARCFOLD_API TAFBaseArchiver {
   /// OnProcessFileFailure). Folders that still hold something stay.
   void MoveFiles(const afp::WideString& file_mask, uint32_t search_attr = kAnyAttributes,
                  const afp::WideString& exclusion_mask = afp::WideString());
+  /// AddFiles, UpdateFiles or MoveFiles (as how says: poAdd, poUpdate or
+  /// poMove) of the one file or folder at path, which the caller's own walk
+  /// has just looked at: known is what that look found (afp::GetFileInfo's,
+  /// or a listing's from afp::ListDirectoryInfo), so it is not looked up
+  /// again. A look that found nothing is made again here.
+  void AddLookedAt(const afp::WideString& path, const afp::FileInfo& known, TAFProcessOperation how = poAdd);
   /// An item named name (with "/" or "\" separators) with the given bytes.
   void AddFromBuffer(const afp::WideString& name, const void* data, int64_t size);
   /// An item named name with the whole content of stream; with owns the

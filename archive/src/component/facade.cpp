@@ -106,6 +106,9 @@ void TAFBaseArchiver::MoveFiles(const afp::WideString& file_mask, uint32_t searc
                                 const afp::WideString& exclusion_mask) {
   session_->MoveFiles(file_mask, search_attr, exclusion_mask);
 }
+void TAFBaseArchiver::AddLookedAt(const afp::WideString& path, const afp::FileInfo& known, TAFProcessOperation how) {
+  session_->AddLookedAt(path, known, how);
+}
 void TAFBaseArchiver::AddFromBuffer(const afp::WideString& name, const void* data, int64_t size) {
   session_->AddFromBuffer(name, data, size);
 }

@@ -53,6 +53,7 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   void AddFiles(const afp::WideString& file_mask, uint32_t search_attr, const afp::WideString& exclusion_mask);
   void UpdateFiles(const afp::WideString& file_mask, uint32_t search_attr, const afp::WideString& exclusion_mask);
   void MoveFiles(const afp::WideString& file_mask, uint32_t search_attr, const afp::WideString& exclusion_mask);
+  void AddLookedAt(const afp::WideString& path, const afp::FileInfo& known, TAFProcessOperation how);
   void AddFromBuffer(const afp::WideString& name, const void* data, int64_t size);
   void AddFromStream(const afp::WideString& name, TStream* stream, bool owns);
   void DeleteFiles(const afp::WideString& file_mask, uint32_t search_attr, const afp::WideString& exclusion_mask);
@@ -232,8 +233,9 @@ class ArchiveSession final : public TAFVolumeSource, public TAFDirSettings {
   bool IsOwnFile(const afp::WideString& path) const;
   afp::WideString AddingBase() const;
   void SetNewHeader(TDirItem& item, uint16_t method, uint32_t dos_time, uint32_t attributes);
+  // known: as for AddOnePath, of what file_mask names.
   void AddMatching(const afp::WideString& file_mask, uint32_t search_attr, const afp::WideString& exclusion_mask,
-                   TAFProcessOperation how);
+                   TAFProcessOperation how, const afp::FileInfo* known = nullptr);
   bool ReplaceWith(int index, const afp::WideString& file);
   void AddPath(const afp::WideString& path, const afp::WideString& mask, const afp::WideString& exclusion_mask,
                bool recurse);

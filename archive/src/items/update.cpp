@@ -302,6 +302,7 @@ void ArchiveSession::AddPath(const afp::WideString& path, const afp::WideString&
   // path is a folder ending in "\"; its entries matching mask are added,
   // and with recurse its folders with all they hold. Links to folders are
   // not followed.
+  if (exclusion_mask == u"*") return;  // every entry is left out: no need to list them
   std::vector<afp::DirEntry> entries = afp::ListDirectoryEntries(path);
   std::sort(entries.begin(), entries.end(),
             [](const afp::DirEntry& a, const afp::DirEntry& b) { return a.name < b.name; });
@@ -344,8 +345,14 @@ void ArchiveSession::MoveFiles(const afp::WideString& file_mask, uint32_t search
   AddMatching(file_mask, search_attr, exclusion_mask, poMove);
 }
 
+void ArchiveSession::AddLookedAt(const afp::WideString& path, const afp::FileInfo& known, TAFProcessOperation how) {
+  const TAFProcessOperation adding = how == poUpdate || how == poMove ? how : poAdd;
+  AddMatching(path, kAnyAttributes, afp::WideString(), adding, known.exists ? &known : nullptr);
+}
+
 void ArchiveSession::AddMatching(const afp::WideString& file_mask, uint32_t /*search_attr*/,
-                                 const afp::WideString& exclusion_mask, TAFProcessOperation how) {
+                                 const afp::WideString& exclusion_mask, TAFProcessOperation how,
+                                 const afp::FileInfo* known) {
   if (!active_) throw EAFException::Create(NativeError::kArchiveNotOpen, &facade_);
   TOwnTransaction transaction(*this);
   struct Restore {
@@ -374,7 +381,7 @@ void ArchiveSession::AddMatching(const afp::WideString& file_mask, uint32_t /*se
     if (!common.empty()) adding_base_ = common;
   }
   // One look tells a folder from a file and gives what the item needs.
-  const afp::FileInfo info = afp::GetFileInfo(full);
+  const afp::FileInfo info = known ? *known : afp::GetFileInfo(full);
   if (info.exists && info.directory) {
     // A folder: the folder itself and, with Recurse, all it holds.
     AddOnePath(full, true, &info);

@@ -76,15 +76,36 @@ ARCFOLD_API bool DeleteFile(std::u16string_view path);                          
 ARCFOLD_API bool RenameFile(std::u16string_view from, std::u16string_view to);  ///< false when it cannot
 /// The names of the entries of a folder (no "." or ".."); empty when it cannot be read.
 ARCFOLD_API std::vector<WideString> ListDirectory(std::u16string_view path);
+
+/// What adding a file needs to know of it, from one look at it.
+struct ARCFOLD_API FileInfo {
+  bool exists = false;                       ///< whether something is there
+  bool directory = false;                    ///< whether it is a folder
+  uint32_t attributes = kInvalidAttributes;  ///< as GetFileAttributes
+  int32_t dos_time = -1;                     ///< as GetFileDosDateTime
+  /// Where the file system keeps Unix modes: the file type (regular file or
+  /// folder) and the permission bits 0777, as the Unix host of ZIP stores
+  /// them; 0 elsewhere.
+  uint32_t unix_mode = 0;
+};
 /// An entry of a folder and what it is as GetPathType would say, when the
 /// listing tells (most file systems do): a walk then need not look at each
 /// entry again. PathType::None: the listing does not tell.
 struct DirEntry {
   WideString name;                 ///< the entry's own name, without its folder
   PathType type = PathType::None;  ///< what it is; None when the listing does not say
+  /// What GetFileInfo would say of the entry (by the folder's path and
+  /// name), filled by ListDirectoryInfo only; info.exists false when the
+  /// listing could not tell (then look).
+  FileInfo info;
 };
 /// ListDirectory with what each entry is.
 ARCFOLD_API std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path);
+/// ListDirectoryEntries with each entry's FileInfo, from the listing itself
+/// where it carries it (Windows) or from a look at each entry relative to the
+/// open folder (links followed), which spares the system finding the folder
+/// again by its path for every entry.
+ARCFOLD_API std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path);
 /// What the entry at full is: what its listing said, else a look at it.
 inline PathType TypeOfEntry(const DirEntry& entry, std::u16string_view full) {
   return entry.type != PathType::None ? entry.type : GetPathType(full);
@@ -100,17 +121,6 @@ ARCFOLD_API bool SetFileAttributes(std::u16string_view path, uint32_t attrs);
 /// Applies Unix permission bits (masked to 0777).
 ARCFOLD_API bool SetUnixMode(std::u16string_view path, uint32_t mode);
 
-/// What adding a file needs to know of it, from one look at it.
-struct ARCFOLD_API FileInfo {
-  bool exists = false;                       ///< whether something is there
-  bool directory = false;                    ///< whether it is a folder
-  uint32_t attributes = kInvalidAttributes;  ///< as GetFileAttributes
-  int32_t dos_time = -1;                     ///< as GetFileDosDateTime
-  /// Where the file system keeps Unix modes: the file type (regular file or
-  /// folder) and the permission bits 0777, as the Unix host of ZIP stores
-  /// them; 0 elsewhere.
-  uint32_t unix_mode = 0;
-};
 /// What is known of the file at path (links followed).
 ARCFOLD_API FileInfo GetFileInfo(std::u16string_view path);
 
