@@ -152,6 +152,9 @@ class SourceAdder : public arcfold_cli::SourceVisitor {
   void Skipped(const afp::WideString& path, const std::string& why) override {
     std::fprintf(stderr, "arcfold: %s: %s\n", Printable(ToUtf8(path)).c_str(), why.c_str());
   }
+  void NotAdded(const afp::WideString& path, const std::string& why) override {
+    a_.failures.push_back({Printable(ToUtf8(path)), why});
+  }
 
  private:
   bool Add(const afp::WideString& path, const afp::WideString& exclusion, const afp::FileInfo* known) {

@@ -13,6 +13,10 @@ namespace {
 constexpr const char* kSpecialFile = "skipped: not a regular file or folder (a FIFO, socket or device)";
 constexpr const char* kBrokenLink = "skipped: a link that leads to nothing";
 constexpr const char* kLoopingLink = "skipped: a link back to a folder that holds it";
+constexpr const char* kUnreadableFolder = "not added in full: the folder cannot be read";
+// Item names use "\" as a folder separator, as Windows does: stored, such a
+// name would come back as folders.
+constexpr const char* kBackslashName = "not added: a name with \"\\\" could not be extracted as it is";
 
 bool HasWildcards(const afp::WideString& s) { return s.find_first_of(u"*?") != afp::WideString::npos; }
 
@@ -40,8 +44,10 @@ class Walk {
     // the open folder that costs the system less than a look by the full
     // path later. Under a narrower mask most entries are never looked at.
     const afp::WideString folder = path.empty() ? u"." : path;
+    bool readable = true;
     std::vector<afp::DirEntry> entries =
-        mask == u"*" ? afp::ListDirectoryInfo(folder) : afp::ListDirectoryEntries(folder);
+        mask == u"*" ? afp::ListDirectoryInfo(folder, &readable) : afp::ListDirectoryEntries(folder, &readable);
+    if (!readable) visitor_.NotAdded(folder, kUnreadableFolder);
     std::sort(entries.begin(), entries.end(),
               [](const afp::DirEntry& a, const afp::DirEntry& b) { return a.name < b.name; });
     const afp::WideString prefix = path.empty() || path.back() == u'/' || path.back() == u'\\' ? path : path + u"/";
@@ -52,6 +58,10 @@ class Walk {
  private:
   void Entry(const afp::WideString& full, const afp::DirEntry& entry, const afp::WideString& mask) {
     const afp::WideString& name = entry.name;
+    if (name.find(u'\\') != afp::WideString::npos) {
+      if (arcfold::MaskMatch(name, mask)) visitor_.NotAdded(full, kBackslashName);
+      return;
+    }
     const afp::PathType kind = afp::TypeOfEntry(entry, full);
     if (kind == afp::PathType::File) {
       if (arcfold::MaskMatch(name, mask)) visitor_.File(full, &entry.info);

@@ -22,6 +22,10 @@ class SourceVisitor {
   // one may wait forever or read without end), a link that leads nowhere or
   // back to a folder that holds it.
   virtual void Skipped(const afp::WideString& path, const std::string& why) = 0;
+  // Something that was to be stored and cannot be, or not whole, and why: a
+  // folder that cannot be read (what it holds is missing), a name that the
+  // archive cannot keep. A failure of the run, unlike Skipped.
+  virtual void NotAdded(const afp::WideString& path, const std::string& why) = 0;
 };
 
 // Walks path: a file; a folder with the files it holds (with recurse, its

@@ -122,12 +122,14 @@ FileInfo InfoOfStat(const struct stat& st) {
 
 // The entries of the folder at path; with_info, each one's FileInfo from a
 // look relative to the open folder.
-std::vector<DirEntry> ListEntries(std::u16string_view path, bool with_info) {
+std::vector<DirEntry> ListEntries(std::u16string_view path, bool with_info, bool* readable) {
   std::vector<DirEntry> entries;
+  if (readable) *readable = false;
   DIR* d = ::opendir(NativePath(path).c_str());
   if (!d) return entries;
   const int folder = ::dirfd(d);
-  while (dirent* e = ::readdir(d)) {
+  // readdir tells its end from a failure only by errno.
+  for (errno = 0; dirent* e = ::readdir(d); errno = 0) {
     const std::string_view n = e->d_name;
     if (n == "." || n == "..") continue;
     DirEntry entry{FromUtf8(n), TypeOfDirent(e->d_type), FileInfo()};
@@ -139,15 +141,20 @@ std::vector<DirEntry> ListEntries(std::u16string_view path, bool with_info) {
       entry.info = InfoOfStat(st);
     entries.push_back(std::move(entry));
   }
+  if (readable) *readable = errno == 0;
   ::closedir(d);
   return entries;
 }
 
 }  // namespace
 
-std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path) { return ListEntries(path, false); }
+std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path, bool* readable) {
+  return ListEntries(path, false, readable);
+}
 
-std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path) { return ListEntries(path, true); }
+std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path, bool* readable) {
+  return ListEntries(path, true, readable);
+}
 
 std::vector<WideString> ListDirectory(std::u16string_view path) {
   std::vector<WideString> names;

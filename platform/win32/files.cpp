@@ -121,27 +121,33 @@ bool RenameFile(std::u16string_view from, std::u16string_view to) {
 namespace {
 
 // Calls each with what the listing found for every entry of the folder at
-// path but "." and "..".
+// path but "." and "..". Sets readable, when given, to whether the whole
+// folder could be listed (a folder with nothing to find, a drive's empty
+// root, is read whole).
 template <class Each>
-void ForEachFound(std::u16string_view path, Each&& each) {
+void ForEachFound(std::u16string_view path, bool* readable, Each&& each) {
   WideString pattern(path);
   if (!pattern.empty() && pattern.back() != u'\\' && pattern.back() != u'/') pattern += u'\\';
   pattern += u'*';
   WIN32_FIND_DATAW found;
   HANDLE h = ::FindFirstFileW(WidePath(pattern).c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) return;
+  if (h == INVALID_HANDLE_VALUE) {
+    if (readable) *readable = ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    return;
+  }
   do {
     const std::wstring n = found.cFileName;
     if (n != L"." && n != L"..") each(found);
   } while (::FindNextFileW(h, &found));
+  if (readable) *readable = ::GetLastError() == ERROR_NO_MORE_FILES;
   ::FindClose(h);
 }
 
 }  // namespace
 
-std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path) {
+std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path, bool* readable) {
   std::vector<DirEntry> entries;
-  ForEachFound(path, [&](const WIN32_FIND_DATAW& found) {
+  ForEachFound(path, readable, [&](const WIN32_FIND_DATAW& found) {
     entries.push_back({FromWide(found.cFileName), TypeOfAttributes(found.dwFileAttributes), FileInfo()});
   });
   return entries;
@@ -246,9 +252,9 @@ FileInfo GetFileInfo(std::u16string_view path) {
   return InfoOfAttributes(data.dwFileAttributes, data.ftLastWriteTime);
 }
 
-std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path) {
+std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path, bool* readable) {
   std::vector<DirEntry> entries;
-  ForEachFound(path, [&](const WIN32_FIND_DATAW& found) {
+  ForEachFound(path, readable, [&](const WIN32_FIND_DATAW& found) {
     DirEntry entry{FromWide(found.cFileName), TypeOfAttributes(found.dwFileAttributes), FileInfo()};
     // A link's listing describes the link, not what it leads to: that is
     // looked at by its path.

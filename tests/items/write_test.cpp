@@ -480,6 +480,44 @@ TEST_F(WriteTest, CancelAtAnyProgressEventLeavesTheArchiveAsItWas) {
   }
 }
 
+#ifndef _WIN32  // folder permissions
+// A folder the add may not read is not taken for an empty one: the add fails
+// naming it, and the archive stays as it was. Root reads every folder, so
+// the add runs in a child that gives up root.
+TEST_F(WriteTest, AFolderThatCannotBeReadFailsTheAddNamingIt) {
+  Create({{"a.txt", "kept"}});
+  const std::string before = ReadFile(zip);
+  ::mkdir((dir / "t").c_str(), 0777);
+  ::mkdir((dir / "t/closed").c_str(), 0777);
+  testutil::WriteFile(dir / "t/closed/f.txt", "never read");
+  ASSERT_EQ(testutil::Sh("chmod -R a+rwX " + testutil::Quote(dir.path()) + " && chmod 000 " +
+                         testutil::Quote(dir / "t/closed")),
+            0);
+  constexpr uid_t kNobody = 65534;
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::getuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) ::_exit(3);
+    TArcfold w;
+    w.SetFileName(W(zip));
+    w.OpenArchive();
+    w.SetBaseDir(W(dir.path()));
+    try {
+      w.AddFiles(u"t");
+    } catch (const EAFException& e) {
+      const bool named = std::string(e.what()).find("closed") != std::string::npos;
+      ::_exit(e.NativeError() == NativeError::kCannotOpenFile && named ? 0 : 2);
+    }
+    ::_exit(1);  // added as if the folder were empty
+  }
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  ::chmod((dir / "t/closed").c_str(), 0700);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFile(zip), before);
+}
+#endif
+
 #ifndef _WIN32  // a file size limit stands in for a full disk
 TEST_F(WriteTest, AFullFileSystemLeavesTheArchiveAsItWas) {
   // The file size limit stands in for a full disk: every write past it fails.

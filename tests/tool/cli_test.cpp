@@ -1,5 +1,6 @@
 // The arcfold tool as scripts use it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -335,7 +336,8 @@ TEST_F(CliTest, SourcesThatCannotBeReadOrGivenBackAreLeftOut) {
   WriteInTree(src + "/real/f.txt", "in a folder reached by a link");
   ASSERT_EQ(
       Sh("cd " + Quote(src) + " && printf x > \"$(printf 'new\\nline')\" && printf y > \"$(printf 'tab\\tname')\"" +
-         " && mkfifo fifo && ln -s real link && ln -s .. real/up && ln -s nowhere dangling"),
+         " && printf z > 'back\\slash' && mkfifo fifo && ln -s real link && ln -s .. real/up && ln -s nowhere "
+         "dangling"),
       0);
   std::string out;
   // A FIFO is never opened: that would wait for a writer forever.
@@ -350,6 +352,9 @@ TEST_F(CliTest, SourcesThatCannotBeReadOrGivenBackAreLeftOut) {
   EXPECT_NE(out.find("src/tab\\x09name"), std::string::npos) << out;
   EXPECT_EQ(testutil::ReadFile(src + "/tab\tname"), "y");
   EXPECT_EQ(testutil::ReadFile(src + "/new\nline"), "x");
+  // So is a "\\", which item names read as a folder separator.
+  EXPECT_NE(out.find("src/back\\slash: not added"), std::string::npos) << out;
+  EXPECT_EQ(testutil::ReadFile(src + "/back\\slash"), "z");
   out.clear();
   Tool("list --json " + Quote(dir / "m.zip"), &out);
   // The link to a folder is followed: what it leads to is stored under its name.
@@ -359,6 +364,18 @@ TEST_F(CliTest, SourcesThatCannotBeReadOrGivenBackAreLeftOut) {
   EXPECT_EQ(names.size(), 5u) << out;  // src/, link/, link/f.txt, real/, real/f.txt
   ASSERT_EQ(Tool("extract " + Quote(dir / "m.zip") + " -d " + Quote(dir / "out")), 0);
   EXPECT_EQ(testutil::ReadFile(dir / "out/src/link/f.txt"), "in a folder reached by a link");
+
+  // A folder that cannot be read is a failure that names it, not an empty
+  // folder whose files are missing without a word. (Root reads any folder:
+  // the tool then runs as nobody.)
+  WriteInTree(dir / "locked/closed/f.txt", "never read");
+  const std::string as_user = ::getuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  ASSERT_EQ(Sh("chmod -R a+rwX " + Quote(dir.path()) + " && chmod 000 " + Quote(dir / "locked/closed")), 0);
+  out.clear();
+  EXPECT_EQ(Sh("cd " + Quote(dir.path()) + " && " + as_user + Quote(kTool) + " add l.zip locked -r 2>&1", &out), 1)
+      << out;
+  EXPECT_NE(out.find("locked/closed: not added in full: the folder cannot be read"), std::string::npos) << out;
+  Sh("chmod 700 " + Quote(dir / "locked/closed"));
 }
 
 namespace {

@@ -303,7 +303,14 @@ void ArchiveSession::AddPath(const afp::WideString& path, const afp::WideString&
   // and with recurse its folders with all they hold. Links to folders are
   // not followed.
   if (exclusion_mask == u"*") return;  // every entry is left out: no need to list them
-  std::vector<afp::DirEntry> entries = afp::ListDirectoryEntries(path);
+  bool readable = true;
+  std::vector<afp::DirEntry> entries = afp::ListDirectoryEntries(path, &readable);
+  // A folder that is there but cannot be read is not taken for an empty
+  // one: what it holds would be missing from the archive without a word.
+  if (!readable && afp::DirectoryExists(path)) {
+    const afp::WideString folder = path.substr(0, path.size() - 1);
+    throw EAFException::CreateFmt(NativeError::kCannotOpenFile, &facade_, {folder});
+  }
   std::sort(entries.begin(), entries.end(),
             [](const afp::DirEntry& a, const afp::DirEntry& b) { return a.name < b.name; });
   for (const auto& entry : entries) {

@@ -99,13 +99,15 @@ struct DirEntry {
   /// listing could not tell (then look).
   FileInfo info;
 };
-/// ListDirectory with what each entry is.
-ARCFOLD_API std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path);
+/// ListDirectory with what each entry is. When readable is given, it says
+/// whether the whole folder could be read: a walk must not take a folder it
+/// may not list for an empty one.
+ARCFOLD_API std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path, bool* readable = nullptr);
 /// ListDirectoryEntries with each entry's FileInfo, from the listing itself
 /// where it carries it (Windows) or from a look at each entry relative to the
 /// open folder (links followed), which spares the system finding the folder
 /// again by its path for every entry.
-ARCFOLD_API std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path);
+ARCFOLD_API std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path, bool* readable = nullptr);
 /// What the entry at full is: what its listing said, else a look at it.
 inline PathType TypeOfEntry(const DirEntry& entry, std::u16string_view full) {
   return entry.type != PathType::None ? entry.type : GetPathType(full);
