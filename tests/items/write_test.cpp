@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "arcfold/arcfold.h"
@@ -248,7 +249,7 @@ TEST_F(WriteTest, EmptySourcesAreStoredWithoutData) {
   w.AddFromBuffer(u"classic", "", 0);
   w.SetEncryptionMethod(caAES_256);
   w.AddFromBuffer(u"aes", "", 0);
-  ::mkdir((dir / "folder").c_str(), 0777);
+  std::filesystem::create_directory(dir / "folder");
   w.SetBaseDir(W(dir.path()));
   w.AddFiles(u"folder");
   const TDirItem& plain = w.Item(0);
@@ -487,8 +488,7 @@ TEST_F(WriteTest, CancelAtAnyProgressEventLeavesTheArchiveAsItWas) {
 TEST_F(WriteTest, AFolderThatCannotBeReadFailsTheAddNamingIt) {
   Create({{"a.txt", "kept"}});
   const std::string before = ReadFile(zip);
-  ::mkdir((dir / "t").c_str(), 0777);
-  ::mkdir((dir / "t/closed").c_str(), 0777);
+  std::filesystem::create_directories(dir / "t/closed");
   testutil::WriteFile(dir / "t/closed/f.txt", "never read");
   ASSERT_EQ(testutil::Sh("chmod -R a+rwX " + testutil::Quote(dir.path()) + " && chmod 000 " +
                          testutil::Quote(dir / "t/closed")),
