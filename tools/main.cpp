@@ -144,9 +144,7 @@ arcfold::TAFProcessOperation OperationOf(const std::string& command) {
 class SourceAdder : public arcfold_cli::SourceVisitor {
  public:
   SourceAdder(ToolArchiver& a, const std::string& command) : a_(a), command_(command) {}
-  void File(const afp::WideString& path, const afp::FileInfo* known) override {
-    Add(path, afp::WideString(), known && known->exists ? known : nullptr);
-  }
+  void File(const afp::WideString& path, const afp::FileInfo* known) override { Add(path, afp::WideString(), known); }
   // The mask "*" leaves out what the folder holds: the walk offers that.
   bool Folder(const afp::WideString& path) override { return Add(path, u"*", nullptr); }
   void Skipped(const afp::WideString& path, const std::string& why) override {
