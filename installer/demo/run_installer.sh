@@ -16,6 +16,8 @@ work=${2:?work dir}
 check=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/window_driver.sh"
+# The status of a drive whose installer could not open the display.
+display_lost=75
 if [[ -z ${DRIVE_ONLY:-} ]]; then
 setup="$build/installer/QuorelSetup"
 site_bin="$build/installer/quorel_demo_site"
@@ -42,7 +44,12 @@ drive() {
   "$setup" &
   local pid=$!
   local wid
-  wid=$(wait_for_window) || { echo "installer window did not appear" >&2; kill $pid; return 1; }
+  if ! wid=$(wait_for_window); then
+    echo "installer window did not appear" >&2
+    # An installer that is gone already could not reach the display.
+    kill $pid 2>/dev/null || return $display_lost
+    return 1
+  fi
   sleep 0.5
   # xdotool reports harmless focus warnings on a bare X server: they go to a log.
   local log="$work/xdotool.log"
@@ -64,7 +71,15 @@ fi
 if [[ -n ${DISPLAY:-} && -z ${QUOREL_FORCE_XVFB:-} ]]; then
   drive
 else
-  xvfb-run -a -s "-screen 0 1024x600x24" "$0" --drive "$setup" "$work" "$base" "$desktop"
+  # A virtual display that a loaded machine did not bring up properly gets
+  # one more try; any other failure is the installer's.
+  for attempt in 1 2; do
+    status=0
+    xvfb-run -a -s "-screen 0 1024x600x24" "$0" --drive "$setup" "$work" "$base" "$desktop" || status=$?
+    [[ $status == "$display_lost" && $attempt == 1 ]] || break
+    echo "the virtual display was lost; trying once more" >&2
+  done
+  ((status == 0)) || exit $status
 fi
 
 # The product starts on its own after the installer has gone: its mark may
