@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <iterator>
@@ -180,6 +181,11 @@ TEST_F(ExtractAheadTest, RunStopsWhereItIsStopped) {
   });
 }
 
+fs::file_time_type OldFilesTime() {
+  constexpr std::chrono::year_month_day kDay{std::chrono::year(2006), std::chrono::January, std::chrono::day(2)};
+  return fs::file_time_type::clock::from_sys(std::chrono::sys_seconds(std::chrono::sys_days(kDay)));
+}
+
 TEST_F(ExtractAheadTest, DeclinedKeptAndRenamedItems) {
   MakeArchive(120);
   ExpectSameBothWays(
@@ -204,10 +210,13 @@ TEST_F(ExtractAheadTest, DeclinedKeptAndRenamedItems) {
         for (int i = 25; i < 50; i += 5) {
           const std::string old = fmt::format("{}/d1/f{}.txt", out, i);
           testutil::WriteFile(old, "old");
-          fs::last_write_time(old, fs::file_time_type(std::chrono::hours(24 * 365 * 20)));
+          // A time both systems can keep: one they refuse would leave each
+          // folder's files with the moment they were made, a second apart.
+          fs::last_write_time(old, OldFilesTime());
         }
       });
   EXPECT_EQ(testutil::ReadFile(dir / "two/d1/f30.txt"), "old");
+  EXPECT_EQ(fs::last_write_time(dir / "two/d1/f30.txt"), OldFilesTime());
   EXPECT_TRUE(testutil::Exists(dir / "two/moved/f55.txt"));
 }
 
