@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "arcfold/arcfold.h"
@@ -682,11 +683,12 @@ void AddSources(ToolArchiver& a, const std::string& command, const WriteOptions&
   // here, not for each file offered (the tool does not change it).
   a.SetBaseDir(afp::GetCurrentDir());
   SourceAdder adder(a, command);
+  const bool list_ahead = a.Options().Tuning.Parallel != arcfold::tsOff && std::thread::hardware_concurrency() > 1;
   for (const auto& p : w.paths) {
     afp::WideString path = FromUtf8(p);
     if (afp::GetPathType(path) == afp::PathType::None && p.find_first_of("*?") == std::string::npos)
       throw std::runtime_error(fmt::format("{}: no such file or folder", Printable(p)));
-    arcfold_cli::WalkSource(path, w.recurse, adder);
+    arcfold_cli::WalkSource(path, w.recurse, adder, list_ahead);
   }
   a.exclusions = nullptr;
   if (w.have_comment) a.SetArchiveComment(w.comment);

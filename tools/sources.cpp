@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "arcfold/search.h"
+#include "listing_ahead.h"
 #include "platform/files.h"
 
 namespace arcfold_cli {
@@ -22,7 +23,8 @@ bool HasWildcards(const afp::WideString& s) { return s.find_first_of(u"*?") != a
 
 class Walk {
  public:
-  Walk(bool recurse, SourceVisitor& visitor) : recurse_(recurse), visitor_(visitor) {}
+  Walk(bool recurse, bool list_ahead, SourceVisitor& visitor)
+      : recurse_(recurse), visitor_(visitor), ahead_(list_ahead && recurse) {}
 
   // One named thing: a file is added, a folder walked.
   void Named(const afp::WideString& path) {
@@ -46,12 +48,18 @@ class Walk {
     const afp::WideString folder = path.empty() ? u"." : path;
     bool readable = true;
     std::vector<afp::DirEntry> entries =
-        mask == u"*" ? afp::ListDirectoryInfo(folder, &readable) : afp::ListDirectoryEntries(folder, &readable);
+        mask == u"*" ? ahead_.Take(folder, &readable) : afp::ListDirectoryEntries(folder, &readable);
     if (!readable) visitor_.NotAdded(folder, kUnreadableFolder);
     std::sort(entries.begin(), entries.end(),
               [](const afp::DirEntry& a, const afp::DirEntry& b) { return a.name < b.name; });
     const afp::WideString prefix = path.empty() || path.back() == u'/' || path.back() == u'\\' ? path : path + u"/";
-    for (const auto& entry : entries) Entry(prefix + entry.name, entry, mask);
+    walking_.push_back({prefix, &entries, 0});
+    if (mask == u"*") PrepareNextFolder();
+    for (const auto& entry : entries) {
+      ++walking_.back().next;
+      Entry(prefix + entry.name, entry, mask);
+    }
+    walking_.pop_back();
     holders_.pop_back();
   }
 
@@ -84,6 +92,19 @@ class Walk {
     }
   }
 
+  // Has the folder the walk will list next prepared ahead: the first folder
+  // that the folders being walked still hold, from the innermost out.
+  void PrepareNextFolder() {
+    for (auto level = walking_.rbegin(); level != walking_.rend(); ++level) {
+      const std::vector<afp::DirEntry>& entries = *level->entries;
+      for (size_t i = level->next; i < entries.size(); ++i) {
+        const afp::DirEntry& entry = entries[i];
+        if (entry.type != afp::PathType::Directory || entry.name.find(u'\\') != afp::WideString::npos) continue;
+        return ahead_.Prepare(level->prefix + entry.name);
+      }
+    }
+  }
+
   // Whether the folder is one of those being walked: a link to it would
   // walk it again without end.
   bool Holds(const afp::FileTarget& folder) const {
@@ -94,12 +115,21 @@ class Walk {
   const bool recurse_;
   SourceVisitor& visitor_;
   std::vector<afp::FileTarget> holders_;
+  // The folders being walked, outermost first: where the walk of each
+  // goes on when the folder it is in now is done.
+  struct Level {
+    afp::WideString prefix;
+    const std::vector<afp::DirEntry>* entries;
+    size_t next;  // the first entry not yet walked
+  };
+  std::vector<Level> walking_;
+  ListingAhead ahead_;
 };
 
 }  // namespace
 
-void WalkSource(const afp::WideString& path, bool recurse, SourceVisitor& visitor) {
-  Walk walk(recurse, visitor);
+void WalkSource(const afp::WideString& path, bool recurse, SourceVisitor& visitor, bool list_ahead) {
+  Walk walk(recurse, list_ahead, visitor);
   const size_t cut = path.find_last_of(u"/\\");
   const afp::WideString last = cut == afp::WideString::npos ? path : path.substr(cut + 1);
   if (!HasWildcards(last) || afp::GetPathType(path) != afp::PathType::None) return walk.Named(path);

@@ -31,7 +31,8 @@ class SourceVisitor {
 // Walks path: a file; a folder with the files it holds (with recurse, its
 // folders too, all the way down); or, when its last part has "*" or "?",
 // the files of its folder that match it (with recurse, in all folders
-// below too). Links are followed.
-void WalkSource(const afp::WideString& path, bool recurse, SourceVisitor& visitor);
+// below too). Links are followed. list_ahead: a second thread looks at the
+// entries of the next folder while the visitor is given those of this one.
+void WalkSource(const afp::WideString& path, bool recurse, SourceVisitor& visitor, bool list_ahead = false);
 
 }  // namespace arcfold_cli

@@ -120,40 +120,66 @@ FileInfo InfoOfStat(const struct stat& st) {
   return info;
 }
 
-// The entries of the folder at path; with_info, each one's FileInfo from a
-// look relative to the open folder.
-std::vector<DirEntry> ListEntries(std::u16string_view path, bool with_info, bool* readable) {
-  std::vector<DirEntry> entries;
-  if (readable) *readable = false;
-  DIR* d = ::opendir(NativePath(path).c_str());
-  if (!d) return entries;
-  const int folder = ::dirfd(d);
+}  // namespace
+
+// The open folder, and each entry's name as the system spells it, kept from
+// the listing so that the looks need to make nothing.
+struct FolderListing::Looks {
+  DIR* folder = nullptr;
+  std::string names;  // every name looked at, each ended by '\0'
+  static constexpr size_t kNotLooked = static_cast<size_t>(-1);
+  std::vector<size_t> name_at;  // where each entry's name is in names
+  ~Looks() {
+    if (folder) ::closedir(folder);
+  }
+};
+
+FolderListing::FolderListing(std::u16string_view path) : looks_(std::make_unique<Looks>()) {
+  looks_->folder = ::opendir(NativePath(path).c_str());
+  if (!looks_->folder) return;
   // readdir tells its end from a failure only by errno.
-  for (errno = 0; dirent* e = ::readdir(d); errno = 0) {
+  for (errno = 0; dirent* e = ::readdir(looks_->folder); errno = 0) {
     const std::string_view n = e->d_name;
     if (n == "." || n == "..") continue;
     DirEntry entry{FromUtf8(n), TypeOfDirent(e->d_type), FileInfo()};
     // Only a name that the path built from the listing leads back to is
-    // looked at here (not one with "\" or bytes that are not UTF-8): a look
-    // by that path is what the entry's info stands for.
-    struct stat st;
-    if (with_info && NativePath(entry.name) == n && ::fstatat(folder, e->d_name, &st, 0) == 0)
-      entry.info = InfoOfStat(st);
-    entries.push_back(std::move(entry));
+    // looked at (not one with "\" or bytes that are not UTF-8): a look by
+    // that path is what the entry's info stands for.
+    size_t at = Looks::kNotLooked;
+    if (NativePath(entry.name) == n) {
+      at = looks_->names.size();
+      looks_->names.append(n).push_back('\0');
+    }
+    looks_->name_at.push_back(at);
+    entries_.push_back(std::move(entry));
   }
-  if (readable) *readable = errno == 0;
-  ::closedir(d);
-  return entries;
+  readable_ = errno == 0;
 }
 
-}  // namespace
+FolderListing::~FolderListing() = default;
+
+void FolderListing::LookAtEntries() noexcept {
+  if (!looks_->folder) return;
+  const int folder = ::dirfd(looks_->folder);
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    struct stat st;
+    const size_t at = looks_->name_at[i];
+    if (at != Looks::kNotLooked && ::fstatat(folder, looks_->names.c_str() + at, &st, 0) == 0)
+      entries_[i].info = InfoOfStat(st);
+  }
+}
 
 std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path, bool* readable) {
-  return ListEntries(path, false, readable);
+  FolderListing listing(path);
+  if (readable) *readable = listing.Readable();
+  return listing.TakeEntries();
 }
 
 std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path, bool* readable) {
-  return ListEntries(path, true, readable);
+  FolderListing listing(path);
+  listing.LookAtEntries();
+  if (readable) *readable = listing.Readable();
+  return listing.TakeEntries();
 }
 
 std::vector<WideString> ListDirectory(std::u16string_view path) {

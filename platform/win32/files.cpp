@@ -252,16 +252,27 @@ FileInfo GetFileInfo(std::u16string_view path) {
   return InfoOfAttributes(data.dwFileAttributes, data.ftLastWriteTime);
 }
 
-std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path, bool* readable) {
-  std::vector<DirEntry> entries;
-  ForEachFound(path, readable, [&](const WIN32_FIND_DATAW& found) {
+// The listing carries each entry's info: there is nothing left to look at.
+struct FolderListing::Looks {};
+
+FolderListing::FolderListing(std::u16string_view path) {
+  ForEachFound(path, &readable_, [&](const WIN32_FIND_DATAW& found) {
     DirEntry entry{FromWide(found.cFileName), TypeOfAttributes(found.dwFileAttributes), FileInfo()};
     // A link's listing describes the link, not what it leads to: that is
     // looked at by its path.
     if (entry.type != PathType::Link) entry.info = InfoOfAttributes(found.dwFileAttributes, found.ftLastWriteTime);
-    entries.push_back(std::move(entry));
+    entries_.push_back(std::move(entry));
   });
-  return entries;
+}
+
+FolderListing::~FolderListing() = default;
+
+void FolderListing::LookAtEntries() noexcept {}
+
+std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path, bool* readable) {
+  FolderListing listing(path);
+  if (readable) *readable = listing.Readable();
+  return listing.TakeEntries();
 }
 
 namespace {

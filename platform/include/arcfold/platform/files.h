@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -108,6 +109,31 @@ ARCFOLD_API std::vector<DirEntry> ListDirectoryEntries(std::u16string_view path,
 /// open folder (links followed), which spares the system finding the folder
 /// again by its path for every entry.
 ARCFOLD_API std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path, bool* readable = nullptr);
+/// ListDirectoryInfo in two steps, so that the slower one, the look at each
+/// entry, can be made on another thread while the first goes on: making the
+/// listing reads the folder's names, LookAtEntries then fills each entry's
+/// info. LookAtEntries allocates no memory: a thread that only looks costs
+/// the process no heap of its own.
+class ARCFOLD_API FolderListing {
+ public:
+  explicit FolderListing(std::u16string_view path);
+  ~FolderListing();
+  FolderListing(const FolderListing&) = delete;
+  FolderListing& operator=(const FolderListing&) = delete;
+  /// Fills each entry's info as ListDirectoryInfo does; where the listing
+  /// itself carries it (Windows), it is already there.
+  void LookAtEntries() noexcept;
+  /// Whether the whole folder could be read.
+  bool Readable() const { return readable_; }
+  /// The entries, taken out of the listing.
+  std::vector<DirEntry> TakeEntries() { return std::move(entries_); }
+
+ private:
+  struct Looks;  // what the system needs to look at the entries later
+  std::vector<DirEntry> entries_;
+  bool readable_ = false;
+  std::unique_ptr<Looks> looks_;
+};
 /// What the entry at full is: what its listing said, else a look at it.
 inline PathType TypeOfEntry(const DirEntry& entry, std::u16string_view full) {
   return entry.type != PathType::None ? entry.type : GetPathType(full);
