@@ -22,6 +22,7 @@ work=$(cd "$work" && pwd)
 source "$root/scripts/wine-env" "$work/wine"
 trap wine_stop EXIT
 wine_boot
+wine_keep_server
 failures=0
 fail() {
   echo "FAILED: $*" >&2
