@@ -138,6 +138,42 @@ TEST_F(WriteTest, EveryModeAndChunkBoundaryReadsBack) {
   }
 }
 
+// Items of several chunks share buffers and deflaters from one item to the
+// next: items added at other levels in the same transaction, and another
+// archive written by a handler while an item is half written, get their own.
+TEST_F(WriteTest, ItemsOfSeveralChunksShareNothingWithOtherLevelsOrArchives) {
+  const std::string data = Mixed(2500000, 21), inner_data = Mixed(2500000, 22);
+  const std::string inner_zip = dir / "inner.zip";
+  TArcfold w;
+  w.SetFileName(W(zip));
+  w.OpenArchive();
+  w.BeginUpdate();
+  for (int mode : {1, 9, 1}) {
+    w.SetCompressionMode(mode);
+    w.AddFromBuffer(W("m" + std::to_string(w.ItemCount()) + "-" + std::to_string(mode)), data.data(),
+                    static_cast<int64_t>(data.size()));
+  }
+  bool inner_written = false;
+  w.OnFileProgress = [&](TAFBaseArchiver*, const afp::WideString&, double progress, TAFProcessOperation,
+                         TAFProgressPhase phase, bool&) {
+    if (phase != ppProcess || progress <= 0 || inner_written) return;
+    inner_written = true;
+    TArcfold inner;
+    inner.SetFileName(W(inner_zip));
+    inner.OpenArchive();
+    inner.SetCompressionMode(6);
+    inner.AddFromBuffer(u"inner", inner_data.data(), static_cast<int64_t>(inner_data.size()));
+    inner.CloseArchive();
+  };
+  w.EndUpdate();
+  ASSERT_TRUE(inner_written);
+  for (int fast : {0, 2}) EXPECT_LT(w.Item(1).CompressedSize(), w.Item(fast).CompressedSize() * 9 / 10);
+  w.CloseArchive();
+  for (const auto& [name, got] : Contents()) EXPECT_EQ(got, data) << name;
+  zip = inner_zip;
+  EXPECT_EQ(Contents()["inner"], inner_data);
+}
+
 // The caller's tuning turns each fast path on or off whatever the
 // environment says, and none of them changes a result: what is written with
 // every fast path reads back with none of them, and the other way round.

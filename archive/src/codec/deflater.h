@@ -47,7 +47,9 @@ const char* DeflaterBackendName(int mode, const TAFTuning& tuning = TAFTuning())
 // Whether deflate can hardly shrink data (noise, data compressed before):
 // igzip's fastest level, where the build has it, does not make it a 256th
 // smaller. It runs at several hundred MB/s, so the slow levels need not
-// search such data for matches. Always false without ISA-L.
-bool LooksIncompressible(const uint8_t* data, size_t len);
+// search such data for matches. Always false without ISA-L. scratch holds
+// the trial's output; kept from call to call, it is memory the system has
+// already given.
+bool LooksIncompressible(const uint8_t* data, size_t len, std::vector<uint8_t>& scratch);
 
 }  // namespace arcfold

@@ -4,7 +4,7 @@ namespace arcfold {
 
 #ifdef ARCFOLD_HAVE_ISAL
 std::unique_ptr<Deflater> MakeIsalDeflater(int level);
-bool IsalShrinks(const uint8_t* data, size_t len);
+bool IsalShrinks(const uint8_t* data, size_t len, std::vector<uint8_t>& scratch);
 #endif
 #ifdef ARCFOLD_HAVE_LIBDEFLATE
 std::unique_ptr<Deflater> MakeLibdeflateDeflater(int level);
@@ -68,7 +68,8 @@ std::unique_ptr<Deflater> MakeDeflater(int mode, const TAFTuning& tuning) {
   }
 }
 
-bool LooksIncompressible([[maybe_unused]] const uint8_t* data, [[maybe_unused]] size_t len) {
+bool LooksIncompressible([[maybe_unused]] const uint8_t* data, [[maybe_unused]] size_t len,
+                         [[maybe_unused]] std::vector<uint8_t>& scratch) {
 #ifdef ARCFOLD_HAVE_ISAL
   // Below this, trying costs less than looking.
   constexpr size_t kLeast = 4096;
@@ -76,8 +77,8 @@ bool LooksIncompressible([[maybe_unused]] const uint8_t* data, [[maybe_unused]] 
   // sixteenth of the cost of looking at all of it.
   constexpr size_t kSample = 64 * 1024;
   if (len < kLeast) return false;
-  if (len > kSample && IsalShrinks(data, kSample)) return false;
-  return !IsalShrinks(data, len);
+  if (len > kSample && IsalShrinks(data, kSample, scratch)) return false;
+  return !IsalShrinks(data, len, scratch);
 #else
   return false;
 #endif

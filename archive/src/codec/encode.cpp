@@ -25,6 +25,38 @@ int64_t EncodeChunkSize(int mode) {
 
 namespace {
 
+// What a thread keeps from one item of several chunks to the next while a
+// commit runs: the chunk buffers and a deflater for each core. New ones
+// would be new memory for every item and chunk, and the system's first
+// touch of each page costs more than deflating the page at the fast levels.
+struct ChunkWorkspace {
+  std::vector<uint8_t> in, out, second_in, second_out;
+  // What the deflaters were made for.
+  int mode = -1;
+  TAFTuningSwitch fast_deflate = tsDefault;
+  std::unique_ptr<Deflater> first, second;
+  bool busy = false;
+};
+
+thread_local ChunkWorkspace kept_workspace;
+
+// The thread's kept workspace, or one of its own for a pass that runs while
+// another uses it (an event handler that writes another archive).
+class WorkspaceLease {
+ public:
+  WorkspaceLease() {
+    if (kept_workspace.busy) own_ = std::make_unique<ChunkWorkspace>();
+    workspace().busy = true;
+  }
+  ~WorkspaceLease() { workspace().busy = false; }
+  WorkspaceLease(const WorkspaceLease&) = delete;
+  WorkspaceLease& operator=(const WorkspaceLease&) = delete;
+  ChunkWorkspace& workspace() { return own_ ? *own_ : kept_workspace; }
+
+ private:
+  std::unique_ptr<ChunkWorkspace> own_;
+};
+
 // One pass over the source: CRC, compression by the item's method,
 // encryption, writing. Its steps share the pass's buffers and counters.
 class EncodePass {
@@ -69,7 +101,11 @@ class EncodePass {
   std::unique_ptr<TAESCryptoTransform> transform_;
   TZipClassicKeys keys_;
   std::unique_ptr<Deflater> deflater_;
-  std::vector<uint8_t> in_, out_, second_in_, second_out_, tail_;
+  WorkspaceLease lease_;
+  ChunkWorkspace& work_ = lease_.workspace();
+  std::vector<uint8_t>&in_ = work_.in, &out_ = work_.out, &second_in_ = work_.second_in,
+  &second_out_ = work_.second_out;
+  std::vector<uint8_t> tail_;
   uint32_t crc_ = 0;
   int64_t read_ = 0, written_ = 0, data_bytes_ = 0;
   bool stopped_ = false;
@@ -104,7 +140,7 @@ bool EncodePass::Run(int64_t& data_bytes) {
   }
   in_.resize(static_cast<size_t>(std::max<int64_t>(std::min(chunk_size_, source_size_), 1)));
   bool ready = true;
-  // The two-core path makes a compressor per chunk: none is kept for it.
+  // The two-core path uses the workspace's deflaters.
   if (method != kMethodStored && !deflated_ && !UsesTwoCores()) {
     deflater_ = MakeCompressor(method, mode_, source_size_, tuning_);
     ready = deflater_ != nullptr;
@@ -196,12 +232,24 @@ EncodePass::Step EncodePass::OneCoreStep(int64_t chunk) {
 constexpr size_t kDeflateWindow = 32768;
 
 // One chunk as a deflate stream of its own, primed with dict.
-bool CompressChunk(int mode, const TAFTuning& tuning, const uint8_t* data, size_t n, const std::vector<uint8_t>& dict,
-                   bool last, std::vector<uint8_t>& result) {
-  std::unique_ptr<Deflater> d = MakeDeflater(mode, tuning);
+bool CompressChunk(Deflater& d, const uint8_t* data, size_t n, const std::vector<uint8_t>& dict, bool last,
+                   std::vector<uint8_t>& result) {
   result.clear();
-  return d && d->SetDictionary(dict.data(), dict.size()) &&
-         d->Deflate(data, n, last ? Deflater::Flush::Finish : Deflater::Flush::Sync, result);
+  return d.SetDictionary(dict.data(), dict.size()) &&
+         d.Deflate(data, n, last ? Deflater::Flush::Finish : Deflater::Flush::Sync, result);
+}
+
+// The workspace's two deflaters, each ready for a new stream (the ones kept,
+// reset, where they can be); false when one cannot be made.
+bool ReadyDeflaters(ChunkWorkspace& work, int mode, const TAFTuning& tuning) {
+  const bool fits = work.mode == mode && work.fast_deflate == tuning.FastDeflate;
+  work.mode = mode;
+  work.fast_deflate = tuning.FastDeflate;
+  for (std::unique_ptr<Deflater>* d : {&work.first, &work.second})
+    if (!fits || !*d || !(*d)->Reset()) *d = MakeDeflater(mode, tuning);
+  if (work.first && work.second) return true;
+  work.mode = -1;
+  return false;
 }
 
 // The chunk in in_ (already read) and the one after it, compressed at once.
@@ -211,15 +259,16 @@ EncodePass::Step EncodePass::TwoCoreStep(int64_t chunk) {
   if (next > 0 && !encrypted_) crc_ = Crc32Update(crc_, second_in_.data(), static_cast<size_t>(next));
   const size_t keep = std::min<size_t>(static_cast<size_t>(chunk), kDeflateWindow);
   std::vector<uint8_t> second_dict(in_.begin() + (chunk - static_cast<int64_t>(keep)), in_.begin() + chunk);
+  if (!ReadyDeflaters(work_, mode_, tuning_)) return Step::kShort;
   bool second_ok = true;
   std::thread helper;
   if (next > 0) {
     helper = std::thread([&] {
-      second_ok = CompressChunk(mode_, tuning_, second_in_.data(), static_cast<size_t>(next), second_dict,
+      second_ok = CompressChunk(*work_.second, second_in_.data(), static_cast<size_t>(next), second_dict,
                                 read_ + chunk + next >= source_size_, second_out_);
     });
   }
-  const bool first_ok = CompressChunk(mode_, tuning_, in_.data(), static_cast<size_t>(chunk), tail_,
+  const bool first_ok = CompressChunk(*work_.first, in_.data(), static_cast<size_t>(chunk), tail_,
                                       next == 0 && read_ + chunk >= source_size_, out_);
   if (helper.joinable()) helper.join();
   if (!first_ok || !second_ok) return Step::kShort;
@@ -332,6 +381,10 @@ bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive
   archive.SetSize(data_at);
   data_bytes = 0;
   return EncodeOnce(archiver, source, archive, source_size, item, data_bytes);
+}
+
+void ReleaseEncodeWorkspace() {
+  if (!kept_workspace.busy) kept_workspace = ChunkWorkspace();
 }
 
 }  // namespace arcfold

@@ -23,6 +23,11 @@ struct TDirItem;
 bool EncodeItemData(TAFBaseArchiver& archiver, TStream& source, TStream& archive, int64_t source_size, TDirItem& item,
                     const std::vector<uint8_t>* deflated = nullptr);
 
+// Gives back what this thread kept for items of several chunks (buffers and
+// deflaters, some megabytes): a commit keeps them from one item to the next
+// and gives them back when it ends.
+void ReleaseEncodeWorkspace();
+
 // The chunk size for a compression mode: each chunk is read, compressed,
 // encrypted and written as one piece, with one progress event.
 int64_t EncodeChunkSize(int mode);

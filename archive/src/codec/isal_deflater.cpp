@@ -62,10 +62,10 @@ std::unique_ptr<Deflater> MakeIsalDeflater(int level) { return std::make_unique<
 
 // igzip's level 1 in one shot, into a buffer smaller than the data by the
 // least saving that counts: it overflows unless the data shrinks by that.
-bool IsalShrinks(const uint8_t* data, size_t len) {
+bool IsalShrinks(const uint8_t* data, size_t len, std::vector<uint8_t>& scratch) {
   constexpr size_t kLeastSaving = 256;  // a 256th of the data
   const size_t room = len - len / kLeastSaving;
-  std::unique_ptr<uint8_t[]> out(new uint8_t[room]);
+  if (scratch.size() < room) scratch.resize(room);
   isal_zstream z;
   isal_deflate_stateless_init(&z);
   z.level = 1;
@@ -74,7 +74,7 @@ bool IsalShrinks(const uint8_t* data, size_t len) {
   z.end_of_stream = 1;
   z.next_in = const_cast<uint8_t*>(data);
   z.avail_in = static_cast<uint32_t>(len);
-  z.next_out = out.get();
+  z.next_out = scratch.data();
   z.avail_out = static_cast<uint32_t>(room);
   return isal_deflate_stateless(&z) == COMP_OK;
 }

@@ -100,7 +100,7 @@ class LibdeflateDeflater : public Deflater {
   // Data that would not shrink goes into stored blocks without a search.
   bool Deflate(const uint8_t* in, size_t in_len, Flush flush, std::vector<uint8_t>& out) override {
     libdeflate_compressor* c = c_;
-    if (LooksIncompressible(in, in_len)) {
+    if (LooksIncompressible(in, in_len, probe_)) {
       if (!stored_) stored_ = libdeflate_alloc_compressor(0);
       if (!stored_) return false;
       c = stored_;
@@ -116,6 +116,7 @@ class LibdeflateDeflater : public Deflater {
  private:
   libdeflate_compressor* c_;
   libdeflate_compressor* stored_ = nullptr;
+  std::vector<uint8_t> probe_;  // what the look for noise made
 };
 
 }  // namespace

@@ -460,6 +460,10 @@ void TCommit::SettleZip64Sizes(NewItem& n) {
 }
 
 bool TCommit::WriteItems(TStream& out, int from) {
+  // What the items of several chunks share goes when the items are written.
+  struct ReleasedAtEnd {
+    ~ReleasedAtEnd() { ReleaseEncodeWorkspace(); }
+  } released_at_end;
   TAFDirArray& items = dir_.Items();
   int old_total = 0;
   for (int i = from; i < items.Count(); ++i) old_total += plan_->items[i].saved >= 0;
