@@ -2,9 +2,7 @@
 
 namespace arcfold_cli {
 
-ListingAhead::ListingAhead(bool second_thread) {
-  if (second_thread) thread_ = std::thread([this] { Run(); });
-}
+ListingAhead::ListingAhead(bool second_thread) : second_thread_(second_thread) {}
 
 ListingAhead::~ListingAhead() {
   if (!thread_.joinable()) return;
@@ -17,7 +15,9 @@ ListingAhead::~ListingAhead() {
 }
 
 void ListingAhead::Prepare(const afp::WideString& path) {
-  if (!thread_.joinable()) return;
+  if (!second_thread_) return;
+  // Started for the first folder prepared: a walk of a named file needs none.
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
   std::unique_lock<std::mutex> lock(mutex_);
   if (prepared_ && prepared_->path == path) return;
   Claim(lock).reset();
@@ -37,8 +37,10 @@ std::vector<afp::DirEntry> ListingAhead::Take(const afp::WideString& path, bool*
     std::unique_lock<std::mutex> lock(mutex_);
     if (prepared_ && prepared_->path == path) job = Claim(lock);
   }
-  if (!job) return afp::ListDirectoryInfo(path, readable);
-  if (!job->looked) job->listing.LookAtEntries();
+  if (job && !job->looked) job->listing.LookAtEntries();
+  // The folder may have changed since its names were read ahead (or could
+  // not be read then): a walk takes a folder as it is when it gets there.
+  if (!job || !job->listing.Unchanged()) return afp::ListDirectoryInfo(path, readable);
   *readable = job->listing.Readable();
   return job->listing.TakeEntries();
 }

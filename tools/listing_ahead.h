@@ -28,7 +28,7 @@ class ListingAhead {
   // not taken is dropped.
   void Prepare(const afp::WideString& path);
   // What afp::ListDirectoryInfo gives for path: from the folder prepared
-  // ahead when it is that one, else listed now.
+  // ahead when it is that one and unchanged, else listed now.
   std::vector<afp::DirEntry> Take(const afp::WideString& path, bool* readable);
 
  private:
@@ -44,6 +44,7 @@ class ListingAhead {
   // the caller's. Called with the lock held.
   std::unique_ptr<Job> Claim(std::unique_lock<std::mutex>& lock);
 
+  const bool second_thread_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::unique_ptr<Job> prepared_;

@@ -140,12 +140,25 @@ arcfold::TAFProcessOperation OperationOf(const std::string& command) {
   return command == "update" ? arcfold::poUpdate : command == "move" ? arcfold::poMove : arcfold::poAdd;
 }
 
+constexpr const char* kNotFoundAgain =
+    "not added: it could not be looked at (gone since its folder was read, in a folder that cannot be entered, or "
+    "a name that is not UTF-8)";
+
 // Adds what the walk of the sources finds, one file or folder at a time,
 // by the command's rules (add, update or move).
 class SourceAdder : public arcfold_cli::SourceVisitor {
  public:
   SourceAdder(ToolArchiver& a, const std::string& command) : a_(a), command_(command) {}
-  void File(const afp::WideString& path, const afp::FileInfo* known) override { Add(path, afp::WideString(), known); }
+  void File(const afp::WideString& path, const afp::FileInfo* known) override {
+    try {
+      Add(path, afp::WideString(), known);
+    } catch (const arcfold::EAFException& e) {
+      // A file the library cannot find when its turn comes is left out and
+      // named, as one that cannot be read is: the rest is still added.
+      if (e.NativeError() != arcfold::NativeError::kCannotOpenFile) throw;
+      NotAdded(path, kNotFoundAgain);
+    }
+  }
   // The mask "*" leaves out what the folder holds: the walk offers that.
   bool Folder(const afp::WideString& path) override { return Add(path, u"*", nullptr); }
   void Skipped(const afp::WideString& path, const std::string& why) override {
@@ -683,7 +696,8 @@ void AddSources(ToolArchiver& a, const std::string& command, const WriteOptions&
   // here, not for each file offered (the tool does not change it).
   a.SetBaseDir(afp::GetCurrentDir());
   SourceAdder adder(a, command);
-  const bool list_ahead = a.Options().Tuning.Parallel != arcfold::tsOff && std::thread::hardware_concurrency() > 1;
+  const bool list_ahead = afp::kListingLooksApart && a.Options().Tuning.Parallel != arcfold::tsOff &&
+                          std::thread::hardware_concurrency() > 1;
   for (const auto& p : w.paths) {
     afp::WideString path = FromUtf8(p);
     if (afp::GetPathType(path) == afp::PathType::None && p.find_first_of("*?") == std::string::npos)

@@ -125,7 +125,10 @@ FileInfo InfoOfStat(const struct stat& st) {
 // The open folder, and each entry's name as the system spells it, kept from
 // the listing so that the looks need to make nothing.
 struct FolderListing::Looks {
+  std::string path;
   DIR* folder = nullptr;
+  struct stat seen {};  // the folder as its names were read
+  time_t read_at = 0;
   std::string names;  // every name looked at, each ended by '\0'
   static constexpr size_t kNotLooked = static_cast<size_t>(-1);
   std::vector<size_t> name_at;  // where each entry's name is in names
@@ -135,8 +138,10 @@ struct FolderListing::Looks {
 };
 
 FolderListing::FolderListing(std::u16string_view path) : looks_(std::make_unique<Looks>()) {
-  looks_->folder = ::opendir(NativePath(path).c_str());
-  if (!looks_->folder) return;
+  looks_->path = NativePath(path);
+  looks_->folder = ::opendir(looks_->path.c_str());
+  if (!looks_->folder || ::fstat(::dirfd(looks_->folder), &looks_->seen) != 0) return;
+  looks_->read_at = std::time(nullptr);
   // readdir tells its end from a failure only by errno.
   for (errno = 0; dirent* e = ::readdir(looks_->folder); errno = 0) {
     const std::string_view n = e->d_name;
@@ -157,6 +162,18 @@ FolderListing::FolderListing(std::u16string_view path) : looks_(std::make_unique
 }
 
 FolderListing::~FolderListing() = default;
+
+bool FolderListing::Unchanged() const {
+  // A folder changed in the second its names were read, or the one before,
+  // may show the same time after a later change on a coarse file system.
+  constexpr time_t kTimeStep = 2;
+  const struct stat& seen = looks_->seen;
+  struct stat now;
+  if (!readable_ || looks_->read_at - seen.st_mtim.tv_sec < kTimeStep) return false;
+  if (::stat(looks_->path.c_str(), &now) != 0) return false;
+  return now.st_dev == seen.st_dev && now.st_ino == seen.st_ino && now.st_mtim.tv_sec == seen.st_mtim.tv_sec &&
+         now.st_mtim.tv_nsec == seen.st_mtim.tv_nsec;
+}
 
 void FolderListing::LookAtEntries() noexcept {
   if (!looks_->folder) return;

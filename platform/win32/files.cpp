@@ -269,6 +269,9 @@ FolderListing::~FolderListing() = default;
 
 void FolderListing::LookAtEntries() noexcept {}
 
+// The listing is made whole at once: there is no later moment to compare.
+bool FolderListing::Unchanged() const { return false; }
+
 std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path, bool* readable) {
   FolderListing listing(path);
   if (readable) *readable = listing.Readable();

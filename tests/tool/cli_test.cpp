@@ -336,8 +336,8 @@ TEST_F(CliTest, SourcesThatCannotBeReadOrGivenBackAreLeftOut) {
   WriteInTree(src + "/real/f.txt", "in a folder reached by a link");
   ASSERT_EQ(
       Sh("cd " + Quote(src) + " && printf x > \"$(printf 'new\\nline')\" && printf y > \"$(printf 'tab\\tname')\"" +
-         " && printf z > 'back\\slash' && mkfifo fifo && ln -s real link && ln -s .. real/up && ln -s nowhere "
-         "dangling"),
+         " && printf z > 'back\\slash' && printf w > \"$(printf 'not\\376utf8')\" && mkfifo fifo && ln -s real link" +
+         " && ln -s .. real/up && ln -s nowhere dangling"),
       0);
   std::string out;
   // A FIFO is never opened: that would wait for a writer forever.
@@ -355,6 +355,10 @@ TEST_F(CliTest, SourcesThatCannotBeReadOrGivenBackAreLeftOut) {
   // So is a "\\", which item names read as a folder separator.
   EXPECT_NE(out.find("src/back\\slash: not added"), std::string::npos) << out;
   EXPECT_EQ(testutil::ReadFile(src + "/back\\slash"), "z");
+  // And a name that is not UTF-8, which the library cannot find again: the
+  // rest is still added.
+  EXPECT_NE(out.find("could not be looked at"), std::string::npos) << out;
+  EXPECT_EQ(testutil::ReadFile(src + "/not\xfeutf8"), "w");
   out.clear();
   Tool("list --json " + Quote(dir / "m.zip"), &out);
   // The link to a folder is followed: what it leads to is stored under its name.

@@ -49,6 +49,14 @@ constexpr bool kDriveLetters = true;
 constexpr bool kDriveLetters = false;
 #endif
 
+/// Whether a folder's listing leaves the looks at its entries to a step of
+/// their own (FolderListing::LookAtEntries), which another thread can take.
+#ifdef _WIN32
+constexpr bool kListingLooksApart = false;
+#else
+constexpr bool kListingLooksApart = true;
+#endif
+
 /// Whether a file that is open (with every sharing allowed) blocks a rename
 /// over its name.
 #ifdef _WIN32
@@ -125,6 +133,10 @@ class ARCFOLD_API FolderListing {
   void LookAtEntries() noexcept;
   /// Whether the whole folder could be read.
   bool Readable() const { return readable_; }
+  /// Whether the path still leads to the folder listed, unchanged since its
+  /// names were read (no entry made, removed or renamed); false when that
+  /// cannot be told (a change may hide in the file system's time step).
+  bool Unchanged() const;
   /// The entries, taken out of the listing.
   std::vector<DirEntry> TakeEntries() { return std::move(entries_); }
 
