@@ -124,6 +124,7 @@ ARCFOLD_API std::vector<DirEntry> ListDirectoryInfo(std::u16string_view path, bo
 /// the process no heap of its own.
 class ARCFOLD_API FolderListing {
  public:
+  /// Reads the names of the entries of the folder at path.
   explicit FolderListing(std::u16string_view path);
   ~FolderListing();
   FolderListing(const FolderListing&) = delete;
