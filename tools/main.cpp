@@ -787,6 +787,9 @@ int WriteOnce(const CommonOptions& common, const std::string& command, WriteOpti
   ApplyCommon(a, common);
   ConfigureWrite(a, w, run.terminal, interactive);
   const bool existed = afp::FileExists(a.FileName());
+  // Nothing can be deleted or renamed in an archive that is not there, and
+  // no empty one is made for trying.
+  if (!existed && (command == "delete" || command == "rename")) CheckArchiveExists(a);
   ConfigureSplit(a, w, existed, common);
   OpenForWriting(a, w);
   // A run that ends in an error leaves the archive as it was: nothing it had

@@ -89,9 +89,14 @@ TEST_F(CliTest, BadInputIsAOneLineError) {
   EXPECT_EQ(Tool("extract " + Quote(dir / "junk.zip") + " -d " + Quote(dir / "never"), &out), 2);
   EXPECT_FALSE(testutil::Exists(dir / "never"));
   out.clear();
-  EXPECT_EQ(Tool("list " + Quote(dir / "missing.zip"), &out), 2);
-  EXPECT_NE(out.find("no such archive"), std::string::npos);
-  out.clear();
+  // Nor is an empty archive made for a change that needs one to be there.
+  for (const std::string change : {"list", "delete", "rename"}) {
+    const std::string args = change == "list" ? "" : change == "delete" ? " x" : " x y";
+    EXPECT_EQ(Tool(change + " " + Quote(dir / "missing.zip") + args, &out), 2) << change;
+    EXPECT_NE(out.find("no such archive"), std::string::npos) << out;
+    EXPECT_FALSE(testutil::Exists(dir / "missing.zip")) << change;
+    out.clear();
+  }
   EXPECT_NE(Tool("list --codepage 99999 " + Quote(zip), &out), 0);
 }
 
